@@ -1,0 +1,93 @@
+#include "modulesetup.h"
+
+#include <QStringList>
+
+bool ModuleSetup::sameId(const QString& a, const QString& b)
+{
+    return a.trimmed().compare(b.trimmed(), Qt::CaseInsensitive) == 0;
+}
+
+int ModuleSetup::findTag(const QString& id) const
+{
+    for (int i = 0; i < tags.size(); ++i)
+        if (sameId(tags.at(i).id, id))
+            return i;
+    return -1;
+}
+
+namespace {
+
+QString fieldText(const QList<QByteArray>& fields, int index)
+{
+    return QString::fromLatin1(fields.at(index)).trimmed();
+}
+
+bool listed(const QStringList& ids, const QString& id)
+{
+    for (const QString& candidate : ids)
+        if (ModuleSetup::sameId(candidate, id))
+            return true;
+    return false;
+}
+
+} // namespace
+
+bool ModuleSetup::applyModuleList(const QByteArray& line)
+{
+    const QList<QByteArray> fields = line.split(',');
+    QStringList anchorIds;
+    QStringList tagIds;
+    QString masterId;
+
+    if (fields.size() >= 4) {
+        masterId = fieldText(fields, 1);
+        bool ok = false;
+        const qulonglong masterValue = masterId.toULongLong(&ok, 16);
+        if (!ok || masterValue == 0)
+            return false;
+        anchorIds << masterId;
+
+        bool okA = false, okT = false;
+        const qulonglong nA = fieldText(fields, 2).toULongLong(&okA, 16);
+        const qulonglong nT = fieldText(fields, 3).toULongLong(&okT, 16);
+        if (!okA || !okT)
+            return false;
+        // Counts larger than the fields carried make the packet incomplete; comparing
+        // against the field count first keeps a hostile count from costing anything.
+        const qulonglong available = qulonglong(fields.size() - 4);
+        if (nA > available || nT > available - nA)
+            return false;
+        int next = 4;
+        for (qulonglong i = 0; i < nA; ++i)
+            anchorIds << fieldText(fields, next++);
+        for (qulonglong i = 0; i < nT; ++i)
+            tagIds << fieldText(fields, next++);
+    }
+
+    for (int i = anchors.size() - 1; i >= 0; --i)
+        if (!listed(anchorIds, anchors.at(i).id))
+            anchors.removeAt(i);
+    for (int i = anchorIds.size() - 1; i >= 0; --i)
+        for (const Anchor& a : qAsConst(anchors))
+            if (sameId(a.id, anchorIds.at(i))) {
+                anchorIds.removeAt(i);
+                break;
+            }
+    for (const QString& id : qAsConst(anchorIds))
+        anchors.append(Anchor(id, id, QColor(0, 0, 0), 0, 0, 0, false, 0));
+    for (Anchor& a : anchors)
+        a.master = fields.size() >= 4 && sameId(a.id, masterId);
+
+    for (int i = tags.size() - 1; i >= 0; --i)
+        if (!listed(tagIds, tags.at(i).id))
+            tags.removeAt(i);
+    for (int i = tagIds.size() - 1; i >= 0; --i)
+        for (const Tag& t : qAsConst(tags))
+            if (sameId(t.id, tagIds.at(i))) {
+                tagIds.removeAt(i);
+                break;
+            }
+    for (const QString& id : qAsConst(tagIds))
+        tags.append(Tag(id, id, QColor(0, 0, 0), false, true, false, false, false, false, false));
+    return true;
+}

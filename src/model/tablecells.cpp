@@ -1,0 +1,132 @@
+#include "tablecells.h"
+
+#include "qflatcombobox.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QTableWidget>
+#include <QWidget>
+
+namespace {
+
+bool validCell(QTableWidget* table, int row, int column)
+{
+    return table && row >= 0 && row < table->rowCount() && column >= 0 && column < table->columnCount();
+}
+
+void putEmptyItem(QTableWidget* table, int row, int column)
+{
+    table->setItem(row, column, new QTableWidgetItem(QString()));
+}
+
+} // namespace
+
+QWidget* makeCentredCell(QWidget* content)
+{
+    auto* container = new QWidget;
+    auto* layout = new QHBoxLayout(container);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setAlignment(Qt::AlignCenter);
+    layout->addWidget(content);
+    return container;
+}
+
+void setTextCell(QTableWidget* table, int row, int column, const QString& text, bool editable)
+{
+    if (!table)
+        return;
+    auto* item = new QTableWidgetItem(text);
+    if (editable)
+        item->setFlags(item->flags() | Qt::ItemIsEditable);
+    else
+        item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+    table->setItem(row, column, item);
+}
+
+QCheckBox* setCheckBoxCell(QTableWidget* table, int row, int column, bool checked, bool enabled)
+{
+    if (!table)
+        return nullptr;
+    putEmptyItem(table, row, column);
+    auto* box = new QCheckBox;
+    box->setChecked(checked);
+    box->setEnabled(enabled);
+    table->setCellWidget(row, column, makeCentredCell(box));
+    return box;
+}
+
+QFlatComboBox* setColorComboCell(QTableWidget* table, int row, int column, const QColor& color)
+{
+    if (!table)
+        return nullptr;
+    putEmptyItem(table, row, column);
+    auto* combo = new QFlatComboBox;
+    combo->setAutoFillBackground(true);
+    combo->setMaxVisibleItems(12);
+    for (int i = 0; i < colorList.size(); ++i)
+        addColorItem(combo, i, colorList.at(i));
+    selectColor(combo, color, true);
+    table->setCellWidget(row, column, makeCentredCell(combo));
+    return combo;
+}
+
+QColor cellColor(QTableWidget* table, int row, int column)
+{
+    const QColor black(0, 0, 0, 255);
+    if (!validCell(table, row, column))
+        return black;
+    QWidget* cell = table->cellWidget(row, column);
+    if (!cell)
+        return black;
+    auto* combo = qobject_cast<QFlatComboBox*>(cell);
+    if (!combo)
+        combo = cell->findChild<QFlatComboBox*>();
+    if (!combo || combo->currentIndex() < 0)
+        return black;
+    return combo->currentData(Qt::UserRole).value<QColor>();
+}
+
+bool isCellChecked(QTableWidget* table, int row, int column)
+{
+    if (!validCell(table, row, column))
+        return false;
+    QWidget* cell = table->cellWidget(row, column);
+    if (!cell)
+        return false;
+    auto* box = qobject_cast<QCheckBox*>(cell);
+    if (!box)
+        box = cell->findChild<QCheckBox*>();
+    return box && box->isChecked();
+}
+
+void setCellBackground(QTableWidget* table, int row, int column, const QColor& color)
+{
+    if (!validCell(table, row, column))
+        return;
+    if (QTableWidgetItem* item = table->item(row, column))
+        item->setData(Qt::BackgroundRole, color);
+}
+
+void removeTableRow(QTableWidget* table, int row)
+{
+    if (!table || row < 0 || row >= table->rowCount())
+        return;
+    for (int column = 0; column < table->columnCount(); ++column) {
+        if (QWidget* cell = table->cellWidget(row, column)) {
+            // The removal may run inside a signal of this very widget.
+            cell->deleteLater();
+            table->setCellWidget(row, column, nullptr);
+        }
+    }
+    table->removeRow(row);
+}
+
+void clearTable(QTableWidget* table)
+{
+    if (!table)
+        return;
+    for (int row = table->rowCount() - 1; row >= 0; --row)
+        removeTableRow(table, row);
+    table->clearContents();
+    table->setRowCount(0);
+}

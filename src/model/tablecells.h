@@ -1,0 +1,25 @@
+#ifndef TABLECELLS_H
+#define TABLECELLS_H
+
+#include <QColor>
+#include <QString>
+
+class QCheckBox;
+class QTableWidget;
+class QWidget;
+class QFlatComboBox;
+
+// Cell operations shared by the main window's tables and the discovery dialog.
+void setTextCell(QTableWidget* table, int row, int column, const QString& text, bool editable);
+QCheckBox* setCheckBoxCell(QTableWidget* table, int row, int column, bool checked, bool enabled);
+QFlatComboBox* setColorComboCell(QTableWidget* table, int row, int column, const QColor& color);
+QColor cellColor(QTableWidget* table, int row, int column);
+bool isCellChecked(QTableWidget* table, int row, int column);
+void setCellBackground(QTableWidget* table, int row, int column, const QColor& color);
+void removeTableRow(QTableWidget* table, int row);
+void clearTable(QTableWidget* table);
+
+// The centring container used by check-box, colour and role cells.
+QWidget* makeCentredCell(QWidget* content);
+
+#endif

@@ -1,0 +1,92 @@
+#include "qflatcombobox.h"
+
+#include <QMouseEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QStandardItemModel>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+
+const QList<QColor> colorList = {
+    QColor(0, 0, 0),       QColor(255, 0, 0),     QColor(0, 255, 0),     QColor(0, 0, 255),
+    QColor(170, 170, 0),   QColor(170, 0, 170),   QColor(0, 170, 170),   QColor(255, 153, 34),
+    QColor(34, 153, 255),  QColor(34, 255, 153),  QColor(255, 34, 153),
+};
+
+void addColorItem(QComboBox* combo, int index, const QColor& color)
+{
+    if (!combo)
+        return;
+    combo->addItem(QIcon(), QString(), color);
+    if (QAbstractItemModel* model = combo->model())
+        model->setData(model->index(index, 0), color, Qt::BackgroundRole);
+}
+
+void selectColor(QComboBox* combo, const QColor& color, bool addIfMissing)
+{
+    if (!combo)
+        return;
+    int match = -1;
+    for (int i = 0; i < combo->count(); ++i) {
+        if (combo->itemData(i, Qt::UserRole).value<QColor>() == color) {
+            match = i;
+            break;
+        }
+    }
+    if (match < 0) {
+        if (!addIfMissing)
+            return;
+        match = combo->count();
+        addColorItem(combo, match, color);
+    }
+    combo->setCurrentIndex(match);
+    QPalette palette = combo->palette();
+    palette.setBrush(QPalette::All, QPalette::Window, QBrush(color));
+    palette.setBrush(QPalette::All, QPalette::Base, QBrush(color));
+    combo->setPalette(palette);
+}
+
+QFlatComboBox::QFlatComboBox(QWidget* parent)
+    : QComboBox(parent)
+{
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setBrush(QPalette::All, QPalette::Window, QBrush(Qt::white));
+    setPalette(palette);
+}
+
+void QFlatComboBox::mousePressEvent(QMouseEvent* event)
+{
+    if (isEditable() && lineEdit()) {
+        const QRect editArea(QPoint(0, 0), lineEdit()->size());
+        if (editArea.contains(event->pos())) {
+            QComboBox::mousePressEvent(event);
+            return;
+        }
+    }
+    emit aboutToPullDown();
+    QComboBox::mousePressEvent(event);
+}
+
+void QFlatComboBox::paintEvent(QPaintEvent* event)
+{
+    if (!flat) {
+        QComboBox::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::Text));
+
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    const QString text = option.currentText;
+    option.currentText.clear();
+    style()->drawItemText(&painter, rect(), Qt::AlignCenter, palette(), true, text);
+
+    const QRect full = option.rect;
+    option.rect = QStyle::alignedRect(Qt::LeftToRight, Qt::Alignment(arrowAlignment),
+                                      QSize(16, full.height()), full);
+    style()->drawPrimitive(QStyle::PE_IndicatorArrowDown, &option, &painter, this);
+    option.rect = full;
+    style()->drawControl(QStyle::CE_ComboBoxLabel, &option, &painter, this);
+}

@@ -1,0 +1,30 @@
+#ifndef QLABELEX_H
+#define QLABELEX_H
+
+#include <QLabel>
+#include <QPointF>
+
+class QMouseEvent;
+
+// A label that reports presses, drags and releases in its own pixels.
+class QLabelEx : public QLabel
+{
+    Q_OBJECT
+public:
+    explicit QLabelEx(QWidget* parent = nullptr);
+
+signals:
+    void mousePressed(QMouseEvent* event, QPointF point);
+    void mouseMoved(QMouseEvent* event, QPointF point, bool pointmoving);
+    void mouseReleased(QMouseEvent* event, QPointF point);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    bool pointmoving = false;
+};
+
+#endif

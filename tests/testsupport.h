@@ -1,0 +1,102 @@
+#ifndef TESTSUPPORT_H
+#define TESTSUPPORT_H
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+
+// A real pseudo-terminal pair in raw mode. The program opens slavePath();
+// the test plays the master module on the master side.
+class PtyPair
+{
+public:
+    PtyPair();
+    ~PtyPair();
+    bool isValid() const { return masterFd >= 0; }
+    QString slavePath() const { return path; }
+    int master() const { return masterFd; }
+    // Writes all bytes to the master side (the program reads them).
+    bool send(const QByteArray& bytes);
+    // Reads what the program wrote so far, without blocking.
+    QByteArray readAvailable();
+    // Closes the master side: the program sees its port vanish.
+    void closeMaster();
+    void closeSlave();
+
+private:
+    int masterFd = -1;
+    int slaveFd = -1;
+    QString path;
+};
+
+// Plays the master module on a pty: records each byte the program sends with its
+// arrival time, frames lines, and answers complete command lines per policy.
+class FakeMaster : public QObject
+{
+    Q_OBJECT
+public:
+    enum Policy { Echo, Silent };
+    explicit FakeMaster(PtyPair* pty, QObject* parent = nullptr);
+
+    Policy policy = Echo;
+    // Called for each complete line the program sent; returns what to answer
+    // (overrides the policy when set).
+    std::function<QByteArray(const QByteArray&)> responder;
+
+    QByteArray received;             // every byte, in order
+    QList<qint64> byteTimesMs;       // arrival time of each byte (ms since construction)
+    QList<QByteArray> lines;         // complete lines received
+    int countLine(const QByteArray& line) const { return lines.count(line); }
+    void clear();
+
+private slots:
+    void readable();
+
+private:
+    PtyPair* pty;
+    QSocketNotifier* notifier;
+    QElapsedTimer clock;
+    QByteArray partial;
+};
+
+// Answers modal message boxes from a timer: each box that appears is recorded and
+// answered with the next queued button (or its default/escape button when none is queued).
+class ModalAnswerer : public QObject
+{
+    Q_OBJECT
+public:
+    struct Seen {
+        QString title;
+        QString text;
+        QString informativeText;
+        QMessageBox::Icon icon;
+        QStringList buttonTexts;
+    };
+    explicit ModalAnswerer(QObject* parent = nullptr);
+    void answer(QMessageBox::StandardButton button) { queue.append(button); }
+    QList<Seen> seen;
+    // Optional hook run for modal widgets that are not message boxes (e.g. dialogs).
+    std::function<void(QWidget*)> onOtherModal;
+
+private slots:
+    void poll();
+
+private:
+    QTimer timer;
+    QList<QMessageBox::StandardButton> queue;
+    QPointer<QWidget> lastHandled;
+};
+
+// Spins the event loop until pred() holds or timeoutMs passes; returns pred().
+bool waitUntil(const std::function<bool()>& pred, int timeoutMs);
+
+#endif
