@@ -6,7 +6,11 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <atomic>
 #include <cerrno>
+#include <mutex>
+#include <poll.h>
+#include <thread>
 #include <fcntl.h>
 #include <pty.h>
 #include <termios.h>
@@ -79,6 +83,59 @@ void PtyPair::closeSlave()
     if (slaveFd >= 0)
         ::close(slaveFd);
     slaveFd = -1;
+}
+
+struct PtyRecorder::State {
+    int fd;
+    std::atomic<bool> stop{false};
+    std::thread thread;
+    mutable std::mutex lock;
+    QByteArray bytes;
+    QList<qint64> times;
+    QElapsedTimer clock;
+};
+
+PtyRecorder::PtyRecorder(int masterFd)
+    : d(new State)
+{
+    d->fd = masterFd;
+    d->clock.start();
+    d->thread = std::thread([s = d] {
+        while (!s->stop) {
+            struct pollfd p = {s->fd, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            char buf[256];
+            const ssize_t n = ::read(s->fd, buf, sizeof buf);
+            if (n <= 0)
+                continue;
+            const qint64 now = s->clock.elapsed();
+            std::lock_guard<std::mutex> g(s->lock);
+            for (ssize_t i = 0; i < n; ++i) {
+                s->bytes.append(buf[i]);
+                s->times.append(now);
+            }
+        }
+    });
+}
+
+PtyRecorder::~PtyRecorder()
+{
+    d->stop = true;
+    d->thread.join();
+    delete d;
+}
+
+QByteArray PtyRecorder::bytes() const
+{
+    std::lock_guard<std::mutex> g(d->lock);
+    return d->bytes;
+}
+
+QList<qint64> PtyRecorder::timesMs() const
+{
+    std::lock_guard<std::mutex> g(d->lock);
+    return d->times;
 }
 
 FakeMaster::FakeMaster(PtyPair* pty, QObject* parent)

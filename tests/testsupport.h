@@ -68,6 +68,21 @@ private:
     QByteArray partial;
 };
 
+// Reads the master side of a pty on its own thread and stamps each byte with its
+// arrival time, so pacing is measured even while the GUI thread sleeps.
+class PtyRecorder
+{
+public:
+    explicit PtyRecorder(int masterFd);
+    ~PtyRecorder();
+    QByteArray bytes() const;
+    QList<qint64> timesMs() const;
+
+private:
+    struct State;
+    State* d;
+};
+
 // Answers modal message boxes from a timer: each box that appears is recorded and
 // answered with the next queued button (or its default/escape button when none is queued).
 class ModalAnswerer : public QObject

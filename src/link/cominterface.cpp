@@ -17,10 +17,10 @@ ComInterface::ComInterface(QObject* parent)
 
 ComInterface::~ComInterface()
 {
+    close();
     replyTimer->stop();
     delete replyTimer;
     replyTimer = nullptr;
-    close();
     delete port;
     port = nullptr;
 }
