@@ -1,0 +1,77 @@
+#include "solver.h"
+
+#include "anchor.h"
+
+#include <Eigen/Dense>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+
+QPointF solvePosition(QList<QPointF> points, QList<float> distances)
+{
+    const int n = points.size();
+    if (n < 3 || distances.size() != n)
+        return QPointF(0, 0);
+
+    // Subtracting the circle equations of every pair of anchors cancels the
+    // quadratic terms and leaves one linear equation per pair.
+    const Eigen::Index rows = Eigen::Index(n) * (n - 1) / 2;
+    Eigen::MatrixXd a(rows, 2);
+    Eigen::VectorXd b(rows);
+    Eigen::Index r = 0;
+    for (int i = 0; i < n - 1; ++i) {
+        const double xi = points.at(i).x();
+        const double yi = points.at(i).y();
+        const double di = distances.at(i);
+        for (int j = i + 1; j < n; ++j, ++r) {
+            const double xj = points.at(j).x();
+            const double yj = points.at(j).y();
+            const double dj = distances.at(j);
+            a(r, 0) = xi - xj;
+            a(r, 1) = yi - yj;
+            b(r) = 0.5 * ((xi * xi - xj * xj) + (yi * yi - yj * yj) - (di * di - dj * dj));
+        }
+    }
+
+    // The SVD gives the minimum-norm answer when the anchors are collinear
+    // or coincide, instead of failing.
+    const Eigen::JacobiSVD<Eigen::MatrixXd, Eigen::ColPivHouseholderQRPreconditioner>
+        svd(a, Eigen::ComputeThinU | Eigen::ComputeThinV);
+    const Eigen::Vector2d pos = svd.solve(b);
+    return QPointF(pos(0), pos(1));
+}
+
+QPointF solveFromDistances(const QMap<int, int>& dists, const QList<Anchor>& anchors)
+{
+    QList<QPointF> points;
+    QList<float> distances;
+    points.reserve(dists.size());
+    distances.reserve(dists.size());
+    for (auto it = dists.constBegin(); it != dists.constEnd(); ++it) {
+        const int a = it.key();
+        if (a < 0 || a >= anchors.size())
+            continue;
+        const Anchor& anchor = anchors.at(a);
+        points.append(QPointF(double(anchor.x), double(anchor.y)));
+        distances.append(float(it.value()));
+    }
+    return solvePosition(points, distances);
+}
+
+int truncCm(double v)
+{
+    if (std::isnan(v))
+        return 0;
+    // Clamp before each narrowing: double -> float and float -> int are
+    // undefined for values the target cannot hold.
+    if (v >= double(FLT_MAX))
+        return INT_MAX;
+    if (v <= -double(FLT_MAX))
+        return INT_MIN;
+    const float f = float(v);
+    if (f >= 2147483648.0f)
+        return INT_MAX;
+    if (f < -2147483648.0f)
+        return INT_MIN;
+    return int(f);
+}

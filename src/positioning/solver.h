@@ -1,0 +1,23 @@
+#ifndef SOLVER_H
+#define SOLVER_H
+
+#include <QList>
+#include <QMap>
+#include <QPointF>
+
+struct Anchor;
+
+// Least-squares 2D position (cm) from three or more anchor points and the
+// distances to them. Returns (0, 0) for fewer than three points or when the
+// two lists differ in length.
+QPointF solvePosition(QList<QPointF> points, QList<float> distances);
+
+// Solves from a map anchor index -> distance (cm), taking the anchors in
+// ascending index order; indices that name no anchor are skipped.
+QPointF solveFromDistances(const QMap<int, int>& dists, const QList<Anchor>& anchors);
+
+// Stores a solved coordinate as whole centimetres: through float, truncated
+// toward zero. NaN gives 0 and values beyond the int range clamp to it.
+int truncCm(double v);
+
+#endif

@@ -1,0 +1,86 @@
+#include "tagmeasurement.h"
+
+#include "anchor.h"
+#include "rangingsample.h"
+#include "timeofday.h"
+
+#include <climits>
+
+namespace {
+
+// Offsets come from settings files and may be anything an int holds, so the
+// corrected distances are summed in 64 bits and clamped when stored.
+int clampToInt(qint64 v)
+{
+    if (v > INT_MAX)
+        return INT_MAX;
+    if (v < INT_MIN)
+        return INT_MIN;
+    return int(v);
+}
+
+}
+
+double historyRate(const QList<RangingSample*>& samples)
+{
+    if (samples.isEmpty())
+        return 0.0;
+    const qint64 ms = msecsBetween(samples.first()->received, samples.last()->received);
+    if (ms < 1)
+        return 0.0;
+    return double(samples.size()) * 1000.0 / double(ms);
+}
+
+void expireSamples(QList<RangingSample*>& samples, const QTime& now)
+{
+    if (!now.isValid())
+        return;
+    while (!samples.isEmpty()) {
+        const RangingSample* s = samples.first();
+        // A sample without an arrival time cannot be aged; left in front it
+        // would keep every later sample from expiring.
+        if (s->received.isValid() && secsBetween(s->received, now) <= 2)
+            break;
+        delete samples.takeFirst();
+    }
+}
+
+TagDistances measureDistances(const QList<RangingSample*>& samples,
+                              const QList<Anchor>& anchors, int averageCount)
+{
+    TagDistances result;
+    if (samples.isEmpty())
+        return result;
+
+    const RangingSample* last = samples.last();
+    const int size = samples.size();
+    const int n = qBound(0, averageCount, size);
+
+    for (int a = 0; a < anchors.size(); ++a) {
+        const Anchor& anchor = anchors.at(a);
+        const qint64 offset = anchor.offset;
+
+        const int d = last->distanceAt(a);
+        if (d > 0 && d + offset > 0)
+            result.rawDist.insert(a, clampToInt(d + offset));
+
+        qint64 sum = 0;
+        int valid = 0;
+        for (int i = size - n; i < size; ++i) {
+            const int v = samples.at(i)->distanceAt(a);
+            if (v != 0 && v + offset > 0) {
+                sum += v + offset;
+                ++valid;
+            }
+        }
+        const int avg = valid > 0 ? clampToInt(sum / valid) : 0;
+
+        if (!result.hasMaster && anchor.master) {
+            result.hasMaster = true;
+            result.masterAvg = avg;
+        }
+        if (avg != 0)
+            result.avgDist.insert(a, avg);
+    }
+    return result;
+}

@@ -1,0 +1,22 @@
+#include "timeofday.h"
+
+namespace {
+constexpr qint64 MsecsPerDay = 86400000;
+constexpr int SecsPerDay = 86400;
+}
+
+qint64 msecsBetween(const QTime& from, const QTime& to)
+{
+    if (!from.isValid() || !to.isValid())
+        return 0;
+    const qint64 d = qint64(to.msecsSinceStartOfDay()) - from.msecsSinceStartOfDay();
+    return d < 0 ? d + MsecsPerDay : d;
+}
+
+int secsBetween(const QTime& from, const QTime& to)
+{
+    if (!from.isValid() || !to.isValid())
+        return 0;
+    const int d = to.msecsSinceStartOfDay() / 1000 - from.msecsSinceStartOfDay() / 1000;
+    return d < 0 ? d + SecsPerDay : d;
+}

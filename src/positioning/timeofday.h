@@ -1,0 +1,17 @@
+#ifndef TIMEOFDAY_H
+#define TIMEOFDAY_H
+
+#include <QTime>
+
+// Spans between two times of day, assuming `to` is never earlier than `from`:
+// a `to` that lies before `from` on the clock is taken to be on the next day,
+// so a span across midnight stays positive. Invalid times give 0.
+
+// Milliseconds from `from` to `to`, in [0, 86400000).
+qint64 msecsBetween(const QTime& from, const QTime& to);
+
+// Whole seconds of the day from `from` to `to` (milliseconds are dropped from
+// both before subtracting, as QTime::secsTo does), in [0, 86400).
+int secsBetween(const QTime& from, const QTime& to);
+
+#endif
