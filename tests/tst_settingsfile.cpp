@@ -557,5 +557,5 @@ void TestSettingsFile::truncatedFiles()
     QVERIFY(sameData(d, sentinelData()));
 }
 
-QTEST_MAIN(TestSettingsFile)
+QTEST_GUILESS_MAIN(TestSettingsFile)   // no window needed; spares the platform plugin
 #include "tst_settingsfile.moc"
