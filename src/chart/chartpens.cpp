@@ -1,0 +1,43 @@
+#include "chartpens.h"
+
+#include "chartgeometry.h"
+
+// The font engine draws nothing at all above this pixel size; for very wide
+// grids (kilometres) the labels then shrink on screen instead of vanishing.
+static const int MaxFontPixelSize = 65535;
+
+// QPen::setWidthF refuses widths from 32768 on and keeps the old width; for
+// very wide grids the dots then shrink on screen instead of keeping a stale size.
+static const double MaxPenWidth = 32767.0;
+
+static void setScaledWidth(QPen& pen, double px, double cmPerPixel)
+{
+    const double w = px * cmPerPixel;
+    pen.setWidthF(w >= 0 ? qMin(w, MaxPenWidth) : 0.0);
+}
+
+int scaledFontPixelSize(double px, double cmPerPixel, int minUnits)
+{
+    const double units = px * cmPerPixel;
+    if (!(units >= minUnits))
+        return minUnits;
+    return qMin(truncToInt(units), MaxFontPixelSize);
+}
+
+ChartPens::ChartPens()
+{
+    for (QPen* pen : { &anchorPen, &masterRingPen, &rawCirclePen, &avgCirclePen,
+                       &rawPointPen, &avgPointPen })
+        pen->setCapStyle(Qt::RoundCap);
+}
+
+void ChartPens::applyScale(double cmPerPixel)
+{
+    setScaledWidth(masterRingPen, 1.5, cmPerPixel);
+    setScaledWidth(anchorPen, 10, cmPerPixel);
+    setScaledWidth(rawCirclePen, 2, cmPerPixel);
+    setScaledWidth(avgCirclePen, 3, cmPerPixel);
+    setScaledWidth(rawPointPen, 10, cmPerPixel);
+    setScaledWidth(avgPointPen, 10, cmPerPixel);
+    labelFont.setPixelSize(scaledFontPixelSize(20, cmPerPixel, 10));
+}

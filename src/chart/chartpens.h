@@ -1,0 +1,27 @@
+#ifndef CHARTPENS_H
+#define CHARTPENS_H
+
+#include <QFont>
+#include <QPen>
+
+// Pens and label font of the module drawing. Widths are given in pixels and
+// scaled to chart units, so dots and lines keep their size at every zoom.
+struct ChartPens
+{
+    QPen anchorPen;
+    QPen masterRingPen;
+    QPen rawCirclePen;
+    QPen avgCirclePen;
+    QPen rawPointPen;
+    QPen avgPointPen;
+    QFont labelFont;
+
+    ChartPens();
+    void applyScale(double cmPerPixel);
+};
+
+// Pixel size of a font that is px pixels on screen but never below minUnits
+// chart units; bounded so that the font engine is never asked for absurd sizes.
+int scaledFontPixelSize(double px, double cmPerPixel, int minUnits);
+
+#endif

@@ -1,0 +1,248 @@
+#include "settingsfile.h"
+
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSettings>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace {
+
+QString anchorKey(int index, const char* field)
+{
+    return QStringLiteral("Anchor%1-%2").arg(index).arg(QLatin1String(field));
+}
+
+QString tagKey(int index, const char* field)
+{
+    return QStringLiteral("Tag%1-%2").arg(index).arg(QLatin1String(field));
+}
+
+// QVariant::toInt() wraps values beyond the int range around (4294967396 gives
+// 100); such a value is no valid int and reads as 0, like any other non-number.
+int readInt(const QSettings& s, const QString& key)
+{
+    bool ok = false;
+    const qlonglong value = s.value(key).toLongLong(&ok);
+    if (!ok || value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+        return 0;
+    return int(value);
+}
+
+// A missing key gives an empty name and so an invalid colour.
+QColor readColor(const QSettings& s, const QString& key)
+{
+    QColor color;
+    color.setNamedColor(s.value(key).toString());
+    return color;
+}
+
+// Any count beyond the bound, however large, reads as the bound.
+int readCount(const QSettings& s, const QString& key)
+{
+    bool ok = false;
+    const qlonglong count = s.value(key).toLongLong(&ok);
+    if (!ok)
+        return 0;
+    return int(qBound<qlonglong>(0, count, MaxSettingsRecords));
+}
+
+void writeAll(QSettings& s, const SettingsData& d)
+{
+    s.setValue(QStringLiteral("AnchorCount"), d.anchors.size());
+    for (int i = 0; i < d.anchors.size(); ++i) {
+        const Anchor& a = d.anchors.at(i);
+        s.setValue(anchorKey(i, "X"), a.x);
+        s.setValue(anchorKey(i, "Y"), a.y);
+        s.setValue(anchorKey(i, "Z"), a.z);
+        s.setValue(anchorKey(i, "ID"), a.id);
+        s.setValue(anchorKey(i, "Name"), a.name);
+        s.setValue(anchorKey(i, "Color"), a.color.name());
+        s.setValue(anchorKey(i, "Master"), a.master);
+        s.setValue(anchorKey(i, "Offset"), a.offset);
+    }
+    s.setValue(QStringLiteral("TagCount"), d.tags.size());
+    for (int i = 0; i < d.tags.size(); ++i) {
+        const Tag& t = d.tags.at(i);
+        s.setValue(tagKey(i, "Rate"), t.showRate);
+        s.setValue(tagKey(i, "Speed"), t.showSpeed);
+        s.setValue(tagKey(i, "Coordinates"), t.showCoordinates);
+        s.setValue(tagKey(i, "PosRaw"), t.showPosRaw);
+        s.setValue(tagKey(i, "PosAvg"), t.showPosAvg);
+        s.setValue(tagKey(i, "DistRaw"), t.showDistRaw);
+        s.setValue(tagKey(i, "DistAvg"), t.showDistAvg);
+        s.setValue(tagKey(i, "Name"), t.name);
+        s.setValue(tagKey(i, "Color"), t.color.name());
+        s.setValue(tagKey(i, "ID"), t.id);
+    }
+    s.setValue(QStringLiteral("Grid-X"), d.gridX);
+    s.setValue(QStringLiteral("Grid-Y"), d.gridY);
+    s.setValue(QStringLiteral("Grid-W"), d.gridW);
+    s.setValue(QStringLiteral("Grid-H"), d.gridH);
+    s.setValue(QStringLiteral("Grid-Xb"), d.imageGridX);
+    s.setValue(QStringLiteral("Grid-Yb"), d.imageGridY);
+    s.setValue(QStringLiteral("Grid-Wb"), d.imageGridW);
+    s.setValue(QStringLiteral("Grid-Hb"), d.imageGridH);
+    s.setValue(QStringLiteral("Average"), d.average);
+    s.setValue(QStringLiteral("BGImage-File"), d.bgImageFile);
+    s.setValue(QStringLiteral("BGImage-Factor"), d.bgImageFactor);
+    s.setValue(QStringLiteral("BGImage-OffsetX"), d.bgImageOffsetX);
+    s.setValue(QStringLiteral("BGImage-OffsetY"), d.bgImageOffsetY);
+    s.setValue(QStringLiteral("DrawGrid"), d.drawGrid);
+    s.setValue(QStringLiteral("DrawBGImage"), d.drawBGImage);
+}
+
+void readAll(const QSettings& s, SettingsData& d)
+{
+    d.anchors.clear();
+    const int anchorCount = readCount(s, QStringLiteral("AnchorCount"));
+    d.anchors.reserve(anchorCount);
+    for (int i = 0; i < anchorCount; ++i) {
+        d.anchors.append(Anchor(s.value(anchorKey(i, "ID")).toString(),
+                                s.value(anchorKey(i, "Name")).toString(),
+                                readColor(s, anchorKey(i, "Color")),
+                                readInt(s, anchorKey(i, "X")),
+                                readInt(s, anchorKey(i, "Y")),
+                                readInt(s, anchorKey(i, "Z")),
+                                s.value(anchorKey(i, "Master"), false).toBool(),
+                                readInt(s, anchorKey(i, "Offset"))));
+    }
+
+    d.tags.clear();
+    const int tagCount = readCount(s, QStringLiteral("TagCount"));
+    d.tags.reserve(tagCount);
+    for (int i = 0; i < tagCount; ++i) {
+        d.tags.append(Tag(s.value(tagKey(i, "ID")).toString(),
+                          s.value(tagKey(i, "Name")).toString(),
+                          readColor(s, tagKey(i, "Color")),
+                          s.value(tagKey(i, "PosRaw"), false).toBool(),
+                          s.value(tagKey(i, "PosAvg"), false).toBool(),
+                          s.value(tagKey(i, "DistRaw"), false).toBool(),
+                          s.value(tagKey(i, "DistAvg"), false).toBool(),
+                          s.value(tagKey(i, "Coordinates"), false).toBool(),
+                          s.value(tagKey(i, "Speed"), false).toBool(),
+                          s.value(tagKey(i, "Rate"), false).toBool()));
+    }
+
+    d.gridX = s.value(QStringLiteral("Grid-X")).toString();
+    d.gridY = s.value(QStringLiteral("Grid-Y")).toString();
+    d.gridW = s.value(QStringLiteral("Grid-W")).toString();
+    d.gridH = s.value(QStringLiteral("Grid-H")).toString();
+    d.imageGridX = readInt(s, QStringLiteral("Grid-Xb"));
+    d.imageGridY = readInt(s, QStringLiteral("Grid-Yb"));
+    d.imageGridW = readInt(s, QStringLiteral("Grid-Wb"));
+    d.imageGridH = readInt(s, QStringLiteral("Grid-Hb"));
+    d.average = s.value(QStringLiteral("Average")).toString();
+    d.bgImageFile = s.value(QStringLiteral("BGImage-File")).toString();
+    d.bgImageFactor = s.value(QStringLiteral("BGImage-Factor")).toDouble();
+    // "nan" and "inf" parse as doubles; the chart cannot scale by them.
+    if (!std::isfinite(d.bgImageFactor))
+        d.bgImageFactor = 0.0;
+    d.bgImageOffsetX = readInt(s, QStringLiteral("BGImage-OffsetX"));
+    d.bgImageOffsetY = readInt(s, QStringLiteral("BGImage-OffsetY"));
+    d.drawGrid = s.value(QStringLiteral("DrawGrid"), false).toBool();
+    d.drawBGImage = s.value(QStringLiteral("DrawBGImage"), false).toBool();
+}
+
+// Creates a new, empty file beside `target` with a name nobody else uses.
+QString createTempBeside(const QString& target)
+{
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        // Concatenated, not arg()ed: the path may itself hold "%1".
+        const QString name = target + QLatin1Char('.')
+            + QString::number(QRandomGenerator::global()->generate(), 16) + QStringLiteral(".tmp");
+        QFile file(name);
+        // NewOnly never opens a file that is already there; the mode follows the umask.
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return name;
+        if (!QFileInfo::exists(name))
+            return QString();   // the folder is missing or not writable
+    }
+    return QString();
+}
+
+// Atomic: readers see either the old or the new file, never a partial one.
+bool replaceFile(const QString& from, const QString& to)
+{
+#ifdef Q_OS_WIN
+    return MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(from).utf16()),
+                       reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(to).utf16()),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+#endif
+}
+
+} // namespace
+
+bool writeSettingsFile(const QString& path, const SettingsData& data)
+{
+    if (path.isEmpty())
+        return false;
+
+    QFileInfo targetInfo(path);
+    QString target = targetInfo.absoluteFilePath();
+    // Write through a link to the file it names rather than replacing the link.
+    if (targetInfo.isSymLink()) {
+        const QString resolved = targetInfo.canonicalFilePath();
+        target = resolved.isEmpty() ? targetInfo.symLinkTarget() : resolved;
+        targetInfo = QFileInfo(target);
+    }
+    // Only a regular file may be replaced: never a folder, a device or a pipe.
+    if (targetInfo.exists() && !targetInfo.isFile())
+        return false;
+
+    const QString temp = createTempBeside(target);
+    if (temp.isEmpty())
+        return false;
+
+    bool ok;
+    {
+        QSettings settings(temp, QSettings::IniFormat);
+        writeAll(settings, data);
+        settings.sync();
+        ok = settings.status() == QSettings::NoError;
+    }
+    ok = ok && QFileInfo(temp).isFile();
+    if (ok && targetInfo.exists())
+        QFile::setPermissions(temp, targetInfo.permissions());   // best effort, as an overwrite would keep them
+    ok = ok && replaceFile(temp, target);
+    if (!ok)
+        QFile::remove(temp);
+    return ok;
+}
+
+bool readSettingsFile(const QString& path, SettingsData& data)
+{
+    // QSettings takes a missing file for an empty one and reports no error.
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.isFile())
+        return false;
+    QFile probe(path);
+    if (!probe.open(QIODevice::ReadOnly))
+        return false;
+    probe.close();
+
+    QSettings settings(path, QSettings::IniFormat);
+    // Sections are parsed on first use; listing every key makes the whole
+    // file parsed, so a broken line anywhere shows in the status.
+    settings.allKeys();
+    if (settings.status() != QSettings::NoError)
+        return false;
+
+    SettingsData loaded;
+    readAll(settings, loaded);
+    if (settings.status() != QSettings::NoError)
+        return false;
+    data = loaded;
+    return true;
+}

@@ -1,0 +1,37 @@
+#ifndef SETTINGSFILE_H
+#define SETTINGSFILE_H
+
+#include "anchor.h"
+#include "tag.h"
+
+#include <QList>
+#include <QString>
+
+// Everything a settings file holds, gathered from and applied to the main
+// window by the caller; reading and writing the file needs no widgets.
+struct SettingsData
+{
+    QList<Anchor> anchors;
+    QList<Tag> tags;
+    QString gridX, gridY, gridW, gridH;                 // the grid edit texts
+    int imageGridX = 0, imageGridY = 0, imageGridW = 0, imageGridH = 0;
+    QString average;                                     // current text of the averaging combo
+    QString bgImageFile;
+    double bgImageFactor = 0.0;
+    int bgImageOffsetX = 0, bgImageOffsetY = 0;
+    bool drawGrid = false, drawBGImage = false;
+};
+
+// Upper bound on the anchors and on the tags read from one file, so that a
+// damaged or hostile count cannot make loading take unbounded time or memory.
+constexpr int MaxSettingsRecords = 1000;
+
+// Writes a complete new file beside `path` and only then replaces `path` with
+// it, so a failed save leaves any earlier file as it was. False on any failure.
+bool writeSettingsFile(const QString& path, const SettingsData& data);
+
+// False, with `data` unchanged, when `path` is no readable file or not a valid
+// settings file. Keys the file lacks get their defaults.
+bool readSettingsFile(const QString& path, SettingsData& data);
+
+#endif
