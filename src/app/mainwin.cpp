@@ -1,16 +1,30 @@
 #include "mainwin.h"
 #include "ui_mainwin.h"
 
+#include "aboutwin.h"
+#include "chartdrawing.h"
+#include "commandwin.h"
+#include "discoverwin.h"
+#include "settingsfile.h"
 #include "framing.h"
 #include "masterinfo.h"
 #include "qflatcombobox.h"
+#include "qlabelex.h"
+#include "solver.h"
 #include "tablecells.h"
+#include "tagmeasurement.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QImage>
 #include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
 #include <QThread>
 #include <QTimer>
 
@@ -31,6 +45,13 @@ MainWin::MainWin(QWidget* parent)
     ui = new Ui::MainWin;
     tablesInSync = false;
     timeOfDay = [] { return QTime::currentTime(); };
+    epochMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    chooseOpenFile = [this](const QString& caption, const QString& filter) {
+        return QFileDialog::getOpenFileName(this, caption, QString(), filter);
+    };
+    chooseSaveFile = [this](const QString& caption, const QString& filter) {
+        return QFileDialog::getSaveFileName(this, caption, QString(), filter);
+    };
     ui->setupUi(this);
 
     QCoreApplication::setOrganizationName(QStringLiteral("Fenwright"));
@@ -39,6 +60,9 @@ MainWin::MainWin(QWidget* parent)
 
     QCoreApplication::installTranslator(&translator);
     (void)translator.load(QStringLiteral("qt_de"), QStringLiteral("translations"));
+
+    blankPixmap = new QPixmap(1, 1);
+    blankPixmap->fill(Qt::white);
 
     refreshComPorts();
 
@@ -62,6 +86,10 @@ MainWin::MainWin(QWidget* parent)
     ui->cmbLastMeasures->setCurrentText(QStringLiteral("10"));
     on_cmbLastMeasures_currentIndexChanged(ui->cmbLastMeasures->currentIndex());
 
+    connect(ui->lblChart, &QLabelEx::mouseMoved, this, &MainWin::gridMouseMoved);
+    connect(ui->lblChart, &QLabelEx::mousePressed, this, &MainWin::gridMousePressed);
+    connect(ui->lblChart, &QLabelEx::mouseReleased, this, &MainWin::gridMouseReleased);
+
     for (QLabel* l : {ui->lblMouseX, ui->lblMouseY, ui->lblMouseD, ui->lblMouseXD, ui->lblMouseYD})
         l->setText(QStringLiteral("-"));
     ui->labAbstandMaster->setText(QString());
@@ -78,10 +106,18 @@ MainWin::MainWin(QWidget* parent)
 
 MainWin::~MainWin()
 {
+    disconnect(ui->lblChart, &QLabelEx::mouseMoved, this, &MainWin::gridMouseMoved);
+    disconnect(ui->lblChart, &QLabelEx::mousePressed, this, &MainWin::gridMousePressed);
+    disconnect(ui->lblChart, &QLabelEx::mouseReleased, this, &MainWin::gridMouseReleased);
     disconnectPort();
     redrawTimer->stop();
     delete redrawTimer;
     redrawTimer = nullptr;
+    delete bgImage;
+    delete gridPixmap;
+    delete chartPixmap;
+    delete blankPixmap;
+    delete calibration;
     for (QList<RangingSample*>& list : rangingHistory)
         qDeleteAll(list);
     rangingHistory.clear();
@@ -216,9 +252,44 @@ void MainWin::on_btnStartRanging_clicked()
     }
 }
 
-void MainWin::on_btnDiscovery_clicked() {}
-void MainWin::on_btnSendCommand_clicked() {}
-void MainWin::on_btnAbout_clicked() {}
+void MainWin::on_btnDiscovery_clicked()
+{
+    delete discoverWin;
+    discoverWin = new DiscoverWin(this);
+    discoverWin->setModules(&modules);
+    connect(discoverWin, &DiscoverWin::executeCommand, this, &MainWin::executeCommand);
+    connect(this, &MainWin::discoverPacket, discoverWin, &DiscoverWin::discoverPacket);
+    connect(this, &MainWin::commandResult, discoverWin, &DiscoverWin::commandResult);
+    discoverWin->exec();
+    disconnect(this, &MainWin::commandResult, discoverWin, &DiscoverWin::commandResult);
+    disconnect(this, &MainWin::discoverPacket, discoverWin, &DiscoverWin::discoverPacket);
+    disconnect(discoverWin, &DiscoverWin::executeCommand, this, &MainWin::executeCommand);
+    fillAnchorTable();
+    fillTagTable();
+    delete discoverWin;
+    discoverWin = nullptr;
+}
+
+void MainWin::on_btnSendCommand_clicked()
+{
+    delete commandWin;
+    commandWin = new CommandWin(this);
+    commandWin->setModules(&modules);
+    connect(commandWin, &CommandWin::executeCommand, this, &MainWin::executeCommand);
+    connect(this, &MainWin::commandResult, commandWin, &CommandWin::commandResult);
+    commandWin->exec();
+    disconnect(this, &MainWin::commandResult, commandWin, &CommandWin::commandResult);
+    disconnect(commandWin, &CommandWin::executeCommand, this, &MainWin::executeCommand);
+    delete commandWin;
+    commandWin = nullptr;
+}
+
+void MainWin::on_btnAbout_clicked()
+{
+    auto* about = new AboutWin(this);
+    about->exec();
+    delete about;
+}
 
 void MainWin::on_cmbLastMeasures_currentIndexChanged(int)
 {
@@ -327,18 +398,458 @@ void MainWin::handleRangingLine(const QByteArray& line)
 void MainWin::redrawChart()
 {
     redrawTimer->stop();
+    bool changed = false;
+    if (gridDirty)
+        changed = updateGridGeometry();
+    if (!gridPixmap || gridPixmap->width() != chartGeo.pixmapW || gridPixmap->height() != chartGeo.pixmapH || changed)
+        drawGrid();
+    if (!chartPixmap || chartPixmap->width() != chartGeo.pixmapW || chartPixmap->height() != chartGeo.pixmapH) {
+        delete chartPixmap;
+        chartPixmap = new QPixmap(chartGeo.pixmapW, chartGeo.pixmapH);
+    }
+    chartPixmap->fill(Qt::white);
+    if (!chartPixmap->isNull()) {
+        QPainter painter(chartPixmap);
+        painter.drawPixmap(0, 0, *gridPixmap);
+        painter.setWindow(0, 0, chartGeo.pixmapW, chartGeo.pixmapH);
+        drawScaleBar(&painter);
+        painter.setWindow(0, 0, chartGeo.gridW, chartGeo.gridH);
+        drawAnchors(&painter);
+        drawTags(&painter);
+        if (calibration)
+            drawCalibrationMarks(&painter);
+    }
+    ui->lblChart->setPixmap(*chartPixmap);
     redrawTimer->start(10);
+}
+
+bool MainWin::updateGridGeometry()
+{
+    int w = 0, h = 0, x = 0, y = 0;
+    if (!parseInt(ui->edtGridW->text(), w) || !parseInt(ui->edtGridH->text(), h)
+        || !parseInt(ui->edtGridX->text(), x) || !parseInt(ui->edtGridY->text(), y))
+        return false;
+    // A zero or negative size, or an empty container, keeps the last good geometry.
+    if (!computeChartGeometry(x, y, w, h, ui->chart->width(), ui->chart->height(), chartGeo))
+        return false;
+    pens.applyScale(chartGeo.cmPerPixel);
+    gridDirty = false;
+    return true;
+}
+
+void MainWin::drawGrid()
+{
+    const QImage* background = (ui->chkDrawBGImage->isChecked() && bgImage) ? bgImage : nullptr;
+    const QPixmap layer = renderGridLayer(chartGeo, ui->chkDrawGrid->isChecked(), background,
+                                          bgImageOffsetX, bgImageOffsetY, bgImageFactor);
+    delete gridPixmap;
+    gridPixmap = new QPixmap(layer);
+}
+
+void MainWin::drawScaleBar(QPainter* painter)
+{
+    ::drawScaleBar(painter, chartGeo);
+}
+
+void MainWin::drawAnchors(QPainter* painter)
+{
+    drawAnchorItems(painter, chartGeo, pens, modules.anchors);
+}
+
+void MainWin::drawTags(QPainter* painter)
+{
+    bool masterLabelWritten = false;
+    const QTime now = timeOfDay();
+    const QList<Anchor>& anchors = modules.anchors;
+    for (auto it = rangingHistory.begin(); it != rangingHistory.end(); ++it) {
+        QList<RangingSample*>& samples = it.value();
+        if (samples.isEmpty())
+            continue;
+        const double rate = historyRate(samples);
+        expireSamples(samples, now);
+        if (samples.isEmpty())
+            continue;
+        const int idx = modules.findTag(samples.last()->tagId);
+        if (idx < 0)
+            continue;
+        Tag& tag = modules.tags[idx];
+        const TagDistances d = measureDistances(samples, anchors, averageCount);
+
+        for (int a = 0; a < anchors.size(); ++a) {
+            if (tag.showDistRaw && d.rawDist.contains(a))
+                drawDistanceCircle(painter, chartGeo, pens.rawCirclePen, anchors.at(a), d.rawDist.value(a), tag.color);
+            if (tag.showDistAvg && d.avgDist.contains(a))
+                drawDistanceCircle(painter, chartGeo, pens.avgCirclePen, anchors.at(a), d.avgDist.value(a), tag.color);
+        }
+        if (!masterLabelWritten && d.hasMaster) {
+            ui->labAbstandMaster->setText(tr("Abstand Tag \"%1\" -> Master: %2 cm").arg(tag.name).arg(d.masterAvg));
+            masterLabelWritten = true;
+        }
+        if (tag.showPosRaw && d.rawDist.size() >= 3) {
+            const QPointF p = solveFromDistances(d.rawDist, anchors);
+            tag.prevRawX = tag.rawX;
+            tag.prevRawY = tag.rawY;
+            tag.rawX = truncCm(p.x());
+            tag.rawY = truncCm(p.y());
+            drawRawPosition(painter, chartGeo, pens, tag, float(p.x()), float(p.y()));
+        }
+        if (tag.showPosAvg && d.avgDist.size() >= 3) {
+            const QPointF p = solveFromDistances(d.avgDist, anchors);
+            tag.updateAveragedPosition(truncCm(p.x()), truncCm(p.y()));
+            drawAveragedPosition(painter, chartGeo, pens, tag, rate);
+        }
+        tag.prevUpdateMs = tag.lastUpdateMs;
+        tag.lastUpdateMs = epochMs();
+    }
+}
+
+void MainWin::drawCalibrationMarks(QPainter* painter)
+{
+    if (calibration)
+        ::drawCalibrationMarks(painter, chartGeo, pens, *calibration);
+}
+
+void MainWin::resizeEvent(QResizeEvent* event)
+{
+    ui->lblChart->setPixmap(*blankPixmap);
+    QMainWindow::resizeEvent(event);
+    gridDirty = true;
+}
+
+void MainWin::on_edtGridX_textChanged(const QString&) { gridDirty = true; }
+void MainWin::on_edtGridY_textChanged(const QString&) { gridDirty = true; }
+void MainWin::on_edtGridW_textChanged(const QString&) { gridDirty = true; }
+void MainWin::on_edtGridH_textChanged(const QString&) { gridDirty = true; }
+void MainWin::on_chkDrawGrid_toggled(bool) { gridDirty = true; }
+void MainWin::on_chkDrawBGImage_toggled(bool) { gridDirty = true; }
+
+void MainWin::setGridEdits(int x, int y, int w, int h)
+{
+    ui->edtGridX->setText(QString::number(x));
+    ui->edtGridY->setText(QString::number(y));
+    ui->edtGridW->setText(QString::number(w));
+    ui->edtGridH->setText(QString::number(h));
+}
+
+void MainWin::on_btnResetGrid_clicked()
+{
+    if (imageGridW <= 10)
+        imageGridW = 100;
+    if (imageGridH <= 100)
+        imageGridH = 100;
+    ui->edtGridH->setText(QString::number(imageGridH));
+    ui->edtGridW->setText(QString::number(imageGridW));
+    ui->edtGridX->setText(QString::number(imageGridX));
+    ui->edtGridY->setText(QString::number(imageGridY));
+}
+
+// ---------------------------------------------------------------- mouse
+
+void MainWin::updateMouseReadouts(const QPoint& world)
+{
+    ui->lblMouseX->setText(tr("%1 cm").arg(world.x()));
+    ui->lblMouseY->setText(tr("%1 cm").arg(world.y()));
+    const float d = pressPos.distanceToPoint(QVector2D(world));
+    ui->lblMouseD->setText(tr("%1 cm").arg(truncCm(d)));
+    ui->lblMouseXD->setText(tr("%1 cm").arg(qint64(world.x()) - truncCm(pressPos.x())));
+    ui->lblMouseYD->setText(tr("%1 cm").arg(qint64(world.y()) - truncCm(pressPos.y())));
+}
+
+void MainWin::gridMousePressed(QMouseEvent* event, QPointF point)
+{
+    const QPoint world = pixelToWorld(chartGeo, point);
+    pressPos = QVector2D(world);
+    dragAnchor = -1;
+    if (event->buttons() & Qt::LeftButton) {
+        if (mouseMode == 1 && calibration) {
+            calibration->originX = world.x();
+            calibration->originY = world.y();
+            calibration->originSet = true;
+        } else if (mouseMode == 2 && calibration) {
+            calibration->pointX = world.x();
+            calibration->pointY = world.y();
+            calibration->pointSet = true;
+        } else if (mouseMode == 0) {
+            const qint64 t = qint64(5 * chartGeo.cmPerPixel);
+            for (int i = modules.anchors.size() - 1; i >= 0; --i) {
+                const Anchor& a = modules.anchors.at(i);
+                if (qAbs(qint64(a.x) - world.x()) <= t && qAbs(qint64(a.y) - world.y()) <= t) {
+                    dragAnchor = i;
+                    break;
+                }
+            }
+        }
+    }
+    ui->lblMouseX->setText(tr("%1 cm").arg(world.x()));
+    ui->lblMouseY->setText(tr("%1 cm").arg(world.y()));
+    for (QLabel* l : {ui->lblMouseD, ui->lblMouseXD, ui->lblMouseYD})
+        l->setText(tr("0 cm"));
+}
+
+void MainWin::gridMouseMoved(QMouseEvent* event, QPointF point, bool)
+{
+    const QPoint world = pixelToWorld(chartGeo, point);
+    if ((event->buttons() & Qt::LeftButton) && dragAnchor >= 0 && dragAnchor < modules.anchors.size()) {
+        modules.anchors[dragAnchor].x = world.x();
+        modules.anchors[dragAnchor].y = world.y();
+    }
+    updateMouseReadouts(world);
+}
+
+void MainWin::gridMouseReleased(QMouseEvent* event, QPointF point)
+{
+    const QPoint world = pixelToWorld(chartGeo, point);
+    if (!(event->buttons() & Qt::LeftButton) && dragAnchor >= 0)
+        fillAnchorTable();
+    updateMouseReadouts(world);
+}
+
+// ---------------------------------------------------------------- background image
+
+void MainWin::loadBackgroundImage(const QString& path)
+{
+    if (bgImage) {
+        delete bgImage;
+        bgImage = nullptr;
+        bgImagePath.clear();
+    }
+    if (path.isEmpty())
+        return;
+    bgImage = new QImage(path);
+    bgImagePath = path;
+    bgImageOffsetX = 0;
+    bgImageOffsetY = bgImage->height();
+    bgImageFactor = 1.0;
+    gridDirty = true;
+}
+
+void MainWin::on_btnSelectBackground_clicked()
+{
+    const QString path = chooseOpenFile(tr("Hintergrundbild wählen"), tr("Bilder (*.bmp *.png *.jpg);;alle Dateien (*.*)"));
+    if (path.isEmpty())
+        return;
+    loadBackgroundImage(path);
+    ui->chkDrawBGImage->setChecked(bgImage != nullptr);
+    if (bgImage) {
+        imageGridX = 0;
+        imageGridY = 0;
+        imageGridW = bgImage->width();
+        imageGridH = bgImage->height();
+        setGridEdits(0, 0, bgImage->width(), bgImage->height());
+    }
+}
+
+void MainWin::on_btnClearBackground_clicked()
+{
+    if (bgImage) {
+        delete bgImage;
+        bgImage = nullptr;
+        gridDirty = true;
+    }
+}
+
+void MainWin::on_btnBGImageSetup_clicked()
+{
+    const QString title = tr("Image anpassen");
+    if (!bgImage) {
+        QMessageBox::warning(this, title, tr("Kein Hintergrundbild ausgewählt!"), QMessageBox::Cancel);
+        updateCalibrationButtons();
+        return;
+    }
+    QMessageBox::information(this, title, tr("Bitte wählen Sie den Ursprung, einen Messpunkt und den Abstand zwischen den Punkten in cm anhand der Buttons rechts daneben!"), QMessageBox::Ok);
+    delete calibration;
+    calibration = new Calibration;
+    ui->edtBGImageDistance->setText(QString());
+    *calibration = Calibration();
+    bgImageOffsetX = 0;
+    bgImageOffsetY = bgImage->height();
+    bgImageFactor = 1.0;
+    ui->chkDrawBGImage->setChecked(true);
+    setGridEdits(0, 0, bgImage->width(), bgImage->height());
+    ui->lblChart->setCursor(Qt::CrossCursor);
+    gridDirty = true;
+    updateCalibrationButtons();
+}
+
+void MainWin::on_btnBGImageOrigin_clicked()
+{
+    if (!calibration)
+        return;
+    QMessageBox::information(this, tr("Image anpassen"), tr("Bitte klicken Sie im Bild auf die Stelle des gewünschten Koordinatenursprungs (0,0).\n\nSie können so oft an eine beliebige Stelle klicken, wie sie möchten!"), QMessageBox::Ok);
+    mouseMode = 1;
+}
+
+void MainWin::on_btnBGImageDist_clicked()
+{
+    if (!calibration)
+        return;
+    QMessageBox::information(this, tr("Image anpassen"), tr("Sie müssen im Bild einen Zielpunkt selektieren, dessen Abstand (in cm) zum Ursprung angegeben werden muss!\n\nBitte markieren Sie nun diesen Punkt!\n\nSie können so oft an eine beliebige Stelle klicken, wie sie möchten!"), QMessageBox::Ok);
+    mouseMode = 2;
+}
+
+void MainWin::on_edtBGImageDistance_textChanged(const QString&)
+{
+    if (!calibration)
+        return;
+    int value = 0;
+    if (parseInt(ui->edtBGImageDistance->text(), value)) {
+        calibration->distance = value;
+        calibration->distanceSet = true;
+    } else {
+        calibration->distanceSet = false;
+    }
+}
+
+void MainWin::on_btnAcceptBGImageSetup_clicked()
+{
+    if (!calibration) {
+        updateCalibrationButtons();
+        return;
+    }
+    const QString title = tr("Image anpassen");
+    if (!calibration->originSet) {
+        QMessageBox::warning(this, title, tr("Sie haben noch keinen Koordinatenursprung gewählt!"), QMessageBox::Cancel);
+        return;
+    }
+    if (!calibration->pointSet) {
+        QMessageBox::warning(this, title, tr("Sie haben noch keinen Messpunkt gewählt!"), QMessageBox::Cancel);
+        return;
+    }
+    if (!calibration->distanceSet) {
+        QMessageBox::warning(this, title, tr("Sie haben noch keinen Messabstand eingegeben!"), QMessageBox::Cancel);
+        return;
+    }
+    const int previousMode = mouseMode;
+    mouseMode = 3;
+    CalibrationResult result;
+    const int imageW = bgImage ? bgImage->width() : 0;
+    const int imageH = bgImage ? bgImage->height() : 0;
+    if (!computeCalibration(*calibration, imageW, imageH, result)) {
+        // Two coincident points give no scale; let the user pick again.
+        mouseMode = previousMode;
+        QMessageBox::warning(this, title, tr("Ursprung und Messpunkt dürfen nicht übereinstimmen!"), QMessageBox::Cancel);
+        return;
+    }
+    bgImageFactor = result.factor;
+    bgImageOffsetX = result.offsetX;
+    bgImageOffsetY = result.offsetY;
+    delete calibration;
+    calibration = nullptr;
+    QMessageBox::information(this, title, tr("Image erfolgreich angepasst"), QMessageBox::Ok);
+    imageGridX = result.gridX;
+    imageGridY = result.gridY;
+    imageGridW = result.gridW;
+    imageGridH = result.gridH;
+    setGridEdits(imageGridX, imageGridY, imageGridW, imageGridH);
+    ui->edtBGImageDistance->setText(QString());
+    ui->lblChart->setCursor(Qt::ArrowCursor);
+    mouseMode = 0;
+    gridDirty = true;
+    updateCalibrationButtons();
+}
+
+void MainWin::on_btnAcceptBGImageCancel_clicked()
+{
+    delete calibration;
+    calibration = nullptr;
+    ui->edtBGImageDistance->setText(QString());
+    ui->lblChart->setCursor(Qt::ArrowCursor);
+    mouseMode = 0;
+    updateCalibrationButtons();
 }
 
 void MainWin::updateCalibrationButtons()
 {
-    const bool calibrating = false;
+    const bool calibrating = calibration != nullptr;
     ui->btnBGImageOrigin->setEnabled(calibrating);
     ui->btnAcceptBGImageCancel->setEnabled(calibrating);
     ui->btnAcceptBGImageSetup->setEnabled(calibrating);
     ui->btnBGImageDist->setEnabled(calibrating);
     ui->edtBGImageDistance->setEnabled(calibrating);
     ui->btnBGImageSetup->setEnabled(!calibrating);
+}
+
+// ---------------------------------------------------------------- settings
+
+void MainWin::on_btnSaveSettings_clicked()
+{
+    const QString path = chooseSaveFile(tr("Zieldatei wählen"), tr("Konfigdateien (*.cfg);;alle Dateien (*.*)"));
+    if (path.isEmpty())
+        return;
+    const QString title = tr("Einstellungen speichern");
+    if (QFileInfo::exists(path)) {
+        const auto answer = QMessageBox::information(
+            this, title, tr("Die Zieldatei '%1' existiert bereits!\n\nWollen Sie diese wirklich überschreiben?").arg(path),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes)
+            return;
+    }
+    SettingsData data;
+    data.anchors = modules.anchors;
+    data.tags = modules.tags;
+    data.gridX = ui->edtGridX->text();
+    data.gridY = ui->edtGridY->text();
+    data.gridW = ui->edtGridW->text();
+    data.gridH = ui->edtGridH->text();
+    data.imageGridX = imageGridX;
+    data.imageGridY = imageGridY;
+    data.imageGridW = imageGridW;
+    data.imageGridH = imageGridH;
+    data.average = ui->cmbLastMeasures->currentText();
+    data.bgImageFile = bgImagePath;
+    data.bgImageFactor = bgImageFactor;
+    data.bgImageOffsetX = bgImageOffsetX;
+    data.bgImageOffsetY = bgImageOffsetY;
+    data.drawGrid = ui->chkDrawGrid->isChecked();
+    data.drawBGImage = ui->chkDrawBGImage->isChecked();
+    // The old file is replaced only once the new one is complete.
+    if (!writeSettingsFile(path, data))
+        QMessageBox::warning(this, title, tr("Die Einstellungen konnten nicht gespeichert werden!"), QMessageBox::Ok);
+}
+
+void MainWin::on_btnLoadSettings_clicked()
+{
+    const QString path = chooseOpenFile(tr("Einstellungsdatei wählen"), tr("Konfigdateien (*.cfg);;alle Dateien (*.*)"));
+    if (path.isEmpty())
+        return;
+    SettingsData data;
+    if (!readSettingsFile(path, data)) {
+        // An unreadable file must not wipe the setup the user has.
+        QMessageBox::warning(this, tr("Einstellungen laden"), tr("Die Einstellungsdatei konnte nicht gelesen werden!"),
+                             QMessageBox::Ok);
+        return;
+    }
+    modules.anchors = data.anchors;
+    modules.tags = data.tags;
+    ui->edtGridX->setText(data.gridX);
+    ui->edtGridY->setText(data.gridY);
+    ui->edtGridW->setText(data.gridW);
+    ui->edtGridH->setText(data.gridH);
+    imageGridX = data.imageGridX;
+    imageGridY = data.imageGridY;
+    imageGridW = data.imageGridW;
+    imageGridH = data.imageGridH;
+    ui->cmbLastMeasures->setCurrentText(data.average);
+    loadBackgroundImage(data.bgImageFile);
+    bgImageFactor = data.bgImageFactor;
+    bgImageOffsetY = data.bgImageOffsetY;
+    bgImageOffsetX = data.bgImageOffsetX;
+    ui->chkDrawGrid->setChecked(data.drawGrid);
+    ui->chkDrawBGImage->setChecked(data.drawBGImage);
+    fillAnchorTable();
+    fillTagTable();
+    gridDirty = true;
+
+    const QString title = tr("Module konfigurieren");
+    const QString text = tr("Achtung:\nSofern die Einstellungen nicht zu dem Modulsetup passen, ist vor dem Ranging die Modulkonfiguration vorzunehmen um den Master zu konfigurieren!");
+    if (com.isOpen()) {
+        const auto answer = QMessageBox::question(this, title, text + tr("\nMöchten Sie jetzt das Konfigurationsfenster öffnen?"),
+                                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer == QMessageBox::Yes)
+            ui->btnDiscovery->click();
+    } else {
+        QMessageBox::information(this, title, text, QMessageBox::Ok);
+    }
 }
 
 // ---------------------------------------------------------------- tables

@@ -1,6 +1,9 @@
 #ifndef MAINWIN_H
 #define MAINWIN_H
 
+#include "calibration.h"
+#include "chartgeometry.h"
+#include "chartpens.h"
 #include "cominterface.h"
 #include "modulesetup.h"
 #include "rangingsample.h"
@@ -54,8 +57,39 @@ public:
     MasterInfo* masterInfo = nullptr;
     bool tablesInSync = false;
 
-    // Time of day for sample arrival and expiry, replaceable so tests can cross midnight.
+    // --- chart state
+    ChartGeometry chartGeo;          // gridX/Y/W/H, originX/Y, cmPerPixel, pixmap size, grid steps
+    ChartPens pens;                  // anchorPen, masterRingPen, ... and labelFont
+    bool gridDirty = true;
+    QPixmap* chartPixmap = nullptr;
+    QPixmap* gridPixmap = nullptr;
+    QPixmap* blankPixmap = nullptr;
+    QImage* bgImage = nullptr;
+    QString bgImagePath;
+    int bgImageOffsetX = 0;
+    int bgImageOffsetY = 0;
+    double bgImageFactor = 1.0;
+    int imageGridX = -500, imageGridY = -500, imageGridW = 1000, imageGridH = 1000;
+    Calibration* calibration = nullptr;
+    int mouseMode = 0;
+    QVector2D pressPos;
+    int dragAnchor = -1;
+
+    // Clocks of the chart pass, replaceable so tests can cross midnight and a
+    // replay can follow recorded time.
     std::function<QTime()> timeOfDay;
+    std::function<qint64()> epochMs;
+    // File choosers, replaceable so tests need no native dialog.
+    std::function<QString(const QString& caption, const QString& filter)> chooseOpenFile;
+    std::function<QString(const QString& caption, const QString& filter)> chooseSaveFile;
+
+    bool updateGridGeometry();
+    void drawGrid();
+    void drawScaleBar(QPainter* painter);
+    void drawAnchors(QPainter* painter);
+    void drawTags(QPainter* painter);
+    void drawCalibrationMarks(QPainter* painter);
+    void loadBackgroundImage(const QString& path);
 
     bool sendCommand(const QByteArray& command, bool loose);
     void processLines(const QByteArray& chunk);
@@ -98,10 +132,39 @@ private slots:
 
     void portLost();
 
+    void on_edtGridX_textChanged(const QString&);
+    void on_edtGridY_textChanged(const QString&);
+    void on_edtGridW_textChanged(const QString&);
+    void on_edtGridH_textChanged(const QString&);
+    void on_chkDrawGrid_toggled(bool);
+    void on_chkDrawBGImage_toggled(bool);
+    void on_btnResetGrid_clicked();
+
+    void gridMousePressed(QMouseEvent* event, QPointF point);
+    void gridMouseMoved(QMouseEvent* event, QPointF point, bool pointmoving);
+    void gridMouseReleased(QMouseEvent* event, QPointF point);
+
+    void on_btnSelectBackground_clicked();
+    void on_btnClearBackground_clicked();
+    void on_btnBGImageSetup_clicked();
+    void on_btnBGImageOrigin_clicked();
+    void on_btnBGImageDist_clicked();
+    void on_edtBGImageDistance_textChanged(const QString& text);
+    void on_btnAcceptBGImageSetup_clicked();
+    void on_btnAcceptBGImageCancel_clicked();
+
+    void on_btnSaveSettings_clicked();
+    void on_btnLoadSettings_clicked();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void setConnectedControls(bool connected);
     void finishDisconnect();
     void handleRangingLine(const QByteArray& line);
+    void updateMouseReadouts(const QPoint& world);
+    void setGridEdits(int x, int y, int w, int h);
     QTranslator translator;
 };
 
