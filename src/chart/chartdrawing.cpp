@@ -121,7 +121,8 @@ QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QIma
         auto vertical = [&](qint64 x, bool label) {
             const double cx = double(geo.originX) + double(x);
             painter.setPen(linePen);
-            painter.drawLine(QLineF(cx, top, cx, bottom));
+            // Bottom to top, like the world y axis: the dot pattern starts there.
+            painter.drawLine(QLineF(cx, bottom, cx, top));
             if (label && x != 0) {
                 painter.setPen(labelPen);
                 painter.drawText(QPointF(cx, labelY), QString::number(x) + QStringLiteral(" cm"));
@@ -163,7 +164,7 @@ QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QIma
                      true, [&](qint64 y) { horizontal(y, false); });
 
         painter.setPen(axisPen);
-        painter.drawLine(QLineF(geo.originX, top, geo.originX, bottom));
+        painter.drawLine(QLineF(geo.originX, bottom, geo.originX, top));
         painter.drawLine(QLineF(left, geo.originY, right, geo.originY));
     }
     painter.end();
