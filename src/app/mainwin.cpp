@@ -13,6 +13,7 @@
 #include "solver.h"
 #include "tablecells.h"
 #include "tagmeasurement.h"
+#include "timeofday.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -44,7 +45,7 @@ MainWin::MainWin(QWidget* parent)
 {
     ui = new Ui::MainWin;
     tablesInSync = false;
-    timeOfDay = [] { return QTime::currentTime(); };
+    timeOfDay = [] { return currentTimeOfDay(); };
     epochMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
     chooseOpenFile = [this](const QString& caption, const QString& filter) {
         return QFileDialog::getOpenFileName(this, caption, QString(), filter);

@@ -14,4 +14,9 @@ qint64 msecsBetween(const QTime& from, const QTime& to);
 // both before subtracting, as QTime::secsTo does), in [0, 86400).
 int secsBetween(const QTime& from, const QTime& to);
 
+// The local time of day, like QTime::currentTime() but cheap: the local clock is
+// read once a second and the steady clock fills in between (every ranging line
+// is stamped, and reading the local time consults the time zone each call).
+QTime currentTimeOfDay();
+
 #endif
