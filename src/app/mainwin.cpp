@@ -71,6 +71,14 @@ MainWin::MainWin(QWidget* parent)
     connect(redrawTimer, &QTimer::timeout, this, &MainWin::redrawChart);
     connect(&com, &ComInterface::portLost, this, &MainWin::portLost, Qt::QueuedConnection);
 
+    flushTimer = new QTimer(this);
+    connect(flushTimer, &QTimer::timeout, this, [this] {
+        recorder.flush();
+        positionExport.flush();
+    });
+    replayTimer = new QTimer(this);
+    connect(replayTimer, &QTimer::timeout, this, &MainWin::replayStep);
+
     ui->btnDisconnect->setEnabled(false);
     ui->btnStartRanging->setEnabled(false);
     ui->btnDiscovery->setEnabled(false);
@@ -110,7 +118,9 @@ MainWin::~MainWin()
     disconnect(ui->lblChart, &QLabelEx::mouseMoved, this, &MainWin::gridMouseMoved);
     disconnect(ui->lblChart, &QLabelEx::mousePressed, this, &MainWin::gridMousePressed);
     disconnect(ui->lblChart, &QLabelEx::mouseReleased, this, &MainWin::gridMouseReleased);
+    stopReplay();
     disconnectPort();
+    stopRecording();
     redrawTimer->stop();
     delete redrawTimer;
     redrawTimer = nullptr;
@@ -150,6 +160,8 @@ void MainWin::setConnectedControls(bool connected)
     ui->edtBaud->setEnabled(!connected);
     ui->btnStartRanging->setEnabled(connected);
     ui->btnDiscovery->setEnabled(connected);
+    ui->btnRecord->setEnabled(connected);
+    ui->btnReplay->setEnabled(!connected);
     ui->lblConnectionState->setText(connected ? tr("verbunden") : tr("nicht verbunden"));
 }
 
@@ -197,6 +209,7 @@ void MainWin::disconnectPort()
 
 void MainWin::finishDisconnect()
 {
+    stopRecording();
     redrawTimer->stop();
     disconnect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived);
     com.setForwarding(false);
@@ -338,6 +351,8 @@ void MainWin::executeCommand(QByteArray command, bool loose)
 
 void MainWin::dataReceived(QByteArray data)
 {
+    if (recorder.isOpen())
+        recorder.append(quint32(recordClock.elapsed()), data);
     const QByteArray chunk = Framing::takeCompleteLines(rxBuffer, data);
     if (!chunk.isEmpty())
         processLines(chunk);
@@ -486,7 +501,9 @@ void MainWin::drawTags(QPainter* painter)
             ui->labAbstandMaster->setText(tr("Abstand Tag \"%1\" -> Master: %2 cm").arg(tag.name).arg(d.masterAvg));
             masterLabelWritten = true;
         }
+        bool rawDone = false, avgDone = false;
         if (tag.showPosRaw && d.rawDist.size() >= 3) {
+            rawDone = true;
             const QPointF p = solveFromDistances(d.rawDist, anchors);
             tag.prevRawX = tag.rawX;
             tag.prevRawY = tag.rawY;
@@ -495,12 +512,15 @@ void MainWin::drawTags(QPainter* painter)
             drawRawPosition(painter, chartGeo, pens, tag, float(p.x()), float(p.y()));
         }
         if (tag.showPosAvg && d.avgDist.size() >= 3) {
+            avgDone = true;
             const QPointF p = solveFromDistances(d.avgDist, anchors);
             tag.updateAveragedPosition(truncCm(p.x()), truncCm(p.y()));
             drawAveragedPosition(painter, chartGeo, pens, tag, rate);
         }
         tag.prevUpdateMs = tag.lastUpdateMs;
         tag.lastUpdateMs = epochMs();
+        if (positionExport.isOpen())
+            positionExport.append(tag.lastUpdateMs, tag, rawDone, avgDone, rate);
     }
 }
 
@@ -768,6 +788,156 @@ void MainWin::updateCalibrationButtons()
     ui->btnBGImageDist->setEnabled(calibrating);
     ui->edtBGImageDistance->setEnabled(calibrating);
     ui->btnBGImageSetup->setEnabled(!calibrating);
+}
+
+// ---------------------------------------------------------------- recording and replay
+
+bool MainWin::startRecording(const QString& path)
+{
+    if (!recorder.open(path))
+        return false;
+    QFileInfo info(path);
+    const QString csv = info.dir().filePath(info.completeBaseName() + QStringLiteral(".csv"));
+    if (!positionExport.open(csv)) {
+        recorder.close();
+        return false;
+    }
+    recordClock.start();
+    flushTimer->start(1000);
+    ui->btnRecord->setText(tr("Aufzeichnung beenden"));
+    return true;
+}
+
+void MainWin::stopRecording()
+{
+    if (!recorder.isOpen() && !positionExport.isOpen())
+        return;
+    flushTimer->stop();
+    recorder.close();
+    positionExport.close();
+    ui->btnRecord->setText(tr("Aufzeichnung starten"));
+}
+
+void MainWin::on_btnRecord_clicked()
+{
+    if (recorder.isOpen()) {
+        stopRecording();
+        return;
+    }
+    QString path = chooseSaveFile(tr("Aufzeichnung starten"), tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".orec");
+    if (!startRecording(path))
+        QMessageBox::warning(this, tr("Aufzeichnung starten"), tr("Die Aufzeichnung konnte nicht angelegt werden!"),
+                             QMessageBox::Ok);
+}
+
+bool MainWin::startReplay(const QString& path, double speed)
+{
+    if (replaying || com.isOpen())
+        return false;
+    if (!replayReader.open(path))
+        return false;
+    replaying = true;
+    replaySpeed = speed;
+    replayNowMs = 0;
+    replayLastPassMs = 0;
+    replayHasPending = false;
+    replayBaseEpochMs = QDateTime::currentMSecsSinceEpoch();
+    replayBaseTime = QTime::currentTime();
+    // The chart pass follows the recorded time, so expiry, rate and speed come
+    // out as they did live, whatever the replay pace.
+    timeOfDay = [this] { return replayBaseTime.addMSecs(int(replayNowMs % 86400000u)); };
+    epochMs = [this] { return replayBaseEpochMs + qint64(replayNowMs); };
+    QFileInfo info(path);
+    (void)positionExport.open(info.dir().filePath(info.completeBaseName() + QStringLiteral(".replay.csv")));
+    rxBuffer.clear();
+    ui->btnConnect->setEnabled(false);
+    ui->btnRefreshComPorts->setEnabled(false);
+    ui->cmbComPort->setEnabled(false);
+    ui->btnStartRanging->setEnabled(false);
+    ui->btnDiscovery->setEnabled(false);
+    ui->btnSendCommand->setEnabled(false);
+    ui->cmbReplaySpeed->setEnabled(false);
+    ui->btnReplay->setText(tr("Wiedergabe beenden"));
+    replayClock.start();
+    if (replaySpeed > 0)
+        redrawTimer->start(10);
+    replayTimer->start(replaySpeed > 0 ? 5 : 0);
+    return true;
+}
+
+void MainWin::stopReplay()
+{
+    if (!replaying)
+        return;
+    replaying = false;
+    replayTimer->stop();
+    redrawTimer->stop();
+    replayReader.close();
+    positionExport.close();
+    replayHasPending = false;
+    replayPendingBatch.clear();
+    rxBuffer.clear();
+    timeOfDay = [] { return currentTimeOfDay(); };
+    epochMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    ui->btnReplay->setText(tr("Aufzeichnung abspielen"));
+    ui->cmbReplaySpeed->setEnabled(true);
+    setConnectedControls(false);
+    ui->btnSendCommand->setEnabled(false);
+}
+
+void MainWin::replayStep()
+{
+    if (!replaying)
+        return;
+    QElapsedTimer slice;
+    slice.start();
+    const bool fast = replaySpeed <= 0;
+    const quint64 target = fast ? 0 : quint64(double(replayClock.elapsed()) * replaySpeed);
+    for (;;) {
+        if (!replayHasPending) {
+            if (!replayReader.next(replayPendingMs, replayPendingBatch)) {
+                if (fast)
+                    redrawChart();
+                redrawTimer->stop();
+                stopReplay();
+                return;
+            }
+            replayHasPending = true;
+        }
+        if (!fast && replayPendingMs > target)
+            return;
+        // As fast as possible: chart passes at the live cadence of recorded time.
+        if (fast && replayPendingMs >= replayLastPassMs + 10) {
+            redrawChart();
+            redrawTimer->stop();
+            replayLastPassMs = replayPendingMs;
+        }
+        replayNowMs = qMax(replayNowMs, replayPendingMs);
+        replayHasPending = false;
+        dataReceived(replayPendingBatch);
+        if (fast && slice.elapsed() >= 30)
+            return;   // let the window breathe
+    }
+}
+
+void MainWin::on_btnReplay_clicked()
+{
+    if (replaying) {
+        stopReplay();
+        return;
+    }
+    const QString path = chooseOpenFile(tr("Aufzeichnung abspielen"), tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
+    if (path.isEmpty())
+        return;
+    static const double speeds[] = {1.0, 2.0, 5.0, 10.0, 0.0};
+    const int index = qBound(0, ui->cmbReplaySpeed->currentIndex(), 4);
+    if (!startReplay(path, speeds[index]))
+        QMessageBox::warning(this, tr("Aufzeichnung abspielen"), tr("Die Aufzeichnung konnte nicht gelesen werden!"),
+                             QMessageBox::Ok);
 }
 
 // ---------------------------------------------------------------- settings

@@ -6,9 +6,12 @@
 #include "chartpens.h"
 #include "cominterface.h"
 #include "modulesetup.h"
+#include "positionexport.h"
 #include "rangingsample.h"
+#include "recording.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QMap>
 #include <QMutex>
@@ -83,6 +86,29 @@ public:
     std::function<QString(const QString& caption, const QString& filter)> chooseOpenFile;
     std::function<QString(const QString& caption, const QString& filter)> chooseSaveFile;
 
+    // --- recording and replay of serial sessions
+    RecordingWriter recorder;
+    PositionExport positionExport;
+    QElapsedTimer recordClock;
+    QTimer* flushTimer = nullptr;
+    RecordingReader replayReader;
+    QTimer* replayTimer = nullptr;
+    bool replaying = false;
+    double replaySpeed = 1.0;        // 0: as fast as possible
+    QElapsedTimer replayClock;
+    quint32 replayNowMs = 0;         // recorded time reached by the replay
+    quint32 replayLastPassMs = 0;
+    qint64 replayBaseEpochMs = 0;
+    QTime replayBaseTime;
+    bool replayHasPending = false;
+    quint32 replayPendingMs = 0;
+    QByteArray replayPendingBatch;
+
+    bool startRecording(const QString& path);
+    void stopRecording();
+    bool startReplay(const QString& path, double speed);
+    void stopReplay();
+
     bool updateGridGeometry();
     void drawGrid();
     void drawScaleBar(QPainter* painter);
@@ -152,6 +178,10 @@ private slots:
     void on_edtBGImageDistance_textChanged(const QString& text);
     void on_btnAcceptBGImageSetup_clicked();
     void on_btnAcceptBGImageCancel_clicked();
+
+    void on_btnRecord_clicked();
+    void on_btnReplay_clicked();
+    void replayStep();
 
     void on_btnSaveSettings_clicked();
     void on_btnLoadSettings_clicked();

@@ -1,0 +1,60 @@
+#include "positionexport.h"
+
+#include "tag.h"
+
+#include <QDateTime>
+
+const char* const PositionExport::HeaderRow = "time,tag_id,tag_name,raw_x_cm,raw_y_cm,avg_x_cm,avg_y_cm,speed_mps,rate_hz\n";
+
+PositionExport::~PositionExport()
+{
+    close();
+}
+
+bool PositionExport::open(const QString& path)
+{
+    close();
+    file.setFileName(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    file.write(HeaderRow);
+    return true;
+}
+
+QString PositionExport::csvField(const QString& text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n'))
+        && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+void PositionExport::append(qint64 epochMs, const Tag& tag, bool rawValid, bool avgValid, double rate)
+{
+    if (!file.isOpen() || (!rawValid && !avgValid))
+        return;
+    const QString time = QDateTime::fromMSecsSinceEpoch(epochMs).toString(Qt::ISODateWithMs);
+    QString row = time + QLatin1Char(',') + csvField(tag.id) + QLatin1Char(',') + csvField(tag.name) + QLatin1Char(',');
+    row += rawValid ? QString::number(tag.rawX) + QLatin1Char(',') + QString::number(tag.rawY) : QStringLiteral(",");
+    row += QLatin1Char(',');
+    row += avgValid ? QString::number(tag.avgX) + QLatin1Char(',') + QString::number(tag.avgY) : QStringLiteral(",");
+    row += QLatin1Char(',') + QString::number(tag.speed(), 'f', 3) + QLatin1Char(',') + QString::number(rate, 'f', 3)
+         + QLatin1Char('\n');
+    file.write(row.toUtf8());
+}
+
+void PositionExport::flush()
+{
+    if (file.isOpen())
+        file.flush();
+}
+
+void PositionExport::close()
+{
+    if (file.isOpen()) {
+        file.flush();
+        file.close();
+    }
+}

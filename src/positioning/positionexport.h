@@ -1,0 +1,31 @@
+#ifndef POSITIONEXPORT_H
+#define POSITIONEXPORT_H
+
+#include <QFile>
+#include <QString>
+
+struct Tag;
+
+// Tag positions as CSV, one row per chart pass and tag that computed a new
+// raw or averaged position. Comma-separated, one header row, UTF-8, text
+// fields quoted when they need it, so spreadsheets and pandas read it as is.
+class PositionExport
+{
+public:
+    static const char* const HeaderRow;
+
+    ~PositionExport();
+    bool open(const QString& path);
+    bool isOpen() const { return file.isOpen(); }
+    // rawValid / avgValid: whether this pass computed that position.
+    void append(qint64 epochMs, const Tag& tag, bool rawValid, bool avgValid, double rate);
+    void flush();
+    void close();
+
+    static QString csvField(const QString& text);
+
+private:
+    QFile file;
+};
+
+#endif
