@@ -141,6 +141,10 @@ void MasterStandIn::stop()
 void MasterStandIn::setConfiguration(const MasterConfig& c)
 {
     config = c;
+    // Lines measured for the old list must not follow the new one's echo.
+    for (int i = queue.size() - 1; i >= 0; --i)
+        if (queue.at(i).kind == 'D')
+            queue.removeAt(i);
     restartSchedule();
 }
 
