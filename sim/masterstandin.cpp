@@ -540,10 +540,10 @@ void MasterStandIn::pump()
         pumpTimer.stop();
         return;
     }
-    // Byte budget: what the link carries since the last call, with a small
-    // allowance for a line that started while the budget was still positive.
+    // Byte budget: what the link carries since the last call, at most a short
+    // burst's worth; a line may start while the budget is still positive.
     const qint64 nowNs = clock.nsecsElapsed();
-    budget = qMin<double>(BurstBytes, budget + double(nowNs - lastBudgetNs) * LinkBytesPerSecond / 1e9);
+    budget = qMin<double>(BurstBytes, budget + double(nowNs - lastBudgetNs) * PacedBytesPerSecond / 1e9);
     lastBudgetNs = nowNs;
 
     while (budget > 0) {

@@ -27,7 +27,10 @@ class MasterStandIn : public QObject
     Q_OBJECT
 public:
     static constexpr int LinkBytesPerSecond = 51200;   // 512000 baud, 10 bits a byte
-    static constexpr int BurstBytes = 1024;            // largest burst after a pause (20 ms)
+    // Paced a little below the line rate, so that the burst allowed after a
+    // late timer never lifts a one-second window above what the line carries.
+    static constexpr int PacedBytesPerSecond = LinkBytesPerSecond * 98 / 100;
+    static constexpr int BurstBytes = 512;             // largest burst after a pause (10 ms)
     static constexpr int MaxQueuedLines = 500;
     static constexpr int MaxInputLine = 256;
     static constexpr int IdentityIntervalMs = 1000;

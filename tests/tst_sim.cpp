@@ -787,18 +787,20 @@ void TestSim::outputRate()
     const double simRate = (rig.master.bytesSent() - sent0) / simSeconds;
     qInfo("full rate: %.0f bytes/s received, %.0f bytes/s sent, %.0f lines/s", rate, simRate, linesPerSecond);
 
-    // Never more than the link carries; a pause may be followed by one burst.
-    QVERIFY2(simRate <= MasterStandIn::LinkBytesPerSecond * 1.01 + MasterStandIn::BurstBytes / simSeconds,
-             QByteArray::number(simRate).constData());
-    QVERIFY2(rate <= MasterStandIn::LinkBytesPerSecond * 1.02 + 2 * MasterStandIn::BurstBytes / seconds,
-             QByteArray::number(rate).constData());
+    // Never more than the link carries, over the whole run and in any second.
+    QVERIFY2(simRate <= MasterStandIn::LinkBytesPerSecond, QByteArray::number(simRate).constData());
+    QVERIFY2(rate <= MasterStandIn::LinkBytesPerSecond, QByteArray::number(rate).constData());
+    qint64 worstSecond = 0;
     for (int i = 0; i < c.chunks.size(); ++i) {
+        if (c.chunks.at(i).first + 1000 > c.chunks.last().first)
+            break;
         qint64 inWindow = 0;
-        for (int j = i; j < c.chunks.size() && c.chunks.at(j).first < c.chunks.at(i).first + 500; ++j)
+        for (int j = i; j < c.chunks.size() && c.chunks.at(j).first < c.chunks.at(i).first + 1000; ++j)
             inWindow += c.chunks.at(j).second;
-        QVERIFY2(inWindow <= MasterStandIn::LinkBytesPerSecond / 2 + 2 * MasterStandIn::BurstBytes,
-                 QByteArray::number(inWindow).constData());
+        worstSecond = qMax(worstSecond, inWindow);
     }
+    qInfo("busiest second: %lld bytes", worstSecond);
+    QVERIFY2(worstSecond <= MasterStandIn::LinkBytesPerSecond, QByteArray::number(worstSecond).constData());
     // And it does fill the link.
     QVERIFY2(rate > MasterStandIn::LinkBytesPerSecond * 0.6, QByteArray::number(rate).constData());
     QVERIFY(linesPerSecond > 1000);
