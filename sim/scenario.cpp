@@ -1,0 +1,319 @@
+#include "scenario.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QSet>
+
+#include <cmath>
+
+namespace {
+
+bool readPoint(const QJsonValue& value, QPointF* point)
+{
+    const QJsonArray pair = value.toArray();
+    if (!value.isArray() || pair.size() != 2 || !pair.at(0).isDouble() || !pair.at(1).isDouble())
+        return false;
+    *point = QPointF(pair.at(0).toDouble(), pair.at(1).toDouble());
+    return std::isfinite(point->x()) && std::isfinite(point->y());
+}
+
+bool readNumber(const QJsonObject& obj, const char* key, double* value, QString* error)
+{
+    if (!obj.contains(QLatin1String(key)))
+        return true;
+    const QJsonValue v = obj.value(QLatin1String(key));
+    if (!v.isDouble()) {
+        *error = QStringLiteral("\"%1\" must be a number").arg(QLatin1String(key));
+        return false;
+    }
+    *value = v.toDouble();
+    return true;
+}
+
+// One entry of "anchors" or "tags". Anchors give "x"/"y" or "position";
+// tags give "waypoints" (or "position") and "speed".
+bool readModule(const QJsonValue& value, bool tag, Scenario::Module* module, QString* error)
+{
+    const QString what = tag ? QStringLiteral("tag") : QStringLiteral("anchor");
+    if (!value.isObject()) {
+        *error = QStringLiteral("every %1 must be an object").arg(what);
+        return false;
+    }
+    const QJsonObject obj = value.toObject();
+    const QJsonValue id = obj.value(QLatin1String("id"));
+    if (!id.isString() || !isModuleId(id.toString().toLatin1())) {
+        *error = QStringLiteral("%1 without a valid \"id\" (1 to 8 hexadecimal digits, not 0)").arg(what);
+        return false;
+    }
+    module->id = id.toString();
+    const QString where = QStringLiteral("%1 %2: ").arg(what, module->id);
+    module->path.clear();
+    if (obj.contains(QLatin1String("waypoints"))) {
+        const QJsonArray points = obj.value(QLatin1String("waypoints")).toArray();
+        for (const QJsonValue& p : points) {
+            QPointF point;
+            if (!readPoint(p, &point)) {
+                *error = where + QStringLiteral("every waypoint must be [x, y]");
+                return false;
+            }
+            module->path << point;
+        }
+    } else if (obj.contains(QLatin1String("position"))) {
+        QPointF point;
+        if (!readPoint(obj.value(QLatin1String("position")), &point)) {
+            *error = where + QStringLiteral("\"position\" must be [x, y]");
+            return false;
+        }
+        module->path << point;
+    } else if (obj.value(QLatin1String("x")).isDouble() && obj.value(QLatin1String("y")).isDouble()) {
+        module->path << QPointF(obj.value(QLatin1String("x")).toDouble(), obj.value(QLatin1String("y")).toDouble());
+    }
+    if (module->path.isEmpty()) {
+        *error = where + QStringLiteral("needs \"x\" and \"y\", \"position\" or \"waypoints\"");
+        return false;
+    }
+    module->speed = tag ? 100 : 0;
+    if (!readNumber(obj, "speed", &module->speed, error)) {
+        *error = where + *error;
+        return false;
+    }
+    if (!(module->speed >= 0) || !std::isfinite(module->speed)) {
+        *error = where + QStringLiteral("\"speed\" must not be negative");
+        return false;
+    }
+    module->configured = true;
+    if (obj.contains(QLatin1String("configured"))) {
+        if (!obj.value(QLatin1String("configured")).isBool()) {
+            *error = where + QStringLiteral("\"configured\" must be true or false");
+            return false;
+        }
+        module->configured = obj.value(QLatin1String("configured")).toBool();
+    }
+    return true;
+}
+
+} // namespace
+
+Scenario Scenario::builtIn()
+{
+    Scenario s;
+    s.name = QStringLiteral("Raum 10 m x 8 m");
+    auto fixed = [](const char* id, double x, double y) {
+        Module m;
+        m.id = QLatin1String(id);
+        m.path << QPointF(x, y);
+        return m;
+    };
+    s.anchors << fixed("1A2B", 0, 0) << fixed("3C4D", 1000, 0)
+              << fixed("5E6F", 1000, 800) << fixed("7A80", 0, 800);
+    Module walker;
+    walker.id = QStringLiteral("2B01");
+    walker.path << QPointF(200, 200) << QPointF(800, 200) << QPointF(800, 600) << QPointF(200, 600);
+    walker.speed = 100;
+    Module standing = fixed("2B02", 300, 400);
+    Module stranger;
+    stranger.id = QStringLiteral("2B03");
+    stranger.path << QPointF(600, 500) << QPointF(700, 300);
+    stranger.speed = 30;
+    stranger.configured = false;
+    s.tags << walker << standing << stranger;
+    return s;
+}
+
+bool Scenario::loadJson(const QByteArray& json, QString* error)
+{
+    QString dummy;
+    QString& err = error ? *error : dummy;
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
+    if (doc.isNull()) {
+        err = QStringLiteral("not valid JSON at offset %1: %2").arg(parseError.offset).arg(parseError.errorString());
+        return false;
+    }
+    if (!doc.isObject()) {
+        err = QStringLiteral("the document must be a JSON object");
+        return false;
+    }
+    const QJsonObject root = doc.object();
+    Scenario s;
+    s.name = root.value(QLatin1String("name")).toString();
+    if (root.contains(QLatin1String("firmware"))) {
+        if (!root.value(QLatin1String("firmware")).isString()) {
+            err = QStringLiteral("\"firmware\" must be a string");
+            return false;
+        }
+        s.firmware = root.value(QLatin1String("firmware")).toString();
+    }
+    if (!root.value(QLatin1String("anchors")).isArray()) {
+        err = QStringLiteral("\"anchors\" must be an array (the first entry is the master)");
+        return false;
+    }
+    for (const QJsonValue& v : root.value(QLatin1String("anchors")).toArray()) {
+        Module m;
+        if (!readModule(v, false, &m, &err))
+            return false;
+        s.anchors << m;
+    }
+    if (root.contains(QLatin1String("tags"))) {
+        if (!root.value(QLatin1String("tags")).isArray()) {
+            err = QStringLiteral("\"tags\" must be an array");
+            return false;
+        }
+        for (const QJsonValue& v : root.value(QLatin1String("tags")).toArray()) {
+            Module m;
+            if (!readModule(v, true, &m, &err))
+                return false;
+            s.tags << m;
+        }
+    }
+    double seed = s.seed;
+    if (!readNumber(root, "rate", &s.rateHz, &err) || !readNumber(root, "noise", &s.noiseSigma, &err)
+        || !readNumber(root, "dropout", &s.dropout, &err) || !readNumber(root, "outliers", &s.outliers, &err)
+        || !readNumber(root, "seed", &seed, &err))
+        return false;
+    if (!(seed >= 0 && seed <= 4294967295.0) || seed != std::floor(seed)) {
+        err = QStringLiteral("\"seed\" must be a whole number from 0 to 4294967295");
+        return false;
+    }
+    s.seed = quint32(seed);
+    const QString problem = s.check();
+    if (!problem.isEmpty()) {
+        err = problem;
+        return false;
+    }
+    *this = s;
+    return true;
+}
+
+bool Scenario::loadFile(const QString& path, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    // Scenario files are a few hundred bytes; refuse anything absurd.
+    if (file.size() > 1024 * 1024) {
+        if (error)
+            *error = QStringLiteral("%1: file too large").arg(path);
+        return false;
+    }
+    QString err;
+    if (!loadJson(file.readAll(), &err)) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, err);
+        return false;
+    }
+    return true;
+}
+
+QString Scenario::check() const
+{
+    if (anchors.isEmpty())
+        return QStringLiteral("at least one anchor (the master) is needed");
+    QSet<QString> seen;
+    int configuredAnchors = 0;
+    int configuredTags = 0;
+    for (int i = 0; i < anchors.size() + tags.size(); ++i) {
+        const Module& m = i < anchors.size() ? anchors.at(i) : tags.at(i - anchors.size());
+        if (!isModuleId(m.id.toLatin1()))
+            return QStringLiteral("invalid module id \"%1\"").arg(m.id);
+        if (m.path.isEmpty())
+            return QStringLiteral("module %1 has no position").arg(m.id);
+        const QString key = m.id.toUpper();
+        if (seen.contains(key))
+            return QStringLiteral("module id %1 appears twice").arg(m.id);
+        seen.insert(key);
+        if (i > 0 && m.configured)
+            ++(i < anchors.size() ? configuredAnchors : configuredTags);
+    }
+    if (configuredAnchors > MasterConfig::MaxAnchors)
+        return QStringLiteral("at most %1 configured anchors besides the master").arg(MasterConfig::MaxAnchors);
+    if (configuredTags > MasterConfig::MaxTags)
+        return QStringLiteral("at most %1 configured tags").arg(MasterConfig::MaxTags);
+    if (!(rateHz > 0 && rateHz <= 1000))
+        return QStringLiteral("\"rate\" must lie in (0, 1000] Hz");
+    if (!(noiseSigma >= 0 && noiseSigma <= 10000))
+        return QStringLiteral("\"noise\" must lie in [0, 10000] cm");
+    if (!(dropout >= 0 && dropout <= 1))
+        return QStringLiteral("\"dropout\" must lie in [0, 1]");
+    if (!(outliers >= 0 && outliers <= 1))
+        return QStringLiteral("\"outliers\" must lie in [0, 1]");
+    return QString();
+}
+
+const Scenario::Module* Scenario::find(const QString& id) const
+{
+    for (const Module& m : anchors)
+        if (m.id.compare(id, Qt::CaseInsensitive) == 0)
+            return &m;
+    for (const Module& m : tags)
+        if (m.id.compare(id, Qt::CaseInsensitive) == 0)
+            return &m;
+    return nullptr;
+}
+
+bool Scenario::positionAt(const QString& id, qint64 ms, QPointF* pos) const
+{
+    const Module* m = find(id);
+    if (!m)
+        return false;
+    if (pos)
+        *pos = pathPosition(*m, ms);
+    return true;
+}
+
+QPointF Scenario::pathPosition(const Module& module, qint64 ms)
+{
+    const QVector<QPointF>& path = module.path;
+    if (path.isEmpty())
+        return QPointF();
+    if (path.size() == 1 || module.speed <= 0)
+        return path.first();
+    double length = 0;
+    for (int i = 0; i < path.size(); ++i) {
+        const QPointF d = path.at((i + 1) % path.size()) - path.at(i);
+        length += std::hypot(d.x(), d.y());
+    }
+    if (length <= 0)
+        return path.first();
+    double s = std::fmod(module.speed * double(ms) / 1000.0, length);
+    if (s < 0)
+        s += length;
+    for (int i = 0; i < path.size(); ++i) {
+        const QPointF a = path.at(i);
+        const QPointF b = path.at((i + 1) % path.size());
+        const double seg = std::hypot(b.x() - a.x(), b.y() - a.y());
+        if (s <= seg && seg > 0)
+            return a + (b - a) * (s / seg);
+        s -= seg;
+    }
+    return path.first();
+}
+
+QStringList Scenario::onAir() const
+{
+    QStringList ids;
+    for (int i = 1; i < anchors.size(); ++i)
+        ids << anchors.at(i).id;
+    for (const Module& m : tags)
+        ids << m.id;
+    return ids;
+}
+
+MasterConfig Scenario::initialConfiguration() const
+{
+    MasterConfig config;
+    config.master = masterId();
+    for (int i = 1; i < anchors.size(); ++i)
+        if (anchors.at(i).configured)
+            config.anchors << anchors.at(i).id;
+    for (const Module& m : tags)
+        if (m.configured)
+            config.tags << m.id;
+    return config;
+}

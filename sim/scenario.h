@@ -1,0 +1,61 @@
+#ifndef SCENARIO_H
+#define SCENARIO_H
+
+#include "masterconfig.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QPointF>
+#include <QString>
+#include <QVector>
+
+// What the stand-in pretends is on the air: anchors at fixed places (the first
+// one is the master itself), tags walking along closed paths, and the error
+// model of the measured distances. Positions in cm, 2D.
+class Scenario
+{
+public:
+    struct Module {
+        QString id;
+        QVector<QPointF> path;   // one point: standing still; more: a closed loop
+        double speed = 0;        // cm/s along the path
+        bool configured = true;  // part of the master's configuration at start
+    };
+
+    QString name;
+    QString firmware = QStringLiteral("1.0");
+    QList<Module> anchors;       // anchors.first() is the master
+    QList<Module> tags;
+    double rateHz = 10;          // 'D' lines per second and tag
+    double noiseSigma = 5;       // cm, Gaussian
+    double dropout = 0.01;       // probability that one distance is missing (0)
+    double outliers = 0.002;     // probability that one distance is far too long
+    quint32 seed = 1;
+
+    // A room of 10 m x 8 m with an anchor in each corner, a tag walking a
+    // rectangle at 1 m/s, one standing still, and one more tag on the air that
+    // the master does not know yet.
+    static Scenario builtIn();
+
+    // Replaces this scenario by the JSON document; on failure returns false,
+    // leaves the scenario unchanged and describes the fault in *error.
+    bool loadJson(const QByteArray& json, QString* error = nullptr);
+    bool loadFile(const QString& path, QString* error = nullptr);
+
+    // Empty when the scenario can be run, else what is wrong with it.
+    QString check() const;
+
+    QString masterId() const { return anchors.isEmpty() ? QString() : anchors.first().id; }
+    // Case-insensitive lookup among anchors and tags; null when absent.
+    const Module* find(const QString& id) const;
+    // True position of a module at ms after the start; false for an unknown id.
+    bool positionAt(const QString& id, qint64 ms, QPointF* pos) const;
+    static QPointF pathPosition(const Module& module, qint64 ms);
+
+    // Every module but the master, anchors first: what discovery finds.
+    QStringList onAir() const;
+    // The master, the configured anchors and the configured tags.
+    MasterConfig initialConfiguration() const;
+};
+
+#endif
