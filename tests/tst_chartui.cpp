@@ -613,7 +613,7 @@ void TestChartUi::settingsRoundTrip()
     w.fillAnchorTable();
     w.fillTagTable();
     selectBackground(w, png);
-    w.bgImageFactor = 2.5;
+    w.bgImageFactor = 1.0 / 3.0;   // must come back to the last bit
     w.bgImageOffsetX = -200;
     w.bgImageOffsetY = 300;
     w.imageGridX = -200; w.imageGridY = -1200; w.imageGridW = 2000; w.imageGridH = 1500;
@@ -683,7 +683,7 @@ void TestChartUi::settingsRoundTrip()
     QVERIFY(v.bgImage);
     QCOMPARE(v.bgImage->size(), QSize(800, 600));
     QCOMPARE(v.bgImagePath, png);
-    QCOMPARE(v.bgImageFactor, 2.5);
+    QCOMPARE(v.bgImageFactor, 1.0 / 3.0);
     QCOMPARE(v.bgImageOffsetX, -200);
     QCOMPARE(v.bgImageOffsetY, 300);
     QVERIFY(!check(v, "chkDrawGrid")->isChecked());
