@@ -116,6 +116,9 @@ void TestDialogRoad::discovery()
         QCOMPARE(table->rowCount(), 3);
 
         // Start: the exact command goes out byte for byte and its echo switches the dialog.
+        dlg->activateWindow();
+        button(dlg, "btnStartDiscovery")->setFocus();
+        QVERIFY(waitUntil([&] { return QApplication::focusWidget() == button(dlg, "btnStartDiscovery"); }, 1000));
         button(dlg, "btnStartDiscovery")->click();
         QCOMPARE(master.received, QByteArray("$PW,1,\r\n"));
         QCOMPARE(dlg->currentState(), DiscoveryState::Discovering);
@@ -125,6 +128,8 @@ void TestDialogRoad::discovery()
         QVERIFY(!button(dlg, "btnResetConfiguration")->isEnabled());
         QVERIFY(dlg->isEnabled());
         QVERIFY(w.isEnabled());
+        // The exchange disabled the dialog for a while; the keyboard focus came back.
+        QCOMPARE(QApplication::focusWidget(), button(dlg, "btnStartDiscovery"));
 
         // The master reports itself and one module it hears.
         pty.send("$PW,0,1A2B,2B03\r\n");
@@ -136,6 +141,8 @@ void TestDialogRoad::discovery()
         QComboBox* role = roleCombo(table, 3);
         QVERIFY(role);
         QCOMPARE(role->currentText(), QString("nicht nutzen"));
+        // The role column shows the longest role text in full.
+        QVERIFY(table->columnWidth(1) >= role->sizeHint().width());
         role->setCurrentIndex(role->findText("Tag"));
         QCOMPARE(role->currentText(), QString("Tag"));
 

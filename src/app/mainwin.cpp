@@ -14,6 +14,7 @@
 #include "tablecells.h"
 #include "tagmeasurement.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -25,6 +26,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 
@@ -312,6 +314,9 @@ bool MainWin::sendCommand(const QByteArray& command, bool loose)
     replyOk = false;
     awaitingReply = true;
     looseReply = loose;
+    // Disabling takes the keyboard focus away (also from an open dialog, which is a
+    // child of this window); it goes back where the user left it afterwards.
+    const QPointer<QWidget> focus = QApplication::focusWidget();
     setEnabled(false);
     bool result = false;
     if (com.write(command)) {
@@ -323,6 +328,8 @@ bool MainWin::sendCommand(const QByteArray& command, bool loose)
     }
     awaitingReply = false;
     setEnabled(true);
+    if (focus && !QApplication::focusWidget() && focus->isVisible() && focus->isEnabled())
+        focus->setFocus();
     exchangeMutex.unlock();
     return result;
 }
