@@ -15,6 +15,7 @@
 #include "tagmeasurement.h"
 #include "timeofday.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -26,6 +27,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 
@@ -326,6 +328,9 @@ bool MainWin::sendCommand(const QByteArray& command, bool loose)
     replyOk = false;
     awaitingReply = true;
     looseReply = loose;
+    // Disabling takes the keyboard focus away (also from an open dialog, which is a
+    // child of this window); it goes back where the user left it afterwards.
+    const QPointer<QWidget> focus = QApplication::focusWidget();
     setEnabled(false);
     bool result = false;
     if (com.write(command)) {
@@ -337,6 +342,8 @@ bool MainWin::sendCommand(const QByteArray& command, bool loose)
     }
     awaitingReply = false;
     setEnabled(true);
+    if (focus && !QApplication::focusWidget() && focus->isVisible() && focus->isEnabled())
+        focus->setFocus();
     exchangeMutex.unlock();
     return result;
 }

@@ -58,6 +58,11 @@ DiscoverWin::DiscoverWin(QWidget* parent)
     ui->tblModule->setColumnWidth(ColY, 50);
     ui->tblModule->setColumnWidth(ColZ, 50);
     ui->tblModule->setColumnWidth(ColColor, 40);
+    // The role column must show its longest text ("nicht nutzen") in full.
+    QComboBox probe;
+    for (auto it = roleNames.constBegin(); it != roleNames.constEnd(); ++it)
+        probe.addItem(it.key());
+    ui->tblModule->setColumnWidth(ColRole, qMax(ui->tblModule->columnWidth(ColRole), probe.sizeHint().width() + 4));
 }
 
 DiscoverWin::~DiscoverWin()
