@@ -629,6 +629,20 @@ void TestTables::flatComboBox()
     QCOMPARE(QColor(red.pixel(5, 5)), QColor(255, 0, 0));
     QCOMPARE(QColor(red.pixel(25, 20)), QColor(255, 0, 0));
 
+    // On a black field (the colour of every new module) the arrow still shows.
+    selectColor(&combo, colorList.at(0), true);
+    const QImage black = combo.grab().toImage();
+    int light = 0;
+    for (int y = 0; y < black.height(); ++y)
+        for (int x = 0; x < black.width(); ++x) {
+            const bool inArrow = x >= int((60 - 16) * black.devicePixelRatio());
+            if (qGray(black.pixel(x, y)) > 128) {
+                QVERIFY2(inArrow, qPrintable(QString("pixel %1,%2").arg(x).arg(y)));
+                ++light;
+            }
+        }
+    QVERIFY(light > 0);
+
     // An empty box paints a white field with only the arrow at its right edge.
     QFlatComboBox empty;
     empty.resize(80, 24);
