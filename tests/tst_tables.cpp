@@ -754,6 +754,13 @@ void TestTables::statusLabel()
     QVERIFY(waitUntil([&] { return info->text() == "Master ID: 3C4D - Version: 2.2"; }, 2000));
     w.disconnectPort();
     QCOMPARE(info->text(), QString());
+    // A failed attempt clears it too.
+    ModalAnswerer boxes;
+    w.dataReceived("$PX,1A2B,2.1\r\n");
+    w.findChild<QComboBox*>("cmbComPort")->setEditText("/dev/does-not-exist-orvane");
+    w.connectPort();
+    QCOMPARE(boxes.seen.size(), 1);
+    QCOMPARE(info->text(), QString());
     // Disconnected, the next check finds the master silent.
     clock += 5001;
     check();
