@@ -86,7 +86,15 @@ void QFlatComboBox::paintEvent(QPaintEvent* event)
     const QRect full = option.rect;
     option.rect = QStyle::alignedRect(Qt::LeftToRight, Qt::Alignment(arrowAlignment),
                                       QSize(16, full.height()), full);
+    // Styles draw the arrow in the text colour, which vanishes on a dark field
+    // (black is what every new module starts with); draw it light there.
+    const QPalette textPalette = option.palette;
+    if (qGray(palette().color(QPalette::Window).rgb()) < 128) {
+        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+            option.palette.setColor(role, Qt::white);
+    }
     style()->drawPrimitive(QStyle::PE_IndicatorArrowDown, &option, &painter, this);
+    option.palette = textPalette;
     option.rect = full;
     style()->drawControl(QStyle::CE_ComboBoxLabel, &option, &painter, this);
 }
