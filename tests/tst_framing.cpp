@@ -92,6 +92,16 @@ void TestFraming::dispatch()
     QVERIFY(w.rxBuffer.size() <= Framing::MaxPendingBytes);
     QCOMPARE(w.rangingHistory.value("7").size(), 1);
 
+    // An overlong line arriving in one batch is dropped, not dispatched.
+    QByteArray huge = "$PK,1A2B,0,7FFF";
+    for (int i = 0; i < 20000; ++i)
+        huge += "," + QByteArray::number(i + 2, 16);
+    QElapsedTimer timer;
+    timer.start();
+    w.dataReceived(huge + ",\r\n");
+    QVERIFY(w.modules.tags.isEmpty());
+    QVERIFY(timer.elapsed() < 2000);
+
     // A 'K' line creates records and rebuilds both tables.
     w.dataReceived("$PK,1A2B,2,1,3C4D,5E6F,7A8B,\r\n");
     QCOMPARE(w.modules.anchors.size(), 3);

@@ -9,6 +9,9 @@ namespace Framing {
 // Longest run of bytes kept while no complete line has formed; the master's
 // lines are far shorter, so more than this is noise or a wrong baud rate.
 constexpr int MaxPendingBytes = 4096;
+// Longest line handed on: a longer one cannot come from the master and would
+// only cost time (a module list of thousands of identifiers), so it is dropped.
+constexpr int MaxLineBytes = 4096;
 
 // Appends data to buffer and cuts off the chunk of complete lines (from the first
 // "$" through the last line feed), leaving the unfinished tail in buffer. Returns
@@ -32,7 +35,7 @@ void forEachLine(const QByteArray& chunk, F&& f)
 
 inline bool isPacketLine(const QByteArray& line)
 {
-    return line.size() > 2 && line.at(0) == '$' && line.at(1) == 'P';
+    return line.size() > 2 && line.size() <= MaxLineBytes && line.at(0) == '$' && line.at(1) == 'P';
 }
 
 } // namespace Framing
