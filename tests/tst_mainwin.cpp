@@ -158,6 +158,18 @@ void TestMainWin::exchange()
     master.responder = [](const QByteArray&) { return QByteArray("$PDX,1\r\n$PK\r\n"); };
     QVERIFY(!w.sendCommand("$PW,1,\r\n", false));
 
+    // A second exchange reached from the event loop the first one spins is
+    // refused instead of deadlocking the window.
+    master.clear();
+    bool nested = true;
+    master.responder = [&](const QByteArray& line) {
+        if (line == "$PW,1,\r\n")
+            nested = w.sendCommand("$PW,0,\r\n", false);
+        return line;
+    };
+    QVERIFY(w.sendCommand("$PW,1,\r\n", false));
+    QVERIFY(!nested);
+
     // The dialogs' entry point: empty commands fail without an exchange.
     QList<bool> results;
     connect(&w, &MainWin::commandResult, [&](bool ok) { results << ok; });
