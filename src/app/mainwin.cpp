@@ -8,15 +8,18 @@
 #include "settingsfile.h"
 #include "framing.h"
 #include "masterinfo.h"
+#include "portnames.h"
 #include "qflatcombobox.h"
 #include "qlabelex.h"
 #include "solver.h"
 #include "tablecells.h"
 #include "tagmeasurement.h"
 #include "timeofday.h"
+#include "translations.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -62,7 +65,9 @@ MainWin::MainWin(QWidget* parent)
     QCoreApplication::setApplicationVersion(QStringLiteral("1.1"));
 
     QCoreApplication::installTranslator(&translator);
-    (void)translator.load(QStringLiteral("qt_de"), QStringLiteral("translations"));
+    // "translations" in the working directory first, then beside the binary, the
+    // installed share folder and Qt's own; none found leaves Qt's dialogs English.
+    qtTranslationDir = loadQtTranslation(translator);
 
     blankPixmap = new QPixmap(1, 1);
     blankPixmap->fill(Qt::white);
@@ -143,14 +148,30 @@ MainWin::~MainWin()
 
 void MainWin::refreshComPorts()
 {
-    QStringList names = ComInterface::availablePortNames();
+    ui->cmbComPort->clear();
+    ui->cmbComPort->addItems(ComInterface::availablePortNames());
+    // Stable names that survive replugging, each with the device it stands for.
+    for (const PortChoice& choice : byIdPortChoices())
+        ui->cmbComPort->addItem(choice.text, choice.path);
     // Extra device paths (e.g. the stand-in's pseudo-terminal) named by the environment.
     const QStringList extra = qEnvironmentVariable("ORVANE_PORTS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
     for (const QString& path : extra)
-        if (QFileInfo::exists(path) && !names.contains(path))
-            names << path;
-    ui->cmbComPort->clear();
-    ui->cmbComPort->addItems(names);
+        if (QFileInfo::exists(path) && ui->cmbComPort->findText(path) < 0 && ui->cmbComPort->findData(path) < 0)
+            ui->cmbComPort->addItem(path);
+}
+
+// The device to open: the path behind the chosen list entry, or the text as
+// typed once it differs from that entry.
+static QString chosenPortPath(const QComboBox* box)
+{
+    const QString text = box->currentText();
+    const int index = box->currentIndex();
+    if (index >= 0 && text == box->itemText(index)) {
+        const QString path = box->itemData(index).toString();
+        if (!path.isEmpty())
+            return path;
+    }
+    return text;
 }
 
 void MainWin::setConnectedControls(bool connected)
@@ -178,7 +199,7 @@ void MainWin::connectPort()
         QMessageBox::warning(this, tr("Verbindung herstellen"), tr("Ungültige Baud-Rate!"), QMessageBox::Ok);
         return;
     }
-    if (com.open(ui->cmbComPort->currentText(), baud)) {
+    if (com.open(chosenPortPath(ui->cmbComPort), baud)) {
         setConnectedControls(true);
         rxBuffer.clear();
         connect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived, Qt::UniqueConnection);

@@ -59,6 +59,7 @@ public:
     bool rangingActive = false;
     MasterInfo* masterInfo = nullptr;
     bool tablesInSync = false;
+    QString qtTranslationDir;        // where Qt's German texts came from; empty when none loaded
 
     // --- chart state
     ChartGeometry chartGeo;          // gridX/Y/W/H, originX/Y, cmPerPixel, pixmap size, grid steps
