@@ -304,6 +304,9 @@ void TestE2E::rangingChart()
         const double shown = historyRate(w.rangingHistory.value(id));
         QVERIFY2(std::fabs(shown - rate) <= 0.1 * rate, qPrintable(QString("%1: %2 /s").arg(id).arg(shown)));
     }
+    qInfo("2B02 averaged at (%d, %d), %.1f cm off; 2B01 %.1f cm off; rates %.2f / %.2f Hz",
+          standing.avgX, standing.avgY, off, walkOff, historyRate(w.rangingHistory.value("2B01")),
+          historyRate(w.rangingHistory.value("2B02")));
     // The master distance label names the first tag and a plausible distance.
     const QString label = w.findChild<QLabel*>("labAbstandMaster")->text();
     QVERIFY2(label.startsWith(QString("Abstand Tag \"Läufer\" -> Master: ")), qPrintable(label));
@@ -468,6 +471,48 @@ void TestE2E::masterLost()
     // Nothing spins on the dead port afterwards.
     QTest::qWait(300);
     QCOMPARE(rig.boxes.seen.size(), boxesBefore + 1);
+
+    // A master that comes back: connect again and range on.
+    rig.master.reset(new MasterStandIn(Scenario::builtIn()));
+    rig.master->setLinkPath(QString());
+    QVERIFY(rig.start());
+    QVERIFY(rig.startRanging());
+    QCOMPARE(rig.master->configuration(), configOf(w.modules));
+    const int fresh = rig.master->linesSent('D');
+    QVERIFY(waitUntil([&] { return rig.master->linesSent('D') >= fresh + 10; }, 3000));
+    QTest::qWait(300);
+    QVERIFY(rig.allTagsPlaced());
+
+    // The master goes away in the middle of a command exchange: the dialog
+    // reports the failure, the window the lost connection, and nothing hangs.
+    MasterStandIn* m = rig.master.get();
+    connect(m, &MasterStandIn::commandAccepted, m, [m](const QByteArray& line) {
+        if (line.startsWith("$PH"))
+            QTimer::singleShot(0, m, [m] { m->stop(); });
+    });
+    const int boxesMid = rig.boxes.seen.size();
+    QElapsedTimer clock;
+    clock.start();
+    const DialogRun run = runDialog<CommandWin>(w, rig.boxes, "btnSendCommand", [&](CommandWin* dlg) {
+        dlg->findChild<QComboBox*>("cmbModule")->setCurrentIndex(0);
+        dlg->findChild<QRadioButton*>("rbRXLED")->click();
+        dlg->findChild<QRadioButton*>("rbLEDoff")->click();
+        button(dlg, "btnSendCommand")->click();
+        QVERIFY(waitUntil([&] { return rig.boxes.seen.size() >= boxesMid + 2; }, 3000));
+        dlg->reject();
+    });
+    QVERIFY(run.opened);
+    QVERIFY(clock.elapsed() < 3000);
+    QStringList texts;
+    for (int i = boxesMid; i < rig.boxes.seen.size(); ++i)
+        texts << rig.boxes.seen.at(i).text;
+    QVERIFY2(texts.contains("Fehler: Befehl wurde nicht ausgeführt"), qPrintable(texts.join(" / ")));
+    QVERIFY2(texts.contains("Die Verbindung zum Master wurde unterbrochen!"), qPrintable(texts.join(" / ")));
+    QCOMPARE(texts.size(), 2);
+    QVERIFY(!w.com.isOpen());
+    QVERIFY(!w.rangingActive);
+    QVERIFY(w.isEnabled());
+    QVERIFY(button(&w, "btnConnect")->isEnabled());
 }
 
 void TestE2E::realExecutable()
