@@ -278,7 +278,15 @@ void TestE2E::rangingChart()
 
     // Let the redraw timer run the chart for a few seconds.
     QVERIFY(waitUntil([&] { return rig.allTagsPlaced(); }, 5000));
-    QTest::qWait(3000);
+    QTest::qWait(1500);
+    // The rate each pass shows (this slot runs right after the window's own).
+    QMap<QString, QVector<double>> rates;
+    const QMetaObject::Connection probe = connect(w.redrawTimer, &QTimer::timeout, [&] {
+        for (auto it = w.rangingHistory.constBegin(); it != w.rangingHistory.constEnd(); ++it)
+            rates[it.key()] << historyRate(it.value());
+    });
+    QTest::qWait(2000);
+    disconnect(probe);
     QVERIFY(rig.allTagsPlaced());
     QVERIFY(w.redrawTimer->isActive());
 
@@ -298,15 +306,22 @@ void TestE2E::rangingChart()
     const double walkOff = distance(QPointF(walking.avgX, walking.avgY), truth);
     QVERIFY2(walkOff <= 100, qPrintable(QString("2B01 %1 cm off").arg(walkOff)));
 
-    // The rate shown for each tag: within 10 % of the scenario's.
+    // The rate shown for each tag: within 10 % of the scenario's. The median
+    // over two seconds of passes, so one late line on a busy machine does not
+    // decide it.
     const double rate = rig.master->scenario().rateHz;
+    QStringList shownRates;
     for (const QString& id : {QStringLiteral("2B01"), QStringLiteral("2B02")}) {
-        const double shown = historyRate(w.rangingHistory.value(id));
-        QVERIFY2(std::fabs(shown - rate) <= 0.1 * rate, qPrintable(QString("%1: %2 /s").arg(id).arg(shown)));
+        QVector<double> r = rates.value(id);
+        QVERIFY(r.size() >= 20);
+        std::sort(r.begin(), r.end());
+        const double shown = r.at(r.size() / 2);
+        shownRates << QString("%1: %2 Hz (%3..%4)").arg(id).arg(shown, 0, 'f', 2).arg(r.first(), 0, 'f', 2)
+                          .arg(r.last(), 0, 'f', 2);
+        QVERIFY2(std::fabs(shown - rate) <= 0.1 * rate, qPrintable(shownRates.last()));
     }
-    qInfo("2B02 averaged at (%d, %d), %.1f cm off; 2B01 %.1f cm off; rates %.2f / %.2f Hz",
-          standing.avgX, standing.avgY, off, walkOff, historyRate(w.rangingHistory.value("2B01")),
-          historyRate(w.rangingHistory.value("2B02")));
+    qInfo("2B02 averaged at (%d, %d), %.1f cm off; 2B01 %.1f cm off; %s", standing.avgX, standing.avgY, off,
+          walkOff, qPrintable(shownRates.join("; ")));
     // The master distance label names the first tag and a plausible distance.
     const QString label = w.findChild<QLabel*>("labAbstandMaster")->text();
     QVERIFY2(label.startsWith(QString("Abstand Tag \"Läufer\" -> Master: ")), qPrintable(label));
