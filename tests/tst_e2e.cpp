@@ -42,6 +42,7 @@ private slots:
     void discoveryCommandsRestore();
     void masterLost();
     void realExecutable();
+    void recordReplay();
     void accuracy();
 };
 
@@ -586,6 +587,84 @@ void TestE2E::realExecutable()
 
 namespace {
 
+// Rows of a position export: tag id -> averaged positions, with the rates.
+struct ExportRows {
+    int rows = 0;
+    QMap<QString, QVector<QPointF>> avg;
+    QMap<QString, QVector<double>> rates;
+    QString header;
+};
+
+ExportRows readExport(const QString& path)
+{
+    ExportRows out;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return out;
+    out.header = QString::fromUtf8(f.readLine());
+    while (!f.atEnd()) {
+        const QStringList fields = QString::fromUtf8(f.readLine()).trimmed().split(QLatin1Char(','));
+        if (fields.size() != 9)
+            continue;
+        ++out.rows;
+        if (!fields.at(5).isEmpty())
+            out.avg[fields.at(1)] << QPointF(fields.at(5).toInt(), fields.at(6).toInt());
+        out.rates[fields.at(1)] << fields.at(8).toDouble();
+    }
+    return out;
+}
+
+} // namespace
+
+// A session recorded from the stand-in and replayed: the replay computes the
+// positions the live session computed.
+void TestE2E::recordReplay()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString session = dir.filePath("session.orec");
+    Rig rig;
+    MainWin& w = rig.w;
+    QVERIFY(rig.start());
+    QVERIFY(rig.loadDemo());
+    w.chooseSaveFile = [&](const QString&, const QString&) { return session; };
+    button(&w, "btnRecord")->click();
+    QVERIFY(w.recorder.isOpen());
+    QVERIFY(rig.startRanging());
+    QTest::qWait(3000);
+    QVERIFY(rig.stopRanging());
+    button(&w, "btnRecord")->click();
+    QVERIFY(!w.recorder.isOpen());
+    w.disconnectPort();
+
+    const ExportRows live = readExport(dir.filePath("session.csv"));
+    QVERIFY(live.rows > 100);
+
+    w.chooseOpenFile = [&](const QString&, const QString&) { return session; };
+    for (int speedIndex : {4, 0}) {
+        w.findChild<QComboBox*>("cmbReplaySpeed")->setCurrentIndex(speedIndex);
+        button(&w, "btnReplay")->click();
+        QVERIFY(w.replaying);
+        QVERIFY(waitUntil([&] { return !w.replaying; }, 10000));
+        const ExportRows replay = readExport(dir.filePath("session.replay.csv"));
+        qInfo("speed index %d: live %d rows, replay %d rows", speedIndex, live.rows, replay.rows);
+        QCOMPARE(replay.header, live.header);
+        for (const QString& id : {QStringLiteral("2B01"), QStringLiteral("2B02")}) {
+            const QVector<QPointF> a = live.avg.value(id);
+            const QVector<QPointF> b = replay.avg.value(id);
+            QVERIFY2(!b.isEmpty(), qPrintable(id));
+            QVERIFY2(distance(b.last(), a.last()) <= 20, qPrintable(id));
+        }
+        QVERIFY(distance(replay.avg.value("2B02").last(), QPointF(300, 400)) <= 15);
+        QVector<double> rates = replay.rates.value("2B02");
+        std::sort(rates.begin(), rates.end());
+        QVERIFY2(std::fabs(rates.at(rates.size() / 2) - 10) <= 1, qPrintable(QString::number(rates.at(rates.size() / 2))));
+    }
+    QCOMPARE(rig.boxes.seen.size(), 1);
+}
+
+namespace {
+
 struct ErrorSet {
     QVector<double> errors;
     void add(double e) { errors << e; }
@@ -702,6 +781,7 @@ void TestE2E::rangingChart() { QSKIP("built without the stand-in"); }
 void TestE2E::discoveryCommandsRestore() { QSKIP("built without the stand-in"); }
 void TestE2E::masterLost() { QSKIP("built without the stand-in"); }
 void TestE2E::realExecutable() { QSKIP("built without the stand-in"); }
+void TestE2E::recordReplay() { QSKIP("built without the stand-in"); }
 void TestE2E::accuracy() { QSKIP("built without the stand-in"); }
 
 #endif
