@@ -866,7 +866,8 @@ void MainWin::on_btnRecord_clicked()
 
 bool MainWin::startReplay(const QString& path, double speed)
 {
-    if (replaying || com.isOpen())
+    // Not beside a live session, nor over a recording's export.
+    if (replaying || com.isOpen() || recorder.isOpen())
         return false;
     // Nothing changes unless the file is a recording.
     if (!replayReader.open(path))
