@@ -64,6 +64,9 @@ int main(int argc, char* argv[])
         QStringLiteral("Load the scenario from JSON <file> instead of the built-in room."), QStringLiteral("file"));
     const QCommandLineOption truthOpt(QStringLiteral("truth"),
         QStringLiteral("Write the true tag positions as CSV to <file>, one row per ranging line."), QStringLiteral("file"));
+    const QCommandLineOption recordOpt(QStringLiteral("record"),
+        QStringLiteral("Write a recording of every byte sent, in the program's recording format, to <file>."),
+        QStringLiteral("file"));
     const QCommandLineOption rateOpt(QStringLiteral("rate"),
         QStringLiteral("Ranging lines per second and tag (default 10)."), QStringLiteral("hz"));
     const QCommandLineOption noiseOpt(QStringLiteral("noise"),
@@ -78,7 +81,7 @@ int main(int argc, char* argv[])
         QStringLiteral("Send ranging lines as fast as the link carries them."));
     const QCommandLineOption malformedOpt(QStringLiteral("malformed"),
         QStringLiteral("Mix in one malformed line after every <n> lines."), QStringLiteral("n"));
-    parser.addOptions({linkOpt, noLinkOpt, scenarioOpt, truthOpt, rateOpt, noiseOpt, dropoutOpt, outliersOpt,
+    parser.addOptions({linkOpt, noLinkOpt, scenarioOpt, truthOpt, recordOpt, rateOpt, noiseOpt, dropoutOpt, outliersOpt,
                        seedOpt, fullRateOpt, malformedOpt});
     parser.process(app);
 
@@ -124,6 +127,10 @@ int main(int argc, char* argv[])
     master.setFullRate(parser.isSet(fullRateOpt));
     master.setMalformedEvery(malformed);
     if (parser.isSet(truthOpt) && !master.setTruthFile(parser.value(truthOpt), &error)) {
+        err << "orvane-sim: " << error << '\n';
+        return 1;
+    }
+    if (parser.isSet(recordOpt) && !master.setRecordFile(parser.value(recordOpt), &error)) {
         err << "orvane-sim: " << error << '\n';
         return 1;
     }

@@ -1,5 +1,7 @@
 #include "masterstandin.h"
 
+#include "recording.h"
+
 #include <QFile>
 #include <QSocketNotifier>
 
@@ -45,6 +47,7 @@ MasterStandIn::~MasterStandIn()
 {
     stop();
     delete truthFile;
+    delete recorder;
 }
 
 bool MasterStandIn::setTruthFile(const QString& path, QString* error)
@@ -66,6 +69,26 @@ void MasterStandIn::flushTruth()
 {
     if (truthFile)
         truthFile->flush();
+}
+
+bool MasterStandIn::flushRecord()
+{
+    // The writer hands its backlog to the disk once a second by itself.
+    return recorder && recorder->flush();
+}
+
+bool MasterStandIn::setRecordFile(const QString& path, QString* error)
+{
+    auto* writer = new RecordingWriter;
+    if (!writer->open(path)) {
+        if (error)
+            *error = QStringLiteral("%1: cannot be written").arg(path);
+        delete writer;
+        return false;
+    }
+    delete recorder;
+    recorder = writer;
+    return true;
 }
 
 bool MasterStandIn::start(QString* error)
@@ -130,6 +153,7 @@ void MasterStandIn::stop()
     masterFd = -1;
     removeLink();
     flushTruth();
+    flushRecord();
     peer = false;
     ranging = false;
     discovering = false;
@@ -575,6 +599,8 @@ void MasterStandIn::pump()
         }
         const ssize_t n = ::write(masterFd, wire.constData(), size_t(wire.size()));
         if (n > 0) {
+            if (recorder)
+                recorder->append(quint32(elapsedMs()), wire.left(int(n)));
             wire.remove(0, int(n));
             budget -= double(n);
             bytes += n;

@@ -17,6 +17,7 @@
 
 class QFile;
 class QSocketNotifier;
+class RecordingWriter;
 
 // Plays the master module on the master side of a pseudo terminal: answers the
 // program's commands with their echo, announces itself, reports discovered
@@ -48,6 +49,12 @@ public:
     // CSV "time_ms,tag_id,x_cm,y_cm", one row for each ranging line sent.
     bool setTruthFile(const QString& path, QString* error = nullptr);
     void flushTruth();
+    // A recording (the program's ".orec" format) of every byte written to the
+    // terminal, in the chunks written, stamped with ms since start(): what the
+    // program should have received, to hold a replay against the truth file.
+    bool setRecordFile(const QString& path, QString* error = nullptr);
+    // Waits until everything recorded so far is in the file.
+    bool flushRecord();
 
     // Opens the pty pair and publishes the link; false with *error on failure.
     bool start(QString* error = nullptr);
@@ -151,6 +158,7 @@ private:
     std::mt19937 rng;
 
     QFile* truthFile = nullptr;
+    RecordingWriter* recorder = nullptr;
 
     QHash<char, int> sent;
     qint64 bytes = 0;

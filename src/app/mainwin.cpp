@@ -79,10 +79,8 @@ MainWin::MainWin(QWidget* parent)
     connect(&com, &ComInterface::portLost, this, &MainWin::portLost, Qt::QueuedConnection);
 
     flushTimer = new QTimer(this);
-    connect(flushTimer, &QTimer::timeout, this, [this] {
-        recorder.flush();
-        positionExport.flush();
-    });
+    // The recorder writes on its own thread; the export is written by the chart pass.
+    connect(flushTimer, &QTimer::timeout, this, [this] { positionExport.flush(); });
     replayTimer = new QTimer(this);
     connect(replayTimer, &QTimer::timeout, this, &MainWin::replayStep);
 
@@ -136,9 +134,7 @@ MainWin::~MainWin()
     delete chartPixmap;
     delete blankPixmap;
     delete calibration;
-    for (QList<RangingSample*>& list : rangingHistory)
-        qDeleteAll(list);
-    rangingHistory.clear();
+    clearRangingHistory();
     delete ui;
     ui = nullptr;
     QCoreApplication::removeTranslator(&translator);
@@ -432,6 +428,7 @@ void MainWin::handleRangingLine(const QByteArray& line)
     auto* sample = new RangingSample(line, timeOfDay());
     (void)sample->parse();
     QList<RangingSample*>& list = rangingHistory[sample->tagId];
+    ++rangingLinesStored[sample->tagId];
     list.append(sample);
     while (list.size() > 200)
         delete list.takeFirst();
@@ -545,11 +542,30 @@ void MainWin::drawTags(QPainter* painter)
             tag.updateAveragedPosition(truncCm(p.x()), truncCm(p.y()));
             drawAveragedPosition(painter, chartGeo, pens, tag, rate);
         }
+        // The speed as the label shows it: this step over the previous pass interval.
+        const double speed = tag.speed();
         tag.prevUpdateMs = tag.lastUpdateMs;
         tag.lastUpdateMs = epochMs();
-        if (positionExport.isOpen())
-            positionExport.append(tag.lastUpdateMs, tag, rawDone, avgDone, rate);
+        if (positionExport.isOpen() && (rawDone || avgDone)) {
+            // One row per change of the tag's samples (a new line, an expiry), not
+            // one per pass: a pass every 10 ms would repeat each row many times.
+            const QPair<quint64, int> state(rangingLinesStored.value(it.key()), samples.size());
+            const auto seen = exportedState.constFind(it.key());
+            if (seen == exportedState.constEnd() || seen.value() != state) {
+                exportedState.insert(it.key(), state);
+                positionExport.append(tag.lastUpdateMs, tag, rawDone, avgDone, speed, rate);
+            }
+        }
     }
+}
+
+void MainWin::clearRangingHistory()
+{
+    for (QList<RangingSample*>& list : rangingHistory)
+        qDeleteAll(list);
+    rangingHistory.clear();
+    rangingLinesStored.clear();
+    exportedState.clear();
 }
 
 void MainWin::drawCalibrationMarks(QPainter* painter)
@@ -822,14 +838,19 @@ void MainWin::updateCalibrationButtons()
 
 bool MainWin::startRecording(const QString& path)
 {
+    const QFileInfo info(path);
+    const QString csv = info.dir().filePath(info.completeBaseName() + QStringLiteral(".csv"));
+    // The export beside the recording must not be the recording itself.
+    if (QFileInfo(csv).absoluteFilePath() == info.absoluteFilePath())
+        return false;
     if (!recorder.open(path))
         return false;
-    QFileInfo info(path);
-    const QString csv = info.dir().filePath(info.completeBaseName() + QStringLiteral(".csv"));
     if (!positionExport.open(csv)) {
         recorder.close();
+        QFile::remove(path);
         return false;
     }
+    exportedState.clear();
     recordClock.start();
     flushTimer->start(1000);
     ui->btnRecord->setText(tr("Aufzeichnung beenden"));
@@ -855,7 +876,9 @@ void MainWin::on_btnRecord_clicked()
     QString path = chooseSaveFile(tr("Aufzeichnung starten"), tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
     if (path.isEmpty())
         return;
-    if (QFileInfo(path).suffix().isEmpty())
+    // A name ending in ".csv" would be the export's own name.
+    const QString suffix = QFileInfo(path).suffix();
+    if (suffix.isEmpty() || suffix.compare(QLatin1String("csv"), Qt::CaseInsensitive) == 0)
         path += QStringLiteral(".orec");
     if (!startRecording(path))
         QMessageBox::warning(this, tr("Aufzeichnung starten"), tr("Die Aufzeichnung konnte nicht angelegt werden!"),
@@ -864,33 +887,47 @@ void MainWin::on_btnRecord_clicked()
 
 bool MainWin::startReplay(const QString& path, double speed)
 {
-    if (replaying || com.isOpen())
+    // Not beside a live session, nor over a recording's export.
+    if (replaying || com.isOpen() || recorder.isOpen())
         return false;
+    // Nothing changes unless the file is a recording.
     if (!replayReader.open(path))
         return false;
     replaying = true;
-    replaySpeed = speed;
+    replaySpeed = speed > 0 ? speed : 0.0;
     replayNowMs = 0;
     replayLastPassMs = 0;
     replayHasPending = false;
     replayBaseEpochMs = QDateTime::currentMSecsSinceEpoch();
-    replayBaseTime = QTime::currentTime();
-    // The chart pass follows the recorded time, so expiry, rate and speed come
-    // out as they did live, whatever the replay pace.
+    replayBaseTime = currentTimeOfDay();
+    // The chart pass and the status label follow the recorded time, so expiry,
+    // rate, speed and liveness come out as they did live, whatever the pace.
+    liveTimeOfDay = timeOfDay;
+    liveEpochMs = epochMs;
+    liveMasterClock = masterInfo->now;
     timeOfDay = [this] { return replayBaseTime.addMSecs(int(replayNowMs % 86400000u)); };
     epochMs = [this] { return replayBaseEpochMs + qint64(replayNowMs); };
-    QFileInfo info(path);
-    (void)positionExport.open(info.dir().filePath(info.completeBaseName() + QStringLiteral(".replay.csv")));
+    masterInfo->now = [this] { return epochMs(); };
+    masterInfo->setMasterInfo(QString(), QString());
+    // A replay starts from an empty history, as a session does.
+    clearRangingHistory();
     rxBuffer.clear();
+    const QFileInfo info(path);
+    (void)positionExport.open(info.dir().filePath(info.completeBaseName() + QStringLiteral(".replay.csv")));
+    // Nothing may be sent while a replay feeds the receive path.
     ui->btnConnect->setEnabled(false);
+    ui->btnDisconnect->setEnabled(false);
     ui->btnRefreshComPorts->setEnabled(false);
     ui->cmbComPort->setEnabled(false);
     ui->btnStartRanging->setEnabled(false);
     ui->btnDiscovery->setEnabled(false);
     ui->btnSendCommand->setEnabled(false);
+    ui->btnRecord->setEnabled(false);
     ui->cmbReplaySpeed->setEnabled(false);
     ui->btnReplay->setText(tr("Wiedergabe beenden"));
     replayClock.start();
+    // Paced, the chart runs on its timer as when connected; as fast as possible,
+    // replayStep runs the passes at the live cadence of the recorded time.
     if (replaySpeed > 0)
         redrawTimer->start(10);
     replayTimer->start(replaySpeed > 0 ? 5 : 0);
@@ -909,12 +946,24 @@ void MainWin::stopReplay()
     replayHasPending = false;
     replayPendingBatch.clear();
     rxBuffer.clear();
-    timeOfDay = [] { return currentTimeOfDay(); };
-    epochMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    // Samples stamped with replayed times must not reach a later session.
+    clearRangingHistory();
+    timeOfDay = liveTimeOfDay ? liveTimeOfDay : [] { return currentTimeOfDay(); };
+    epochMs = liveEpochMs ? liveEpochMs : [] { return QDateTime::currentMSecsSinceEpoch(); };
+    masterInfo->now = liveMasterClock ? liveMasterClock : [] { return QDateTime::currentMSecsSinceEpoch(); };
+    masterInfo->setMasterInfo(QString(), QString());
     ui->btnReplay->setText(tr("Aufzeichnung abspielen"));
     ui->cmbReplaySpeed->setEnabled(true);
     setConnectedControls(false);
     ui->btnSendCommand->setEnabled(false);
+}
+
+void MainWin::finishReplay()
+{
+    // The batches after the last pass are drawn and exported too.
+    redrawChart();
+    redrawTimer->stop();
+    stopReplay();
 }
 
 void MainWin::replayStep()
@@ -928,18 +977,21 @@ void MainWin::replayStep()
     for (;;) {
         if (!replayHasPending) {
             if (!replayReader.next(replayPendingMs, replayPendingBatch)) {
-                if (fast)
-                    redrawChart();
-                redrawTimer->stop();
-                stopReplay();
+                finishReplay();
                 return;
             }
             replayHasPending = true;
         }
-        if (!fast && replayPendingMs > target)
+        if (!fast && replayPendingMs > target) {
+            // Between batches the recorded time runs on, as the clock did live,
+            // so samples expire during a silence and update times advance.
+            replayNowMs = quint32(qMax<quint64>(replayNowMs, target));
             return;
-        // As fast as possible: chart passes at the live cadence of recorded time.
-        if (fast && replayPendingMs >= replayLastPassMs + 10) {
+        }
+        // As fast as possible: a chart pass whenever the recorded time has
+        // advanced by the live pass interval, before the batch that arrived
+        // after it, so each pass sees what a live one would have seen.
+        if (fast && quint64(replayPendingMs) >= quint64(replayLastPassMs) + ReplayPassIntervalMs) {
             redrawChart();
             redrawTimer->stop();
             replayLastPassMs = replayPendingMs;
@@ -947,8 +999,9 @@ void MainWin::replayStep()
         replayNowMs = qMax(replayNowMs, replayPendingMs);
         replayHasPending = false;
         dataReceived(replayPendingBatch);
-        if (fast && slice.elapsed() >= 30)
-            return;   // let the window breathe
+        // Let the window breathe (and a second press stop the replay).
+        if (slice.elapsed() >= 30)
+            return;
     }
 }
 

@@ -13,7 +13,9 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QHash>
 #include <QMap>
+#include <QPair>
 #include <QMutex>
 #include <QPen>
 #include <QFont>
@@ -91,7 +93,11 @@ public:
     RecordingWriter recorder;
     PositionExport positionExport;
     QElapsedTimer recordClock;
-    QTimer* flushTimer = nullptr;
+    QTimer* flushTimer = nullptr;    // the position export, once a second
+    // 'D' lines stored per history key, and per key the count and history size
+    // at its last exported row: a tag gets a row only when its samples changed.
+    QHash<QString, quint64> rangingLinesStored;
+    QHash<QString, QPair<quint64, int>> exportedState;
     RecordingReader replayReader;
     QTimer* replayTimer = nullptr;
     bool replaying = false;
@@ -104,6 +110,12 @@ public:
     bool replayHasPending = false;
     quint32 replayPendingMs = 0;
     QByteArray replayPendingBatch;
+    // Replay at "so schnell wie möglich": chart pass every this much recorded time.
+    static constexpr quint32 ReplayPassIntervalMs = 10;
+    // The clocks in use before the replay took them over.
+    std::function<QTime()> liveTimeOfDay;
+    std::function<qint64()> liveEpochMs;
+    std::function<qint64()> liveMasterClock;
 
     bool startRecording(const QString& path);
     void stopRecording();
@@ -193,6 +205,8 @@ protected:
 private:
     void setConnectedControls(bool connected);
     void finishDisconnect();
+    void clearRangingHistory();
+    void finishReplay();
     void handleRangingLine(const QByteArray& line);
     void updateMouseReadouts(const QPoint& world);
     void setGridEdits(int x, int y, int w, int h);

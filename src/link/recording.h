@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QString>
 
+#include <memory>
+
 // Serial session recordings (".orec"): the byte batches exactly as the link
 // delivered them, each with its arrival time.
 //
@@ -17,21 +19,50 @@
 namespace Recording {
 extern const QByteArray Header;
 constexpr quint32 MaxBatchBytes = 16 * 1024 * 1024;
+constexpr int RecordHeadBytes = 8;
 }
 
+// Appends records from the receive path without ever waiting for the disk:
+// append() only copies into memory, and a thread of the writer's own hands the
+// bytes to the file, at the latest one second after they were appended.
 class RecordingWriter
 {
 public:
+    // Backlog at which a stalled disk makes the writer give up (about 20 minutes
+    // of a full link): the file then ends at its last complete record instead
+    // of the memory growing without bound.
+    static constexpr int MaxBacklogBytes = 64 * 1024 * 1024;
+    // A backlog this large is written without waiting for the second to pass.
+    static constexpr int WriteChunkBytes = 64 * 1024;
+    static constexpr int FlushIntervalMs = 1000;
+
+    RecordingWriter();
     ~RecordingWriter();
+    RecordingWriter(const RecordingWriter&) = delete;
+    RecordingWriter& operator=(const RecordingWriter&) = delete;
+
+    // Creates (truncates) the file and writes the header; false if that fails.
     bool open(const QString& path);
-    bool isOpen() const { return file.isOpen(); }
+    bool isOpen() const { return opened; }
+    // Empty batches are not recorded. Batches over MaxBatchBytes are split.
     void append(quint32 ms, const QByteArray& batch);
+    // Waits until everything appended so far has been handed to the file system.
+    // False when the recording lost data (a failed write, an overflowed backlog).
     bool flush();
+    // Writes what is left and closes the file.
     void close();
-    QString fileName() const { return file.fileName(); }
+    QString fileName() const { return path; }
+    // False once data was lost; the file still ends at a complete record.
+    bool isIntact() const;
 
 private:
-    QFile file;
+    struct Shared;
+    void run();
+
+    QFile file;                      // touched by the writer thread only while open
+    QString path;
+    bool opened = false;
+    std::unique_ptr<Shared> d;
 };
 
 class RecordingReader
@@ -39,7 +70,8 @@ class RecordingReader
 public:
     // False when the file cannot be read or does not start with the header.
     bool open(const QString& path);
-    // The next complete record; false at the end or at a truncated/corrupt record.
+    // The next complete record; false at the end or at a truncated/corrupt record
+    // (a length of 0, above MaxBatchBytes or beyond the end of the file).
     bool next(quint32& ms, QByteArray& batch);
     void close() { file.close(); }
 

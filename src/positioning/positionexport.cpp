@@ -31,7 +31,7 @@ QString PositionExport::csvField(const QString& text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-void PositionExport::append(qint64 epochMs, const Tag& tag, bool rawValid, bool avgValid, double rate)
+void PositionExport::append(qint64 epochMs, const Tag& tag, bool rawValid, bool avgValid, double speed, double rate)
 {
     if (!file.isOpen() || (!rawValid && !avgValid))
         return;
@@ -40,7 +40,7 @@ void PositionExport::append(qint64 epochMs, const Tag& tag, bool rawValid, bool 
     row += rawValid ? QString::number(tag.rawX) + QLatin1Char(',') + QString::number(tag.rawY) : QStringLiteral(",");
     row += QLatin1Char(',');
     row += avgValid ? QString::number(tag.avgX) + QLatin1Char(',') + QString::number(tag.avgY) : QStringLiteral(",");
-    row += QLatin1Char(',') + QString::number(tag.speed(), 'f', 3) + QLatin1Char(',') + QString::number(rate, 'f', 3)
+    row += QLatin1Char(',') + QString::number(speed, 'f', 3) + QLatin1Char(',') + QString::number(rate, 'f', 3)
          + QLatin1Char('\n');
     file.write(row.toUtf8());
 }

@@ -6,9 +6,12 @@
 
 struct Tag;
 
-// Tag positions as CSV, one row per chart pass and tag that computed a new
-// raw or averaged position. Comma-separated, one header row, UTF-8, text
-// fields quoted when they need it, so spreadsheets and pandas read it as is.
+// Tag positions as CSV, one row per chart pass and tag that computed a raw or
+// averaged position from samples that changed since the tag's previous row.
+// Comma-separated, one header row, UTF-8, decimal points, text fields quoted
+// when they need it, so spreadsheets and pandas read it as is. Times are local
+// ISO 8601 with milliseconds; positions in whole cm, empty where none was
+// computed; speed (m/s) and rate (Hz) as the chart's label shows them.
 class PositionExport
 {
 public:
@@ -18,7 +21,7 @@ public:
     bool open(const QString& path);
     bool isOpen() const { return file.isOpen(); }
     // rawValid / avgValid: whether this pass computed that position.
-    void append(qint64 epochMs, const Tag& tag, bool rawValid, bool avgValid, double rate);
+    void append(qint64 epochMs, const Tag& tag, bool rawValid, bool avgValid, double speed, double rate);
     void flush();
     void close();
 
