@@ -640,7 +640,7 @@ void TestE2E::recordReplay()
     w.disconnectPort();
 
     const ExportRows live = readExport(dir.filePath("session.csv"));
-    QVERIFY(live.rows > 100);
+    QVERIFY(live.rows > 30);     // a row whenever a tag's samples changed: 2 tags at 10 Hz for 3 s
 
     w.chooseOpenFile = [&](const QString&, const QString&) { return session; };
     for (int speedIndex : {4, 0}) {
