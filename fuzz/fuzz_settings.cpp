@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMetaObject>
+#include <QTableWidget>
 
 namespace {
 
@@ -19,6 +20,11 @@ void reset()
     // that fails to load cannot inherit what the previous one set.
     w->modules.anchors = fuzzAnchors();
     w->modules.tags = fuzzTags();
+    if (w->findChild<QTableWidget*>(QStringLiteral("tblAnker"))->rowCount() != w->modules.anchors.size()
+        || w->findChild<QTableWidget*>(QStringLiteral("tblTags"))->rowCount() != w->modules.tags.size()) {
+        w->fillAnchorTable();
+        w->fillTagTable();
+    }
     w->loadBackgroundImage(QString());
     w->bgImageFactor = 1.0;
     w->bgImageOffsetX = 0;
@@ -43,16 +49,21 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     initFuzzApplication(argc, argv);
     w = createFuzzWindow();
     w->chooseOpenFile = [](const QString&, const QString&) { return path; };
+    reset();
+    w->fillAnchorTable();
+    w->fillTagTable();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    reset();
     path = writeFuzzFile(QStringLiteral("settings.cfg"), data, size);
     // The slot ends with a reminder box, which the modal closer answers.
     QMetaObject::invokeMethod(w, "on_btnLoadSettings_clicked");
     chartPass(w);
+    // Back to the start state before the input ends, which also keeps
+    // libFuzzer's leak heuristic from scanning after every input.
+    reset();
     settle();
     return 0;
 }

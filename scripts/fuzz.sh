@@ -5,12 +5,13 @@
 # crashes, leaks or times out; the input that did it is kept in
 # build-fuzz/crashes/<target>/ and the run's output in build-fuzz/logs/<target>.log.
 # Needs clang and libclang-rt-14-dev (scripts/setup.sh test installs them).
-# Environment: JOBS (parallel compile jobs, default 2), FUZZ_TARGETS (subset).
+# Environment: JOBS (parallel compile jobs, default 2), FUZZ_TARGETS (a subset,
+# space-separated), ORVANE_FUZZ_BUILD_DIR (another build folder).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
 seconds="${1:-30}"
-build="$root/build-fuzz"
+build="${ORVANE_FUZZ_BUILD_DIR:-$root/build-fuzz}"
 targets=(${FUZZ_TARGETS:-fuzz_stream fuzz_parsers fuzz_settings fuzz_image})
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -3,11 +3,12 @@
 # UndefinedBehaviorSanitizer (Debug) into build-asan and runs it. Any sanitizer
 # report ends the test that made it, and so fails the run; LeakSanitizer runs
 # too, with fuzz/lsan.supp hiding only leaks inside Qt and the libraries under it.
-# Environment: JOBS (parallel compile jobs, default 2).
+# Environment: JOBS (parallel compile jobs, default 2), ORVANE_ASAN_BUILD_DIR
+# (another build folder).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
-build="$root/build-asan"
+build="${ORVANE_ASAN_BUILD_DIR:-$root/build-asan}"
 
 CC=gcc CXX=g++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug \
   -DORVANE_SANITIZE=address,undefined -DORVANE_BUILD_TESTS=ON -DORVANE_BUILD_BENCH=OFF >/dev/null
