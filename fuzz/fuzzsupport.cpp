@@ -19,8 +19,22 @@ namespace {
 QTemporaryDir* fuzzDir = nullptr;
 }
 
+namespace {
+// Qt's warnings (the offscreen plugin's size hints, decoder complaints about
+// broken files) come for nearly every input and would bury libFuzzer's
+// output; only fatal messages still end the run.
+void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+        std::abort();
+    }
+}
+} // namespace
+
 void initFuzzApplication(int* argc, char*** argv)
 {
+    qInstallMessageHandler(quietMessages);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     // Qt keeps references to argc and argv for the application's lifetime.
     static int appArgc = 1;
