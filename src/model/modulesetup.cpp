@@ -57,6 +57,8 @@ bool ModuleSetup::applyModuleList(const QByteArray& line)
         const qulonglong available = qulonglong(fields.size() - 4);
         if (nA > available || nT > available - nA)
             return false;
+        if (nA > qulonglong(MaxListedModules) || nT > qulonglong(MaxListedModules))
+            return false;
         int next = 4;
         for (qulonglong i = 0; i < nA; ++i)
             anchorIds << fieldText(fields, next++);

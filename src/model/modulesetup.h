@@ -21,6 +21,11 @@ public:
     // All or nothing: a malformed list changes no record and returns false.
     bool applyModuleList(const QByteArray& line);
 
+    // Most anchors, and most tags, a module list may announce. The kit has a
+    // handful; a list naming thousands would take minutes of table building
+    // and quadratic matching against the records, so it is refused as corrupt.
+    static constexpr int MaxListedModules = 256;
+
     static bool sameId(const QString& a, const QString& b);
 };
 

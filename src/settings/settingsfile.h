@@ -24,7 +24,9 @@ struct SettingsData
 
 // Upper bound on the anchors and on the tags read from one file, so that a
 // damaged or hostile count cannot make loading take unbounded time or memory.
-constexpr int MaxSettingsRecords = 1000;
+// Every record becomes a table row full of widgets (tens of milliseconds
+// each), so the bound stays near what a kit can hold, like the module list's.
+constexpr int MaxSettingsRecords = 256;
 
 // Writes a complete new file beside `path` and only then replaces `path` with
 // it, so a failed save leaves any earlier file as it was. False on any failure.
