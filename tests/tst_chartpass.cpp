@@ -198,6 +198,15 @@ void TestChartPass::expiryAcrossMidnight()
     w.redrawChart();
     w.redrawTimer->stop();
     QVERIFY(w.rangingHistory.value("2B01").isEmpty());     // 3 s old: gone, not frozen
+
+    // Identifiers that fall silent are forgotten: garbled ids cannot pile up.
+    for (int i = 0; i < 5000; ++i)
+        w.dataReceived("$PD,X" + QByteArray::number(i) + ",1F4\r\n");
+    QCOMPARE(w.rangingHistory.size(), 5000);
+    now = QTime(0, 0, 5, 0);
+    w.redrawChart();
+    w.redrawTimer->stop();
+    QVERIFY(w.rangingHistory.isEmpty());
 }
 
 void TestChartPass::geometryFailuresKeepLastGood()

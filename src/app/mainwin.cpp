@@ -502,14 +502,15 @@ void MainWin::drawTags(QPainter* painter)
     bool masterLabelWritten = false;
     const QTime now = timeOfDay();
     const QList<Anchor>& anchors = modules.anchors;
+    QStringList silent;
     for (auto it = rangingHistory.begin(); it != rangingHistory.end(); ++it) {
         QList<RangingSample*>& samples = it.value();
-        if (samples.isEmpty())
-            continue;
         const double rate = historyRate(samples);
         expireSamples(samples, now);
-        if (samples.isEmpty())
+        if (samples.isEmpty()) {
+            silent.append(it.key());
             continue;
+        }
         const int idx = modules.findTag(samples.last()->tagId);
         if (idx < 0)
             continue;
@@ -556,6 +557,13 @@ void MainWin::drawTags(QPainter* painter)
                 positionExport.append(tag.lastUpdateMs, tag, rawDone, avgDone, speed, rate);
             }
         }
+    }
+    // Forget identifiers nobody sends any more, so a stream of ever-new (garbled)
+    // identifiers cannot grow the histories without limit.
+    for (const QString& key : qAsConst(silent)) {
+        rangingHistory.remove(key);
+        rangingLinesStored.remove(key);
+        exportedState.remove(key);
     }
 }
 
