@@ -6,7 +6,11 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <QFile>
+
 #include <atomic>
+#include <csignal>
+#include <sys/resource.h>
 #include <cerrno>
 #include <mutex>
 #include <poll.h>
@@ -233,4 +237,106 @@ bool waitUntil(const std::function<bool()>& pred, int timeoutMs)
         QThread::msleep(2);
     }
     return pred();
+}
+
+QPushButton* findButton(QObject* parent, const char* name)
+{
+    auto* b = parent->findChild<QPushButton*>(QLatin1String(name));
+    if (!b)
+        qFatal("button %s missing", name);
+    return b;
+}
+
+QStringList boxOf(const ModalAnswerer::Seen& s)
+{
+    static const char* const icons[] = {"NoIcon", "Information", "Warning", "Critical", "Question"};
+    const int i = int(s.icon);
+    return {s.title, s.text, QLatin1String(i >= 0 && i <= 4 ? icons[i] : "?")};
+}
+
+QStringList boxTexts(const ModalAnswerer& answerer, int from)
+{
+    QStringList out;
+    for (int i = from; i < answerer.seen.size(); ++i)
+        out << answerer.seen.at(i).text;
+    return out;
+}
+
+QByteArray readFileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFileBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+bool withFileSizeLimit(qint64 bytes, const std::function<void()>& fn)
+{
+    struct rlimit saved;
+    if (getrlimit(RLIMIT_FSIZE, &saved) != 0)
+        return false;
+    struct rlimit small = saved;
+    small.rlim_cur = rlim_t(bytes);
+    void (*oldHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    const bool limited = setrlimit(RLIMIT_FSIZE, &small) == 0;
+    if (limited)
+        fn();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    return limited;
+}
+
+static QString colourText(const QColor& c)
+{
+    return c.isValid() ? c.name(QColor::HexArgb) : QStringLiteral("invalid");
+}
+
+QStringList recordsOf(const QList<Anchor>& anchors)
+{
+    QStringList out;
+    for (const Anchor& a : anchors)
+        out << QStringLiteral("%1|%2|%3|%4,%5,%6|%7|%8")
+                   .arg(a.id, a.name, colourText(a.color))
+                   .arg(a.x).arg(a.y).arg(a.z)
+                   .arg(a.master ? "M" : "-")
+                   .arg(a.offset);
+    return out;
+}
+
+QStringList recordsOf(const QList<Tag>& tags)
+{
+    QStringList out;
+    for (const Tag& t : tags)
+        out << QStringLiteral("%1|%2|%3|%4%5%6%7%8%9%10")
+                   .arg(t.id, t.name, colourText(t.color))
+                   .arg(int(t.showPosRaw)).arg(int(t.showPosAvg)).arg(int(t.showDistRaw))
+                   .arg(int(t.showDistAvg)).arg(int(t.showCoordinates)).arg(int(t.showSpeed))
+                   .arg(int(t.showRate));
+    return out;
+}
+
+bool hasNoMeasurement(const Tag& t)
+{
+    const int n = Tag::NoPosition;
+    return t.prevRawX == n && t.prevRawY == n && t.prevAvgX == n && t.prevAvgY == n && t.rawX == n
+        && t.rawY == n && t.avgX == n && t.avgY == n && t.lastUpdateMs == 0 && t.prevUpdateMs == 0
+        && t.lastStep == 0.0;
+}
+
+ModuleSetup setupOf(const QString& anchorIds, const QString& tagIds)
+{
+    ModuleSetup m;
+    for (QString id : anchorIds.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const bool master = id.endsWith(QLatin1Char('*'));
+        if (master)
+            id.chop(1);
+        m.anchors << Anchor(id, id, Qt::black, 0, 0, 0, master, 0);
+    }
+    for (const QString& id : tagIds.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        m.tags << Tag(id, id, Qt::black, false, true, false, false, false, false, false);
+    return m;
 }

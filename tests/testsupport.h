@@ -114,4 +114,81 @@ private:
 // Spins the event loop until pred() holds or timeoutMs passes; returns pred().
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs);
 
+
+// ---- Shared helpers for the widget and dialog tests ----
+
+#include "modulesetup.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDialog>
+#include <QPushButton>
+
+// Finds a push button by object name; a missing one stops the run at once.
+QPushButton* findButton(QObject* parent, const char* name);
+
+// Title, text and icon name of a message box, to compare in one go.
+QStringList boxOf(const ModalAnswerer::Seen& s);
+// The texts of the boxes seen from index `from` on.
+QStringList boxTexts(const ModalAnswerer& answerer, int from = 0);
+
+QByteArray readFileBytes(const QString& path);
+bool writeFileBytes(const QString& path, const QByteArray& bytes);
+
+// Runs fn while files may grow to at most `bytes` (SIGXFSZ ignored), as on a
+// full disk; restores the limit and the signal afterwards.
+bool withFileSizeLimit(qint64 bytes, const std::function<void()>& fn);
+
+// One line per record: "id|name|#aarrggbb|x,y,z|M|offset" for anchors,
+// "id|name|#aarrggbb|PosRaw PosAvg DistRaw DistAvg Coord Speed Rate" as 0/1 for tags.
+QStringList recordsOf(const QList<Anchor>& anchors);
+QStringList recordsOf(const QList<Tag>& tags);
+// The measurement state a freshly built tag record has.
+bool hasNoMeasurement(const Tag& t);
+// Records from a short description: ids separated by blanks, '*' marks the master.
+ModuleSetup setupOf(const QString& anchorIds, const QString& tagIds = QString());
+
+struct DialogRun {
+    bool opened = false;
+    bool closedItself = false;   // false: the script left it open and it was shut by force
+    int result = -1;
+};
+
+// Clicks opener and runs script inside the modal dialog's own event loop, from a
+// timer of its own so the answerer keeps answering the boxes the dialog opens.
+// A dialog the script leaves open (a failed check) is shut so nothing hangs.
+template <class Dialog>
+DialogRun runModalDialog(ModalAnswerer& boxes, QAbstractButton* opener,
+                         const std::function<void(Dialog*)>& script)
+{
+    DialogRun run;
+    boxes.onOtherModal = [&](QWidget* modal) {
+        auto* dialog = qobject_cast<Dialog*>(modal);
+        // The hook fires again whenever the dialog becomes active after a box.
+        if (!dialog || run.opened)
+            return;
+        run.opened = true;
+        QObject::connect(dialog, &QDialog::finished, [&](int result) { run.result = result; });
+        QPointer<Dialog> guard(dialog);
+        QTimer::singleShot(0, dialog, [&, guard] {
+            script(guard.data());
+            run.closedItself = !guard || !guard->isVisible();
+            if (guard && guard->isVisible())
+                guard->done(QDialog::Rejected);
+        });
+    };
+    opener->click();
+    boxes.onOtherModal = nullptr;
+    return run;
+}
+
+// Types the device path into the main window's port box and connects.
+template <class Window>
+bool connectWindow(Window& w, const QString& path)
+{
+    w.template findChild<QComboBox*>("cmbComPort")->setEditText(path);
+    w.connectPort();
+    return w.com.isOpen();
+}
+
 #endif

@@ -9,14 +9,6 @@
 static const int IntMax = std::numeric_limits<int>::max();
 static const int IntMin = std::numeric_limits<int>::min();
 
-static bool sameGeometry(const ChartGeometry& a, const ChartGeometry& b)
-{
-    return a.gridX == b.gridX && a.gridY == b.gridY && a.gridW == b.gridW && a.gridH == b.gridH
-        && a.originX == b.originX && a.originY == b.originY && a.cmPerPixel == b.cmPerPixel
-        && a.pixmapW == b.pixmapW && a.pixmapH == b.pixmapH && a.gridStepX == b.gridStepX
-        && a.gridStepY == b.gridStepY;
-}
-
 class TestChartGeometry : public QObject
 {
     Q_OBJECT
@@ -32,53 +24,38 @@ private slots:
     void calibrationSurvivesHugeNumbers();
 };
 
+// Every field, for comparing a geometry in one go.
+static QList<double> fieldsOf(const ChartGeometry& g)
+{
+    return {double(g.gridX), double(g.gridY), double(g.gridW), double(g.gridH), double(g.originX), double(g.originY),
+            g.cmPerPixel, double(g.pixmapW), double(g.pixmapH), double(g.gridStepX), double(g.gridStepY)};
+}
+
 void TestChartGeometry::fitsGridIntoContainer()
 {
     ChartGeometry geo;
     QVERIFY(computeChartGeometry(-500, -500, 1000, 1000, 700, 500, geo));
-    QCOMPARE(geo.gridX, -500);
-    QCOMPARE(geo.gridY, -500);
-    QCOMPARE(geo.gridW, 1000);
-    QCOMPARE(geo.gridH, 1000);
-    QCOMPARE(geo.cmPerPixel, 2.0);
-    QCOMPARE(geo.pixmapW, 500);
-    QCOMPARE(geo.pixmapH, 500);
-    QCOMPARE(geo.originX, 500);
-    QCOMPARE(geo.originY, 500);
-    QCOMPARE(geo.gridStepX, 100);
-    QCOMPARE(geo.gridStepY, 100);
-
+    QCOMPARE(fieldsOf(geo), QList<double>({-500, -500, 1000, 1000, 500, 500, 2, 500, 500, 100, 100}));
     // A wide area in a tall container is limited by the width.
     QVERIFY(computeChartGeometry(0, 0, 2000, 500, 500, 800, geo));
-    QCOMPARE(geo.cmPerPixel, 4.0);
-    QCOMPARE(geo.pixmapW, 500);
-    QCOMPARE(geo.pixmapH, 125);
-    QCOMPARE(geo.originX, 0);
-    QCOMPARE(geo.originY, 500);
+    QCOMPARE(fieldsOf(geo).mid(4, 5), QList<double>({0, 500, 4, 500, 125}));
 }
 
 void TestChartGeometry::niceStepRule()
 {
-    QCOMPARE(niceStep(1000 / 10), 100);
-    QCOMPARE(niceStep(500 / 10), 100);
-    QCOMPARE(niceStep(1400 / 10), 100);
-    QCOMPARE(niceStep(1430 / 10), 1000);
-    QCOMPARE(niceStep(60 / 10), 10);
-    QCOMPARE(niceStep(0), 10);
-    QCOMPARE(niceStep(-7), 10);
-    QCOMPARE(niceStep(10), 10);
-    QCOMPARE(niceStep(100000000), 100000000);
-    QCOMPARE(niceStep(100000001), 100000001);   // beyond the table: r itself
-    QCOMPARE(niceStep(IntMax / 10), IntMax / 10);
+    const QList<QPair<int, int>> steps = {{100, 100}, {50, 100}, {140, 100}, {143, 1000}, {6, 10}, {0, 10}, {-7, 10},
+                                          {10, 10}, {100000000, 100000000},
+                                          {100000001, 100000001},   // beyond the table: r itself
+                                          {IntMax / 10, IntMax / 10}};
+    for (const auto& s : steps)
+        QVERIFY2(niceStep(s.first) == s.second, qPrintable(QString::number(s.first)));
 
     // Both directions use the finer step so the cells are square.
     ChartGeometry geo;
     QVERIFY(computeChartGeometry(0, 0, 1000, 200, 700, 500, geo));
-    QCOMPARE(geo.gridStepX, 100);
-    QCOMPARE(geo.gridStepY, 100);
+    QCOMPARE(QPoint(geo.gridStepX, geo.gridStepY), QPoint(100, 100));
     QVERIFY(computeChartGeometry(0, 0, 1000, 120, 700, 500, geo));
-    QCOMPARE(geo.gridStepX, 10);
-    QCOMPARE(geo.gridStepY, 10);
+    QCOMPARE(QPoint(geo.gridStepX, geo.gridStepY), QPoint(10, 10));
 }
 
 void TestChartGeometry::failedUpdateKeepsGeometry()
@@ -106,7 +83,7 @@ void TestChartGeometry::failedUpdateKeepsGeometry()
     for (const Case& c : cases) {
         ChartGeometry geo = good;
         QVERIFY2(!computeChartGeometry(c.x, c.y, c.w, c.h, c.cw, c.ch, geo), c.what);
-        QVERIFY2(sameGeometry(geo, good), c.what);
+        QVERIFY2(fieldsOf(geo) == fieldsOf(good), c.what);
     }
 }
 
@@ -114,12 +91,8 @@ void TestChartGeometry::extremeButValidGrids()
 {
     ChartGeometry geo;
     QVERIFY(computeChartGeometry(IntMin + 1, IntMin, IntMax, IntMax, 700, 500, geo));
-    QCOMPARE(geo.originX, IntMax);
-    QCOMPARE(geo.originY, -1);
-    QCOMPARE(geo.pixmapW, 500);
-    QCOMPARE(geo.pixmapH, 500);
-    QVERIFY(geo.gridStepX >= 10);
-    QVERIFY(geo.gridStepX == geo.gridStepY);
+    QCOMPARE(QList<int>({geo.originX, geo.originY, geo.pixmapW, geo.pixmapH}), QList<int>({IntMax, -1, 500, 500}));
+    QVERIFY(geo.gridStepX >= 10 && geo.gridStepX == geo.gridStepY);
 
     // One centimetre per pixel in a large container.
     QVERIFY(computeChartGeometry(0, 0, 1, 1, 16777215, 16777215, geo));
@@ -131,11 +104,10 @@ void TestChartGeometry::pixelToWorldTruncates()
 {
     ChartGeometry geo;
     QVERIFY(computeChartGeometry(-500, -500, 1000, 1000, 700, 500, geo));
-    QCOMPARE(pixelToWorld(geo, QPointF(250, 250)), QPoint(0, 0));
-    QCOMPARE(pixelToWorld(geo, QPointF(251, 249)), QPoint(2, 2));
-    QCOMPARE(pixelToWorld(geo, QPointF(249, 251)), QPoint(-2, -2));
-    QCOMPARE(pixelToWorld(geo, QPointF(0, 0)), QPoint(-500, 500));
-    QCOMPARE(pixelToWorld(geo, QPointF(249.8, 250.2)), QPoint(0, 0));   // toward zero
+    const QList<QPair<QPointF, QPoint>> cases = {{{250, 250}, {0, 0}}, {{251, 249}, {2, 2}}, {{249, 251}, {-2, -2}},
+                                                 {{0, 0}, {-500, 500}}, {{249.8, 250.2}, {0, 0}}};   // toward zero
+    for (const auto& c : cases)
+        QCOMPARE(pixelToWorld(geo, c.first), c.second);
 
     // Far outside the int range the result is clamped, not wrapped.
     ChartGeometry far;
@@ -151,15 +123,14 @@ void TestChartGeometry::pensFollowScale()
                              &pens.avgCirclePen, &pens.rawPointPen, &pens.avgPointPen })
         QCOMPARE(pen->capStyle(), Qt::RoundCap);
 
+    auto widths = [&] {
+        return QList<double>({pens.anchorPen.widthF(), pens.masterRingPen.widthF(), pens.rawCirclePen.widthF(),
+                              pens.avgCirclePen.widthF(), pens.rawPointPen.widthF(), pens.avgPointPen.widthF(),
+                              double(pens.labelFont.pixelSize())});
+    };
     pens.applyScale(2.0);
-    QCOMPARE(pens.anchorPen.widthF(), 20.0);
-    QCOMPARE(pens.masterRingPen.widthF(), 3.0);
-    QCOMPARE(pens.rawCirclePen.widthF(), 4.0);
-    QCOMPARE(pens.avgCirclePen.widthF(), 6.0);
-    QCOMPARE(pens.rawPointPen.widthF(), 20.0);
-    QCOMPARE(pens.avgPointPen.widthF(), 20.0);
-    QCOMPARE(pens.labelFont.pixelSize(), 40);
-    QCOMPARE(pens.anchorPen.capStyle(), Qt::RoundCap);
+    const QList<double> atTwo = {20, 3, 4, 6, 20, 20, 40};
+    QCOMPARE(widths(), atTwo);
 
     pens.applyScale(0.3);   // 6 chart units would be too small: at least 10
     QCOMPARE(pens.labelFont.pixelSize(), 10);
@@ -171,10 +142,9 @@ void TestChartGeometry::pensFollowScale()
     // stale widths or losing the labels.
     pens.applyScale(1e7);
     QCOMPARE(pens.labelFont.pixelSize(), 65535);
-    QCOMPARE(pens.anchorPen.widthF(), 32767.0);
-    QCOMPARE(pens.masterRingPen.widthF(), 32767.0);
+    QCOMPARE(widths().mid(0, 2), QList<double>({32767, 32767}));
     pens.applyScale(2.0);
-    QCOMPARE(pens.anchorPen.widthF(), 20.0);
+    QCOMPARE(widths(), atTwo);
 }
 
 void TestChartGeometry::calibrationFitsPicture()
@@ -184,31 +154,20 @@ void TestChartGeometry::calibrationFitsPicture()
     c.pointX = 400; c.pointY = 500; c.pointSet = true;
     c.distance = 600; c.distanceSet = true;
     CalibrationResult r;
+    auto result = [&] { return QList<double>({r.factor, double(r.offsetX), double(r.offsetY), double(r.gridX),
+                                              double(r.gridY), double(r.gridW), double(r.gridH)}); };
     QVERIFY(computeCalibration(c, 800, 600, r));
-    QCOMPARE(r.factor, 2.0);
-    QCOMPARE(r.offsetX, -200);
-    QCOMPARE(r.offsetY, 200);
-    QCOMPARE(r.gridX, -200);
-    QCOMPARE(r.gridY, -1000);
-    QCOMPARE(r.gridW, 1600);
-    QCOMPARE(r.gridH, 1200);
+    QCOMPARE(result(), QList<double>({2, -200, 200, -200, -1000, 1600, 1200}));
 
     // A diagonal pick: 3-4-5 triangle, 250 cm over 5 pixels.
     c.originX = 0; c.originY = 0; c.pointX = 3; c.pointY = 4; c.distance = 250;
     QVERIFY(computeCalibration(c, 100, 80, r));
-    QCOMPARE(r.factor, 50.0);
-    QCOMPARE(r.offsetX, 0);
-    QCOMPARE(r.offsetY, 4000);
-    QCOMPARE(r.gridX, 0);
-    QCOMPARE(r.gridY, 0);
-    QCOMPARE(r.gridW, 5000);
-    QCOMPARE(r.gridH, 4000);
+    QCOMPARE(result(), QList<double>({50, 0, 4000, 0, 0, 5000, 4000}));
 
     // Zero and negative distances are accepted as typed.
     c.distance = -250;
     QVERIFY(computeCalibration(c, 100, 80, r));
-    QCOMPARE(r.factor, -50.0);
-    QCOMPARE(r.gridW, -5000);
+    QCOMPARE(QList<double>({r.factor, double(r.gridW)}), QList<double>({-50, -5000}));
 }
 
 void TestChartGeometry::calibrationRejectsCoincidentPoints()
@@ -220,9 +179,7 @@ void TestChartGeometry::calibrationRejectsCoincidentPoints()
     CalibrationResult r;
     r.factor = 3.5; r.offsetX = 7; r.gridW = 99;
     QVERIFY(!computeCalibration(c, 800, 600, r));
-    QCOMPARE(r.factor, 3.5);
-    QCOMPARE(r.offsetX, 7);
-    QCOMPARE(r.gridW, 99);
+    QCOMPARE(QList<double>({r.factor, double(r.offsetX), double(r.gridW)}), QList<double>({3.5, 7, 99}));
 }
 
 void TestChartGeometry::calibrationSurvivesHugeNumbers()
@@ -235,12 +192,8 @@ void TestChartGeometry::calibrationSurvivesHugeNumbers()
     CalibrationResult r;
     QVERIFY(computeCalibration(c, IntMax, IntMax, r));
     QVERIFY(r.factor > 1e6);
-    QCOMPARE(r.offsetX, IntMin);
-    QCOMPARE(r.offsetY, IntMax);
-    QCOMPARE(r.gridX, IntMin);
-    QCOMPARE(r.gridW, IntMax);
-    QCOMPARE(r.gridH, IntMax);
     QVERIFY(qIsFinite(r.factor));
+    QCOMPARE(QList<int>({r.offsetX, r.offsetY, r.gridX, r.gridW, r.gridH}), QList<int>({IntMin, IntMax, IntMin, IntMax, IntMax}));
 }
 
 QTEST_MAIN(TestChartGeometry)

@@ -20,7 +20,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPointer>
-#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
@@ -43,7 +42,6 @@ private slots:
     void rangingChart();
     void discoveryCommandsRestore();
     void masterLost();
-    void realExecutable();
     void recordReplay();
     void accuracy();
 };
@@ -52,13 +50,7 @@ private slots:
 
 namespace {
 
-QPushButton* button(QWidget* parent, const char* name)
-{
-    auto* b = parent->findChild<QPushButton*>(QLatin1String(name));
-    if (!b)
-        qFatal("button %s missing", name);
-    return b;
-}
+QPushButton* button(QWidget* parent, const char* name) { return findButton(parent, name); }
 
 QTableWidget* table(MainWin& w, const char* name)
 {
@@ -96,8 +88,7 @@ int rowOf(QTableWidget* t, const QString& id)
 
 QColor idBackground(QTableWidget* t, int row)
 {
-    const QTableWidgetItem* item = t->item(row, 0);
-    return item ? item->data(Qt::BackgroundRole).value<QColor>() : QColor();
+    return t->item(row, 0)->data(Qt::BackgroundRole).value<QColor>();
 }
 
 // What the master should hold for the records: the master, the further anchors
@@ -137,61 +128,11 @@ QStringList tableSnapshot(QTableWidget* t)
     return out;
 }
 
-// The part of the records the user set up (not the measurement state).
-QStringList recordSnapshot(const ModuleSetup& modules)
-{
-    QStringList out;
-    for (const Anchor& a : modules.anchors)
-        out << QStringLiteral("A %1 %2 %3 %4 %5 %6 %7 %8")
-                   .arg(a.id, a.name, a.color.name())
-                   .arg(a.x).arg(a.y).arg(a.z).arg(a.offset).arg(a.master);
-    for (const Tag& t : modules.tags)
-        out << QStringLiteral("T %1 %2 %3 %4%5%6%7%8%9%10")
-                   .arg(t.id, t.name, t.color.name())
-                   .arg(t.showPosRaw).arg(t.showPosAvg).arg(t.showDistRaw).arg(t.showDistAvg)
-                   .arg(t.showCoordinates).arg(t.showSpeed).arg(t.showRate);
-    return out;
-}
-
-bool sameGeometry(const ChartGeometry& a, const ChartGeometry& b)
-{
-    return a.gridX == b.gridX && a.gridY == b.gridY && a.gridW == b.gridW && a.gridH == b.gridH
-        && a.originX == b.originX && a.originY == b.originY && a.cmPerPixel == b.cmPerPixel
-        && a.pixmapW == b.pixmapW && a.pixmapH == b.pixmapH && a.gridStepX == b.gridStepX
-        && a.gridStepY == b.gridStepY;
-}
-
-struct DialogRun {
-    bool opened = false;
-    bool closedItself = false;
-    int result = -1;
-};
-
-// Clicks the main window's button and runs script inside the modal dialog's
-// event loop, from a timer of its own so that the answerer keeps answering the
-// boxes the dialog opens. A dialog the script leaves open is shut.
 template <class Dialog>
 DialogRun runDialog(MainWin& w, ModalAnswerer& boxes, const char* buttonName,
                     const std::function<void(Dialog*)>& script)
 {
-    DialogRun run;
-    boxes.onOtherModal = [&](QWidget* modal) {
-        auto* dialog = qobject_cast<Dialog*>(modal);
-        if (!dialog || run.opened)
-            return;
-        run.opened = true;
-        QObject::connect(dialog, &QDialog::finished, [&](int result) { run.result = result; });
-        QPointer<Dialog> guard(dialog);
-        QTimer::singleShot(0, dialog, [&, guard] {
-            script(guard.data());
-            run.closedItself = !guard || !guard->isVisible();
-            if (guard && guard->isVisible())
-                guard->done(QDialog::Rejected);
-        });
-    };
-    button(&w, buttonName)->click();
-    boxes.onOtherModal = nullptr;
-    return run;
+    return runModalDialog<Dialog>(boxes, findButton(&w, buttonName), script);
 }
 
 // The stand-in on its own pty and the main window connected to it.
@@ -213,11 +154,8 @@ struct Rig {
             return false;
         }
         w.show();
-        if (!QTest::qWaitForWindowExposed(&w))
-            return false;
-        w.findChild<QComboBox*>("cmbComPort")->setEditText(master->slavePath());
-        w.connectPort();
-        return w.com.isOpen() && waitUntil([&] { return master->isPeerConnected(); }, 2000);
+        return QTest::qWaitForWindowExposed(&w) && connectWindow(w, master->slavePath())
+            && waitUntil([&] { return master->isPeerConnected(); }, 2000);
     }
 
     // Loads the demo settings through the button; the reminder that follows is
@@ -266,12 +204,8 @@ void TestE2E::rangingChart()
     MainWin& w = rig.w;
     QVERIFY(rig.start());
     QVERIFY(rig.loadDemo());
-    const ModalAnswerer::Seen& reminder = rig.boxes.seen.last();
-    QCOMPARE(reminder.title, QString("Module konfigurieren"));
-    QCOMPARE(reminder.icon, QMessageBox::Question);
-    QCOMPARE(reminder.buttonTexts.size(), 2);
+    QCOMPARE(rig.boxes.seen.last().icon, QMessageBox::Question);
     QVERIFY(!w.discoverWin);   // No: the configuration window stays shut
-    QCOMPARE(table(w, "tblAnker")->rowCount(), 4);
     QCOMPARE(cellText(table(w, "tblTags"), 0, 1), QString("Läufer"));
 
     QVERIFY(rig.startRanging());
@@ -290,16 +224,13 @@ void TestE2E::rangingChart()
     });
     QTest::qWait(2000);
     disconnect(probe);
-    QVERIFY(rig.allTagsPlaced());
-    QVERIFY(w.redrawTimer->isActive());
+    QVERIFY(rig.allTagsPlaced() && w.redrawTimer->isActive());
 
     // The standing tag: averaged position close to where it stands.
     const int steher = w.modules.findTag("2B02");
     QVERIFY(steher >= 0);
     const Tag& standing = w.modules.tags.at(steher);
-    QPointF truth;
-    QVERIFY(rig.master->scenario().positionAt("2B02", rig.master->elapsedMs(), &truth));
-    QCOMPARE(truth, QPointF(300, 400));
+    QPointF truth(300, 400);
     const double off = distance(QPointF(standing.avgX, standing.avgY), truth);
     QVERIFY2(off <= 15, qPrintable(QString("2B02 at (%1,%2), %3 cm off").arg(standing.avgX).arg(standing.avgY).arg(off)));
 
@@ -330,17 +261,8 @@ void TestE2E::rangingChart()
     QVERIFY2(label.startsWith(QString("Abstand Tag \"Läufer\" -> Master: ")), qPrintable(label));
 
     QVERIFY(rig.stopRanging());
-    QCOMPARE(button(&w, "btnStartRanging")->text(), QString("Ranging starten"));
-    QVERIFY(button(&w, "btnDiscovery")->isEnabled());
-    QVERIFY(!button(&w, "btnSendCommand")->isEnabled());
-    // Only the reminder was shown.
-    QCOMPARE(rig.boxes.seen.size(), 1);
-
-    // Loading while disconnected only informs.
-    w.disconnectPort();
-    QVERIFY(rig.loadDemo());
-    QCOMPARE(rig.boxes.seen.last().icon, QMessageBox::Information);
-    QCOMPARE(rig.boxes.seen.last().title, QString("Module konfigurieren"));
+    QVERIFY(button(&w, "btnDiscovery")->isEnabled() && !button(&w, "btnSendCommand")->isEnabled());
+    QCOMPARE(rig.boxes.seen.size(), 1);   // only the reminder
 }
 
 void TestE2E::discoveryCommandsRestore()
@@ -371,17 +293,15 @@ void TestE2E::discoveryCommandsRestore()
         QComboBox* role = roleCombo(t, rowOf(t, "2B03"));
         QVERIFY(role);
         role->setCurrentIndex(role->findText("Tag"));
-        QCOMPARE(role->currentText(), QString("Tag"));
 
         button(dlg, "btnStartDiscovery")->click();
         QCOMPARE(dlg->currentState(), DiscoveryState::Idle);
         QVERIFY(!master.isDiscovering());
         button(dlg, "btnFinishDiscovery")->click();
     });
-    QVERIFY(run.opened);
-    QVERIFY(run.closedItself);
+    QVERIFY(run.opened && run.closedItself);
     QCOMPARE(run.result, int(QDialog::Accepted));
-    QVERIFY(rig.boxes.seen.size() == 1);   // the load reminder only
+    QCOMPARE(rig.boxes.seen.size(), 1);   // the load reminder only
     MasterConfig expected;
     expected.master = "1A2B";
     expected.anchors = QStringList{"3C4D", "5E6F", "7A80"};
@@ -401,20 +321,14 @@ void TestE2E::discoveryCommandsRestore()
     QVERIFY(button(&w, "btnSendCommand")->isEnabled());
     accepted.clear();
     run = runDialog<CommandWin>(w, rig.boxes, "btnSendCommand", [&](CommandWin* dlg) {
-        auto* modules = dlg->findChild<QComboBox*>("cmbModule");
-        QCOMPARE(modules->itemText(0), QString("alle"));
-        modules->setCurrentIndex(0);
+        dlg->findChild<QComboBox*>("cmbModule")->setCurrentIndex(0);   // "alle"
         dlg->findChild<QRadioButton*>("rbTXLED")->click();
         dlg->findChild<QRadioButton*>("rbLEDon")->click();
         button(dlg, "btnSendCommand")->click();
-        QCOMPARE(rig.boxes.seen.size(), 2);
-        QCOMPARE(rig.boxes.seen.last().title, QString("Befehl senden"));
-        QCOMPARE(rig.boxes.seen.last().text, QString("Befehl wurde ausgeführt"));
-        QCOMPARE(rig.boxes.seen.last().icon, QMessageBox::Information);
+        QCOMPARE(boxTexts(rig.boxes, 1), QStringList({"Befehl wurde ausgeführt"}));
         dlg->reject();
     });
-    QVERIFY(run.opened);
-    QVERIFY(run.closedItself);
+    QVERIFY(run.opened && run.closedItself);
     QCOMPARE(accepted, QList<QByteArray>{"$PH,FFFF,1,1,\r\n"});
     QVERIFY(w.rangingActive);
 
@@ -426,19 +340,15 @@ void TestE2E::discoveryCommandsRestore()
         button(dlg, "btnResetConfiguration")->click();
         QCOMPARE(rig.boxes.seen.last().title, QString("Module erkennen"));
         QVERIFY(waitUntil([&] { return master.configuration().tags.isEmpty(); }, 1000));
-        QVERIFY(master.configuration().anchors.isEmpty());
-        QCOMPARE(master.configuration().master, QString("1A2B"));
+        QCOMPARE(master.configuration().toLine(), QByteArray("$PK,1A2B,0,0,\r\n"));
         QCOMPARE(dlg->table()->rowCount(), 1);
         button(dlg, "btnCancelDiscovery")->click();
     });
-    QVERIFY(run.opened);
-    QVERIFY(run.closedItself);
+    QVERIFY(run.opened && run.closedItself);
     QCOMPARE(run.result, int(QDialog::Rejected));
     QCOMPARE(rig.boxes.seen.size(), 3);   // no warning
     QCOMPARE(master.configuration(), expected);
-    QCOMPARE(master.configuration(), configOf(w.modules));
-    QCOMPARE(table(w, "tblAnker")->rowCount(), 4);
-    QCOMPARE(table(w, "tblTags")->rowCount(), 3);
+    QCOMPARE(configOf(w.modules), expected);
 
     // And ranging works on the restored configuration.
     w.rangingHistory.clear();   // the old samples would only expire
@@ -457,7 +367,7 @@ void TestE2E::masterLost()
     QVERIFY(waitUntil([&] { return rig.allTagsPlaced(); }, 5000));
     QTest::qWait(500);
 
-    const QStringList records = recordSnapshot(w.modules);
+    const QStringList records = recordsOf(w.modules.anchors) + recordsOf(w.modules.tags);
     const QStringList anchors = tableSnapshot(table(w, "tblAnker"));
     const QStringList tags = tableSnapshot(table(w, "tblTags"));
     const ChartGeometry geo = w.chartGeo;
@@ -466,25 +376,22 @@ void TestE2E::masterLost()
     // The master goes away mid-ranging: its side of the pty closes.
     rig.master.reset();
     QVERIFY(waitUntil([&] { return rig.boxes.seen.size() > boxesBefore; }, 3000));
-    const ModalAnswerer::Seen& box = rig.boxes.seen.last();
-    QCOMPARE(box.title, QString("Verbindung"));
-    QCOMPARE(box.text, QString("Die Verbindung zum Master wurde unterbrochen!"));
-    QCOMPARE(box.icon, QMessageBox::Warning);
-
-    QVERIFY(!w.com.isOpen());
-    QVERIFY(!w.rangingActive);
-    QVERIFY(!w.redrawTimer->isActive());
-    QVERIFY(button(&w, "btnConnect")->isEnabled());
-    QVERIFY(!button(&w, "btnDisconnect")->isEnabled());
-    QVERIFY(!button(&w, "btnStartRanging")->isEnabled());
+    QCOMPARE(boxOf(rig.boxes.seen.last()),
+             QStringList({"Verbindung", "Die Verbindung zum Master wurde unterbrochen!", "Warning"}));
+    QVERIFY(!w.com.isOpen() && !w.rangingActive && !w.redrawTimer->isActive() && w.isEnabled());
+    QVERIFY(button(&w, "btnConnect")->isEnabled() && !button(&w, "btnDisconnect")->isEnabled()
+            && !button(&w, "btnStartRanging")->isEnabled());
     QCOMPARE(button(&w, "btnStartRanging")->text(), QString("Ranging starten"));
     QCOMPARE(w.findChild<QLabel*>("lblConnectionState")->text(), QString("nicht verbunden"));
-    QVERIFY(w.isEnabled());
 
-    QCOMPARE(recordSnapshot(w.modules), records);
+    QCOMPARE(recordsOf(w.modules.anchors) + recordsOf(w.modules.tags), records);
     QCOMPARE(tableSnapshot(table(w, "tblAnker")), anchors);
     QCOMPARE(tableSnapshot(table(w, "tblTags")), tags);
-    QVERIFY(sameGeometry(w.chartGeo, geo));
+    const ChartGeometry& now = w.chartGeo;
+    QCOMPARE(QList<double>({double(now.gridX), double(now.gridY), double(now.gridW), double(now.gridH), now.cmPerPixel,
+                            double(now.originX), double(now.originY), double(now.pixmapW), double(now.pixmapH)}),
+             QList<double>({double(geo.gridX), double(geo.gridY), double(geo.gridW), double(geo.gridH), geo.cmPerPixel,
+                            double(geo.originX), double(geo.originY), double(geo.pixmapW), double(geo.pixmapH)}));
 
     // Nothing spins on the dead port afterwards.
     QTest::qWait(300);
@@ -521,70 +428,11 @@ void TestE2E::masterLost()
     });
     QVERIFY(run.opened);
     QVERIFY(clock.elapsed() < 3000);
-    QStringList texts;
-    for (int i = boxesMid; i < rig.boxes.seen.size(); ++i)
-        texts << rig.boxes.seen.at(i).text;
-    QVERIFY2(texts.contains("Fehler: Befehl wurde nicht ausgeführt"), qPrintable(texts.join(" / ")));
-    QVERIFY2(texts.contains("Die Verbindung zum Master wurde unterbrochen!"), qPrintable(texts.join(" / ")));
-    QCOMPARE(texts.size(), 2);
-    QVERIFY(!w.com.isOpen());
-    QVERIFY(!w.rangingActive);
-    QVERIFY(w.isEnabled());
+    QStringList texts = boxTexts(rig.boxes, boxesMid);
+    texts.sort();
+    QCOMPARE(texts, QStringList({"Die Verbindung zum Master wurde unterbrochen!", "Fehler: Befehl wurde nicht ausgeführt"}));
+    QVERIFY(!w.com.isOpen() && !w.rangingActive && w.isEnabled());
     QVERIFY(button(&w, "btnConnect")->isEnabled());
-}
-
-void TestE2E::realExecutable()
-{
-    const QString binary = qEnvironmentVariable("ORVANE_BINARY_DIR") + QStringLiteral("/sim/orvane-sim");
-    if (!QFileInfo(binary).isExecutable())
-        QSKIP("orvane-sim not built");
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString link = dir.filePath(QStringLiteral("master"));
-
-    QProcess sim;
-    sim.start(binary, {QStringLiteral("--link"), link});
-    QVERIFY(sim.waitForStarted());
-    QVERIFY(waitUntil([&] { return sim.canReadLine(); }, 5000));
-    QCOMPARE(QString::fromLocal8Bit(sim.readLine().trimmed()), link);
-    QVERIFY(QFileInfo(link).isSymLink());
-
-    {
-        MainWin w;
-        ModalAnswerer boxes;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        // The device path typed into the editable combo box.
-        w.findChild<QComboBox*>("cmbComPort")->setEditText(link);
-        w.connectPort();
-        QVERIFY(w.com.isOpen());
-        const QString cfg = demoSettingsPath();
-        w.chooseOpenFile = [cfg](const QString&, const QString&) { return cfg; };
-        boxes.answer(QMessageBox::No);
-        button(&w, "btnLoadSettings")->click();
-        QCOMPARE(w.modules.anchors.size(), 4);
-
-        button(&w, "btnStartRanging")->click();
-        QVERIFY(w.rangingActive);
-        QVERIFY(waitUntil([&] {
-            return w.rangingHistory.value("2B01").size() >= 5 && w.rangingHistory.value("2B02").size() >= 5;
-        }, 3000));
-        QVERIFY(waitUntil([&] {
-            for (const Tag& t : w.modules.tags)
-                if (t.avgX == Tag::NoPosition)
-                    return false;
-            return true;
-        }, 3000));
-        w.disconnectPort();
-        QVERIFY(!w.com.isOpen());
-        QCOMPARE(boxes.seen.size(), 1);   // the load reminder only
-    }
-
-    sim.terminate();
-    QVERIFY(sim.waitForFinished(5000));
-    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sim.exitCode(), 0);
-    QVERIFY(!QFileInfo(link).isSymLink());
 }
 
 namespace {
@@ -665,29 +513,18 @@ void TestE2E::recordReplay()
     QCOMPARE(rig.boxes.seen.size(), 1);
 }
 
-namespace {
-
-struct ErrorSet {
-    QVector<double> errors;
-    void add(double e) { errors << e; }
-    double rms() const
-    {
-        double s = 0;
-        for (double e : errors)
-            s += e * e;
-        return errors.isEmpty() ? 0 : std::sqrt(s / errors.size());
-    }
-    double quantile(double q) const
-    {
-        if (errors.isEmpty())
-            return 0;
-        QVector<double> sorted = errors;
-        std::sort(sorted.begin(), sorted.end());
-        return sorted.at(qMin(sorted.size() - 1, int(q * sorted.size())));
-    }
-};
-
-} // namespace
+// Root mean square and 95th percentile of a set of errors.
+static QString errorSummary(QVector<double> e)
+{
+    if (e.isEmpty())
+        return QStringLiteral("-");
+    double sq = 0;
+    for (double v : e)
+        sq += v * v;
+    std::sort(e.begin(), e.end());
+    return QString("n %1 rms %2 p95 %3").arg(e.size()).arg(std::sqrt(sq / e.size()), 0, 'f', 1)
+        .arg(e.at(qMin(e.size() - 1, int(0.95 * e.size()))), 0, 'f', 1);
+}
 
 // Positioning accuracy of the whole chain against the scenario's truth, at
 // several averaging depths. Takes a while; run with ORVANE_ACCURACY=1
@@ -704,77 +541,43 @@ void TestE2E::accuracy()
     QVERIFY(rig.loadDemo());
     // RAW Pos for both tags, through their table check boxes.
     QTableWidget* tags = table(w, "tblTags");
-    for (int r = 0; r < tags->rowCount(); ++r) {
-        QCheckBox* box = tags->cellWidget(r, 3)->findChild<QCheckBox*>();
-        QVERIFY(box);
-        box->setChecked(true);
-    }
+    for (int r = 0; r < tags->rowCount(); ++r)
+        tags->cellWidget(r, 3)->findChild<QCheckBox*>()->setChecked(true);
     QVERIFY(w.modules.tags.at(0).showPosRaw && w.modules.tags.at(1).showPosRaw);
     QVERIFY(rig.startRanging());
 
     const Scenario& sc = rig.master->scenario();
-    // Both program clocks against the stand-in's.
     const qint64 epochOffset = QDateTime::currentMSecsSinceEpoch() - rig.master->elapsedMs();
-    const qint64 dayOffset = qint64(w.timeOfDay().msecsSinceStartOfDay()) - rig.master->elapsedMs();
-
-    struct TagStats { ErrorSet rawPass, rawSample, avgPass; };
-    QMap<QString, TagStats> stats;
+    QMap<QString, QVector<double>> raw, avg;
     bool sampling = false;
-    int passes = 0;
     // Right after each chart pass (this slot runs after the window's own on the
     // same timeout), compare what the pass computed against the truth.
     const QMetaObject::Connection probe = connect(w.redrawTimer, &QTimer::timeout, [&] {
-        if (!sampling)
-            return;
-        ++passes;
         for (const Tag& t : qAsConst(w.modules.tags)) {
-            const QList<RangingSample*> history = w.rangingHistory.value(t.id);
-            if (history.isEmpty() || t.rawX == Tag::NoPosition || t.avgX == Tag::NoPosition)
-                continue;
             QPointF truth;
-            if (!sc.positionAt(t.id, t.lastUpdateMs - epochOffset, &truth))
+            if (!sampling || t.rawX == Tag::NoPosition || t.avgX == Tag::NoPosition
+                || !sc.positionAt(t.id, t.lastUpdateMs - epochOffset, &truth))
                 continue;
-            TagStats& s = stats[t.id];
-            s.rawPass.add(distance(QPointF(t.rawX, t.rawY), truth));
-            s.avgPass.add(distance(QPointF(t.avgX, t.avgY), truth));
-            QPointF atSample;
-            const qint64 sampleMs = qint64(history.last()->received.msecsSinceStartOfDay()) - dayOffset;
-            if (sc.positionAt(t.id, sampleMs, &atSample))
-                s.rawSample.add(distance(QPointF(t.rawX, t.rawY), atSample));
+            raw[t.id] << distance(QPointF(t.rawX, t.rawY), truth);
+            avg[t.id] << distance(QPointF(t.avgX, t.avgY), truth);
         }
     });
-
-    QStringList report;
-    report << QStringLiteral("depth tag   n      raw@pass  raw@sample avg@pass  | avg p50   p95    max");
     for (int depth : {1, 10, 100}) {
         w.findChild<QComboBox*>("cmbLastMeasures")->setCurrentText(QString::number(depth));
         QCOMPARE(w.averageCount, depth);
         QTest::qWait(3500);   // let the history refill past the old depth
-        stats.clear();
-        passes = 0;
+        raw.clear();
+        avg.clear();
         sampling = true;
         QTest::qWait(seconds * 1000);
         sampling = false;
-        for (auto it = stats.constBegin(); it != stats.constEnd(); ++it) {
-            const TagStats& s = it.value();
-            report << QStringLiteral("%1 %2  %3  %4  %5  %6  | %7  %8  %9")
-                          .arg(depth, 5).arg(it.key()).arg(s.avgPass.errors.size(), 5)
-                          .arg(s.rawPass.rms(), 8, 'f', 1).arg(s.rawSample.rms(), 9, 'f', 1)
-                          .arg(s.avgPass.rms(), 8, 'f', 1).arg(s.avgPass.quantile(0.5), 6, 'f', 1)
-                          .arg(s.avgPass.quantile(0.95), 6, 'f', 1).arg(s.avgPass.quantile(1.0), 6, 'f', 1);
-        }
-        report << QStringLiteral("      (%1 passes in %2 s; raw p50/p95 walker %3/%4, steher %5/%6)")
-                      .arg(passes).arg(seconds)
-                      .arg(stats.value("2B01").rawPass.quantile(0.5), 0, 'f', 1)
-                      .arg(stats.value("2B01").rawPass.quantile(0.95), 0, 'f', 1)
-                      .arg(stats.value("2B02").rawPass.quantile(0.5), 0, 'f', 1)
-                      .arg(stats.value("2B02").rawPass.quantile(0.95), 0, 'f', 1);
-        QVERIFY(stats.value("2B02").avgPass.errors.size() > 0);
+        for (const QString& id : avg.keys())
+            qInfo("depth %3d %s  raw: %s  averaged: %s", depth, qPrintable(id), qPrintable(errorSummary(raw.value(id))),
+                  qPrintable(errorSummary(avg.value(id))));
+        QVERIFY(!avg.value("2B02").isEmpty());
     }
     disconnect(probe);
     QVERIFY(rig.stopRanging());
-    for (const QString& line : report)
-        qInfo("%s", qPrintable(line));
 }
 
 #else
@@ -782,7 +585,6 @@ void TestE2E::accuracy()
 void TestE2E::rangingChart() { QSKIP("built without the stand-in"); }
 void TestE2E::discoveryCommandsRestore() { QSKIP("built without the stand-in"); }
 void TestE2E::masterLost() { QSKIP("built without the stand-in"); }
-void TestE2E::realExecutable() { QSKIP("built without the stand-in"); }
 void TestE2E::recordReplay() { QSKIP("built without the stand-in"); }
 void TestE2E::accuracy() { QSKIP("built without the stand-in"); }
 

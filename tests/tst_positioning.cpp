@@ -208,77 +208,55 @@ void TestPositioning::solveFromDistanceMap()
 
 void TestPositioning::truncatingCoordinates()
 {
-    QCOMPARE(truncCm(12.9), 12);
-    QCOMPARE(truncCm(-12.9), -12);
-    QCOMPARE(truncCm(-0.5), 0);
-    // Through float first: this rounds up to 100 before truncating.
-    QCOMPARE(truncCm(99.999999999), 100);
-    QCOMPARE(truncCm(16777217.0), 16777216);
-
-    QCOMPARE(truncCm(std::numeric_limits<double>::quiet_NaN()), 0);
-    QCOMPARE(truncCm(-std::numeric_limits<double>::quiet_NaN()), 0);
-    QCOMPARE(truncCm(std::numeric_limits<double>::infinity()), INT_MAX);
-    QCOMPARE(truncCm(-std::numeric_limits<double>::infinity()), INT_MIN);
-    QCOMPARE(truncCm(1e300), INT_MAX);
-    QCOMPARE(truncCm(-1e300), INT_MIN);
-    QCOMPARE(truncCm(1e20), INT_MAX);
-    // Just below INT_MAX as a double, but it becomes 2^31 as a float.
-    QCOMPARE(truncCm(2147483600.0), INT_MAX);
-    QCOMPARE(truncCm(2147483500.0), 2147483520);
-    QCOMPARE(truncCm(double(INT_MIN)), INT_MIN);
-    QCOMPARE(truncCm(-2147483904.0), INT_MIN);
-    QCOMPARE(truncCm(2147483520.0 - 256.0), 2147483264);
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    const QList<QPair<double, int>> cases = {
+        {12.9, 12}, {-12.9, -12}, {-0.5, 0},
+        {99.999999999, 100},              // through float first: rounds up before truncating
+        {16777217.0, 16777216}, {nan, 0}, {-nan, 0}, {inf, INT_MAX}, {-inf, INT_MIN}, {1e300, INT_MAX},
+        {-1e300, INT_MIN}, {1e20, INT_MAX},
+        {2147483600.0, INT_MAX},          // below INT_MAX as a double, 2^31 as a float
+        {2147483500.0, 2147483520}, {double(INT_MIN), INT_MIN}, {-2147483904.0, INT_MIN},
+        {2147483520.0 - 256.0, 2147483264},
+    };
+    for (const auto& c : cases)
+        QVERIFY2(truncCm(c.first) == c.second, qPrintable(QString::number(c.first, 'g', 17)));
 }
 
 void TestPositioning::spansAcrossMidnight()
 {
-    QCOMPARE(msecsBetween(t(12, 0, 0, 250), t(12, 0, 1, 0)), qint64(750));
-    QCOMPARE(msecsBetween(t(12, 0, 0), t(12, 0, 0)), qint64(0));
-    QCOMPARE(msecsBetween(t(23, 59, 59, 500), t(0, 0, 0, 500)), qint64(1000));
-    QCOMPARE(msecsBetween(t(0, 0, 0, 1), t(0, 0, 0, 0)), qint64(86399999));
-    QCOMPARE(msecsBetween(QTime(), t(1, 0, 0)), qint64(0));
-    QCOMPARE(msecsBetween(t(1, 0, 0), QTime()), qint64(0));
-
-    // Whole seconds of the day, milliseconds dropped before subtracting.
-    QCOMPARE(secsBetween(t(12, 0, 0, 900), t(12, 0, 2, 999)), 2);
-    QCOMPARE(secsBetween(t(12, 0, 0, 900), t(12, 0, 3, 0)), 3);
-    QCOMPARE(secsBetween(t(23, 59, 59), t(0, 0, 2)), 3);
-    QCOMPARE(secsBetween(t(23, 59, 59, 999), t(0, 0, 0, 0)), 1);
-    QCOMPARE(secsBetween(t(0, 0, 1), t(0, 0, 0)), 86399);
-    QCOMPARE(secsBetween(QTime(), t(1, 0, 0)), 0);
+    // Milliseconds, and whole seconds of the day with milliseconds dropped before subtracting.
+    const QList<QPair<QPair<QTime, QTime>, qint64>> ms = {
+        {{t(12, 0, 0, 250), t(12, 0, 1, 0)}, 750}, {{t(12, 0, 0), t(12, 0, 0)}, 0},
+        {{t(23, 59, 59, 500), t(0, 0, 0, 500)}, 1000}, {{t(0, 0, 0, 1), t(0, 0, 0, 0)}, 86399999},
+        {{QTime(), t(1, 0, 0)}, 0}, {{t(1, 0, 0), QTime()}, 0}};
+    for (const auto& c : ms)
+        QCOMPARE(msecsBetween(c.first.first, c.first.second), c.second);
+    const QList<QPair<QPair<QTime, QTime>, int>> secs = {
+        {{t(12, 0, 0, 900), t(12, 0, 2, 999)}, 2}, {{t(12, 0, 0, 900), t(12, 0, 3, 0)}, 3},
+        {{t(23, 59, 59), t(0, 0, 2)}, 3}, {{t(23, 59, 59, 999), t(0, 0, 0, 0)}, 1},
+        {{t(0, 0, 1), t(0, 0, 0)}, 86399}, {{QTime(), t(1, 0, 0)}, 0}};
+    for (const auto& c : secs)
+        QCOMPARE(secsBetween(c.first.first, c.first.second), c.second);
 }
 
 void TestPositioning::rate()
 {
-    {
-        // Both end samples count: five over one second is 5 Hz, not 4.
+    // Both end samples count: five over one second is 5 Hz, not 4; the same
+    // across midnight; a single sample or one instant gives no rate.
+    struct Case {
+        QTime first;
+        int count, stepMs;
+        double expected;
+    };
+    const QList<Case> cases = {{t(12, 0, 0), 5, 250, 5.0}, {t(23, 59, 59, 600), 5, 250, 5.0},
+                               {t(23, 59, 59, 500), 11, 100, 11.0}, {t(12, 0, 0), 1, 0, 0.0}, {t(12, 0, 0), 2, 0, 0.0}};
+    for (const Case& c : cases) {
         History h;
-        for (int i = 0; i < 5; ++i)
-            h.add(t(12, 0, 0).addMSecs(250 * i));
-        QCOMPARE(historyRate(h.list), 5.0);
+        for (int i = 0; i < c.count; ++i)
+            h.add(c.first.addMSecs(c.stepMs * i));
+        QCOMPARE(historyRate(h.list), c.expected);
     }
-    {
-        History h;
-        h.add(t(12, 0, 0));
-        QCOMPARE(historyRate(h.list), 0.0);
-        h.add(t(12, 0, 0));   // two samples in the same millisecond
-        QCOMPARE(historyRate(h.list), 0.0);
-        QCOMPARE(historyRate({}), 0.0);
-    }
-    {
-        // The same five samples, spread across midnight.
-        History h;
-        for (int i = 0; i < 5; ++i)
-            h.add(t(23, 59, 59, 600).addMSecs(250 * i));
-        QCOMPARE(h.list.last()->received, t(0, 0, 0, 600));
-        QCOMPARE(historyRate(h.list), 5.0);
-    }
-    {
-        History h;
-        for (int i = 0; i < 11; ++i)
-            h.add(t(23, 59, 59, 500).addMSecs(100 * i));
-        QCOMPARE(historyRate(h.list), 11.0);
-    }
+    QCOMPARE(historyRate({}), 0.0);
 }
 
 void TestPositioning::expiry()
@@ -340,72 +318,46 @@ void TestPositioning::expiry()
 
 void TestPositioning::averaging()
 {
-    const QTime now = t(12, 0, 0);
-    {
+    // The averaged distance of one anchor for a history, an offset and a window;
+    // -1 when there is none.
+    auto avg = [](const QList<int>& distances, int offset, int window) {
         History h;
-        for (int d : {500, 0, 520, 540})
-            h.add(now, {d});
-        const TagDistances r = measureDistances(h.list, {anchorAt(0, 0, 10)}, 10);
-        QCOMPARE(r.avgDist.value(0), 530);   // (510 + 530 + 550) / 3
-        QCOMPARE(r.rawDist.value(0), 550);
-    }
+        for (int d : distances)
+            h.add(t(12, 0, 0), {d});
+        const TagDistances r = measureDistances(h.list, {anchorAt(0, 0, offset)}, window);
+        return qMakePair(r.avgDist.value(0, -1), r.rawDist.value(0, -1));
+    };
+    QCOMPARE(avg({500, 0, 520, 540}, 10, 10), qMakePair(530, 550));   // zeros are no readings
+    QCOMPARE(avg({100, 101, 101}, 0, 10).first, 100);                  // integer division truncates
+    // One good reading among nine zeros averages to that reading; the newest
+    // being 0 leaves no raw distance; with a window of 9 it falls out.
+    const QList<int> sparse = {777, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    QCOMPARE(avg(sparse, 0, 10), qMakePair(777, -1));
+    QCOMPARE(avg(sparse, 0, 9).first, -1);
+    // Only the newest N samples count; a window larger than the history takes it all.
+    for (const auto& w : {qMakePair(1, 400), qMakePair(2, 350), qMakePair(100, 250)})
+        QCOMPARE(avg({100, 200, 300, 400}, 0, w.first).first, w.second);
+
+    const QTime now = t(12, 0, 0);
     {
         // 500 - 600 is not a distance: neither raw nor part of the average.
         History h;
         h.add(now, {900, 700});
         h.add(now, {500, 700});
-        const QList<Anchor> anchors{anchorAt(0, 0, -600), anchorAt(100, 0, -600)};
-        const TagDistances r = measureDistances(h.list, anchors, 10);
+        const TagDistances r = measureDistances(h.list, {anchorAt(0, 0, -600), anchorAt(100, 0, -600)}, 10);
         QVERIFY(!r.rawDist.contains(0));
         QCOMPARE(r.avgDist.value(0), 300);
-        QCOMPARE(r.rawDist.value(1), 100);
-        QCOMPARE(r.avgDist.value(1), 100);
+        QCOMPARE(qMakePair(r.rawDist.value(1), r.avgDist.value(1)), qMakePair(100, 100));
     }
     {
-        // Integer division truncates.
-        History h;
-        for (int d : {100, 101, 101})
-            h.add(now, {d});
-        QCOMPARE(measureDistances(h.list, {anchorAt(0, 0)}, 10).avgDist.value(0), 100);
-    }
-    {
-        // One good reading among nine zeros averages to that reading; the
-        // newest being 0 leaves no raw distance.
-        History h;
-        h.add(now, {777});
-        for (int i = 0; i < 9; ++i)
-            h.add(now, {0});
-        const TagDistances r = measureDistances(h.list, {anchorAt(0, 0)}, 10);
-        QCOMPARE(r.avgDist.value(0), 777);
-        QVERIFY(r.rawDist.isEmpty());
-        // With a window of 9 the good reading falls out: no average at all.
-        QVERIFY(measureDistances(h.list, {anchorAt(0, 0)}, 9).avgDist.isEmpty());
-    }
-    {
-        // Only the newest N samples count; a window larger than the history takes it all.
-        History h;
-        for (int d : {100, 200, 300, 400})
-            h.add(now, {d});
-        QCOMPARE(measureDistances(h.list, {anchorAt(0, 0)}, 1).avgDist.value(0), 400);
-        QCOMPARE(measureDistances(h.list, {anchorAt(0, 0)}, 2).avgDist.value(0), 350);
-        QCOMPARE(measureDistances(h.list, {anchorAt(0, 0)}, 100).avgDist.value(0), 250);
-    }
-    {
-        // A short line gives nothing for the anchors it does not reach.
+        // A short line gives nothing for the anchors it does not reach; no anchors, nothing.
         History h;
         h.add(now, {300, 400});
-        const QList<Anchor> anchors{anchorAt(0, 0), anchorAt(1, 0), anchorAt(2, 0)};
-        const TagDistances r = measureDistances(h.list, anchors, 10);
-        QCOMPARE(r.rawDist.keys(), (QList<int>{0, 1}));
-        QCOMPARE(r.avgDist.keys(), (QList<int>{0, 1}));
-    }
-    {
-        // No samples or no anchors: nothing measured.
+        const TagDistances r = measureDistances(h.list, {anchorAt(0, 0), anchorAt(1, 0), anchorAt(2, 0)}, 10);
+        QCOMPARE(r.rawDist.keys() + r.avgDist.keys(), (QList<int>{0, 1, 0, 1}));
+        const TagDistances none = measureDistances(h.list, {}, 10);
+        QVERIFY(none.rawDist.isEmpty() && none.avgDist.isEmpty() && !none.hasMaster);
         QVERIFY(measureDistances({}, {anchorAt(0, 0)}, 10).rawDist.isEmpty());
-        History h;
-        h.add(now, {300});
-        const TagDistances r = measureDistances(h.list, {}, 10);
-        QVERIFY(r.rawDist.isEmpty() && r.avgDist.isEmpty() && !r.hasMaster);
     }
 }
 
@@ -415,16 +367,10 @@ void TestPositioning::averagingWithHostileSettings()
     History h;
     h.add(now, {100000});
     h.add(now, {100000});
-    {
-        // An offset of INT_MAX must not overflow: the sums clamp.
-        const TagDistances r = measureDistances(h.list, {anchorAt(0, 0, INT_MAX)}, 10);
-        QCOMPARE(r.rawDist.value(0), INT_MAX);
-        QCOMPARE(r.avgDist.value(0), INT_MAX);
-    }
-    {
-        const TagDistances r = measureDistances(h.list, {anchorAt(0, 0, INT_MAX - 50000)}, 10);
-        QCOMPARE(r.rawDist.value(0), INT_MAX);
-        QCOMPARE(r.avgDist.value(0), INT_MAX);
+    // Offsets near INT_MAX must not overflow: the sums clamp; INT_MIN gives nothing.
+    for (int offset : {INT_MAX, INT_MAX - 50000}) {
+        const TagDistances r = measureDistances(h.list, {anchorAt(0, 0, offset)}, 10);
+        QCOMPARE(qMakePair(r.rawDist.value(0), r.avgDist.value(0)), qMakePair(INT_MAX, INT_MAX));
     }
     {
         const TagDistances r = measureDistances(h.list, {anchorAt(0, 0, INT_MIN)}, 10);
@@ -435,9 +381,7 @@ void TestPositioning::averagingWithHostileSettings()
         for (int n : {0, -1, INT_MIN}) {
             const TagDistances r = measureDistances(h.list, {anchorAt(0, 0, 0, true)}, n);
             QCOMPARE(r.rawDist.value(0), 100000);
-            QVERIFY(r.avgDist.isEmpty());
-            QVERIFY(r.hasMaster);
-            QCOMPARE(r.masterAvg, 0);
+            QVERIFY(r.avgDist.isEmpty() && r.hasMaster && r.masterAvg == 0);
         }
         const TagDistances r = measureDistances(h.list, {anchorAt(0, 0)}, INT_MAX);
         QCOMPARE(r.avgDist.value(0), 100000);
@@ -446,30 +390,17 @@ void TestPositioning::averagingWithHostileSettings()
 
 void TestPositioning::masterDistance()
 {
-    const QTime now = t(12, 0, 0);
     History h;
-    h.add(now, {300, 0, 500, 600});
-    h.add(now, {310, 0, 520, 600});
-    {
-        // The first master in list order wins, even when its average is 0.
-        const QList<Anchor> anchors{anchorAt(0, 0), anchorAt(1, 0, 0, true),
-                                    anchorAt(2, 0, 0, true), anchorAt(3, 0)};
-        const TagDistances r = measureDistances(h.list, anchors, 10);
-        QVERIFY(r.hasMaster);
-        QCOMPARE(r.masterAvg, 0);
-        QVERIFY(!r.avgDist.contains(1));
-    }
-    {
-        const QList<Anchor> anchors{anchorAt(0, 0, 5), anchorAt(1, 0), anchorAt(2, 0, 5, true)};
-        const TagDistances r = measureDistances(h.list, anchors, 10);
-        QVERIFY(r.hasMaster);
-        QCOMPARE(r.masterAvg, 515);
-    }
-    {
-        const TagDistances r = measureDistances(h.list, {anchorAt(0, 0), anchorAt(1, 0)}, 10);
-        QVERIFY(!r.hasMaster);
-        QCOMPARE(r.masterAvg, 0);
-    }
+    h.add(t(12, 0, 0), {300, 0, 500, 600});
+    h.add(t(12, 0, 0), {310, 0, 520, 600});
+    // The first master in list order wins, even when its average is 0.
+    TagDistances r = measureDistances(h.list, {anchorAt(0, 0), anchorAt(1, 0, 0, true), anchorAt(2, 0, 0, true), anchorAt(3, 0)}, 10);
+    QVERIFY(r.hasMaster && r.masterAvg == 0 && !r.avgDist.contains(1));
+    r = measureDistances(h.list, {anchorAt(0, 0, 5), anchorAt(1, 0), anchorAt(2, 0, 5, true)}, 10);
+    QVERIFY(r.hasMaster);
+    QCOMPARE(r.masterAvg, 515);
+    r = measureDistances(h.list, {anchorAt(0, 0), anchorAt(1, 0)}, 10);
+    QVERIFY(!r.hasMaster && r.masterAvg == 0);
 }
 
 void TestPositioning::speed()
