@@ -653,7 +653,7 @@ void TestChartUi::settingsFailures()
     }
 
     // A huge count fills the table only up to the bound.
-    QVERIFY(writeFileBytes(garbage, "[General]\nAnchorCount=2000000000\nAnchor999-ID=LAST\n"));
+    QVERIFY(writeFileBytes(garbage, "[General]\nAnchorCount=2000000000\nAnchor" + QByteArray::number(MaxSettingsRecords - 1) + "-ID=LAST\n"));
     target = garbage;
     click(w, "btnLoadSettings");
     QCOMPARE(w.findChild<QTableWidget*>("tblAnker")->rowCount(), MaxSettingsRecords);
