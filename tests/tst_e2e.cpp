@@ -351,7 +351,9 @@ void TestE2E::discoveryCommandsRestore()
     QCOMPARE(configOf(w.modules), expected);
 
     // And ranging works on the restored configuration.
-    w.rangingHistory.clear();   // the old samples would only expire
+    for (QList<RangingSample*>& list : w.rangingHistory)   // the old samples would only expire
+        qDeleteAll(list);
+    w.rangingHistory.clear();
     QVERIFY(rig.startRanging());
     QVERIFY(waitUntil([&] { return w.rangingHistory.value("2B03").size() >= 3; }, 3000));
     QVERIFY(rig.stopRanging());

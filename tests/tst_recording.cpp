@@ -320,7 +320,8 @@ void TestRecording::fullRateRecording()
     const QByteArray got = concatenated(mine);
     qInfo("%lld s at full rate: %d D lines, %lld bytes sent, %d batches received, %d records",
           seconds, master.linesSent('D'), qint64(sent.size()), batches, int(mine.size()));
-    QVERIFY2(got.size() > 40000 * 10, QByteArray::number(got.size()).constData());
+    // Plenty of traffic (the pace itself depends on the machine's load).
+    QVERIFY2(got.size() > 100000, QByteArray::number(got.size()).constData());
     QCOMPARE(qint64(sent.size()), master.bytesSent());
     QCOMPARE(got.size(), sent.size());
     QVERIFY(got == sent);
