@@ -441,9 +441,6 @@ void TestRecording::csvFormat()
             before.insert(tag.id, tag);
             rates.insert(tag.id, historyRate(w.rangingHistory.value(tag.id)));
         }
-        QMap<QString, int> sizes;
-        for (auto it = w.rangingHistory.cbegin(); it != w.rangingHistory.cend(); ++it)
-            sizes.insert(it.key(), it.value().size());
         w.redrawChart();
         for (const Tag& tag : w.modules.tags) {
             if (tag.id == "2B02" && step % 2 != 0)
