@@ -566,6 +566,8 @@ void MasterStandIn::pump()
                 ++sinceMalformed;
             }
             ++sent[line.kind];
+            if (line.kind == '!' && line.bytes.size() > 2 && line.bytes.startsWith("$P"))
+                ++malformedByLetter[line.bytes.at(2)];
             if (line.hasTruth && truthFile) {
                 truthFile->write(QByteArray::number(line.truthMs) + ',' + line.tag.toLatin1() + ','
                                  + QByteArray::number(line.truth.x(), 'f', 1) + ','

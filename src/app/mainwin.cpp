@@ -412,6 +412,7 @@ void MainWin::handleRangingLine(const QByteArray& line)
     (void)sample->parse();
     QList<RangingSample*>& list = rangingHistory[sample->tagId];
     list.append(sample);
+    ++rangingLinesReceived;
     while (list.size() > 200)
         delete list.takeFirst();
 }
