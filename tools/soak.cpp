@@ -26,6 +26,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -38,6 +39,16 @@
 #endif
 
 namespace {
+
+volatile sig_atomic_t simPid = 0;
+
+// Interrupted, the soak takes the stand-in with it instead of leaving it running.
+void onSignal(int sig)
+{
+    if (simPid > 0)
+        ::kill(pid_t(simPid), SIGTERM);
+    ::_exit(128 + sig);
+}
 
 constexpr double MaxGrowthMb = 5.0;
 constexpr double MaxMedianIntervalMs = 15.0;
@@ -193,6 +204,9 @@ int main(int argc, char* argv[])
     startWait.start();
     while (!sim.canReadLine() && startWait.elapsed() < 5000 && sim.state() != QProcess::NotRunning)
         sim.waitForReadyRead(100);
+    simPid = sig_atomic_t(sim.processId());
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(sig, onSignal);
     const QString ptyPath = QString::fromLocal8Bit(sim.readLine()).trimmed();
     if (ptyPath.isEmpty()) {
         std::fprintf(stderr, "orvane-soak: %s did not start: %s %s\n", qPrintable(sim.program()),
@@ -361,6 +375,7 @@ int main(int argc, char* argv[])
     const bool stoppedClean = stopAndDisconnect();
     const quint64 storedAll = w.rangingLinesReceived;
     boxAnswerer.stop();
+    simPid = 0;
     sim.terminate();
     if (!sim.waitForFinished(5000)) {
         sim.kill();
