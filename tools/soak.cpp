@@ -80,6 +80,15 @@ void runFor(qint64 ms)
     loop.exec();
 }
 
+bool waitUntil(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        runFor(10);
+    return done();
+}
+
 double rssMb()
 {
     QFile f(QStringLiteral("/proc/self/statm"));
@@ -266,13 +275,22 @@ int main(int argc, char* argv[])
     auto connected = [&] {
         return w.com.isOpen() && disconnectButton->isEnabled();
     };
+    // Time spent ranging, for the line rate actually offered by the link.
+    QElapsedTimer rangingClock;
+    qint64 rangingMs = 0;
     auto connectAndRange = [&] {
         portBox->setEditText(ptyPath);
         w.connectPort();
         if (!connected())
             return false;
+        const quint64 before = w.rangingLinesReceived;
         rangingButton->click();   // waits for the master's echo
-        return w.rangingActive;
+        if (!w.rangingActive)
+            return false;
+        rangingClock.start();
+        // Any line of the right shape passes for the echo, so only ranging
+        // lines arriving show that ranging really runs.
+        return waitUntil([&] { return w.rangingLinesReceived > before; }, 2000);
     };
     // Stopping first and waiting for the echo means every ranging line the
     // stand-in counted has arrived before the port closes.
@@ -281,6 +299,9 @@ int main(int argc, char* argv[])
         if (w.rangingActive) {
             rangingButton->click();
             ok = !w.rangingActive;
+            if (rangingClock.isValid())
+                rangingMs += rangingClock.elapsed();
+            rangingClock.invalidate();
         }
         runFor(100);
         w.disconnectPort();
@@ -308,13 +329,9 @@ int main(int argc, char* argv[])
         passStart.startNs = -1;
     });
 
-    if (!connectAndRange()) {
-        std::fprintf(stderr, "orvane-soak: could not connect to %s and start ranging\n", qPrintable(ptyPath));
-        return 2;
-    }
-
     // ---- resident memory, once a second, and a progress line now and then
     const double baselineAtS = seconds > 90 ? 60 : 10;
+    const size_t progressEvery = seconds > 90 ? 30 : 10;
     std::vector<double> rss;
     double baselineMb = -1;
     double peakMb = 0;
@@ -327,46 +344,77 @@ int main(int argc, char* argv[])
         const double t = double(wall.elapsed()) / 1000.0;
         if (baselineMb < 0 && t >= baselineAtS - 0.5)
             baselineMb = mb;
-        if (rss.size() % 30 == 0)
-            std::fprintf(stderr, "orvane-soak: %3.0f s, RSS %.1f MB, stored %llu, chart passes %llu, load %s\n", t,
-                         mb, static_cast<unsigned long long>(w.rangingLinesReceived),
+        if (rss.size() % progressEvery == 0)
+            std::fprintf(stderr, "orvane-soak: %3.0f s, RSS %.1f MB, objects %d, stored %llu, chart passes %llu, "
+                         "load %s\n", t, mb, int(w.findChildren<QObject*>().size() + w.com.findChildren<QObject*>().size()),
+                         static_cast<unsigned long long>(w.rangingLinesReceived),
                          static_cast<unsigned long long>(passes), qPrintable(loadAverage()));
     });
 
-    const QString loadBefore = loadAverage();
-    const double cpuStart = cpuSeconds(RUSAGE_SELF);
-    wall.start();
-    sampler.start(1000);
-    const double firstMb = rssMb();
-
-    // ---- the run
+    // ---- the run. Everything happens inside the application's event loop, as
+    // the user's actions would: the window deletes replaced table cells with
+    // deleteLater(), which only takes effect once control is back in the
+    // outermost loop; driven from outside any loop they would pile up.
     const qint64 totalMs = qint64(seconds) * 1000;
     const qint64 stepMs = qint64(reconnectEvery) * 1000;
     qint64 nextReconnect = stepMs > 0 ? stepMs : totalMs + 1;
     int reconnectsOk = 0;
     int reconnectsFailed = 0;
-    while (wall.elapsed() < totalMs) {
-        runFor(std::min(totalMs, nextReconnect) - wall.elapsed());
-        if (wall.elapsed() >= nextReconnect && wall.elapsed() < totalMs) {
-            nextReconnect += stepMs;
-            const bool down = stopAndDisconnect();
-            lastPassNs = -1;   // no interval across the pause
-            runFor(250);
-            const bool up = connectAndRange();
-            if (down && up) {
-                ++reconnectsOk;
-            } else {
-                ++reconnectsFailed;
-                std::fprintf(stderr, "orvane-soak: reconnect at %.1f s failed (%s)\n", wall.elapsed() / 1000.0,
-                             !down ? "stopping" : connected() ? "ranging did not start" : "not connected");
-                if (!connected())
-                    connectAndRange();
-            }
+    bool started = false;
+    QString loadBefore;
+    double cpuStart = 0;
+    double cpuPercent = 0;
+    double firstMb = 0;
+    double wallS = 0;
+
+    auto reconnect = [&] {
+        const bool down = stopAndDisconnect();
+        lastPassNs = -1;   // no interval across the pause
+        runFor(250);
+        const bool up = connectAndRange();
+        if (down && up) {
+            ++reconnectsOk;
+            return;
         }
+        ++reconnectsFailed;
+        std::fprintf(stderr, "orvane-soak: reconnect at %.1f s failed (%s)\n", double(wall.elapsed()) / 1000.0,
+                     !down ? "stopping" : connected() ? "ranging did not start" : "not connected");
+        if (!connected())
+            connectAndRange();
+    };
+    std::function<void()> tick = [&] {
+        if (wall.elapsed() >= totalMs) {
+            wallS = double(wall.elapsed()) / 1000.0;
+            cpuPercent = 100.0 * (cpuSeconds(RUSAGE_SELF) - cpuStart) / wallS;
+            sampler.stop();
+            QCoreApplication::quit();
+            return;
+        }
+        if (wall.elapsed() >= nextReconnect) {
+            nextReconnect += stepMs;
+            reconnect();
+        }
+        const qint64 wait = std::min(totalMs, nextReconnect) - wall.elapsed();
+        QTimer::singleShot(int(std::max<qint64>(0, wait)), &app, [&] { tick(); });
+    };
+    QTimer::singleShot(0, &app, [&] {
+        if (!connectAndRange()) {
+            QCoreApplication::quit();
+            return;
+        }
+        started = true;
+        loadBefore = loadAverage();
+        cpuStart = cpuSeconds(RUSAGE_SELF);
+        wall.start();
+        sampler.start(1000);
+        firstMb = rssMb();
+        tick();
+    });
+    app.exec();
+    if (!started) {
+        std::fprintf(stderr, "orvane-soak: could not connect to %s and start ranging\n", qPrintable(ptyPath));
+        return 2;
     }
-    const double wallS = double(wall.elapsed()) / 1000.0;
-    const double cpuPercent = 100.0 * (cpuSeconds(RUSAGE_SELF) - cpuStart) / wallS;
-    sampler.stop();
     const double endMb = rss.empty() ? rssMb() : rss.back();
     if (baselineMb < 0)
         baselineMb = firstMb;
@@ -407,10 +455,10 @@ int main(int argc, char* argv[])
                 static_cast<long long>(lost), static_cast<long long>(malformedSent), baselineMb, endMb, growth,
                 static_cast<unsigned long long>(passes), median, p95, cpuPercent, reconnectsOk, reconnectsFailed);
     std::fprintf(stderr,
-                 "orvane-soak: %.0f lines/s, RSS at start %.1f MB, peak %.1f MB (baseline at %.0f s); chart pass "
+                 "orvane-soak: %.0f lines/s while ranging, RSS at start %.1f MB, peak %.1f MB (baseline at %.0f s); chart pass "
                  "median %.2f ms, p95 %.2f ms, max interval %.1f ms; stand-in CPU %.1f %%, dropped %lld; "
                  "load %s -> %s; message boxes %d\n",
-                 sent / wallS, firstMb, peakMb, baselineAtS, percentile(passMs, 0.5), percentile(passMs, 0.95),
+                 sent * 1000.0 / double(std::max<qint64>(1, rangingMs)), firstMb, peakMb, baselineAtS, percentile(passMs, 0.5), percentile(passMs, 0.95),
                  intervalsMs.empty() ? 0.0 : *std::max_element(intervalsMs.begin(), intervalsMs.end()), simCpuPercent,
                  static_cast<long long>(stats.value(QStringLiteral("dropped"))), qPrintable(loadBefore),
                  qPrintable(loadAverage()), int(boxes.size()));
