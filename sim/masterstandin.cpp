@@ -215,6 +215,8 @@ void MasterStandIn::checkPeer()
     readNotifier->setEnabled(true);
     emit peerChanged(true);
     readable();
+    if (ranging)
+        pump();   // still ranging from before the pause: carry on at once
 }
 
 void MasterStandIn::peerLost()
@@ -372,6 +374,9 @@ void MasterStandIn::startRanging()
     restartSchedule();
     rangingTimer.start();
     reportTimer.start();
+    // At the full rate the pump makes the lines, and the module list above
+    // may have left it idle: start it, or nothing flows until the next $PX.
+    pump();
 }
 
 void MasterStandIn::restartSchedule()

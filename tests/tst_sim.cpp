@@ -770,9 +770,16 @@ void TestSim::outputRate()
     rig.master.setFullRate(true);
     QVERIFY(rig.open());
     SlaveClient& c = *rig.client;
+    // Start right after a $PX, so that the next one (which also wakes the
+    // output) is a second away: ranging lines must follow the start at once.
+    const int x = c.waitForMatch([](const QByteArray& l) { return l.startsWith("$PX,"); }, 2000);
+    QVERIFY(x >= 0);
     QVERIFY(c.send("$PS,\r\n"));
-    QVERIFY(c.waitFor("$PS,\r\n", 1000) >= 0);
+    const int started = c.waitFor("$PS,\r\n", 1000, x);
+    QVERIFY(started >= 0);
     c.spin(200);
+    const int early = c.indexesOf('D', started).size();
+    QVERIFY2(early > 100, QByteArray::number(early).constData());
     const qint64 t0 = c.now();
     const qint64 bytes0 = c.totalBytes;
     const int lines0 = c.lines.size();
