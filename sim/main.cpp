@@ -81,8 +81,10 @@ int main(int argc, char* argv[])
         QStringLiteral("Send ranging lines as fast as the link carries them."));
     const QCommandLineOption malformedOpt(QStringLiteral("malformed"),
         QStringLiteral("Mix in one malformed line after every <n> lines."), QStringLiteral("n"));
+    const QCommandLineOption statsOpt(QStringLiteral("stats"),
+        QStringLiteral("On exit, write the counters as \"key=value\" lines to <file>."), QStringLiteral("file"));
     parser.addOptions({linkOpt, noLinkOpt, scenarioOpt, truthOpt, recordOpt, rateOpt, noiseOpt, dropoutOpt, outliersOpt,
-                       seedOpt, fullRateOpt, malformedOpt});
+                       seedOpt, fullRateOpt, malformedOpt, statsOpt});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -176,6 +178,20 @@ int main(int argc, char* argv[])
                .arg(master.linesSent('D')).arg(master.linesSent('K')).arg(master.linesSent('W'))
                .arg(master.linesSent('X')).arg(master.linesSent('R')).arg(master.linesSent('E'))
                .arg(master.linesSent('!')).arg(master.linesDropped());
+    if (parser.isSet(statsOpt)) {
+        // For scripts and the soak: the same counters, one per line, easy to read back.
+        QFile file(parser.value(statsOpt));
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+            QTextStream out(&file);
+            out << "ms=" << ms << "\nbytes=" << master.bytesSent() << '\n';
+            for (char kind : {'D', 'K', 'W', 'X', 'R', 'E'})
+                out << kind << '=' << master.linesSent(kind) << '\n';
+            out << "malformed=" << master.linesSent('!') << "\nmalformed_D=" << master.malformedSent('D')
+                << "\ndropped=" << master.linesDropped() << '\n';
+        } else {
+            err << "orvane-sim: " << parser.value(statsOpt) << ": " << file.errorString() << '\n';
+        }
+    }
     master.stop();
     return rc;
 }

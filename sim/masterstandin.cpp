@@ -239,6 +239,8 @@ void MasterStandIn::checkPeer()
     readNotifier->setEnabled(true);
     emit peerChanged(true);
     readable();
+    if (ranging)
+        pump();   // still ranging from before the pause: carry on at once
 }
 
 void MasterStandIn::peerLost()
@@ -396,6 +398,9 @@ void MasterStandIn::startRanging()
     restartSchedule();
     rangingTimer.start();
     reportTimer.start();
+    // At the full rate the pump makes the lines, and the module list above
+    // may have left it idle: start it, or nothing flows until the next $PX.
+    pump();
 }
 
 void MasterStandIn::restartSchedule()
@@ -590,6 +595,8 @@ void MasterStandIn::pump()
                 ++sinceMalformed;
             }
             ++sent[line.kind];
+            if (line.kind == '!' && line.bytes.size() > 2 && line.bytes.startsWith("$P"))
+                ++malformedByLetter[line.bytes.at(2)];
             if (line.hasTruth && truthFile) {
                 truthFile->write(QByteArray::number(line.truthMs) + ',' + line.tag.toLatin1() + ','
                                  + QByteArray::number(line.truth.x(), 'f', 1) + ','

@@ -78,6 +78,9 @@ public:
     // and deliberately malformed lines as '!'.
     int linesSent(char kind) const { return sent.value(kind); }
     int linesSentTotal() const;
+    // Malformed lines sent whose third byte is letter, i.e. that a receiver
+    // dispatching on it takes for that packet kind (e.g. 'D').
+    int malformedSent(char letter) const { return malformedByLetter.value(letter); }
     qint64 bytesSent() const { return bytes; }
     int commandsAccepted() const { return accepted; }
     int commandsIgnored() const { return ignored; }
@@ -161,6 +164,7 @@ private:
     RecordingWriter* recorder = nullptr;
 
     QHash<char, int> sent;
+    QHash<char, int> malformedByLetter;
     qint64 bytes = 0;
     int accepted = 0;
     int ignored = 0;

@@ -493,9 +493,19 @@ void TestSim::outputRate()
     rig.master.setFullRate(true);
     QVERIFY(rig.open());
     SlaveClient& c = *rig.client;
-    QVERIFY(c.command("$PS,\r\n") >= 0);
+    // Start right after a $PX, so that the next one (which also wakes the
+    // output) is a second away: ranging lines must follow the start at once.
+    const int x = c.waitForMatch([](const QByteArray& l) { return l.startsWith("$PX,"); }, 2000);
+    QVERIFY(x >= 0);
+    QVERIFY(c.send("$PS,\r\n"));
+    const int started = c.waitFor("$PS,\r\n", 1000, x);
+    QVERIFY(started >= 0);
     c.spin(200);
-    const qint64 t0 = c.now(), bytes0 = c.totalBytes, sent0 = rig.master.bytesSent(), sim0 = rig.master.elapsedMs();
+    const int early = c.indexesOf('D', started).size();
+    QVERIFY2(early > 100, QByteArray::number(early).constData());
+    const qint64 t0 = c.now();
+    const qint64 bytes0 = c.totalBytes;
+    const qint64 sent0 = rig.master.bytesSent(), sim0 = rig.master.elapsedMs();
     const int lines0 = c.lines.size();
     c.spin(3000);
     const double seconds = (c.now() - t0) / 1000.0;

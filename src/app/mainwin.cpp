@@ -430,6 +430,7 @@ void MainWin::handleRangingLine(const QByteArray& line)
     QList<RangingSample*>& list = rangingHistory[sample->tagId];
     ++rangingLinesStored[sample->tagId];
     list.append(sample);
+    ++rangingLinesReceived;
     while (list.size() > 200)
         delete list.takeFirst();
 }

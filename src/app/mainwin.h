@@ -49,6 +49,7 @@ public:
     ComInterface com;
     QByteArray rxBuffer;
     RangingHistory rangingHistory;
+    quint64 rangingLinesReceived = 0;   // 'D' lines stored since construction (soak and tests count them)
     DiscoverWin* discoverWin = nullptr;
     CommandWin* commandWin = nullptr;
     QTimer* redrawTimer = nullptr;
