@@ -30,6 +30,22 @@ bool listed(const QStringList& ids, const QString& id)
     return false;
 }
 
+// Deletes the records whose id is no longer listed and drops the listed ids that
+// already have a record; what is left in ids are the modules to append.
+template <typename Record>
+void reconcile(QList<Record>& records, QStringList& ids)
+{
+    for (int i = records.size() - 1; i >= 0; --i)
+        if (!listed(ids, records.at(i).id))
+            records.removeAt(i);
+    for (int i = ids.size() - 1; i >= 0; --i)
+        for (const Record& r : qAsConst(records))
+            if (ModuleSetup::sameId(r.id, ids.at(i))) {
+                ids.removeAt(i);
+                break;
+            }
+}
+
 } // namespace
 
 bool ModuleSetup::applyModuleList(const QByteArray& line)
@@ -66,29 +82,13 @@ bool ModuleSetup::applyModuleList(const QByteArray& line)
             tagIds << fieldText(fields, next++);
     }
 
-    for (int i = anchors.size() - 1; i >= 0; --i)
-        if (!listed(anchorIds, anchors.at(i).id))
-            anchors.removeAt(i);
-    for (int i = anchorIds.size() - 1; i >= 0; --i)
-        for (const Anchor& a : qAsConst(anchors))
-            if (sameId(a.id, anchorIds.at(i))) {
-                anchorIds.removeAt(i);
-                break;
-            }
+    reconcile(anchors, anchorIds);
     for (const QString& id : qAsConst(anchorIds))
         anchors.append(Anchor(id, id, QColor(0, 0, 0), 0, 0, 0, false, 0));
     for (Anchor& a : anchors)
         a.master = fields.size() >= 4 && sameId(a.id, masterId);
 
-    for (int i = tags.size() - 1; i >= 0; --i)
-        if (!listed(tagIds, tags.at(i).id))
-            tags.removeAt(i);
-    for (int i = tagIds.size() - 1; i >= 0; --i)
-        for (const Tag& t : qAsConst(tags))
-            if (sameId(t.id, tagIds.at(i))) {
-                tagIds.removeAt(i);
-                break;
-            }
+    reconcile(tags, tagIds);
     for (const QString& id : qAsConst(tagIds))
         tags.append(Tag(id, id, QColor(0, 0, 0), false, true, false, false, false, false, false));
     return true;
