@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 root="$PWD"
 seconds="${1:-30}"
 build="${ORVANE_FUZZ_BUILD_DIR:-$root/build-fuzz}"
-targets=(${FUZZ_TARGETS:-fuzz_stream fuzz_parsers fuzz_settings fuzz_image})
+targets=(${FUZZ_TARGETS:-fuzz_stream fuzz_parsers fuzz_settings fuzz_image fuzz_replay})
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DORVANE_BUILD_FUZZ=ON -DORVANE_BUILD_TESTS=OFF -DORVANE_BUILD_BENCH=OFF >/dev/null

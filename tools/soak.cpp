@@ -3,9 +3,11 @@
 // the full link rate with malformed lines mixed in, for a given time. It counts
 // the ranging lines sent against those stored, samples resident memory every
 // second, times the chart passes, measures CPU use, and disconnects and
-// reconnects every few seconds. One summary line goes to stdout; the exit
-// status is 1 when a line was lost, memory grew, the chart fell behind or a
-// reconnect failed, 2 when the soak could not be set up.
+// reconnects every few seconds. With --record, every connection is recorded
+// and the recordings are replayed at the end, which must give back every line.
+// One summary line goes to stdout; the exit status is 1 when a line was lost,
+// memory grew, the chart fell behind, a reconnect failed or a recording did
+// not replay whole, 2 when the soak could not be set up.
 #include "mainwin.h"
 
 #include <QAbstractButton>
@@ -16,6 +18,8 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QDir>
 #include <QLineEdit>
 #include <QMap>
 #include <QMessageBox>
@@ -183,7 +187,9 @@ int main(int argc, char* argv[])
         QStringLiteral("kb"), QStringLiteral("1024"));
     const QCommandLineOption simOpt(QStringLiteral("sim"), QStringLiteral("The orvane-sim executable."),
                                     QStringLiteral("path"), QStringLiteral(ORVANE_SIM_PATH));
-    parser.addOptions({secondsOpt, reconnectOpt, malformedOpt, pixmapCacheOpt, simOpt});
+    const QCommandLineOption recordOpt(QStringLiteral("record"),
+        QStringLiteral("Record every connection and replay the recordings at the end."));
+    parser.addOptions({secondsOpt, reconnectOpt, malformedOpt, pixmapCacheOpt, simOpt, recordOpt});
     parser.process(app);
 
     bool ok1 = false, ok2 = false, ok3 = false, ok4 = false;
@@ -290,11 +296,20 @@ int main(int argc, char* argv[])
     // Time spent ranging, for the line rate actually offered by the link.
     QElapsedTimer rangingClock;
     qint64 rangingMs = 0;
+    // Recording: one file per connection, since a disconnect ends a recording.
+    const bool record = parser.isSet(recordOpt);
+    QStringList recordings;
+    bool recordingsSaved = true;
     auto connectAndRange = [&] {
         portBox->setEditText(ptyPath);
         w.connectPort();
         if (!connected())
             return false;
+        if (record) {
+            recordings << tmp.filePath(QStringLiteral("session-%1.orec").arg(recordings.size(), 5, 10, QLatin1Char('0')));
+            if (!w.startRecording(recordings.last()))
+                return false;
+        }
         const quint64 before = w.rangingLinesReceived;
         rangingButton->click();   // waits for the master's echo
         if (!w.rangingActive)
@@ -316,6 +331,10 @@ int main(int argc, char* argv[])
             rangingClock.invalidate();
         }
         runFor(100);
+        // Closing the recording first makes its result known; the disconnect
+        // would close it too, silently.
+        if (record && !w.stopRecording())
+            recordingsSaved = false;
         w.disconnectPort();
         return ok && !w.com.isOpen();
     };
@@ -459,6 +478,29 @@ int main(int argc, char* argv[])
     const qint64 lost = sent - stored;
     const qint64 malformedSent = stats.value(QStringLiteral("malformed"));
 
+    // Every recording replayed as fast as possible through the window must give
+    // back every line the window stored while it was recorded.
+    quint64 replayed = 0;
+    QElapsedTimer replayClock;
+    replayClock.start();
+    for (const QString& path : qAsConst(recordings)) {
+        const quint64 before = w.rangingLinesReceived;
+        if (!w.startReplay(path, 0.0)) {
+            recordingsSaved = false;
+            continue;
+        }
+        while (w.replaying)
+            runFor(50);
+        replayed += w.rangingLinesReceived - before;
+        QFile::remove(path);
+        QFile::remove(QFileInfo(path).dir().filePath(QFileInfo(path).completeBaseName() + QStringLiteral(".csv")));
+        QFile::remove(QFileInfo(path).dir().filePath(QFileInfo(path).completeBaseName() + QStringLiteral(".replay.csv")));
+    }
+    const double replayS = double(replayClock.elapsed()) / 1000.0;
+    if (record)
+        std::printf("recordings: %d, lines replayed %llu of %llu stored, replay %.0f s\n", int(recordings.size()),
+                    static_cast<unsigned long long>(replayed), static_cast<unsigned long long>(storedAll), replayS);
+
     const double growth = endMb - baselineMb;
     const double median = percentile(intervalsMs, 0.5);
     const double p95 = percentile(intervalsMs, 0.95);
@@ -493,6 +535,9 @@ int main(int argc, char* argv[])
         faults << QStringLiteral("%1 reconnects failed").arg(reconnectsFailed);
     if (!stoppedClean)
         faults << QStringLiteral("ranging did not stop at the end");
+    if (record && (!recordingsSaved || replayed != storedAll))
+        faults << QStringLiteral("recordings replayed %1 of %2 lines%3").arg(replayed).arg(storedAll)
+                      .arg(recordingsSaved ? QString() : QStringLiteral(", a recording failed"));
     if (!faults.isEmpty()) {
         std::fprintf(stderr, "orvane-soak: FAILED: %s\n", qPrintable(faults.join(QStringLiteral(", "))));
         return 1;

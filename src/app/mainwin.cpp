@@ -866,20 +866,24 @@ bool MainWin::startRecording(const QString& path)
     return true;
 }
 
-void MainWin::stopRecording()
+bool MainWin::stopRecording()
 {
     if (!recorder.isOpen() && !positionExport.isOpen())
-        return;
+        return true;
     flushTimer->stop();
-    recorder.close();
-    positionExport.close();
+    const bool recordingSaved = recorder.close();
+    const bool exportSaved = positionExport.close();
     ui->btnRecord->setText(tr("Aufzeichnung starten"));
+    return recordingSaved && exportSaved;
 }
 
 void MainWin::on_btnRecord_clicked()
 {
     if (recorder.isOpen()) {
-        stopRecording();
+        // Both files are on the disk once this returns; say so when they are not.
+        if (!stopRecording())
+            QMessageBox::warning(this, tr("Aufzeichnung beenden"),
+                                 tr("Die Aufzeichnung konnte nicht vollständig gespeichert werden!"), QMessageBox::Ok);
         return;
     }
     QString path = chooseSaveFile(tr("Aufzeichnung starten"), tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));

@@ -119,7 +119,7 @@ public:
     std::function<qint64()> liveMasterClock;
 
     bool startRecording(const QString& path);
-    void stopRecording();
+    bool stopRecording();   // false when the files did not fully reach the disk
     bool startReplay(const QString& path, double speed);
     void stopReplay();
 

@@ -1,5 +1,7 @@
 #include "recording.h"
 
+#include "durablefile.h"
+
 #include <QtEndian>
 
 #include <chrono>
@@ -119,18 +121,20 @@ bool RecordingWriter::isIntact() const
     return !d->lost;
 }
 
-void RecordingWriter::close()
+bool RecordingWriter::close()
 {
     if (!opened)
-        return;
+        return false;
     {
         std::lock_guard<std::mutex> lock(d->mutex);
         d->stopping = true;
     }
     d->wake.notify_one();
     d->thread.join();
+    const bool synced = Durable::syncFile(file);
     file.close();
     opened = false;
+    return synced && Durable::syncFolderOf(path) && !d->lost;
 }
 
 bool RecordingReader::open(const QString& path)

@@ -49,8 +49,9 @@ public:
     // Waits until everything appended so far has been handed to the file system.
     // False when the recording lost data (a failed write, an overflowed backlog).
     bool flush();
-    // Writes what is left and closes the file.
-    void close();
+    // Writes what is left, forces the file to the disk and closes it. False
+    // when the recording lost data or did not reach the disk.
+    bool close();
     QString fileName() const { return path; }
     // False once data was lost; the file still ends at a complete record.
     bool isIntact() const;

@@ -1,5 +1,6 @@
 #include "positionexport.h"
 
+#include "durablefile.h"
 #include "tag.h"
 
 #include <QDateTime>
@@ -17,7 +18,7 @@ bool PositionExport::open(const QString& path)
     file.setFileName(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    file.write(HeaderRow);
+    writeFailed = file.write(HeaderRow) < 0;
     return true;
 }
 
@@ -42,7 +43,8 @@ void PositionExport::append(qint64 epochMs, const Tag& tag, bool rawValid, bool 
     row += avgValid ? QString::number(tag.avgX) + QLatin1Char(',') + QString::number(tag.avgY) : QStringLiteral(",");
     row += QLatin1Char(',') + QString::number(speed, 'f', 3) + QLatin1Char(',') + QString::number(rate, 'f', 3)
          + QLatin1Char('\n');
-    file.write(row.toUtf8());
+    if (file.write(row.toUtf8()) < 0)
+        writeFailed = true;
 }
 
 void PositionExport::flush()
@@ -51,10 +53,11 @@ void PositionExport::flush()
         file.flush();
 }
 
-void PositionExport::close()
+bool PositionExport::close()
 {
-    if (file.isOpen()) {
-        file.flush();
-        file.close();
-    }
+    if (!file.isOpen())
+        return false;
+    const bool synced = Durable::syncFile(file);
+    file.close();
+    return synced && Durable::syncFolderOf(file.fileName()) && !writeFailed;
 }

@@ -23,12 +23,15 @@ public:
     // rawValid / avgValid: whether this pass computed that position.
     void append(qint64 epochMs, const Tag& tag, bool rawValid, bool avgValid, double speed, double rate);
     void flush();
-    void close();
+    // Forces the file to the disk and closes it; false when a row was not
+    // written or the file did not reach the disk.
+    bool close();
 
     static QString csvField(const QString& text);
 
 private:
     QFile file;
+    bool writeFailed = false;
 };
 
 #endif

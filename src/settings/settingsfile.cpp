@@ -1,19 +1,17 @@
 #include "settingsfile.h"
 
+#include "durablefile.h"
+
 #include <QColor>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
+#include <QSaveFile>
 #include <QSettings>
+#include <QTemporaryDir>
 
 #include <cmath>
-#include <cstdio>
 #include <limits>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -153,33 +151,13 @@ void readAll(const QSettings& s, SettingsData& d)
     d.drawBGImage = s.value(QStringLiteral("DrawBGImage"), false).toBool();
 }
 
-// Creates a new, empty file beside `target` with a name nobody else uses.
-QString createTempBeside(const QString& target)
+// QSettings keeps what it parsed of a path for the whole process and, for an
+// unchanged file, hands it out again without its parse errors: a broken file
+// would load as empty the second time. Every read and write therefore goes
+// through a path QSettings has never seen.
+QString freshSettingsPath(const QTemporaryDir& dir)
 {
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        // Concatenated, not arg()ed: the path may itself hold "%1".
-        const QString name = target + QLatin1Char('.')
-            + QString::number(QRandomGenerator::global()->generate(), 16) + QStringLiteral(".tmp");
-        QFile file(name);
-        // NewOnly never opens a file that is already there; the mode follows the umask.
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            return name;
-        if (!QFileInfo::exists(name))
-            return QString();   // the folder is missing or not writable
-    }
-    return QString();
-}
-
-// Atomic: readers see either the old or the new file, never a partial one.
-bool replaceFile(const QString& from, const QString& to)
-{
-#ifdef Q_OS_WIN
-    return MoveFileExW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(from).utf16()),
-                       reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(to).utf16()),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-#else
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-#endif
+    return dir.filePath(QStringLiteral("settings.cfg"));
 }
 
 } // namespace
@@ -201,24 +179,31 @@ bool writeSettingsFile(const QString& path, const SettingsData& data)
     if (targetInfo.exists() && !targetInfo.isFile())
         return false;
 
-    const QString temp = createTempBeside(target);
-    if (temp.isEmpty())
+    QTemporaryDir scratch;
+    if (!scratch.isValid())
         return false;
-
-    bool ok;
+    QByteArray content;
     {
-        QSettings settings(temp, QSettings::IniFormat);
-        writeAll(settings, data);
-        settings.sync();
-        ok = settings.status() == QSettings::NoError;
+        QFile written(freshSettingsPath(scratch));
+        {
+            QSettings settings(written.fileName(), QSettings::IniFormat);
+            writeAll(settings, data);
+            settings.sync();
+            if (settings.status() != QSettings::NoError)
+                return false;
+        }
+        if (!written.open(QIODevice::ReadOnly))
+            return false;
+        content = written.readAll();
     }
-    ok = ok && QFileInfo(temp).isFile();
-    if (ok && targetInfo.exists())
-        QFile::setPermissions(temp, targetInfo.permissions());   // best effort, as an overwrite would keep them
-    ok = ok && replaceFile(temp, target);
-    if (!ok)
-        QFile::remove(temp);
-    return ok;
+
+    // QSaveFile writes beside the target, forces the data to the disk, keeps
+    // the old file's permissions and only then renames: readers and a power
+    // cut see the old file or the new one, never a partial one.
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size() || !out.commit())
+        return false;
+    return Durable::syncFolderOf(target);
 }
 
 bool readSettingsFile(const QString& path, SettingsData& data)
@@ -230,9 +215,18 @@ bool readSettingsFile(const QString& path, SettingsData& data)
     QFile probe(path);
     if (!probe.open(QIODevice::ReadOnly))
         return false;
-    probe.close();
 
-    QSettings settings(path, QSettings::IniFormat);
+    const QByteArray content = probe.readAll();
+    probe.close();
+    QTemporaryDir scratch;
+    if (!scratch.isValid())
+        return false;
+    QFile copy(freshSettingsPath(scratch));
+    if (!copy.open(QIODevice::WriteOnly) || copy.write(content) != content.size())
+        return false;
+    copy.close();
+
+    QSettings settings(copy.fileName(), QSettings::IniFormat);
     // Sections are parsed on first use; listing every key makes the whole
     // file parsed, so a broken line anywhere shows in the status.
     settings.allKeys();
