@@ -189,7 +189,10 @@ int main(int argc, char* argv[])
                                     QStringLiteral("path"), QStringLiteral(ORVANE_SIM_PATH));
     const QCommandLineOption recordOpt(QStringLiteral("record"),
         QStringLiteral("Record every connection and replay the recordings at the end."));
-    parser.addOptions({secondsOpt, reconnectOpt, malformedOpt, pixmapCacheOpt, simOpt, recordOpt});
+    const QCommandLineOption idleOpt(QStringLiteral("idle"),
+        QStringLiteral("Before ranging, stay connected and idle for <s> seconds and report the CPU used (default 0)."),
+        QStringLiteral("s"), QStringLiteral("0"));
+    parser.addOptions({secondsOpt, reconnectOpt, malformedOpt, pixmapCacheOpt, simOpt, recordOpt, idleOpt});
     parser.process(app);
 
     bool ok1 = false, ok2 = false, ok3 = false, ok4 = false;
@@ -197,6 +200,7 @@ int main(int argc, char* argv[])
     const int reconnectEvery = parser.value(reconnectOpt).toInt(&ok2);
     const int malformed = parser.value(malformedOpt).toInt(&ok3);
     const int pixmapCacheKb = parser.value(pixmapCacheOpt).toInt(&ok4);
+    const int idleSeconds = qMax(0, parser.value(idleOpt).toInt());
     if (!ok1 || seconds < 1 || !ok2 || reconnectEvery < 0 || !ok3 || malformed < 1 || !ok4 || pixmapCacheKb < 0) {
         std::fprintf(stderr, "orvane-soak: --seconds and --malformed need a whole number of at least 1, "
                              "--reconnect-every and --pixmap-cache one of at least 0\n");
@@ -431,6 +435,24 @@ int main(int argc, char* argv[])
         const qint64 wait = std::min(totalMs, nextReconnect) - wall.elapsed();
         QTimer::singleShot(int(std::max<qint64>(0, wait)), &app, [&] { tick(); });
     };
+    // Connected but not ranging: what the window costs while nothing moves.
+    double idleCpuPercent = -1;
+    if (idleSeconds > 0) {
+        portBox->setEditText(ptyPath);
+        w.connectPort();
+        if (!connected()) {
+            std::fprintf(stderr, "orvane-soak: could not connect to %s\n", qPrintable(ptyPath));
+            return 2;
+        }
+        runFor(1000);
+        const double before = cpuSeconds(RUSAGE_SELF);
+        QElapsedTimer idleClock;
+        idleClock.start();
+        runFor(qint64(idleSeconds) * 1000);
+        idleCpuPercent = 100.0 * (cpuSeconds(RUSAGE_SELF) - before) * 1000.0 / double(idleClock.elapsed());
+        w.disconnectPort();
+        runFor(250);
+    }
     QTimer::singleShot(0, &app, [&] {
         if (!connectAndRange()) {
             QCoreApplication::quit();
@@ -483,6 +505,7 @@ int main(int argc, char* argv[])
     quint64 replayed = 0;
     QElapsedTimer replayClock;
     replayClock.start();
+    const double replayCpuStart = cpuSeconds(RUSAGE_SELF);
     for (const QString& path : qAsConst(recordings)) {
         const quint64 before = w.rangingLinesReceived;
         if (!w.startReplay(path, 0.0)) {
@@ -497,9 +520,15 @@ int main(int argc, char* argv[])
         QFile::remove(QFileInfo(path).dir().filePath(QFileInfo(path).completeBaseName() + QStringLiteral(".replay.csv")));
     }
     const double replayS = double(replayClock.elapsed()) / 1000.0;
+    const double replayCpuPercent = 100.0 * (cpuSeconds(RUSAGE_SELF) - replayCpuStart) / std::max(0.001, replayS);
+    if (idleCpuPercent >= 0)
+        std::printf("idle: connected, not ranging, %d s: CPU %.2f %%\n", idleSeconds, idleCpuPercent);
     if (record)
-        std::printf("recordings: %d, lines replayed %llu of %llu stored, replay %.0f s\n", int(recordings.size()),
-                    static_cast<unsigned long long>(replayed), static_cast<unsigned long long>(storedAll), replayS);
+        std::printf("recordings: %d, lines replayed %llu of %llu stored, replay as fast as possible %.1f s "
+                    "(%.0f lines/s, CPU %.0f %%)\n",
+                    int(recordings.size()), static_cast<unsigned long long>(replayed),
+                    static_cast<unsigned long long>(storedAll), replayS, double(replayed) / std::max(0.001, replayS),
+                    replayCpuPercent);
 
     const double growth = endMb - baselineMb;
     const double median = percentile(intervalsMs, 0.5);
