@@ -5,6 +5,7 @@
 #include "chartdrawing.h"
 #include "commandwin.h"
 #include "discoverwin.h"
+#include "disconnectedframe.h"
 #include "settingsfile.h"
 #include "framing.h"
 #include "masterinfo.h"
@@ -17,6 +18,7 @@
 #include "timeofday.h"
 #include "translations.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -31,6 +33,8 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
+#include <QSettings>
+#include <QStatusBar>
 #include <QThread>
 #include <QTimer>
 
@@ -52,11 +56,16 @@ MainWin::MainWin(QWidget* parent)
     tablesInSync = false;
     timeOfDay = [] { return currentTimeOfDay(); };
     epochMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    // The dialogs open where the user last chose a file, not in the working folder.
     chooseOpenFile = [this](const QString& caption, const QString& filter) {
-        return QFileDialog::getOpenFileName(this, caption, QString(), filter);
+        const QString path = QFileDialog::getOpenFileName(this, caption, lastFolder(), filter);
+        rememberFolder(path);
+        return path;
     };
     chooseSaveFile = [this](const QString& caption, const QString& filter) {
-        return QFileDialog::getSaveFileName(this, caption, QString(), filter);
+        const QString path = QFileDialog::getSaveFileName(this, caption, lastFolder(), filter);
+        rememberFolder(path);
+        return path;
     };
     ui->setupUi(this);
 
@@ -83,6 +92,17 @@ MainWin::MainWin(QWidget* parent)
     connect(flushTimer, &QTimer::timeout, this, [this] { positionExport.flush(); });
     replayTimer = new QTimer(this);
     connect(replayTimer, &QTimer::timeout, this, &MainWin::replayStep);
+    silenceTimer = new QTimer(this);
+    silenceTimer->setSingleShot(true);
+    connect(silenceTimer, &QTimer::timeout, this, &MainWin::checkMasterHeard);
+
+    // A drag meant to measure a distance may have moved an anchor: Ctrl+Z (or
+    // the chart's context menu) puts it back.
+    undoMoveAction = new QAction(tr("Ankerverschiebung rückgängig"), this);
+    undoMoveAction->setShortcut(QKeySequence::Undo);
+    undoMoveAction->setEnabled(false);
+    connect(undoMoveAction, &QAction::triggered, this, &MainWin::undoAnchorMove);
+    addAction(undoMoveAction);
 
     ui->btnDisconnect->setEnabled(false);
     ui->btnStartRanging->setEnabled(false);
@@ -103,6 +123,8 @@ MainWin::MainWin(QWidget* parent)
     connect(ui->lblChart, &QLabelEx::mouseMoved, this, &MainWin::gridMouseMoved);
     connect(ui->lblChart, &QLabelEx::mousePressed, this, &MainWin::gridMousePressed);
     connect(ui->lblChart, &QLabelEx::mouseReleased, this, &MainWin::gridMouseReleased);
+    ui->lblChart->addAction(undoMoveAction);
+    ui->lblChart->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     for (QLabel* l : {ui->lblMouseX, ui->lblMouseY, ui->lblMouseD, ui->lblMouseXD, ui->lblMouseYD})
         l->setText(QStringLiteral("-"));
@@ -202,6 +224,8 @@ void MainWin::connectPort()
         com.setForwarding(true);
         masterInfo->setMasterInfo(QString(), QString());
         redrawTimer->start(10);
+        packetLinesAtConnect = packetLines;
+        silenceTimer->start(2000);
         return;
     }
     setConnectedControls(false);
@@ -230,6 +254,11 @@ void MainWin::finishDisconnect()
 {
     stopRecording();
     redrawTimer->stop();
+    silenceTimer->stop();
+    // The last frame stays visible, greyed out: its positions are no longer live.
+    if (chartPixmap)
+        ui->lblChart->setPixmap(disconnectedFrame(*chartPixmap));
+    ui->labAbstandMaster->setText(QString());
     disconnect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived);
     com.setForwarding(false);
     com.close();
@@ -238,6 +267,14 @@ void MainWin::finishDisconnect()
     ui->btnStartRanging->setText(tr("Ranging starten"));
     masterInfo->setMasterInfo(QString(), QString());
     rangingActive = false;
+}
+
+void MainWin::checkMasterHeard()
+{
+    // The connection label keeps saying "verbunden": the port is open. Whether
+    // a master answers on it is a separate question, told for a while.
+    if (com.isOpen() && packetLines == packetLinesAtConnect)
+        statusBar()->showMessage(tr("Kein Master an %1? Seit 2 s keine Antwort.").arg(chosenPortPath(ui->cmbComPort)), 10000);
 }
 
 void MainWin::portLost()
@@ -387,6 +424,7 @@ void MainWin::processLines(const QByteArray& chunk)
     Framing::forEachLine(chunk, [this](const QByteArray& line) {
         if (!Framing::isPacketLine(line))
             return;
+        ++packetLines;
         if (awaitingReply) {
             if (com.checkReply(line, looseReply)) {
                 com.commandPending = false;
@@ -649,6 +687,7 @@ void MainWin::gridMousePressed(QMouseEvent* event, QPointF point)
                 const Anchor& a = modules.anchors.at(i);
                 if (qAbs(qint64(a.x) - world.x()) <= t && qAbs(qint64(a.y) - world.y()) <= t) {
                     dragAnchor = i;
+                    dragStart = QPoint(a.x, a.y);
                     break;
                 }
             }
@@ -673,9 +712,32 @@ void MainWin::gridMouseMoved(QMouseEvent* event, QPointF point, bool)
 void MainWin::gridMouseReleased(QMouseEvent* event, QPointF point)
 {
     const QPoint world = pixelToWorld(chartGeo, point);
-    if (!(event->buttons() & Qt::LeftButton) && dragAnchor >= 0)
+    if (!(event->buttons() & Qt::LeftButton) && dragAnchor >= 0) {
+        if (dragAnchor < modules.anchors.size()) {
+            const Anchor& a = modules.anchors.at(dragAnchor);
+            if (QPoint(a.x, a.y) != dragStart) {
+                anchorMoves.recordMove(a.id, dragStart);
+                undoMoveAction->setEnabled(true);
+                statusBar()->showMessage(tr("Anker %1 verschoben – Strg+Z macht es rückgängig").arg(a.id), 10000);
+            }
+        }
         fillAnchorTable();
+    }
     updateMouseReadouts(world);
+}
+
+void MainWin::undoAnchorMove()
+{
+    const QString id = anchorMoves.undo(modules.anchors);
+    undoMoveAction->setEnabled(anchorMoves.canUndo());
+    if (id.isEmpty())
+        return;
+    fillAnchorTable();
+    gridDirty = true;
+    // While disconnected no chart pass runs; show the anchor back in place now.
+    if (!redrawTimer->isActive())
+        redrawChart();
+    statusBar()->showMessage(tr("Anker %1 zurückgesetzt").arg(id), 5000);
 }
 
 // ---------------------------------------------------------------- background image
@@ -1038,9 +1100,12 @@ void MainWin::on_btnReplay_clicked()
 
 void MainWin::on_btnSaveSettings_clicked()
 {
-    const QString path = chooseSaveFile(tr("Zieldatei wählen"), tr("Konfigdateien (*.cfg);;alle Dateien (*.*)"));
+    QString path = chooseSaveFile(tr("Zieldatei wählen"), tr("Konfigdateien (*.cfg);;alle Dateien (*.*)"));
     if (path.isEmpty())
         return;
+    // Without its suffix the load dialog's filter would hide the file.
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".cfg");
     const QString title = tr("Einstellungen speichern");
     if (QFileInfo::exists(path)) {
         const auto answer = QMessageBox::information(
@@ -1068,8 +1133,11 @@ void MainWin::on_btnSaveSettings_clicked()
     data.drawGrid = ui->chkDrawGrid->isChecked();
     data.drawBGImage = ui->chkDrawBGImage->isChecked();
     // The old file is replaced only once the new one is complete.
-    if (!writeSettingsFile(path, data))
+    if (!writeSettingsFile(path, data)) {
         QMessageBox::warning(this, title, tr("Die Einstellungen konnten nicht gespeichert werden!"), QMessageBox::Ok);
+        return;
+    }
+    statusBar()->showMessage(tr("Einstellungen gespeichert: %1").arg(QDir::toNativeSeparators(path)), 8000);
 }
 
 void MainWin::on_btnLoadSettings_clicked()
@@ -1104,6 +1172,7 @@ void MainWin::on_btnLoadSettings_clicked()
     fillAnchorTable();
     fillTagTable();
     gridDirty = true;
+    statusBar()->showMessage(tr("Einstellungen geladen: %1").arg(QDir::toNativeSeparators(path)), 8000);
 
     const QString title = tr("Module konfigurieren");
     const QString text = tr("Achtung:\nSofern die Einstellungen nicht zu dem Modulsetup passen, ist vor dem Ranging die Modulkonfiguration vorzunehmen um den Master zu konfigurieren!");
@@ -1115,6 +1184,17 @@ void MainWin::on_btnLoadSettings_clicked()
     } else {
         QMessageBox::information(this, title, text, QMessageBox::Ok);
     }
+}
+
+QString MainWin::lastFolder() const
+{
+    return QSettings().value(QStringLiteral("Dateien/Ordner")).toString();
+}
+
+void MainWin::rememberFolder(const QString& path)
+{
+    if (!path.isEmpty())
+        QSettings().setValue(QStringLiteral("Dateien/Ordner"), QFileInfo(path).absolutePath());
 }
 
 // ---------------------------------------------------------------- tables

@@ -1,6 +1,7 @@
 #ifndef MAINWIN_H
 #define MAINWIN_H
 
+#include "anchormoves.h"
 #include "calibration.h"
 #include "chartgeometry.h"
 #include "chartpens.h"
@@ -211,7 +212,17 @@ private:
     void handleRangingLine(const QByteArray& line);
     void updateMouseReadouts(const QPoint& world);
     void setGridEdits(int x, int y, int w, int h);
+    void undoAnchorMove();
+    void checkMasterHeard();
+    QString lastFolder() const;
+    void rememberFolder(const QString& path);
     QTranslator translator;
+    AnchorMoves anchorMoves;
+    QPoint dragStart;                // where the dragged anchor stood before the drag
+    QAction* undoMoveAction = nullptr;
+    QTimer* silenceTimer = nullptr;  // a master that never answers after a connect
+    quint64 packetLines = 0;
+    quint64 packetLinesAtConnect = 0;
 };
 
 #endif

@@ -1,0 +1,127 @@
+// Feedback a user can trust: a silent port, a lost connection, an anchor moved
+// by mistake, settings files that keep their suffix.
+#include "mainwin.h"
+#include "qlabelex.h"
+#include "testsupport.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QLineEdit>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestEveryday : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void silentMasterAndLostConnection();
+    void undoAnchorMove();
+    void settingsSuffixAndConfirmation();
+};
+
+void TestEveryday::silentMasterAndLostConnection()
+{
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    MainWin w;
+    w.show();
+    QVERIFY(connectWindow(w, pty.slavePath()));
+    // Nothing answers: after 2 s the status bar asks, the labels keep their texts.
+    const QString expected = QString("Kein Master an %1? Seit 2 s keine Antwort.").arg(pty.slavePath());
+    QVERIFY(waitUntil([&] { return w.statusBar()->currentMessage() == expected; }, 4000));
+    QCOMPARE(w.findChild<QLabel*>("lblConnectionState")->text(), QString("verbunden"));
+    w.disconnectPort();
+
+    // A master that speaks within the 2 s: no such message.
+    w.statusBar()->clearMessage();
+    QVERIFY(connectWindow(w, pty.slavePath()));
+    QVERIFY(pty.send("$PX,1A2B,1.0\r\n"));
+    QTest::qWait(2500);
+    QVERIFY(w.statusBar()->currentMessage().isEmpty());
+
+    // The last frame stays, greyed out; the master distance goes.
+    w.findChild<QLabel*>("labAbstandMaster")->setText("Abstand Tag \"x\" -> Master: 582 cm");
+    QVERIFY(waitUntil([&] { return w.chartPixmap && !w.chartPixmap->isNull(); }, 2000));
+    w.chartPixmap->fill(Qt::red);
+    ModalAnswerer boxes;
+    pty.closeMaster();
+    QVERIFY(waitUntil([&] { return !w.com.isOpen(); }, 3000));
+    const QImage shown = w.findChild<QLabelEx*>("lblChart")->pixmap(Qt::ReturnByValue).toImage();
+    const QColor c = shown.pixelColor(2, 2);
+    QVERIFY2(c.red() == c.green() && c.green() == c.blue(), qPrintable(c.name()));   // grey, not red
+    QVERIFY(w.findChild<QLabel*>("labAbstandMaster")->text().isEmpty());
+}
+
+void TestEveryday::undoAnchorMove()
+{
+    MainWin w;
+    w.findChild<QWidget*>("chart")->setFixedSize(700, 500);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.modules.anchors = {Anchor("1A2B", "M", Qt::red, 0, 0, 0, true, 0), Anchor("7A80", "A", Qt::blue, 0, 800, 0, false, 0)};
+    w.fillAnchorTable();
+    const QStringList grid = {"-100", "-100", "1000", "1000"};
+    const QStringList edits = {"edtGridX", "edtGridY", "edtGridW", "edtGridH"};
+    for (int i = 0; i < 4; ++i)
+        w.findChild<QLineEdit*>(edits[i])->setText(grid[i]);
+    w.redrawChart();
+    QLabelEx* chart = w.findChild<QLabelEx*>("lblChart");
+    QVERIFY(waitUntil([&] { return chart->size() == QSize(w.chartGeo.pixmapW, w.chartGeo.pixmapH); }, 2000));
+    auto pixel = [&](int x, int y) {   // the label pixel nearest to a world point
+        QPoint best;
+        for (int py = 0; py < chart->height(); ++py)
+            for (int px = 0; px < chart->width(); ++px)
+                if ((pixelToWorld(w.chartGeo, QPointF(px, py)) - QPoint(x, y)).manhattanLength()
+                    < (pixelToWorld(w.chartGeo, best) - QPoint(x, y)).manhattanLength())
+                    best = QPoint(px, py);
+        return best;
+    };
+    auto at = [&](int i) { return QPoint(w.modules.anchors[i].x, w.modules.anchors[i].y); };
+    auto* table = w.findChild<QTableWidget*>("tblAnker");
+
+    // Two drags of the same anchor, undone one after the other.
+    for (const QPoint& to : {QPoint(300, 500), QPoint(100, 100)}) {
+        const QPoint from = pixel(at(1).x(), at(1).y());
+        QTest::mousePress(chart, Qt::LeftButton, Qt::NoModifier, from);
+        QMouseEvent drag(QEvent::MouseMove, pixel(to.x(), to.y()), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(chart, &drag);
+        QTest::mouseRelease(chart, Qt::LeftButton, Qt::NoModifier, pixel(to.x(), to.y()));
+    }
+    QVERIFY(at(1) != QPoint(0, 800));
+    QCOMPARE(w.statusBar()->currentMessage(), QString("Anker 7A80 verschoben – Strg+Z macht es rückgängig"));
+    const QPoint afterFirst = at(1);
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
+    QVERIFY(at(1) != afterFirst);
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(at(1), QPoint(0, 800));
+    QCOMPARE(table->item(1, 3)->text() + ' ' + table->item(1, 4)->text(), QString("0 800"));
+    QCOMPARE(at(0), QPoint(0, 0));
+    // The chart's context menu offers the same action.
+    QCOMPARE(chart->contextMenuPolicy(), Qt::ActionsContextMenu);
+    QCOMPARE(chart->actions().size(), 1);
+    QVERIFY(!chart->actions().first()->isEnabled());   // nothing left to undo
+}
+
+void TestEveryday::settingsSuffixAndConfirmation()
+{
+    QTemporaryDir dir;
+    MainWin w;
+    w.chooseSaveFile = [&](const QString&, const QString&) { return dir.filePath("mysettings"); };
+    findButton(&w, "btnSaveSettings")->click();
+    const QString saved = dir.filePath("mysettings.cfg");
+    QVERIFY(QFileInfo::exists(saved));
+    QVERIFY(!QFileInfo::exists(dir.filePath("mysettings")));
+    QVERIFY(w.statusBar()->currentMessage().contains(QDir::toNativeSeparators(saved)));
+    // An existing name with its own suffix is kept as typed.
+    w.chooseSaveFile = [&](const QString&, const QString&) { return dir.filePath("room.ini"); };
+    findButton(&w, "btnSaveSettings")->click();
+    QVERIFY(QFileInfo::exists(dir.filePath("room.ini")));
+}
+
+QTEST_MAIN(TestEveryday)
+#include "tst_everyday.moc"
