@@ -90,6 +90,10 @@ PositioningPass PositioningStep::run(ModuleSetup& modules, const PositioningOpti
     PositioningPass pass;
     const QList<Anchor>& anchors = modules.anchors;
     const bool kalman = options.smoothing == Smoothing::Kalman;
+    int masterIndex = -1;
+    for (int a = 0; a < anchors.size() && masterIndex < 0; ++a)
+        if (anchors.at(a).master)
+            masterIndex = a;
     QStringList silent;
     for (auto it = samples.begin(); it != samples.end(); ++it) {
         QList<RangingSample*>& list = it.value();
@@ -118,10 +122,23 @@ PositioningPass PositioningStep::run(ModuleSetup& modules, const PositioningOpti
         r.rawDist = d.rawDist;
         r.avgDist = d.avgDist;
         r.rate = rate;
+        QPointF velocity;
+        const bool tracked = kalman && st.filter->estimate(now, &r.avg, &velocity);
+        int masterDistance = d.masterAvg;
+        if (tracked) {
+            // The smoothed circles and the master distance follow the filtered
+            // position, or they would trail behind the dot they belong to.
+            for (auto a = r.avgDist.begin(); a != r.avgDist.end(); ++a) {
+                const Anchor& anchor = anchors.at(a.key());
+                a.value() = qMax(1, truncCm(std::hypot(r.avg.x() - anchor.x, r.avg.y() - anchor.y)));
+            }
+            if (r.avgDist.contains(masterIndex))
+                masterDistance = r.avgDist.value(masterIndex);
+        }
         if (!pass.masterDistanceSet && d.hasMaster) {
             pass.masterDistanceSet = true;
             pass.masterTagName = tag.name;
-            pass.masterDistance = d.masterAvg;
+            pass.masterDistance = masterDistance;
         }
         if (tag.showPosRaw && d.rawDist.size() >= 3) {
             r.rawValid = true;
@@ -131,8 +148,6 @@ PositioningPass PositioningStep::run(ModuleSetup& modules, const PositioningOpti
             tag.rawX = truncCm(r.raw.x());
             tag.rawY = truncCm(r.raw.y());
         }
-        QPointF velocity;
-        const bool tracked = kalman && st.filter->estimate(now, &r.avg, &velocity);
         if (tag.showPosAvg) {
             if (kalman) {
                 r.avgValid = tracked;

@@ -39,7 +39,7 @@ struct TagResult
     QString key;               // the history key (identifier as received)
     int tag = -1;              // index into ModuleSetup::tags
     QMap<int, int> rawDist;    // anchor index -> latest distance
-    QMap<int, int> avgDist;    // anchor index -> averaged distance
+    QMap<int, int> avgDist;    // anchor index -> averaged distance (filtered: from the filtered position)
     bool rawValid = false;     // a raw fix was computed (flag on, three distances)
     QPointF raw;
     bool avgValid = false;     // an averaged or filtered position was computed
@@ -54,7 +54,7 @@ struct PositioningPass
     QVector<TagResult> tags;   // in history key order
     bool masterDistanceSet = false;   // the first tag with a master anchor
     QString masterTagName;
-    int masterDistance = 0;
+    int masterDistance = 0;           // as in avgDist (0 when there is none)
 };
 
 // The positioning of every tag, window-free: ranging lines go in as they
