@@ -82,6 +82,7 @@ void TestTracking::filter_data()
     QTest::newRow("corner") << 2 << -1 << -1 << 1500 << 25.0 << 0.0 << 1.6;
     QTest::newRow("after a corner") << 2 << -1 << -1 << 8000 << 8.0 << 0.9 << 1.1;
     QTest::newRow("burst of outliers") << 1 << 3000 << -1 << 1500 << 8.0 << 0.9 << 1.1;
+    QTest::newRow("outliers from the first sample") << 0 << 0 << -1 << 0 << 20.0 << 0.0 << 0.3;
     QTest::newRow("silent and back") << 1 << -1 << 3000 << 6000 << 10.0 << 0.0 << 1.6;
 }
 
@@ -105,7 +106,7 @@ void TestTracking::filter()
         // During the burst one distance in every sample is bad, and every
         // fifth sample all of them.
         const bool burst = outliersFrom >= 0 && ms >= outliersFrom && ms < outliersFrom + 2000;
-        const int bad = !burst ? -1 : (ms / 100) % 5 == 0 ? room.size() : (ms / 100) % room.size();
+        const int bad = !burst ? -1 : (ms / 100) % 5 == 4 ? room.size() : (ms / 100) % room.size();
         RangingSample s(dLine("2B01", truthAt(path, ms), room, 5, &rng, bad));
         s.parse();
         f.addSample(usableDistances(&s, room), room, start.addMSecs(ms));

@@ -48,7 +48,7 @@ void TrackFilter::reset()
 bool TrackFilter::start(const QMap<int, int>& distances, const QList<Anchor>& anchors, const QTime& at)
 {
     QPointF fix;
-    if (!solveRobust(distances, anchors, 4.0 * noiseSigma + 5.0, &fix))
+    if (!solveRobust(distances, anchors, robustTolerance(), &fix))
         return false;
     const double posVar = 4.0 * noiseSigma * noiseSigma;
     const double velVar = StartSpeedSigma * StartSpeedSigma;
@@ -62,6 +62,11 @@ bool TrackFilter::start(const QMap<int, int>& distances, const QList<Anchor>& an
     misses = 0;
     ++startCount;
     return true;
+}
+
+double TrackFilter::robustTolerance() const
+{
+    return 4.0 * noiseSigma + 5.0;
 }
 
 TrackFilter::Vec TrackFilter::combined() const
@@ -164,6 +169,21 @@ void TrackFilter::addSample(const QMap<int, int>& distances, const QList<Anchor>
     for (auto it = distances.constBegin(); it != distances.constEnd(); ++it)
         if (it.key() >= 0 && it.key() < anchors.size() && it.value() > 0)
             usable.insert(it.key(), it.value());
+    // With four or more distances the sample judges itself: a distance its own
+    // fix's residual betrays is left out, whatever the track expects.
+    QList<int> consistent;
+    QPointF fix;
+    if (usable.size() >= 4 && solveRobust(usable, anchors, robustTolerance(), &fix, &consistent)
+        && consistent.size() < usable.size()) {
+        for (auto it = usable.begin(); it != usable.end();) {
+            if (consistent.contains(it.key())) {
+                ++it;
+            } else {
+                it = usable.erase(it);
+                ++rejected;
+            }
+        }
+    }
 
     noteResiduals(usable, anchors);
     const qint64 dtMs = tracking ? signedMsecsBetween(last, at) : 0;

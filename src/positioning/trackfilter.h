@@ -63,6 +63,8 @@ private:
     bool start(const QMap<int, int>& distances, const QList<Anchor>& anchors, const QTime& at);
     void predict(double dt);
     Vec combined() const;
+    // Largest residual (cm) a fix may leave before a distance is suspected.
+    double robustTolerance() const;
     void noteResiduals(const QMap<int, int>& distances, const QList<Anchor>& anchors);
 
     std::array<Model, Models> models;
