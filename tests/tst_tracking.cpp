@@ -125,6 +125,7 @@ void TestTracking::filter()
     QVERIFY2(slowest >= minSpeed && fastest <= maxSpeed, qPrintable(QString("speed %1..%2").arg(slowest).arg(fastest)));
     QCOMPARE(f.rejectedDistances() > 0, outliersFrom >= 0);
     QCOMPARE(f.starts(), silentFrom >= 0 ? 2 : 1);
+    QVERIFY2(qAbs(f.distanceNoise() - 5) < 1.5, qPrintable(QString::number(f.distanceNoise())));   // as simulated
 }
 
 // Speed from sample arrival times, whatever the passes' cadence; rate from the

@@ -35,12 +35,6 @@ void PositioningStep::clear()
     state.clear();
 }
 
-const TrackFilter* PositioningStep::filter(const QString& key) const
-{
-    const auto it = state.find(key);
-    return it == state.end() ? nullptr : it->second.filter.get();
-}
-
 void PositioningStep::addRangingLine(const QByteArray& line, const QTime& received)
 {
     auto* sample = new RangingSample(line, received);

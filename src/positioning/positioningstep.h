@@ -85,8 +85,6 @@ public:
     const RangingHistory& history() const { return samples; }
     // Deletes every sample and forgets every track.
     void clear();
-    // The tag's filter, for figures; null when there is none.
-    const TrackFilter* filter(const QString& key) const;
 
 private:
     struct KeyState {

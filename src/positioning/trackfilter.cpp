@@ -19,7 +19,7 @@ constexpr double SwitchTimeS = 100.0;
 // A distance further than this many standard deviations of its innovation
 // from every model's prediction is left out.
 constexpr double Gate = 4.0;
-// The distance noise assumed before the innovations tell (cm), and its bounds.
+// The distance noise assumed before the fixes' residuals tell (cm), and its bounds.
 constexpr double InitialNoise = 5.0;
 constexpr double MinNoise = 1.0;
 constexpr double MaxNoise = 300.0;
@@ -33,17 +33,6 @@ constexpr int MissesToRestart = 3;
 double seconds(qint64 ms) { return double(ms) / 1000.0; }
 
 } // namespace
-
-void TrackFilter::reset()
-{
-    tracking = false;
-    misses = 0;
-    noiseSigma = InitialNoise;
-    residualCount = 0;
-    accepted = 0;
-    rejected = 0;
-    startCount = 0;
-}
 
 bool TrackFilter::start(const QMap<int, int>& distances, const QList<Anchor>& anchors, const QTime& at)
 {
@@ -150,7 +139,7 @@ void TrackFilter::noteResiduals(const QMap<int, int>& distances, const QList<Anc
         sum += r * r;
     }
     // Sum of squares over its degrees of freedom, scaled so that its median
-    // (chi-square, wilson-hilferty) is the variance.
+    // (chi-square, by Wilson and Hilferty) is the variance.
     const int dof = n - 2;
     const double m = std::pow(1.0 - 2.0 / (9.0 * dof), 3);
     residuals[size_t(residualCount % NoiseWindow)] = sum / dof / m;
@@ -217,7 +206,6 @@ void TrackFilter::addSample(const QMap<int, int>& distances, const QList<Anchor>
         }
         if (plausible) {
             good << it.key();
-            ++accepted;
         } else {
             ++rejected;
         }

@@ -20,11 +20,12 @@ struct Anchor;
 // little process noise for standing and steady walking, one with much for
 // turns, starts and stops. The distances are the measurements (extended
 // Kalman update per distance), so a sample with a missing or bad distance
-// still counts with the rest. A distance whose innovation is improbable is
-// left out; the distance noise is estimated from the innovations as they come,
-// so the filter needs no figure of a particular room or radio. After a silence,
-// or when several samples in a row disagree with the track, the filter starts
-// afresh from a fix that leaves out a distance its residual betrays.
+// still counts with the rest. A distance that the sample's own fix betrays, or
+// whose innovation is improbable, is left out; the distance noise is estimated
+// from the fixes' residuals as they come, so the filter needs no figure of a
+// particular room or radio. After a silence, or when several samples in a row
+// disagree with the track, the filter starts afresh from a fix that leaves out
+// a distance its residual betrays.
 class TrackFilter
 {
 public:
@@ -40,12 +41,10 @@ public:
     // The estimate carried on to `at` (at most MaxExtrapolationMs past the last
     // sample, never back before it). False while there is no track.
     bool estimate(const QTime& at, QPointF* position, QPointF* velocity) const;
-    void reset();
 
     // The distance noise the filter currently assumes (cm).
     double distanceNoise() const { return noiseSigma; }
-    // Counts since the last reset, for tests and figures.
-    int acceptedDistances() const { return accepted; }
+    // Counts over the filter's life, for tests and figures.
     int rejectedDistances() const { return rejected; }
     int starts() const { return startCount; }
 
@@ -77,7 +76,6 @@ private:
     std::array<double, NoiseWindow> residuals{};   // per sample: residual variance of its own fix
     int residualCount = 0;
 
-    int accepted = 0;
     int rejected = 0;
     int startCount = 0;
 };
