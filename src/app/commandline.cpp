@@ -29,7 +29,8 @@ bool CommandLine::windowless(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
-        for (const char* name : {"--replay", "-replay", "--help", "-help", "-h", "-?", "--help-all", "--version", "-v"})
+        for (const char* name : {"--replay", "--settings", "--export", "--filter", "--average", "--help", "-help", "-h",
+                                 "-?", "--help-all", "--version", "-v"})
             if (arg == name || arg.startsWith(QByteArray(name) + '='))
                 return true;
     }

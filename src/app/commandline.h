@@ -15,7 +15,8 @@ public:
     CommandLine();
 
     // Whether the arguments ask for something that needs no window (the batch
-    // mode, help, version), decided before any application object exists.
+    // mode or its options, help, version), decided before any application
+    // object exists.
     static bool windowless(int argc, char** argv);
 
     // False with a one-line reason in errorText() for options that do not fit.

@@ -13,7 +13,6 @@
 #include "qlabelex.h"
 #include "solver.h"
 #include "tablecells.h"
-#include "tagmeasurement.h"
 #include "timeofday.h"
 #include "translations.h"
 
