@@ -12,10 +12,13 @@ namespace {
 // White-acceleration densities (cm²/s³) of the two models: a tag standing or
 // holding course and speed, and one turning, starting or stopping.
 constexpr double ProcessNoise[2] = {1.0, 30000.0};
-// Odds of switching between the models: 1 - exp(-dt / SwitchTimeS). Long, so
-// that one noisy sample does not pass for a turn; a real turn still wins
-// within a sample or two, its innovations being far larger.
-constexpr double SwitchTimeS = 100.0;
+// Mean time (s) spent in each kind of motion before switching to the other,
+// for the odds 1 - exp(-dt / time): steady motion or standing lasts long, so
+// one noisy sample does not pass for a turn (a real turn still wins within a
+// sample or two, its innovations being far larger); a turn is over soon, so
+// the steady model takes over again, from the turn's end, within a second.
+constexpr double SteadyTimeS = 100.0;
+constexpr double TurnTimeS = 1.0;
 // A distance further than this many standard deviations of its innovation
 // from every model's prediction is left out.
 constexpr double Gate = 4.0;
@@ -68,18 +71,19 @@ TrackFilter::Vec TrackFilter::combined() const
 
 void TrackFilter::predict(double dt)
 {
-    // Mixing: each model starts from a blend of all, weighted by the odds of
+    // Mixing: each model starts from a blend of both, weighted by the odds of
     // having switched into it since the last sample.
-    const double p = 1.0 - std::exp(-dt / SwitchTimeS);
+    const double leave[Models] = {1.0 - std::exp(-dt / SteadyTimeS), 1.0 - std::exp(-dt / TurnTimeS)};
+    auto odds = [&](int from, int to) { return from == to ? 1.0 - leave[from] : leave[from]; };
     std::array<Model, Models> mixed;
     std::array<double, Models> prior{};
     for (int j = 0; j < Models; ++j) {
         for (int i = 0; i < Models; ++i)
-            prior[j] += (i == j ? 1.0 - p : p / (Models - 1)) * weight[i];
+            prior[j] += odds(i, j) * weight[i];
         Vec x = Vec::Zero();
         std::array<double, Models> mix{};
         for (int i = 0; i < Models; ++i) {
-            mix[i] = prior[j] > 0 ? (i == j ? 1.0 - p : p / (Models - 1)) * weight[i] / prior[j] : 0.0;
+            mix[i] = prior[j] > 0 ? odds(i, j) * weight[i] / prior[j] : 0.0;
             x += mix[i] * models[i].x;
         }
         Mat P = Mat::Zero();
