@@ -1,8 +1,11 @@
 // Replay "so schnell wie möglich" of a ten-minute recording at the full link
 // rate, on the offscreen platform: receive path, chart passes every 10 ms of
-// recorded time and the position export, as the user gets them.
+// recorded time and the position export, as the user gets them; and the same
+// recording through the batch mode, with each smoothing.
+#include "batchreplay.h"
 #include "mainwin.h"
 #include "recording.h"
+#include "settingsfile.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -115,6 +118,39 @@ void BM_ReplayFastest(benchmark::State& state)
     state.counters["csv_rows"] = double(rows) / double(state.iterations());
 }
 BENCHMARK(BM_ReplayFastest)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// Argument 0: the plain average, 1: the Kalman filter.
+void BM_BatchReplay(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    const Synthetic rec = writeRecording(dir.filePath("tenminutes.orec"));
+    SettingsData settings;
+    settings.anchors = fourAnchors();
+    for (int t = 1; t <= 4; ++t)
+        settings.tags << Tag("2B0" + QString::number(t), "Tag" + QString::number(t), QColor(34, 153, 255),
+                             true, true, true, true, true, true, true);
+    settings.average = "10";
+    if (!writeSettingsFile(dir.filePath("room.cfg"), settings)) {
+        state.SkipWithError("settings not written");
+        return;
+    }
+    const BatchReplayOptions options{rec.path, dir.filePath("room.cfg"), dir.filePath("out.csv"),
+                                     state.range(0) ? "kalman" : "average", 0};
+    quint64 rows = 0;
+    for (auto _ : state) {
+        BatchReplay batch;
+        QString error;
+        if (!batch.run(options, &error)) {
+            state.SkipWithError(qPrintable(error));
+            return;
+        }
+        rows = batch.rows();
+    }
+    state.counters["recorded_s"] = Seconds;
+    state.counters["lines"] = double(rec.lines);
+    state.counters["csv_rows"] = double(rows);
+}
+BENCHMARK(BM_BatchReplay)->Arg(0)->Arg(1)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 } // namespace
 

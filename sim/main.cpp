@@ -83,8 +83,11 @@ int main(int argc, char* argv[])
         QStringLiteral("Mix in one malformed line after every <n> lines."), QStringLiteral("n"));
     const QCommandLineOption statsOpt(QStringLiteral("stats"),
         QStringLiteral("On exit, write the counters as \"key=value\" lines to <file>."), QStringLiteral("file"));
+    const QCommandLineOption offlineOpt(QStringLiteral("offline"),
+        QStringLiteral("Without a terminal: range for <seconds> of simulated time, as fast as the machine\n"
+                       "goes, write --truth and --record, and exit."), QStringLiteral("seconds"));
     parser.addOptions({linkOpt, noLinkOpt, scenarioOpt, truthOpt, recordOpt, rateOpt, noiseOpt, dropoutOpt, outliersOpt,
-                       seedOpt, fullRateOpt, malformedOpt, statsOpt});
+                       seedOpt, fullRateOpt, malformedOpt, statsOpt, offlineOpt});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -135,6 +138,19 @@ int main(int argc, char* argv[])
     if (parser.isSet(recordOpt) && !master.setRecordFile(parser.value(recordOpt), &error)) {
         err << "orvane-sim: " << error << '\n';
         return 1;
+    }
+
+    if (parser.isSet(offlineOpt)) {
+        bool ok = false;
+        const double seconds = parser.value(offlineOpt).toDouble(&ok);
+        if (!ok || !(seconds > 0) || seconds > 86400) {
+            err << "orvane-sim: --offline: needs a number of seconds above 0, at most 86400\n";
+            return 2;
+        }
+        master.runOffline(qint64(seconds * 1000));
+        err << QStringLiteral("orvane-sim: offline, %1 s simulated: %2 bytes; lines D %3\n")
+                   .arg(seconds).arg(master.bytesSent()).arg(master.linesSent('D'));
+        return 0;
     }
 
     // Signals arrive through a pipe so that the link is removed on the way out.

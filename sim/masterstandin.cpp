@@ -538,7 +538,7 @@ void MasterStandIn::sendReport()
 
 void MasterStandIn::enqueue(const OutLine& line)
 {
-    if (!peer || masterFd < 0) {
+    if (!offline && (!peer || masterFd < 0)) {
         ++dropped;   // a UART sends into the void when nobody listens
         return;
     }
@@ -563,6 +563,70 @@ void MasterStandIn::enqueue(const OutLine& line)
     pump();
 }
 
+// Moves the next line to send into `wire`, counting it and writing its truth.
+bool MasterStandIn::takeNextLine()
+{
+    if (queue.isEmpty() && fullRate && ranging) {
+        const QStringList tags = rangingTags();
+        if (!tags.isEmpty()) {
+            queue.append(makeRangingLine(tags.at(nextTag % tags.size()), elapsedMs()));
+            nextTag = (nextTag + 1) % tags.size();
+        }
+    }
+    if (queue.isEmpty())
+        return false;
+    OutLine line;
+    if (malformedEvery > 0 && sinceMalformed >= malformedEvery) {
+        sinceMalformed = 0;
+        line = makeMalformed();
+    } else {
+        line = queue.takeFirst();
+        ++sinceMalformed;
+    }
+    ++sent[line.kind];
+    if (line.kind == '!' && line.bytes.size() > 2 && line.bytes.startsWith("$P"))
+        ++malformedByLetter[line.bytes.at(2)];
+    if (line.hasTruth && truthFile) {
+        truthFile->write(QByteArray::number(line.truthMs) + ',' + line.tag.toLatin1() + ','
+                         + QByteArray::number(line.truth.x(), 'f', 1) + ','
+                         + QByteArray::number(line.truth.y(), 'f', 1) + '\n');
+    }
+    wire = line.bytes;
+    return true;
+}
+
+void MasterStandIn::runOffline(qint64 durationMs)
+{
+    offline = true;
+    offlineMs = 0;
+    OutLine k;
+    k.bytes = config.toLine();
+    k.kind = 'K';
+    enqueue(k);
+    ranging = true;
+    restartSchedule();
+    budget = 0;
+    for (qint64 t = 0; t <= durationMs; ++t) {
+        offlineMs = t;
+        if (t % IdentityIntervalMs == 0)
+            sendIdentity();
+        if (t > 0 && t % ReportIntervalMs == 0)
+            sendReport();
+        rangingTick();
+        budget = qMin<double>(BurstBytes, budget + PacedBytesPerSecond / 1000.0);
+        while (budget > 0 && takeNextLine()) {
+            if (recorder)
+                recorder->append(quint32(t), wire);
+            budget -= double(wire.size());
+            bytes += wire.size();
+            wire.clear();
+        }
+    }
+    ranging = false;
+    flushTruth();
+    flushRecord();
+}
+
 void MasterStandIn::pump()
 {
     if (masterFd < 0 || !peer) {
@@ -576,34 +640,8 @@ void MasterStandIn::pump()
     lastBudgetNs = nowNs;
 
     while (budget > 0) {
-        if (wire.isEmpty()) {
-            if (queue.isEmpty() && fullRate && ranging) {
-                const QStringList tags = rangingTags();
-                if (!tags.isEmpty()) {
-                    queue.append(makeRangingLine(tags.at(nextTag % tags.size()), elapsedMs()));
-                    nextTag = (nextTag + 1) % tags.size();
-                }
-            }
-            if (queue.isEmpty())
-                break;
-            OutLine line;
-            if (malformedEvery > 0 && sinceMalformed >= malformedEvery) {
-                sinceMalformed = 0;
-                line = makeMalformed();
-            } else {
-                line = queue.takeFirst();
-                ++sinceMalformed;
-            }
-            ++sent[line.kind];
-            if (line.kind == '!' && line.bytes.size() > 2 && line.bytes.startsWith("$P"))
-                ++malformedByLetter[line.bytes.at(2)];
-            if (line.hasTruth && truthFile) {
-                truthFile->write(QByteArray::number(line.truthMs) + ',' + line.tag.toLatin1() + ','
-                                 + QByteArray::number(line.truth.x(), 'f', 1) + ','
-                                 + QByteArray::number(line.truth.y(), 'f', 1) + '\n');
-            }
-            wire = line.bytes;
-        }
+        if (wire.isEmpty() && !takeNextLine())
+            break;
         const ssize_t n = ::write(masterFd, wire.constData(), size_t(wire.size()));
         if (n > 0) {
             if (recorder)

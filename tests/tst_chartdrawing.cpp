@@ -254,10 +254,8 @@ void TestChartDrawing::distanceCirclesAndPositions()
 void TestChartDrawing::averagedLabelTexts()
 {
     Tag tag("1", "Tag1", Qt::red, false, true, false, false, true, true, true);
-    tag.updateAveragedPosition(100, -20);
-    tag.updateAveragedPosition(120, -35);   // 25 cm step
-    tag.prevUpdateMs = 1000;
-    tag.lastUpdateMs = 1625;                // 25 cm in 625 ms = 0.4 m/s
+    tag.updateAveragedPosition(120, -35);
+    tag.speedMps = 0.4;
     // Coordinates, speed, rate: each part only when ticked.
     struct Case {
         bool coordinates, speed, rate;
@@ -277,12 +275,10 @@ void TestChartDrawing::averagedLabelTexts()
         QCOMPARE(averagedLabel(tag, c.hz), c.expected);
     }
 
-    // 4 cm in one second: 0.04 m/s shows with one decimal.
+    // 0.04 m/s shows with one decimal.
     tag.showRate = false;
     tag.showSpeed = true;
-    tag.updateAveragedPosition(120, -31);
-    tag.prevUpdateMs = 0;
-    tag.lastUpdateMs = 1000;
+    tag.speedMps = 0.04;
     QCOMPARE(averagedLabel(tag, 0.0), QString("Tag1 [0.0 m/s]"));
 
     // A name with placeholders in it is shown as it is.

@@ -2,6 +2,7 @@
 // and recordings that report a failure instead of claiming success.
 #include "mainwin.h"
 #include "positionexport.h"
+#include "positioningstep.h"
 #include "recording.h"
 #include "tag.h"
 #include "testsupport.h"
@@ -77,6 +78,8 @@ void TestPersistence::failedWritesAreReported()
     RecordingWriter recording;
     PositionExport csv;
     const Tag t("2B01", "Läufer", Qt::red, true, true, false, false, false, false, false);
+    TagResult row;
+    row.rawValid = row.avgValid = true;
     // A disk that fills after the first kilobytes: closing must say so.
     QVERIFY(withFileSizeLimit(4096, [&] {
         QVERIFY(recording.open(dir.filePath("full.orec")));
@@ -84,7 +87,7 @@ void TestPersistence::failedWritesAreReported()
         QVERIFY(!recording.close());
         QVERIFY(csv.open(dir.filePath("full.csv")));
         for (int i = 0; i < 2000; ++i)
-            csv.append(i, t, true, true, 0.0, 10.0);
+            csv.append(i, i, t, row);
         QVERIFY(!csv.close());
     }));
 
@@ -93,7 +96,7 @@ void TestPersistence::failedWritesAreReported()
     recording.append(1, "$PD,2B01,1,2,3\r\n");
     QVERIFY(recording.close());
     QVERIFY(csv.open(dir.filePath("a.csv")));
-    csv.append(1, t, true, true, 0.0, 10.0);
+    csv.append(1, 1, t, row);
     QVERIFY(csv.close());
     QCOMPARE(readFileBytes(dir.filePath("a.csv")).count('\n'), 2);
 }

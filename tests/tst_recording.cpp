@@ -125,7 +125,7 @@ QMap<QString, PositionSeq> averagedSequences(const QList<QStringList>& rows)
     QMap<QString, PositionSeq> out;
     for (int i = 1; i < rows.size(); ++i) {
         const QStringList& r = rows.at(i);
-        if (r.size() != 9 || r.at(5).isEmpty())
+        if (r.size() != 10 || r.at(5).isEmpty())
             continue;
         const QPoint p(r.at(5).toInt(), r.at(6).toInt());
         PositionSeq& seq = out[r.at(1)];
@@ -480,13 +480,13 @@ void TestRecording::csvFormat()
     for (const QJsonValue& v : doc.value("header").toArray())
         header << v.toString();
     QCOMPARE(header, QStringList({"time", "tag_id", "tag_name", "raw_x_cm", "raw_y_cm", "avg_x_cm", "avg_y_cm",
-                                  "speed_mps", "rate_hz"}));
+                                  "speed_mps", "rate_hz", "rec_ms"}));
     const QJsonArray rows = doc.value("rows").toArray();
     QCOMPARE(rows.size(), expected.size());
     for (int i = 0; i < rows.size(); ++i) {
         const QJsonObject r = rows.at(i).toObject();
         const Expected& e = expected.at(i);
-        QCOMPARE(r.value("fields").toInt(), 9);
+        QCOMPARE(r.value("fields").toInt(), 10);
         QCOMPARE(qint64(r.value("ms").toDouble()), e.ms);
         QCOMPARE(r.value("id").toString(), e.id);
         QCOMPARE(r.value("name").toString(), e.id == "2B01" ? awkward : QString("nur Mittel"));

@@ -14,7 +14,6 @@
 #include "qlabelex.h"
 #include "solver.h"
 #include "tablecells.h"
-#include "tagmeasurement.h"
 #include "timeofday.h"
 #include "translations.h"
 
@@ -50,7 +49,7 @@ bool parseInt(const QString& text, int& value)
 }
 
 MainWin::MainWin(QWidget* parent)
-    : QMainWindow(parent, Qt::WindowFlags())
+    : QMainWindow(parent, Qt::WindowFlags()), rangingHistory(positioning.history())
 {
     ui = new Ui::MainWin;
     tablesInSync = false;
@@ -367,6 +366,11 @@ void MainWin::on_cmbLastMeasures_currentIndexChanged(int)
     averageCount = parseInt(ui->cmbLastMeasures->currentText(), value) ? value : 0;
 }
 
+void MainWin::on_cmbFilter_currentIndexChanged(int index)
+{
+    smoothing = index == 1 ? Smoothing::Kalman : Smoothing::Average;
+}
+
 // ---------------------------------------------------------------- exchange
 
 bool MainWin::sendCommand(const QByteArray& command, bool loose)
@@ -463,14 +467,8 @@ void MainWin::processLines(const QByteArray& chunk)
 
 void MainWin::handleRangingLine(const QByteArray& line)
 {
-    auto* sample = new RangingSample(line, timeOfDay());
-    (void)sample->parse();
-    QList<RangingSample*>& list = rangingHistory[sample->tagId];
-    ++rangingLinesStored[sample->tagId];
-    list.append(sample);
+    positioning.addRangingLine(line, timeOfDay());
     ++rangingLinesReceived;
-    while (list.size() > 200)
-        delete list.takeFirst();
 }
 
 // ---------------------------------------------------------------- chart
@@ -538,81 +536,33 @@ void MainWin::drawAnchors(QPainter* painter)
 
 void MainWin::drawTags(QPainter* painter)
 {
-    bool masterLabelWritten = false;
-    const QTime now = timeOfDay();
+    const PositioningOptions options{averageCount, smoothing};
+    const PositioningPass pass = positioning.run(modules, options, timeOfDay(), epochMs());
+    if (pass.masterDistanceSet)
+        ui->labAbstandMaster->setText(
+            tr("Abstand Tag \"%1\" -> Master: %2 cm").arg(pass.masterTagName).arg(pass.masterDistance));
     const QList<Anchor>& anchors = modules.anchors;
-    QStringList silent;
-    for (auto it = rangingHistory.begin(); it != rangingHistory.end(); ++it) {
-        QList<RangingSample*>& samples = it.value();
-        const double rate = historyRate(samples);
-        expireSamples(samples, now);
-        if (samples.isEmpty()) {
-            silent.append(it.key());
-            continue;
-        }
-        const int idx = modules.findTag(samples.last()->tagId);
-        if (idx < 0)
-            continue;
-        Tag& tag = modules.tags[idx];
-        const TagDistances d = measureDistances(samples, anchors, averageCount);
-
+    const qint64 recMs = replaying ? qint64(replayNowMs) : recordClock.isValid() ? recordClock.elapsed() : 0;
+    for (const TagResult& r : pass.tags) {
+        const Tag& tag = modules.tags.at(r.tag);
         for (int a = 0; a < anchors.size(); ++a) {
-            if (tag.showDistRaw && d.rawDist.contains(a))
-                drawDistanceCircle(painter, chartGeo, pens.rawCirclePen, anchors.at(a), d.rawDist.value(a), tag.color);
-            if (tag.showDistAvg && d.avgDist.contains(a))
-                drawDistanceCircle(painter, chartGeo, pens.avgCirclePen, anchors.at(a), d.avgDist.value(a), tag.color);
+            if (tag.showDistRaw && r.rawDist.contains(a))
+                drawDistanceCircle(painter, chartGeo, pens.rawCirclePen, anchors.at(a), r.rawDist.value(a), tag.color);
+            if (tag.showDistAvg && r.avgDist.contains(a))
+                drawDistanceCircle(painter, chartGeo, pens.avgCirclePen, anchors.at(a), r.avgDist.value(a), tag.color);
         }
-        if (!masterLabelWritten && d.hasMaster) {
-            ui->labAbstandMaster->setText(tr("Abstand Tag \"%1\" -> Master: %2 cm").arg(tag.name).arg(d.masterAvg));
-            masterLabelWritten = true;
-        }
-        bool rawDone = false, avgDone = false;
-        if (tag.showPosRaw && d.rawDist.size() >= 3) {
-            rawDone = true;
-            const QPointF p = solveFromDistances(d.rawDist, anchors);
-            tag.prevRawX = tag.rawX;
-            tag.prevRawY = tag.rawY;
-            tag.rawX = truncCm(p.x());
-            tag.rawY = truncCm(p.y());
-            drawRawPosition(painter, chartGeo, pens, tag, float(p.x()), float(p.y()));
-        }
-        if (tag.showPosAvg && d.avgDist.size() >= 3) {
-            avgDone = true;
-            const QPointF p = solveFromDistances(d.avgDist, anchors);
-            tag.updateAveragedPosition(truncCm(p.x()), truncCm(p.y()));
-            drawAveragedPosition(painter, chartGeo, pens, tag, rate);
-        }
-        // The speed as the label shows it: this step over the previous pass interval.
-        const double speed = tag.speed();
-        tag.prevUpdateMs = tag.lastUpdateMs;
-        tag.lastUpdateMs = epochMs();
-        if (positionExport.isOpen() && (rawDone || avgDone)) {
-            // One row per change of the tag's samples (a new line, an expiry), not
-            // one per pass: a pass every 10 ms would repeat each row many times.
-            const QPair<quint64, int> state(rangingLinesStored.value(it.key()), samples.size());
-            const auto seen = exportedState.constFind(it.key());
-            if (seen == exportedState.constEnd() || seen.value() != state) {
-                exportedState.insert(it.key(), state);
-                positionExport.append(tag.lastUpdateMs, tag, rawDone, avgDone, speed, rate);
-            }
-        }
-    }
-    // Forget identifiers nobody sends any more, so a stream of ever-new (garbled)
-    // identifiers cannot grow the histories without limit.
-    for (const QString& key : qAsConst(silent)) {
-        rangingHistory.remove(key);
-        rangingLinesStored.remove(key);
-        exportedState.remove(key);
+        if (r.rawValid)
+            drawRawPosition(painter, chartGeo, pens, tag, float(r.raw.x()), float(r.raw.y()));
+        if (r.avgValid)
+            drawAveragedPosition(painter, chartGeo, pens, tag, r.rate);
+        if (r.rowDue && positionExport.isOpen())
+            positionExport.append(tag.lastUpdateMs, recMs, tag, r);
     }
 }
 
 void MainWin::clearRangingHistory()
 {
-    for (QList<RangingSample*>& list : rangingHistory)
-        qDeleteAll(list);
-    rangingHistory.clear();
-    rangingLinesStored.clear();
-    exportedState.clear();
+    positioning.clear();
 }
 
 void MainWin::drawCalibrationMarks(QPainter* painter)
@@ -921,7 +871,6 @@ bool MainWin::startRecording(const QString& path)
         QFile::remove(path);
         return false;
     }
-    exportedState.clear();
     recordClock.start();
     flushTimer->start(1000);
     ui->btnRecord->setText(tr("Aufzeichnung beenden"));
@@ -973,8 +922,9 @@ bool MainWin::startReplay(const QString& path, double speed)
     replayNowMs = 0;
     replayLastPassMs = 0;
     replayHasPending = false;
-    replayBaseEpochMs = QDateTime::currentMSecsSinceEpoch();
-    replayBaseTime = currentTimeOfDay();
+    // Rows carry the recorded time, and samples age as they did then.
+    replayBaseEpochMs = RecordingReader::startEpochMs(path);
+    replayBaseTime = QDateTime::fromMSecsSinceEpoch(replayBaseEpochMs).time();
     // The chart pass and the status label follow the recorded time, so expiry,
     // rate, speed and liveness come out as they did live, whatever the pace.
     liveTimeOfDay = timeOfDay;
@@ -1126,6 +1076,7 @@ void MainWin::on_btnSaveSettings_clicked()
     data.imageGridW = imageGridW;
     data.imageGridH = imageGridH;
     data.average = ui->cmbLastMeasures->currentText();
+    data.filter = smoothingName(smoothing);
     data.bgImageFile = bgImagePath;
     data.bgImageFactor = bgImageFactor;
     data.bgImageOffsetX = bgImageOffsetX;
@@ -1163,6 +1114,7 @@ void MainWin::on_btnLoadSettings_clicked()
     imageGridW = data.imageGridW;
     imageGridH = data.imageGridH;
     ui->cmbLastMeasures->setCurrentText(data.average);
+    ui->cmbFilter->setCurrentIndex(smoothingFromName(data.filter) == Smoothing::Kalman ? 1 : 0);
     loadBackgroundImage(data.bgImageFile);
     bgImageFactor = data.bgImageFactor;
     bgImageOffsetY = data.bgImageOffsetY;

@@ -8,6 +8,7 @@
 #include "cominterface.h"
 #include "modulesetup.h"
 #include "positionexport.h"
+#include "positioningstep.h"
 #include "rangingsample.h"
 #include "recording.h"
 
@@ -49,13 +50,15 @@ public:
     Ui::MainWin* ui = nullptr;
     ComInterface com;
     QByteArray rxBuffer;
-    RangingHistory rangingHistory;
+    PositioningStep positioning;     // expiry, averaging, solving, filtering, speed, rate
+    RangingHistory& rangingHistory;  // the step's histories
     quint64 rangingLinesReceived = 0;   // 'D' lines stored since construction (soak and tests count them)
     DiscoverWin* discoverWin = nullptr;
     CommandWin* commandWin = nullptr;
     QTimer* redrawTimer = nullptr;
     ModuleSetup modules;
     int averageCount = 10;
+    Smoothing smoothing = Smoothing::Average;
     QMutex exchangeMutex;
     bool awaitingReply = false;
     bool looseReply = false;
@@ -96,10 +99,6 @@ public:
     PositionExport positionExport;
     QElapsedTimer recordClock;
     QTimer* flushTimer = nullptr;    // the position export, once a second
-    // 'D' lines stored per history key, and per key the count and history size
-    // at its last exported row: a tag gets a row only when its samples changed.
-    QHash<QString, quint64> rangingLinesStored;
-    QHash<QString, QPair<quint64, int>> exportedState;
     RecordingReader replayReader;
     QTimer* replayTimer = nullptr;
     bool replaying = false;
@@ -163,6 +162,7 @@ private slots:
     void on_btnSendCommand_clicked();
     void on_btnAbout_clicked();
     void on_cmbLastMeasures_currentIndexChanged(int index);
+    void on_cmbFilter_currentIndexChanged(int index);
 
     void on_tblAnker_cellChanged(int row, int column);
     void tableAnkerCheckboxToggled(bool state);

@@ -2,6 +2,8 @@
 
 #include "durablefile.h"
 
+#include <QDateTime>
+#include <QFileInfo>
 #include <QtEndian>
 
 #include <chrono>
@@ -168,4 +170,24 @@ bool RecordingReader::next(quint32& ms, QByteArray& batch)
     ms = qFromLittleEndian<quint32>(head);
     batch = bytes;
     return true;
+}
+
+qint64 RecordingReader::startEpochMs(const QString& path)
+{
+    const QFileInfo info(path);
+    const QDateTime born = info.birthTime();
+    if (born.isValid())
+        return born.toMSecsSinceEpoch();
+    QFile f(path);
+    quint32 lastMs = 0;
+    if (f.open(QIODevice::ReadOnly) && f.read(Recording::Header.size()) == Recording::Header) {
+        char head[Recording::RecordHeadBytes];
+        while (f.read(head, Recording::RecordHeadBytes) == Recording::RecordHeadBytes) {
+            const quint32 length = qFromLittleEndian<quint32>(head + 4);
+            if (length == 0 || qint64(length) > f.bytesAvailable() || !f.seek(f.pos() + length))
+                break;
+            lastMs = qFromLittleEndian<quint32>(head);
+        }
+    }
+    return info.lastModified().toMSecsSinceEpoch() - qint64(lastMs);
 }

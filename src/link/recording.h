@@ -76,6 +76,11 @@ public:
     bool next(quint32& ms, QByteArray& batch);
     void close() { file.close(); }
 
+    // When the recording began, in ms since the epoch: the file's creation time
+    // where the file system keeps it, else its last change less the time of
+    // its last record. The format itself carries no wall-clock time.
+    static qint64 startEpochMs(const QString& path);
+
 private:
     QFile file;
 };

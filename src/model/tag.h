@@ -25,6 +25,7 @@ struct Tag
     qint64 lastUpdateMs = 0;
     qint64 prevUpdateMs = 0;
     double lastStep = 0.0;
+    double speedMps = 0.0;   // as the positioning step last computed it
     bool showSpeed = false;
     bool showCoordinates = false;
     bool showRate = false;
@@ -39,8 +40,9 @@ struct Tag
           showCoordinates(showCoordinates), showRate(showRate) {}
 
     void updateAveragedPosition(int x, int y);
-    // m/s; 0 while there is no earlier averaged position or no positive time span.
-    double speed() const;
+    // m/s, as the positioning step computed it: the filter's velocity, or the
+    // last step of the averaged position over the time between its samples.
+    double speed() const { return speedMps; }
 };
 
 #endif

@@ -1,24 +1,36 @@
 #include "positionexport.h"
 
 #include "durablefile.h"
+#include "positioningstep.h"
 #include "tag.h"
 
 #include <QDateTime>
+#include <QFile>
+#include <QSaveFile>
 
-const char* const PositionExport::HeaderRow = "time,tag_id,tag_name,raw_x_cm,raw_y_cm,avg_x_cm,avg_y_cm,speed_mps,rate_hz\n";
+const char* const PositionExport::HeaderRow = "time,tag_id,tag_name,raw_x_cm,raw_y_cm,avg_x_cm,avg_y_cm,speed_mps,rate_hz,rec_ms\n";
 
 PositionExport::~PositionExport()
 {
-    close();
+    // An atomic export replaces its target only when closed on purpose.
+    if (qobject_cast<QSaveFile*>(file.get()))
+        discard();
+    else
+        close();
 }
 
-bool PositionExport::open(const QString& path)
+bool PositionExport::open(const QString& path, bool atomic)
 {
     close();
-    file.setFileName(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (atomic)
+        file.reset(new QSaveFile(path));
+    else
+        file.reset(new QFile(path));
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        file.reset();
         return false;
-    writeFailed = file.write(HeaderRow) < 0;
+    }
+    file->write(HeaderRow);
     return true;
 }
 
@@ -32,32 +44,48 @@ QString PositionExport::csvField(const QString& text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-void PositionExport::append(qint64 epochMs, const Tag& tag, bool rawValid, bool avgValid, double speed, double rate)
+void PositionExport::append(qint64 epochMs, qint64 recMs, const Tag& tag, const TagResult& result)
 {
-    if (!file.isOpen() || (!rawValid && !avgValid))
+    const bool rawValid = result.rawValid, avgValid = result.avgValid;
+    if (!isOpen() || (!rawValid && !avgValid))
         return;
     const QString time = QDateTime::fromMSecsSinceEpoch(epochMs).toString(Qt::ISODateWithMs);
     QString row = time + QLatin1Char(',') + csvField(tag.id) + QLatin1Char(',') + csvField(tag.name) + QLatin1Char(',');
     row += rawValid ? QString::number(tag.rawX) + QLatin1Char(',') + QString::number(tag.rawY) : QStringLiteral(",");
     row += QLatin1Char(',');
     row += avgValid ? QString::number(tag.avgX) + QLatin1Char(',') + QString::number(tag.avgY) : QStringLiteral(",");
-    row += QLatin1Char(',') + QString::number(speed, 'f', 3) + QLatin1Char(',') + QString::number(rate, 'f', 3)
-         + QLatin1Char('\n');
-    if (file.write(row.toUtf8()) < 0)
-        writeFailed = true;
+    row += QLatin1Char(',') + QString::number(result.speed, 'f', 3) + QLatin1Char(',')
+         + QString::number(result.rate, 'f', 3) + QLatin1Char(',') + QString::number(recMs) + QLatin1Char('\n');
+    file->write(row.toUtf8());
 }
 
 void PositionExport::flush()
 {
-    if (file.isOpen())
-        file.flush();
+    if (isOpen())
+        file->flush();
 }
 
 bool PositionExport::close()
 {
-    if (!file.isOpen())
-        return false;
-    const bool synced = Durable::syncFile(file);
-    file.close();
-    return synced && Durable::syncFolderOf(file.fileName()) && !writeFailed;
+    if (!file)
+        return true;
+    // The rows reach the disk, and so does the file's name in its folder,
+    // before the export counts as saved.
+    const QString name = file->fileName();
+    bool ok = file->error() == QFileDevice::NoError;
+    if (auto* save = qobject_cast<QSaveFile*>(file.get())) {
+        ok = save->commit() && ok;
+    } else if (file->isOpen()) {
+        ok = Durable::syncFile(*file) && ok;
+        file->close();
+    }
+    file.reset();
+    return Durable::syncFolderOf(name) && ok;
+}
+
+void PositionExport::discard()
+{
+    if (auto* save = qobject_cast<QSaveFile*>(file.get()))
+        save->cancelWriting();
+    file.reset();   // a QSaveFile not committed removes its temporary file
 }

@@ -58,6 +58,61 @@ QPointF solveFromDistances(const QMap<int, int>& dists, const QList<Anchor>& anc
     return solvePosition(points, distances);
 }
 
+namespace {
+
+// Largest difference between a distance and the fix's distance to its anchor.
+double worstResidual(const QPointF& p, const QMap<int, int>& dists, const QList<Anchor>& anchors)
+{
+    double worst = 0;
+    for (auto it = dists.constBegin(); it != dists.constEnd(); ++it) {
+        const Anchor& a = anchors.at(it.key());
+        worst = qMax(worst, std::fabs(std::hypot(p.x() - a.x, p.y() - a.y) - it.value()));
+    }
+    return worst;
+}
+
+}
+
+bool solveRobust(const QMap<int, int>& dists, const QList<Anchor>& anchors, double tolerance,
+                 QPointF* position, QList<int>* used)
+{
+    QMap<int, int> kept;
+    for (auto it = dists.constBegin(); it != dists.constEnd(); ++it)
+        if (it.key() >= 0 && it.key() < anchors.size() && it.value() > 0)
+            kept.insert(it.key(), it.value());
+    if (kept.size() < 3)
+        return false;
+    QPointF p = solveFromDistances(kept, anchors);
+    double residual = worstResidual(p, kept, anchors);
+    while (residual > tolerance && kept.size() >= 4) {
+        int drop = -1;
+        QPointF best;
+        double bestResidual = residual;
+        for (auto it = kept.constBegin(); it != kept.constEnd(); ++it) {
+            QMap<int, int> fewer = kept;
+            fewer.remove(it.key());
+            const QPointF q = solveFromDistances(fewer, anchors);
+            const double r = worstResidual(q, fewer, anchors);
+            if (r < bestResidual) {
+                bestResidual = r;
+                best = q;
+                drop = it.key();
+            }
+        }
+        if (drop < 0)
+            break;
+        kept.remove(drop);
+        p = best;
+        residual = bestResidual;
+    }
+    if (!std::isfinite(p.x()) || !std::isfinite(p.y()))
+        return false;
+    *position = p;
+    if (used)
+        *used = kept.keys();
+    return true;
+}
+
 int truncCm(double v)
 {
     if (std::isnan(v))

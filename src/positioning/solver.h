@@ -16,6 +16,14 @@ QPointF solvePosition(QList<QPointF> points, QList<float> distances);
 // ascending index order; indices that name no anchor are skipped.
 QPointF solveFromDistances(const QMap<int, int>& dists, const QList<Anchor>& anchors);
 
+// A fix that does not trust every distance: with four or more distances whose
+// fit leaves a residual above `tolerance` (cm), the distance whose omission fits
+// the rest best is left out and the fix solved again, while that helps and at
+// least three remain. False when fewer than three distances name anchors or
+// the anchors give no fix. *used (optional) gets the anchor indices kept.
+bool solveRobust(const QMap<int, int>& dists, const QList<Anchor>& anchors, double tolerance,
+                 QPointF* position, QList<int>* used = nullptr);
+
 // Stores a solved coordinate as whole centimetres: through float, truncated
 // toward zero. NaN gives 0 and values beyond the int range clamp to it.
 int truncCm(double v);

@@ -23,12 +23,12 @@ int clampToInt(qint64 v)
 
 double historyRate(const QList<RangingSample*>& samples)
 {
-    if (samples.isEmpty())
+    if (samples.size() < 2)
         return 0.0;
     const qint64 ms = msecsBetween(samples.first()->received, samples.last()->received);
     if (ms < 1)
         return 0.0;
-    return double(samples.size()) * 1000.0 / double(ms);
+    return double(samples.size() - 1) * 1000.0 / double(ms);
 }
 
 void expireSamples(QList<RangingSample*>& samples, const QTime& now)
@@ -45,6 +45,34 @@ void expireSamples(QList<RangingSample*>& samples, const QTime& now)
     }
 }
 
+namespace {
+
+// In 64 bits, so that sums of hostile offsets do not overflow.
+qint64 correctedDistance(const RangingSample* sample, int a, const Anchor& anchor)
+{
+    const int d = sample->distanceAt(a);
+    const qint64 corrected = qint64(d) + anchor.offset;
+    return (d != 0 && corrected > 0) ? corrected : 0;
+}
+
+}
+
+int usableDistance(const RangingSample* sample, int a, const Anchor& anchor)
+{
+    return clampToInt(correctedDistance(sample, a, anchor));
+}
+
+QMap<int, int> usableDistances(const RangingSample* sample, const QList<Anchor>& anchors)
+{
+    QMap<int, int> out;
+    for (int a = 0; a < anchors.size(); ++a) {
+        const int d = usableDistance(sample, a, anchors.at(a));
+        if (d > 0)
+            out.insert(a, d);
+    }
+    return out;
+}
+
 TagDistances measureDistances(const QList<RangingSample*>& samples,
                               const QList<Anchor>& anchors, int averageCount)
 {
@@ -58,18 +86,17 @@ TagDistances measureDistances(const QList<RangingSample*>& samples,
 
     for (int a = 0; a < anchors.size(); ++a) {
         const Anchor& anchor = anchors.at(a);
-        const qint64 offset = anchor.offset;
-
-        const int d = last->distanceAt(a);
-        if (d > 0 && d + offset > 0)
-            result.rawDist.insert(a, clampToInt(d + offset));
+        // The latest distance counts only when positive as received, as before.
+        const int d = last->distanceAt(a) > 0 ? usableDistance(last, a, anchor) : 0;
+        if (d > 0)
+            result.rawDist.insert(a, d);
 
         qint64 sum = 0;
         int valid = 0;
         for (int i = size - n; i < size; ++i) {
-            const int v = samples.at(i)->distanceAt(a);
-            if (v != 0 && v + offset > 0) {
-                sum += v + offset;
+            const qint64 v = correctedDistance(samples.at(i), a, anchor);
+            if (v > 0) {
+                sum += v;
                 ++valid;
             }
         }

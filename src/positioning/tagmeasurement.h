@@ -8,14 +8,22 @@
 struct Anchor;
 class RangingSample;
 
-// Samples per second over the history, both end samples counted: n * 1000 / ms
-// for the span from the first to the last arrival. 0 for an empty history or
-// a span under 1 ms.
+// Samples per second over the history: the n - 1 intervals between the first
+// and the last arrival, (n - 1) * 1000 / ms. 0 for fewer than two samples or a
+// span under 1 ms.
 double historyRate(const QList<RangingSample*>& samples);
 
 // Removes and deletes samples from the front (oldest first) while they are
 // more than two whole seconds of the day older than `now`.
 void expireSamples(QList<RangingSample*>& samples, const QTime& now);
+
+// The distance (cm) a sample gives to anchor index a, the anchor's offset added;
+// 0 when the sample has none or the offset leaves nothing positive. Every
+// distance the positioning uses (latest, averaged, filtered) comes from here.
+int usableDistance(const RangingSample* sample, int a, const Anchor& anchor);
+
+// All usable distances of one sample, keyed by anchor index.
+QMap<int, int> usableDistances(const RangingSample* sample, const QList<Anchor>& anchors);
 
 // One tag's distances for one chart pass, keyed by anchor index, offsets
 // included (cm).

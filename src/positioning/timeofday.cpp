@@ -15,6 +15,12 @@ qint64 msecsBetween(const QTime& from, const QTime& to)
     return d < 0 ? d + MsecsPerDay : d;
 }
 
+qint64 signedMsecsBetween(const QTime& from, const QTime& to)
+{
+    const qint64 d = msecsBetween(from, to);
+    return d > MsecsPerDay / 2 ? d - MsecsPerDay : d;
+}
+
 int secsBetween(const QTime& from, const QTime& to)
 {
     if (!from.isValid() || !to.isValid())

@@ -14,6 +14,12 @@ qint64 msecsBetween(const QTime& from, const QTime& to);
 // both before subtracting, as QTime::secsTo does), in [0, 86400).
 int secsBetween(const QTime& from, const QTime& to);
 
+// Signed milliseconds from `from` to `to`, taking the shorter way round the
+// clock: in (-43200000, 43200000]. So a time a little before `from` (a clock
+// re-based by a few ms) gives a small negative span, and midnight is crossed
+// either way. Invalid times give 0.
+qint64 signedMsecsBetween(const QTime& from, const QTime& to);
+
 // The local time of day, like QTime::currentTime() but cheap: the local clock is
 // read once a second and the steady clock fills in between (every ranging line
 // is stamped, and reading the local time consults the time zone each call).

@@ -91,6 +91,7 @@ void writeAll(QSettings& s, const SettingsData& d)
     s.setValue(QStringLiteral("Grid-Wb"), d.imageGridW);
     s.setValue(QStringLiteral("Grid-Hb"), d.imageGridH);
     s.setValue(QStringLiteral("Average"), d.average);
+    s.setValue(QStringLiteral("Filter"), d.filter);
     s.setValue(QStringLiteral("BGImage-File"), d.bgImageFile);
     s.setValue(QStringLiteral("BGImage-Factor"), d.bgImageFactor);
     s.setValue(QStringLiteral("BGImage-OffsetX"), d.bgImageOffsetX);
@@ -140,6 +141,7 @@ void readAll(const QSettings& s, SettingsData& d)
     d.imageGridW = readInt(s, QStringLiteral("Grid-Wb"));
     d.imageGridH = readInt(s, QStringLiteral("Grid-Hb"));
     d.average = s.value(QStringLiteral("Average")).toString();
+    d.filter = s.value(QStringLiteral("Filter"), QStringLiteral("average")).toString();
     d.bgImageFile = s.value(QStringLiteral("BGImage-File")).toString();
     d.bgImageFactor = s.value(QStringLiteral("BGImage-Factor")).toDouble();
     // "nan" and "inf" parse as doubles; the chart cannot scale by them.

@@ -16,6 +16,7 @@ struct SettingsData
     QString gridX, gridY, gridW, gridH;                 // the grid edit texts
     int imageGridX = 0, imageGridY = 0, imageGridW = 0, imageGridH = 0;
     QString average;                                     // current text of the averaging combo
+    QString filter = QStringLiteral("average");         // "average" or "kalman"; missing: "average"
     QString bgImageFile;
     double bgImageFactor = 0.0;
     int bgImageOffsetX = 0, bgImageOffsetY = 0;

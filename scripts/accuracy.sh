@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Positioning accuracy against the stand-in's truth. For every scenario in
+# sim/scenarios/: orvane-sim ranges for a fixed simulated time (--offline) and
+# writes a recording and the true positions; the batch mode replays the
+# recording once per smoothing; the positions are joined with the truth by the
+# recording's clock. Prints one table row per scenario, tag and setting.
+# Usage: scripts/accuracy.sh [seconds]   (default 300; ORVANE_BUILD=dir picks the build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-300}"
+build="${ORVANE_BUILD:-build}"
+if [ -z "${ORVANE_BUILD:-}" ]; then
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" -j2 --target orvane orvane-sim >/dev/null
+fi
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+for scenario in sim/scenarios/*.json; do
+  name="$(basename "$scenario" .json)"
+  "$build/sim/orvane-sim" --scenario "$scenario" --offline "$seconds" \
+    --truth "$work/$name.truth.csv" --record "$work/$name.orec" 2>/dev/null
+  # Settings for the scenario's configured modules, every position shown.
+  python3 - "$scenario" "$work/$name.cfg" <<'EOF'
+import json, sys
+sc = json.load(open(sys.argv[1], encoding="utf-8"))
+anchors = [a for a in sc["anchors"] if a.get("configured", True)]
+tags = [t for t in sc.get("tags", []) if t.get("configured", True)]
+def xy(m):
+    if "position" in m: return m["position"]
+    if "waypoints" in m: return m["waypoints"][0]
+    return [m["x"], m["y"]]
+lines = ["[General]", "AnchorCount=%d" % len(anchors)]
+for i, a in enumerate(anchors):
+    x, y = xy(a)
+    lines += ["Anchor%d-ID=%s" % (i, a["id"]), "Anchor%d-Name=%s" % (i, a["id"]), "Anchor%d-X=%d" % (i, x),
+              "Anchor%d-Y=%d" % (i, y), "Anchor%d-Z=0" % i, "Anchor%d-Offset=0" % i,
+              "Anchor%d-Master=%s" % (i, "true" if i == 0 else "false"), "Anchor%d-Color=#ff0000" % i]
+lines.append("TagCount=%d" % len(tags))
+for i, t in enumerate(tags):
+    lines += ["Tag%d-ID=%s" % (i, t["id"]), "Tag%d-Name=%s" % (i, t["id"]), "Tag%d-Color=#2299ff" % i]
+    lines += ["Tag%d-%s=true" % (i, k) for k in ("PosRaw", "PosAvg", "Speed", "Rate", "Coordinates")]
+    lines += ["Tag%d-%s=false" % (i, k) for k in ("DistRaw", "DistAvg")]
+lines += ["Average=10", "Grid-X=-100", "Grid-Y=-100", "Grid-W=1000", "Grid-H=1000"]
+open(sys.argv[2], "w").write("\n".join(lines) + "\n")
+EOF
+  for filter in average kalman; do
+    "$build/orvane" --replay "$work/$name.orec" --settings "$work/$name.cfg" \
+      --export "$work/$name.$filter.csv" --filter "$filter" 2>/dev/null
+  done
+done
+
+python3 - "$work" sim/scenarios/*.json <<'EOF'
+import csv, json, math, os, sys
+work, files = sys.argv[1], sys.argv[2:]
+
+def path_position(path, speed, ms):
+    # As the stand-in walks it: along the closed polyline at constant speed.
+    if len(path) == 1 or speed <= 0:
+        return path[0]
+    segs = [(path[i], path[(i + 1) % len(path)]) for i in range(len(path))]
+    length = sum(math.dist(a, b) for a, b in segs)
+    s = math.fmod(speed * ms / 1000.0, length)
+    for a, b in segs:
+        seg = math.dist(a, b)
+        if s <= seg and seg > 0:
+            return (a[0] + (b[0] - a[0]) * s / seg, a[1] + (b[1] - a[1]) * s / seg)
+        s -= seg
+    return path[0]
+
+def pct(v, p):
+    v = sorted(v)
+    return v[min(len(v) - 1, int(p * len(v)))] if v else float("nan")
+
+def stats(e):
+    return (math.sqrt(sum(x * x for x in e) / len(e)), pct(e, 0.5), pct(e, 0.95), max(e)) if e else None
+
+print("| Scenario | Tag | Setting | RMS | median | p95 | max after 1 s | speed error median |")
+print("|---|---|---|---|---|---|---|---|")
+summary = []
+for f in files:
+    name = os.path.basename(f)[:-5]
+    sc = json.load(open(f, encoding="utf-8"))
+    tags = {t["id"]: t for t in sc.get("tags", []) if t.get("configured", True)}
+    def truth(tag, ms):
+        t = tags[tag]
+        path = t.get("waypoints") or [t.get("position") or [t["x"], t["y"]]]
+        return path_position([tuple(p) for p in path], t.get("speed", 100), ms)
+    rows = {}
+    for filter in ("average", "kalman"):
+        with open(os.path.join(work, "%s.%s.csv" % (name, filter)), newline="", encoding="utf-8") as fh:
+            rows[filter] = list(csv.DictReader(fh))
+    for tag, t in tags.items():
+        moving = len(t.get("waypoints") or []) > 1 and t.get("speed", 100) > 0
+        true_speed = t.get("speed", 100) / 100.0 if moving else 0.0
+        motion = "%.1f m/s" % true_speed if moving else "standing"
+        results = {}
+        for setting, filter, kind in (("raw fix", "average", "raw"), ("average 10", "average", "avg"),
+                                      ("Kalman filter", "kalman", "avg")):
+            err, late, speed = [], [], []
+            for r in rows[filter]:
+                if r["tag_id"] != tag or r[kind + "_x_cm"] == "":
+                    continue
+                ms = int(r["rec_ms"])
+                tx, ty = truth(tag, ms)
+                e = math.hypot(float(r[kind + "_x_cm"]) - tx, float(r[kind + "_y_cm"]) - ty)
+                err.append(e)
+                if ms >= 1000:
+                    late.append(e)
+                if kind == "avg":
+                    speed.append(abs(float(r["speed_mps"]) - true_speed))
+            s = stats(err)
+            results[setting] = s
+            sp = "%.2f m/s" % pct(speed, 0.5) if speed else "–"
+            print("| %s | %s (%s) | %s | %.1f cm | %.1f cm | %.1f cm | %.1f cm | %s |"
+                  % (sc.get("name", name), tag, motion, setting, s[0], s[1], s[2], max(late), sp))
+        raw_median = results["raw fix"][1]
+        summary.append("%s %s: Kalman RMS %.1f cm = %.2f x raw median %.1f cm"
+                       % (name, tag, results["Kalman filter"][0], results["Kalman filter"][0] / raw_median, raw_median))
+print()
+for line in summary:
+    print(line)
+EOF

@@ -1,0 +1,111 @@
+#include "batchreplay.h"
+
+#include "framing.h"
+#include "positionexport.h"
+#include "recording.h"
+#include "settingsfile.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QStringList>
+
+namespace {
+
+// The averaging depths the window offers; a settings file naming another one
+// leaves the window's default, as loading it there does.
+int averageFromSettings(const QString& text)
+{
+    static const QStringList offered = {"1", "5", "10", "20", "30", "50", "100"};
+    return offered.contains(text) ? text.toInt() : 10;
+}
+
+bool sameFile(const QString& a, const QString& b)
+{
+    const QFileInfo fa(a), fb(b);
+    return fa.exists() && fb.exists() && fa.canonicalFilePath() == fb.canonicalFilePath();
+}
+
+} // namespace
+
+bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
+{
+    RecordingReader reader;
+    if (!QFileInfo(given.recording).isFile() || !reader.open(given.recording)) {
+        *error = QStringLiteral("cannot read the recording %1").arg(given.recording);
+        return false;
+    }
+    SettingsData settings;
+    if (!readSettingsFile(given.settings, settings)) {
+        *error = QStringLiteral("cannot read the settings file %1").arg(given.settings);
+        return false;
+    }
+    if (sameFile(given.output, given.recording) || sameFile(given.output, given.settings)) {
+        *error = QStringLiteral("the export %1 would replace an input").arg(given.output);
+        return false;
+    }
+    modules.anchors = settings.anchors;
+    modules.tags = settings.tags;
+    options.averageCount = given.averageCount > 0 ? given.averageCount : averageFromSettings(settings.average);
+    options.smoothing = smoothingFromName(given.filter.isEmpty() ? settings.filter : given.filter);
+
+    PositionExport exporter;
+    if (!exporter.open(given.output, true)) {
+        *error = QStringLiteral("cannot write %1").arg(given.output);
+        return false;
+    }
+    out = &exporter;
+    baseEpochMs = RecordingReader::startEpochMs(given.recording);
+    baseTime = QDateTime::fromMSecsSinceEpoch(baseEpochMs).time();
+
+    // As the replay in the window: a pass whenever the recorded time has moved
+    // on by the pass interval, before the batch that arrived after it.
+    quint32 ms = 0;
+    quint32 lastPassMs = 0;
+    QByteArray batch;
+    while (reader.next(ms, batch)) {
+        if (quint64(ms) >= quint64(lastPassMs) + PassIntervalMs) {
+            pass();
+            lastPassMs = ms;
+        }
+        nowMs = qMax(nowMs, ms);
+        receive(batch);
+    }
+    pass();   // the batches after the last pass
+    out = nullptr;
+    if (!exporter.close()) {
+        *error = QStringLiteral("cannot write %1").arg(given.output);
+        return false;
+    }
+    return true;
+}
+
+void BatchReplay::receive(const QByteArray& data)
+{
+    const QByteArray chunk = Framing::takeCompleteLines(rxBuffer, data);
+    if (chunk.isEmpty())
+        return;
+    const QTime now = baseTime.addMSecs(int(nowMs % 86400000u));
+    Framing::forEachLine(chunk, [&](const QByteArray& line) {
+        if (!Framing::isPacketLine(line))
+            return;
+        if (line.at(2) == 'D') {
+            step.addRangingLine(line, now);
+            ++lines;
+        } else if (line.at(2) == 'K') {
+            modules.applyModuleList(line);
+        }
+    });
+}
+
+void BatchReplay::pass()
+{
+    const qint64 epochMs = baseEpochMs + qint64(nowMs);
+    const PositioningPass result = step.run(modules, options, baseTime.addMSecs(int(nowMs % 86400000u)), epochMs);
+    ++passCount;
+    for (const TagResult& r : result.tags) {
+        if (!r.rowDue)
+            continue;
+        out->append(epochMs, qint64(nowMs), modules.tags.at(r.tag), r);
+        ++rowCount;
+    }
+}

@@ -1,0 +1,56 @@
+#ifndef BATCHREPLAY_H
+#define BATCHREPLAY_H
+
+#include "modulesetup.h"
+#include "positioningstep.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QTime>
+
+class PositionExport;
+
+// What the batch mode is asked to do (the command line's --replay road).
+struct BatchReplayOptions
+{
+    QString recording;
+    QString settings;
+    QString output;
+    QString filter;          // "average" or "kalman"; empty: as the settings file says
+    int averageCount = 0;    // 0: as the settings file says
+};
+
+// Runs a recording through the receive path and the positioning step without a
+// window, with a pass every PassIntervalMs of recorded time as a replay at
+// "so schnell wie möglich" does, and writes the rows that replay would write.
+class BatchReplay
+{
+public:
+    static constexpr quint32 PassIntervalMs = 10;
+
+    // False with a one-line reason in *error; the output is then left as it was
+    // (rows go to a file beside it that replaces it only at the end).
+    bool run(const BatchReplayOptions& options, QString* error);
+
+    quint64 rangingLines() const { return lines; }
+    quint64 passes() const { return passCount; }
+    quint64 rows() const { return rowCount; }
+
+private:
+    void receive(const QByteArray& data);
+    void pass();
+
+    ModuleSetup modules;
+    PositioningStep step;
+    PositioningOptions options;
+    PositionExport* out = nullptr;
+    QByteArray rxBuffer;
+    qint64 baseEpochMs = 0;
+    QTime baseTime;
+    quint32 nowMs = 0;
+    quint64 lines = 0;
+    quint64 passCount = 0;
+    quint64 rowCount = 0;
+};
+
+#endif

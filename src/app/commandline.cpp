@@ -1,0 +1,81 @@
+#include "commandline.h"
+
+#include <QCoreApplication>
+
+CommandLine::CommandLine()
+    : helpOption(parser.addHelpOption()),
+      versionOption(parser.addVersionOption()),
+      replayOption(QStringLiteral("replay"),
+                   QStringLiteral("Batch mode: run the recording <file> through the positioning and exit."),
+                   QStringLiteral("file")),
+      settingsOption(QStringLiteral("settings"), QStringLiteral("Batch mode: the settings file <file> to use."),
+                     QStringLiteral("file")),
+      exportOption(QStringLiteral("export"), QStringLiteral("Batch mode: write the positions as CSV to <file>."),
+                   QStringLiteral("file")),
+      filterOption(QStringLiteral("filter"),
+                   QStringLiteral("Batch mode: smoothing \"average\" or \"kalman\" (default: the settings file's)."),
+                   QStringLiteral("average|kalman")),
+      averageOption(QStringLiteral("average"),
+                    QStringLiteral("Batch mode: average over <n> measurements (default: the settings file's)."),
+                    QStringLiteral("n"))
+{
+    parser.setApplicationDescription(QStringLiteral(
+        "Front end for the UWB positioning kit. Without options the window starts.\n"
+        "Batch mode: orvane --replay REC.orec --settings FILE.cfg --export OUT.csv"));
+    parser.addOptions({replayOption, settingsOption, exportOption, filterOption, averageOption});
+}
+
+bool CommandLine::windowless(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        for (const char* name : {"--replay", "--settings", "--export", "--filter", "--average", "--help", "-help", "-h",
+                                 "-?", "--help-all", "--version", "-v"})
+            if (arg == name || arg.startsWith(QByteArray(name) + '='))
+                return true;
+    }
+    return false;
+}
+
+bool CommandLine::parse(const QStringList& arguments)
+{
+    if (!parser.parse(arguments)) {
+        error = parser.errorText();
+        return false;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        error = QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first());
+        return false;
+    }
+    if (!batch()) {
+        for (const QCommandLineOption* o : {&settingsOption, &exportOption, &filterOption, &averageOption})
+            if (parser.isSet(*o)) {
+                error = QStringLiteral("--%1 only goes with --replay").arg(o->names().first());
+                return false;
+            }
+        return true;
+    }
+    batchOpts.recording = parser.value(replayOption);
+    batchOpts.settings = parser.value(settingsOption);
+    batchOpts.output = parser.value(exportOption);
+    if (batchOpts.settings.isEmpty() || batchOpts.output.isEmpty()) {
+        error = QStringLiteral("--replay needs --settings FILE.cfg and --export OUT.csv");
+        return false;
+    }
+    if (parser.isSet(filterOption)) {
+        batchOpts.filter = parser.value(filterOption).trimmed().toLower();
+        if (batchOpts.filter != QLatin1String("average") && batchOpts.filter != QLatin1String("kalman")) {
+            error = QStringLiteral("--filter takes \"average\" or \"kalman\", not \"%1\"").arg(parser.value(filterOption));
+            return false;
+        }
+    }
+    if (parser.isSet(averageOption)) {
+        bool ok = false;
+        batchOpts.averageCount = parser.value(averageOption).toInt(&ok);
+        if (!ok || batchOpts.averageCount < 1 || batchOpts.averageCount > PositioningStep::MaxSamples) {
+            error = QStringLiteral("--average takes a whole number from 1 to %1").arg(PositioningStep::MaxSamples);
+            return false;
+        }
+    }
+    return true;
+}

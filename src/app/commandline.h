@@ -1,0 +1,45 @@
+#ifndef COMMANDLINE_H
+#define COMMANDLINE_H
+
+#include "batchreplay.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QStringList>
+
+// The program's command line. Without options the window starts as always;
+// --replay runs the batch mode instead and needs no display.
+class CommandLine
+{
+public:
+    CommandLine();
+
+    // Whether the arguments ask for something that needs no window (the batch
+    // mode or its options, help, version), decided before any application
+    // object exists.
+    static bool windowless(int argc, char** argv);
+
+    // False with a one-line reason in errorText() for options that do not fit.
+    bool parse(const QStringList& arguments);
+    QString errorText() const { return error; }
+    QString helpText() const { return parser.helpText(); }
+    bool helpRequested() const { return parser.isSet(helpOption); }
+    bool versionRequested() const { return parser.isSet(versionOption); }
+
+    bool batch() const { return parser.isSet(replayOption); }
+    BatchReplayOptions batchOptions() const { return batchOpts; }
+
+private:
+    QCommandLineParser parser;
+    QCommandLineOption helpOption;
+    QCommandLineOption versionOption;
+    QCommandLineOption replayOption;
+    QCommandLineOption settingsOption;
+    QCommandLineOption exportOption;
+    QCommandLineOption filterOption;
+    QCommandLineOption averageOption;
+    BatchReplayOptions batchOpts;
+    QString error;
+};
+
+#endif

@@ -1,0 +1,108 @@
+#ifndef POSITIONINGSTEP_H
+#define POSITIONINGSTEP_H
+
+#include "rangingsample.h"
+#include "trackfilter.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QPair>
+#include <QPointF>
+#include <QString>
+#include <QTime>
+#include <QVector>
+
+#include <map>
+#include <memory>
+
+class ModuleSetup;
+
+// How the averaged position of a tag is made.
+enum class Smoothing { Average, Kalman };
+
+// Settings-file spelling of a smoothing ("average", "kalman"); anything else
+// reads as the plain average.
+QString smoothingName(Smoothing s);
+Smoothing smoothingFromName(const QString& name, bool* ok = nullptr);
+
+struct PositioningOptions
+{
+    int averageCount = 10;
+    Smoothing smoothing = Smoothing::Average;
+};
+
+// What one pass computed for one tag: everything the chart draws and an
+// export row or a publisher sends. Positions in cm as the solver or filter
+// gave them (not truncated); distances with offsets applied.
+struct TagResult
+{
+    QString key;               // the history key (identifier as received)
+    int tag = -1;              // index into ModuleSetup::tags
+    QMap<int, int> rawDist;    // anchor index -> latest distance
+    QMap<int, int> avgDist;    // anchor index -> averaged distance (filtered: from the filtered position)
+    bool rawValid = false;     // a raw fix was computed (flag on, three distances)
+    QPointF raw;
+    bool avgValid = false;     // an averaged or filtered position was computed
+    QPointF avg;
+    double speed = 0.0;        // m/s
+    double rate = 0.0;         // Hz
+    bool rowDue = false;       // the tag's samples changed since its last row
+};
+
+struct PositioningPass
+{
+    QVector<TagResult> tags;   // in history key order
+    bool masterDistanceSet = false;   // the first tag with a master anchor
+    QString masterTagName;
+    int masterDistance = 0;           // as in avgDist (0 when there is none)
+};
+
+// The positioning of every tag, window-free: ranging lines go in as they
+// arrive; once per chart pass, run() expires old samples, averages, solves,
+// filters and derives speed and rate, updates the tags' measurement state and
+// returns what it computed. The live chart, a replay and the batch mode all
+// call this one step.
+class PositioningStep
+{
+public:
+    static constexpr int MaxSamples = 200;   // per identifier
+
+    PositioningStep() = default;
+    ~PositioningStep();
+    PositioningStep(const PositioningStep&) = delete;
+    PositioningStep& operator=(const PositioningStep&) = delete;
+
+    // The receive path's entry for a 'D' line: parses it and stores the sample
+    // under its identifier, dropping the oldest beyond MaxSamples.
+    void addRangingLine(const QByteArray& line, const QTime& received);
+
+    // One pass at time of day `now` (`epochMs` the same moment as ms since the
+    // epoch, kept as the tags' update time).
+    PositioningPass run(ModuleSetup& modules, const PositioningOptions& options, const QTime& now, qint64 epochMs);
+
+    // Samples per identifier, oldest first (owned here).
+    RangingHistory& history() { return samples; }
+    const RangingHistory& history() const { return samples; }
+    // Deletes every sample and forgets every track.
+    void clear();
+
+private:
+    struct KeyState {
+        quint64 stored = 0;             // lines stored under the key
+        quint64 fed = 0;                // of those, given to the filter
+        QPair<quint64, int> exported{0, -1};   // stored count and size at the last row
+        std::unique_ptr<TrackFilter> filter;   // only for tags being filtered
+        bool haveAvg = false;           // plain average: the last change and its sample
+        QPointF lastAvg;
+        QTime lastAvgTime;
+        double avgSpeed = 0.0;
+    };
+
+    void feedFilter(KeyState& st, const QList<RangingSample*>& list, const ModuleSetup& modules);
+    void averagedSpeed(KeyState& st, const QPointF& avg, const QTime& sampleTime);
+
+    RangingHistory samples;
+    std::map<QString, KeyState> state;
+};
+
+#endif

@@ -1,0 +1,268 @@
+#include "trackfilter.h"
+
+#include "anchor.h"
+#include "solver.h"
+#include "timeofday.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// White-acceleration densities (cm²/s³) of the two models: a tag standing or
+// holding course and speed, and one turning, starting or stopping.
+constexpr double ProcessNoise[2] = {1.0, 30000.0};
+// Mean time (s) spent in each kind of motion before switching to the other,
+// for the odds 1 - exp(-dt / time): steady motion or standing lasts long, so
+// one noisy sample does not pass for a turn (a real turn still wins within a
+// sample or two, its innovations being far larger); a turn is over soon, so
+// the steady model takes over again, from the turn's end, within a second.
+constexpr double SteadyTimeS = 100.0;
+constexpr double TurnTimeS = 1.0;
+// A distance further than this many standard deviations of its innovation
+// from every model's prediction is left out.
+constexpr double Gate = 4.0;
+// The distance noise assumed before the fixes' residuals tell (cm), and its bounds.
+constexpr double InitialNoise = 5.0;
+constexpr double MinNoise = 1.0;
+constexpr double MaxNoise = 300.0;
+// Samples needed before their estimate of the noise is used.
+constexpr int MinResiduals = 10;
+// Speed uncertainty of a fresh track (cm/s): anything from standing to running.
+constexpr double StartSpeedSigma = 200.0;
+// Samples in a row that disagree with the track before it starts afresh.
+constexpr int MissesToRestart = 3;
+
+double seconds(qint64 ms) { return double(ms) / 1000.0; }
+
+} // namespace
+
+bool TrackFilter::start(const QMap<int, int>& distances, const QList<Anchor>& anchors, const QTime& at)
+{
+    QPointF fix;
+    if (!solveRobust(distances, anchors, robustTolerance(), &fix))
+        return false;
+    const double posVar = 4.0 * noiseSigma * noiseSigma;
+    const double velVar = StartSpeedSigma * StartSpeedSigma;
+    for (Model& m : models) {
+        m.x << fix.x(), fix.y(), 0.0, 0.0;
+        m.P = Vec(posVar, posVar, velVar, velVar).asDiagonal();
+    }
+    weight.fill(1.0 / Models);
+    tracking = true;
+    last = at;
+    misses = 0;
+    ++startCount;
+    return true;
+}
+
+double TrackFilter::robustTolerance() const
+{
+    return 4.0 * noiseSigma + 5.0;
+}
+
+TrackFilter::Vec TrackFilter::combined() const
+{
+    Vec x = Vec::Zero();
+    for (int j = 0; j < Models; ++j)
+        x += weight[j] * models[j].x;
+    return x;
+}
+
+void TrackFilter::predict(double dt)
+{
+    // Mixing: each model starts from a blend of both, weighted by the odds of
+    // having switched into it since the last sample.
+    const double leave[Models] = {1.0 - std::exp(-dt / SteadyTimeS), 1.0 - std::exp(-dt / TurnTimeS)};
+    auto odds = [&](int from, int to) { return from == to ? 1.0 - leave[from] : leave[from]; };
+    std::array<Model, Models> mixed;
+    std::array<double, Models> prior{};
+    for (int j = 0; j < Models; ++j) {
+        for (int i = 0; i < Models; ++i)
+            prior[j] += odds(i, j) * weight[i];
+        Vec x = Vec::Zero();
+        std::array<double, Models> mix{};
+        for (int i = 0; i < Models; ++i) {
+            mix[i] = prior[j] > 0 ? odds(i, j) * weight[i] / prior[j] : 0.0;
+            x += mix[i] * models[i].x;
+        }
+        Mat P = Mat::Zero();
+        for (int i = 0; i < Models; ++i) {
+            const Vec d = models[i].x - x;
+            P += mix[i] * (models[i].P + d * d.transpose());
+        }
+        mixed[j].x = x;
+        mixed[j].P = P;
+    }
+    Mat F = Mat::Identity();
+    F(0, 2) = dt;
+    F(1, 3) = dt;
+    for (int j = 0; j < Models; ++j) {
+        const double q = ProcessNoise[j];
+        Mat Q = Mat::Zero();
+        const double a = q * dt * dt * dt / 3.0, b = q * dt * dt / 2.0, c = q * dt;
+        Q(0, 0) = Q(1, 1) = a;
+        Q(0, 2) = Q(2, 0) = Q(1, 3) = Q(3, 1) = b;
+        Q(2, 2) = Q(3, 3) = c;
+        models[j].x = F * mixed[j].x;
+        models[j].P = F * mixed[j].P * F.transpose() + Q;
+        weight[j] = prior[j];
+    }
+}
+
+void TrackFilter::noteResiduals(const QMap<int, int>& distances, const QList<Anchor>& anchors)
+{
+    // The sample's own fix, refined by Gauss-Newton on the distances: what is
+    // left over is the distance noise, whatever the tag does.
+    const int n = distances.size();
+    if (n < 3)
+        return;
+    const QPointF start = solveFromDistances(distances, anchors);
+    Eigen::Vector2d p(start.x(), start.y());
+    for (int iteration = 0; iteration < 2; ++iteration) {
+        Eigen::Matrix2d JtJ = Eigen::Matrix2d::Zero();
+        Eigen::Vector2d Jtr = Eigen::Vector2d::Zero();
+        for (auto it = distances.constBegin(); it != distances.constEnd(); ++it) {
+            const Anchor& a = anchors.at(it.key());
+            const Eigen::Vector2d d(p(0) - a.x, p(1) - a.y);
+            const double range = d.norm();
+            if (range < 1.0)
+                return;
+            const Eigen::Vector2d u = d / range;
+            JtJ += u * u.transpose();
+            Jtr += u * (it.value() - range);
+        }
+        if (std::fabs(JtJ.determinant()) < 1e-9)
+            return;
+        p += JtJ.inverse() * Jtr;
+    }
+    double sum = 0;
+    for (auto it = distances.constBegin(); it != distances.constEnd(); ++it) {
+        const Anchor& a = anchors.at(it.key());
+        const double r = it.value() - std::hypot(p(0) - a.x, p(1) - a.y);
+        sum += r * r;
+    }
+    // Sum of squares over its degrees of freedom, scaled so that its median
+    // (chi-square, by Wilson and Hilferty) is the variance.
+    const int dof = n - 2;
+    const double m = std::pow(1.0 - 2.0 / (9.0 * dof), 3);
+    residuals[size_t(residualCount % NoiseWindow)] = sum / dof / m;
+    ++residualCount;
+    const int count = qMin(residualCount, NoiseWindow);
+    if (count < MinResiduals)
+        return;
+    std::array<double, NoiseWindow> v = residuals;
+    std::nth_element(v.begin(), v.begin() + count / 2, v.begin() + count);
+    noiseSigma = std::sqrt(qBound(MinNoise * MinNoise, v[size_t(count / 2)], MaxNoise * MaxNoise));
+}
+
+void TrackFilter::addSample(const QMap<int, int>& distances, const QList<Anchor>& anchors, const QTime& at)
+{
+    QMap<int, int> usable;
+    for (auto it = distances.constBegin(); it != distances.constEnd(); ++it)
+        if (it.key() >= 0 && it.key() < anchors.size() && it.value() > 0)
+            usable.insert(it.key(), it.value());
+    // With four or more distances the sample judges itself: a distance its own
+    // fix's residual betrays is left out, whatever the track expects.
+    QList<int> consistent;
+    QPointF fix;
+    if (usable.size() >= 4 && solveRobust(usable, anchors, robustTolerance(), &fix, &consistent)
+        && consistent.size() < usable.size()) {
+        for (auto it = usable.begin(); it != usable.end();) {
+            if (consistent.contains(it.key())) {
+                ++it;
+            } else {
+                it = usable.erase(it);
+                ++rejected;
+            }
+        }
+    }
+
+    noteResiduals(usable, anchors);
+    const qint64 dtMs = tracking ? signedMsecsBetween(last, at) : 0;
+    if (!tracking || dtMs > SilenceMs) {
+        tracking = false;
+        start(usable, anchors, at);
+        return;
+    }
+    if (usable.isEmpty())
+        return;
+    predict(seconds(qMax<qint64>(0, dtMs)));
+    if (dtMs > 0)
+        last = at;
+
+    // Gate every distance before any of them moves the track: it stays if one
+    // of the models finds it plausible (the agile one lets a turn through).
+    const double r = noiseSigma * noiseSigma;
+    QList<int> good;
+    for (auto it = usable.constBegin(); it != usable.constEnd(); ++it) {
+        const Anchor& a = anchors.at(it.key());
+        bool plausible = false;
+        for (int j = 0; j < Models && !plausible; ++j) {
+            const Model& m = models[j];
+            const double dx = m.x(0) - a.x, dy = m.x(1) - a.y;
+            const double range = std::hypot(dx, dy);
+            if (range < 1.0)
+                continue;   // on the anchor: no direction to correct along
+            Eigen::RowVector4d H(dx / range, dy / range, 0.0, 0.0);
+            const double nu = it.value() - range;
+            plausible = nu * nu <= Gate * Gate * ((H * m.P * H.transpose())(0, 0) + r);
+        }
+        if (plausible) {
+            good << it.key();
+        } else {
+            ++rejected;
+        }
+    }
+
+    // Update each model with the accepted distances, one after the other,
+    // and weigh it by how likely it found them.
+    std::array<double, Models> logLikelihood{};
+    for (int j = 0; j < Models; ++j) {
+        Model& m = models[j];
+        for (int k : good) {
+            const Anchor& a = anchors.at(k);
+            const double dx = m.x(0) - a.x, dy = m.x(1) - a.y;
+            const double range = std::hypot(dx, dy);
+            if (range < 1.0)
+                continue;
+            Eigen::RowVector4d H(dx / range, dy / range, 0.0, 0.0);
+            const double nu = usable.value(k) - range;
+            const double hph = (H * m.P * H.transpose())(0, 0);
+            const double s = hph + r;
+            const Vec K = m.P * H.transpose() / s;
+            m.x += K * nu;
+            m.P = (Mat::Identity() - K * H) * m.P;
+            m.P = 0.5 * (m.P + m.P.transpose());
+            logLikelihood[j] += -0.5 * (nu * nu / s + std::log(s));
+        }
+    }
+    const double best = *std::max_element(logLikelihood.begin(), logLikelihood.end());
+    double sum = 0;
+    for (int j = 0; j < Models; ++j) {
+        weight[j] *= std::exp(logLikelihood[j] - best);
+        sum += weight[j];
+    }
+    for (int j = 0; j < Models; ++j)
+        weight[j] = sum > 0 ? weight[j] / sum : 1.0 / Models;
+
+    // Samples that mostly disagree with the track, several in a row: the track
+    // is wrong (or was started from a bad fix); start again from this sample.
+    const int needed = qMin(3, usable.size());
+    misses = good.size() < needed ? misses + 1 : 0;
+    if (misses >= MissesToRestart)
+        start(usable, anchors, at);
+}
+
+bool TrackFilter::estimate(const QTime& at, QPointF* position, QPointF* velocity) const
+{
+    if (!tracking)
+        return false;
+    const Vec x = combined();
+    const double dt = seconds(qBound<qint64>(0, signedMsecsBetween(last, at), MaxExtrapolationMs));
+    if (position)
+        *position = QPointF(x(0) + x(2) * dt, x(1) + x(3) * dt);
+    if (velocity)
+        *velocity = QPointF(x(2), x(3));
+    return true;
+}

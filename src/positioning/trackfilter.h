@@ -1,0 +1,83 @@
+#ifndef TRACKFILTER_H
+#define TRACKFILTER_H
+
+#include <QList>
+#include <QMap>
+#include <QPointF>
+#include <QTime>
+
+#include <Eigen/Dense>
+
+#include <array>
+
+struct Anchor;
+
+// Tracks one tag from its ranging samples: position and velocity in the plane
+// (cm, cm/s), updated by every sample at its own arrival time.
+//
+// Two constant-velocity Kalman filters run side by side and are blended by how
+// well each explains the distances (interacting multiple models): one with
+// little process noise for standing and steady walking, one with much for
+// turns, starts and stops. The distances are the measurements (extended
+// Kalman update per distance), so a sample with a missing or bad distance
+// still counts with the rest. A distance that the sample's own fix betrays, or
+// whose innovation is improbable, is left out; the distance noise is estimated
+// from the fixes' residuals as they come, so the filter needs no figure of a
+// particular room or radio. After a silence, or when several samples in a row
+// disagree with the track, the filter starts afresh from a fix that leaves out
+// a distance its residual betrays.
+class TrackFilter
+{
+public:
+    // A silence longer than this starts the track afresh.
+    static constexpr int SilenceMs = 1500;
+    // How far the estimate is carried on past the last sample.
+    static constexpr int MaxExtrapolationMs = 300;
+
+    // One sample: usable distances (anchor index -> cm, offsets applied) and
+    // its arrival time. Anchor indices that name no anchor are ignored.
+    void addSample(const QMap<int, int>& distances, const QList<Anchor>& anchors, const QTime& at);
+    bool isTracking() const { return tracking; }
+    // The estimate carried on to `at` (at most MaxExtrapolationMs past the last
+    // sample, never back before it). False while there is no track.
+    bool estimate(const QTime& at, QPointF* position, QPointF* velocity) const;
+
+    // The distance noise the filter currently assumes (cm).
+    double distanceNoise() const { return noiseSigma; }
+    // Counts over the filter's life, for tests and figures.
+    int rejectedDistances() const { return rejected; }
+    int starts() const { return startCount; }
+
+private:
+    using Vec = Eigen::Vector4d;
+    using Mat = Eigen::Matrix4d;
+    static constexpr int Models = 2;
+    static constexpr int NoiseWindow = 50;
+
+    struct Model {
+        Vec x = Vec::Zero();
+        Mat P = Mat::Identity();
+    };
+
+    bool start(const QMap<int, int>& distances, const QList<Anchor>& anchors, const QTime& at);
+    void predict(double dt);
+    Vec combined() const;
+    // Largest residual (cm) a fix may leave before a distance is suspected.
+    double robustTolerance() const;
+    void noteResiduals(const QMap<int, int>& distances, const QList<Anchor>& anchors);
+
+    std::array<Model, Models> models;
+    std::array<double, Models> weight{};
+    bool tracking = false;
+    QTime last;
+    int misses = 0;
+
+    double noiseSigma = 5.0;
+    std::array<double, NoiseWindow> residuals{};   // per sample: residual variance of its own fix
+    int residualCount = 0;
+
+    int rejected = 0;
+    int startCount = 0;
+};
+
+#endif

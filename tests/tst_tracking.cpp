@@ -1,0 +1,275 @@
+#include "batchreplay.h"
+#include "mainwin.h"
+#include "positioningstep.h"
+#include "settingsfile.h"
+#include "tagmeasurement.h"
+#include "testsupport.h"
+#include "trackfilter.h"
+
+#ifdef ORVANE_HAVE_SIM
+#include "masterstandin.h"
+#endif
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <random>
+
+// The tracking filter, speed and rate of the positioning step, and the batch
+// mode that replays recordings through it.
+class TestTracking : public QObject
+{
+    Q_OBJECT
+private slots:
+    void filter_data();
+    void filter();
+    void speedAndRate();
+    void batchErrors_data();
+    void batchErrors();
+    void batchEqualsWindowReplay();
+    void filteredOnStandIn();
+};
+
+namespace {
+
+const QList<Anchor> room = {Anchor("1A2B", "M", Qt::red, 0, 0, 0, true, 0), Anchor("3C4D", "A1", Qt::red, 1000, 0, 0, false, 0),
+                            Anchor("5E6F", "A2", Qt::red, 1000, 800, 0, false, 0),
+                            Anchor("7A80", "A3", Qt::red, 0, 800, 0, false, 0)};
+
+// Where a test tag is at ms: standing, walking straight, or turning a corner at 6 s.
+QPointF truthAt(int path, int ms)
+{
+    const double s = ms / 10.0;   // cm walked at 1 m/s
+    if (path == 0)
+        return QPointF(300, 400);
+    if (path == 1 || s <= 600)
+        return QPointF(200 + s, 200);
+    return QPointF(800, 200 + (s - 600));
+}
+
+QByteArray dLine(const QString& id, const QPointF& p, const QList<Anchor>& anchors, double noise = 0,
+                 std::mt19937* rng = nullptr, int outlierAnchor = -1)
+{
+    std::normal_distribution<double> gauss(0, noise);
+    QByteArray line = "$PD," + id.toLatin1();
+    for (int a = 0; a < anchors.size(); ++a) {
+        double d = std::hypot(p.x() - anchors[a].x, p.y() - anchors[a].y) + (rng ? gauss(*rng) : 0);
+        if (a == outlierAnchor || outlierAnchor == anchors.size())
+            d += 150 + 100 * a;   // a reflection: always too long
+        line += ',' + QByteArray::number(qRound(d), 16).toUpper();
+    }
+    return line + "\r\n";
+}
+
+QString binary() { return qEnvironmentVariable("ORVANE_BINARY_DIR") + "/orvane"; }
+QString demoCfg() { return qEnvironmentVariable("ORVANE_SOURCE_DIR") + "/sim/demo.cfg"; }
+
+} // namespace
+
+void TestTracking::filter_data()
+{
+    QTest::addColumn<int>("path");
+    QTest::addColumn<int>("outliersFrom");   // every sample in [from, from + 2 s) has a bad distance
+    QTest::addColumn<int>("silentFrom");     // no samples in [from, from + 3 s)
+    QTest::addColumn<int>("checkFrom");
+    QTest::addColumn<double>("maxError");
+    QTest::addColumn<double>("minSpeed");
+    QTest::addColumn<double>("maxSpeed");
+    QTest::newRow("standing") << 0 << -1 << -1 << 1500 << 5.0 << 0.0 << 0.1;
+    QTest::newRow("straight walk") << 1 << -1 << -1 << 1500 << 8.0 << 0.9 << 1.1;
+    QTest::newRow("corner") << 2 << -1 << -1 << 1500 << 25.0 << 0.0 << 1.6;
+    QTest::newRow("after a corner") << 2 << -1 << -1 << 8000 << 8.0 << 0.9 << 1.1;
+    QTest::newRow("burst of outliers") << 1 << 3000 << -1 << 1500 << 8.0 << 0.9 << 1.1;
+    QTest::newRow("outliers from the first sample") << 0 << 0 << -1 << 0 << 20.0 << 0.0 << 0.3;
+    QTest::newRow("silent and back") << 1 << -1 << 3000 << 6000 << 10.0 << 0.0 << 1.6;
+}
+
+void TestTracking::filter()
+{
+    QFETCH(int, path);
+    QFETCH(int, outliersFrom);
+    QFETCH(int, silentFrom);
+    QFETCH(int, checkFrom);
+    QFETCH(double, maxError);
+    QFETCH(double, minSpeed);
+    QFETCH(double, maxSpeed);
+    std::mt19937 rng(5);
+    TrackFilter f;
+    const QTime start(10, 0);
+    double worst = 0;
+    QVector<double> speeds;
+    for (int ms = 0; ms <= 10000; ms += 100) {
+        if (silentFrom >= 0 && ms >= silentFrom && ms < silentFrom + 3000)
+            continue;
+        // During the burst one distance in every sample is bad, and every
+        // fifth sample all of them.
+        const bool burst = outliersFrom >= 0 && ms >= outliersFrom && ms < outliersFrom + 2000;
+        const int bad = !burst ? -1 : (ms / 100) % 5 == 4 ? room.size() : (ms / 100) % room.size();
+        RangingSample s(dLine("2B01", truthAt(path, ms), room, 5, &rng, bad));
+        s.parse();
+        f.addSample(usableDistances(&s, room), room, start.addMSecs(ms));
+        QPointF p, v;
+        QVERIFY(f.estimate(start.addMSecs(ms), &p, &v));
+        if (ms < checkFrom)
+            continue;
+        const QPointF e = p - truthAt(path, ms);
+        worst = qMax(worst, std::hypot(e.x(), e.y()));
+        speeds << std::hypot(v.x(), v.y()) / 100;
+    }
+    // What the label shows nearly always; one noisy sample may flick it.
+    std::sort(speeds.begin(), speeds.end());
+    const double slowest = speeds.at(speeds.size() / 10), fastest = speeds.at(speeds.size() * 9 / 10);
+    QVERIFY2(worst <= maxError, qPrintable(QString("error up to %1 cm").arg(worst)));
+    QVERIFY2(slowest >= minSpeed && fastest <= maxSpeed, qPrintable(QString("speed %1..%2").arg(slowest).arg(fastest)));
+    QCOMPARE(f.rejectedDistances() > 0, outliersFrom >= 0);
+    QCOMPARE(f.starts(), silentFrom >= 0 ? 2 : 1);
+    QVERIFY2(qAbs(f.distanceNoise() - 5) < 1.5, qPrintable(QString::number(f.distanceNoise())));   // as simulated
+}
+
+// Speed from sample arrival times, whatever the passes' cadence; rate from the
+// intervals between samples.
+void TestTracking::speedAndRate()
+{
+    for (const Smoothing smoothing : {Smoothing::Average, Smoothing::Kalman}) {
+        PositioningStep step;
+        ModuleSetup modules;
+        modules.anchors = room;
+        modules.tags << Tag("2B01", "T", Qt::red, false, true, false, false, false, true, true);
+        const QTime start(10, 0);
+        QList<double> speeds;
+        for (int ms = 0; ms <= 2500; ms += 37) {   // passes every 37 ms, samples every 250 ms
+            if (ms % 250 < 37)
+                step.addRangingLine(dLine("2B01", QPointF(200 + (ms / 250) * 25, 300), room),
+                                    start.addMSecs(ms / 250 * 250));
+            const PositioningPass pass = step.run(modules, {1, smoothing}, start.addMSecs(ms), 0);
+            QCOMPARE(pass.tags.size(), 1);
+            if (ms >= 1500)
+                speeds << pass.tags.first().speed;
+            if (ms >= 1000)
+                QCOMPARE(pass.tags.first().rate, 4.0);
+        }
+        for (double v : speeds)
+            QVERIFY2(v > 0.9 && v < 1.1, qPrintable(QString::number(v)));
+        QCOMPARE(modules.tags.first().speed(), speeds.last());
+    }
+}
+
+void TestTracking::batchErrors_data()
+{
+    QTest::addColumn<QString>("recording");
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("fine") << "rec.orec" << "demo" << "out.csv" << 0;
+    QTest::newRow("no recording") << "missing.orec" << "demo" << "out.csv" << 2;
+    QTest::newRow("not a recording") << "demo" << "demo" << "out.csv" << 2;
+    QTest::newRow("no settings") << "rec.orec" << "missing.cfg" << "out.csv" << 2;
+    QTest::newRow("unwritable output") << "rec.orec" << "demo" << "nodir/out.csv" << 2;
+}
+
+// Without a display; a failure says why in one line, exits with 2 and leaves
+// whatever was there before.
+void TestTracking::batchErrors()
+{
+    QFETCH(QString, recording);
+    QFETCH(QString, settings);
+    QFETCH(QString, output);
+    QFETCH(int, exitCode);
+    QTemporaryDir dir;
+    RecordingWriter rec;
+    QVERIFY(rec.open(dir.filePath("rec.orec")));
+    rec.append(5, dLine("2B01", QPointF(300, 400), room));
+    rec.append(20, dLine("2B01", QPointF(300, 400), room));
+    rec.close();
+    QVERIFY(writeFileBytes(dir.filePath("out.csv"), "old\n"));
+    auto path = [&](const QString& name) { return name == "demo" ? demoCfg() : dir.filePath(name); };
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(var);
+    p.setProcessEnvironment(env);
+    p.start(binary(), {"--replay", path(recording), "--settings", path(settings), "--export", path(output)});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), exitCode);
+    const QByteArray err = p.readAllStandardError();
+    QCOMPARE(err.count('\n'), 1);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);   // no temporary file left
+    const QByteArray csv = readFileBytes(dir.filePath("out.csv"));
+    if (exitCode == 0)
+        QVERIFY(csv.startsWith(PositionExport::HeaderRow) && csv.count('\n') == 3);
+    else
+        QVERIFY2(csv == "old\n" && err.startsWith("orvane: "), err.constData());
+}
+
+#ifdef ORVANE_HAVE_SIM
+
+// The batch mode writes exactly the rows of a replay in the window at
+// "so schnell wie möglich".
+void TestTracking::batchEqualsWindowReplay()
+{
+    QTemporaryDir dir;
+    MasterStandIn master(Scenario::builtIn());
+    QVERIFY(master.setRecordFile(dir.filePath("s.orec")));
+    master.runOffline(20000);
+    SettingsData cfg;
+    QVERIFY(readSettingsFile(demoCfg(), cfg));
+    QCOMPARE(cfg.filter, QString("kalman"));
+    SettingsData old;   // files from before the filter: the plain average
+    QVERIFY(writeFileBytes(dir.filePath("old.cfg"), "[General]\nAverage=10\n") && readSettingsFile(dir.filePath("old.cfg"), old));
+    QCOMPARE(old.filter, QString("average"));
+    BatchReplay batch;
+    QString error;
+    QVERIFY2(batch.run({dir.filePath("s.orec"), demoCfg(), dir.filePath("batch.csv"), {}, 0}, &error), qPrintable(error));
+
+    MainWin w;
+    w.resize(1200, 900);
+    w.show();
+    w.modules.anchors = cfg.anchors;
+    w.modules.tags = cfg.tags;
+    w.smoothing = Smoothing::Kalman;
+    QVERIFY(w.startReplay(dir.filePath("s.orec"), 0));
+    QVERIFY(waitUntil([&] { return !w.replaying; }, 30000));
+    const QByteArray window = readFileBytes(dir.filePath("s.replay.csv"));
+    QVERIFY(window.count('\n') > 300);
+    QCOMPARE(readFileBytes(dir.filePath("batch.csv")), window);
+}
+
+// The stand-in's room through recording, batch mode and filter: the filtered
+// positions stay near the truth, outliers included (raw fixes jump metres,
+// the plain average lags half a metre behind the walker).
+void TestTracking::filteredOnStandIn()
+{
+    QTemporaryDir dir;
+    MasterStandIn master(Scenario::builtIn());
+    QVERIFY(master.setRecordFile(dir.filePath("s.orec")));
+    master.runOffline(60000);
+    BatchReplay batch;
+    QString error;
+    QVERIFY(batch.run({dir.filePath("s.orec"), demoCfg(), dir.filePath("k.csv"), "kalman", 10}, &error));
+    const QList<QByteArray> rows = readFileBytes(dir.filePath("k.csv")).split('\n').mid(1, -1);
+    double sum = 0, worst = 0;
+    int n = 0;
+    for (const QByteArray& row : rows) {
+        const QList<QByteArray> f = row.split(',');
+        QPointF truth;
+        if (f.size() != 10 || f.at(9).toInt() < 1000 || !master.scenario().positionAt(f.at(1), f.at(9).toInt(), &truth))
+            continue;
+        const double e = std::hypot(f.at(5).toDouble() - truth.x(), f.at(6).toDouble() - truth.y());
+        sum += e * e;
+        worst = qMax(worst, e);
+        ++n;
+    }
+    QVERIFY(n > 1000);
+    qInfo("filtered: RMS %.1f cm, max %.1f cm over %d rows", std::sqrt(sum / n), worst, n);
+    QVERIFY(std::sqrt(sum / n) < 12 && worst < 50);
+}
+
+#else
+void TestTracking::batchEqualsWindowReplay() { QSKIP("built without the stand-in"); }
+void TestTracking::filteredOnStandIn() { QSKIP("built without the stand-in"); }
+#endif
+
+QTEST_MAIN(TestTracking)
+#include "tst_tracking.moc"
