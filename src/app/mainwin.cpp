@@ -3,6 +3,7 @@
 
 #include "aboutwin.h"
 #include "chartdrawing.h"
+#include "chartfit.h"
 #include "commandwin.h"
 #include "discoverwin.h"
 #include "settingsfile.h"
@@ -25,14 +26,57 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QHeaderView>
 #include <QImage>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QCloseEvent>
 #include <QPointer>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSettings>
 #include <QThread>
 #include <QTimer>
+
+// Widens the columns whose header, or a four-digit identifier in column 0,
+// would otherwise be cut short. With wrap, a header of several words may take
+// two lines, so the narrow check-box columns need only their longest word.
+static void fitColumnsToHeaders(QTableWidget* t, bool wrap)
+{
+    QHeaderView* header = t->horizontalHeader();
+    const QFontMetrics fm = header->fontMetrics();
+    // The header's own size hint keeps room for a sort indicator these tables never show.
+    const int margins = 2 * t->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 4;
+    const int idWidth = t->fontMetrics().horizontalAdvance(QStringLiteral("DDDD"))
+                        + 2 * (t->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, t) + 1) + 4;
+    bool wrapped = false;
+    for (int c = 0; c < t->columnCount(); ++c) {
+        if (t->isColumnHidden(c) || !t->horizontalHeaderItem(c))
+            continue;
+        const QString text = t->horizontalHeaderItem(c)->text();
+        const int line = fm.horizontalAdvance(text) + margins;
+        int word = 0;
+        for (const QString& w : text.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            word = qMax(word, fm.horizontalAdvance(w) + margins);
+        const int width = qMax(qMax(t->columnWidth(c), wrap ? word : line), c == 0 ? idWidth : 0);
+        wrapped = wrapped || width < line;
+        t->setColumnWidth(c, width);
+    }
+    if (wrapped) {
+        header->setDefaultAlignment(Qt::Alignment(QFlag(int(Qt::AlignCenter) | int(Qt::TextWordWrap))));
+        header->setMinimumHeight(header->sizeHint().height() + fm.lineSpacing());
+    }
+    // Every column and row in view, also after the user widens a column: the
+    // panel scrolls instead of the table.
+    auto fitWidth = [t, header] { t->setMinimumWidth(header->length() + 2 * t->frameWidth()); };
+    fitWidth();
+    QObject::connect(header, &QHeaderView::sectionResized, t, fitWidth);
+    t->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
 
 bool parseInt(const QString& text, int& value)
 {
@@ -96,6 +140,8 @@ MainWin::MainWin(QWidget* parent)
     const int tagWidths[] = {45, 72, 40, 25, 25, 25, 25, 25, 25, 25};
     for (int c = 0; c < 10; ++c)
         ui->tblTags->setColumnWidth(c, tagWidths[c]);
+    fitColumnsToHeaders(ui->tblAnker, false);
+    fitColumnsToHeaders(ui->tblTags, true);
 
     ui->cmbLastMeasures->setCurrentText(QStringLiteral("10"));
     on_cmbLastMeasures_currentIndexChanged(ui->cmbLastMeasures->currentIndex());
@@ -104,8 +150,11 @@ MainWin::MainWin(QWidget* parent)
     connect(ui->lblChart, &QLabelEx::mousePressed, this, &MainWin::gridMousePressed);
     connect(ui->lblChart, &QLabelEx::mouseReleased, this, &MainWin::gridMouseReleased);
 
-    for (QLabel* l : {ui->lblMouseX, ui->lblMouseY, ui->lblMouseD, ui->lblMouseXD, ui->lblMouseYD})
+    for (QLabel* l : {ui->lblMouseX, ui->lblMouseY, ui->lblMouseD, ui->lblMouseXD, ui->lblMouseYD}) {
         l->setText(QStringLiteral("-"));
+        // Room for the usual read-outs, so the window need not grow as they change.
+        l->setMinimumWidth(l->fontMetrics().horizontalAdvance(tr("%1 cm").arg(-99999)));
+    }
     ui->labAbstandMaster->setText(QString());
     ui->lblBaud->hide();
     ui->edtBaud->hide();
@@ -114,6 +163,8 @@ MainWin::MainWin(QWidget* parent)
 
     masterInfo = new MasterInfo(nullptr);
     ui->statusBar->addPermanentWidget(masterInfo, 0);
+
+    restoreWindowLayout();
 
     tablesInSync = true;
 }
@@ -299,6 +350,7 @@ void MainWin::on_btnDiscovery_clicked()
     disconnect(discoverWin, &DiscoverWin::executeCommand, this, &MainWin::executeCommand);
     fillAnchorTable();
     fillTagTable();
+    noteAnchorsOutside();
     delete discoverWin;
     discoverWin = nullptr;
 }
@@ -405,6 +457,7 @@ void MainWin::processLines(const QByteArray& chunk)
             modules.applyModuleList(line);
             fillAnchorTable();
             fillTagTable();
+            noteAnchorsOutside();
             masterInfo->touch();
             break;
         case 'W':
@@ -443,8 +496,13 @@ void MainWin::redrawChart()
     bool changed = false;
     if (gridDirty)
         changed = updateGridGeometry();
-    if (!gridPixmap || gridPixmap->width() != chartGeo.pixmapW || gridPixmap->height() != chartGeo.pixmapH || changed)
+    // Grid labels give way to the anchors' dots and names, so the layer follows them.
+    const QVector<QRectF> anchorArea = anchorItemRects(chartGeo, pens, modules.anchors);
+    if (!gridPixmap || gridPixmap->width() != chartGeo.pixmapW || gridPixmap->height() != chartGeo.pixmapH || changed
+        || anchorArea != gridKeepClear) {
+        gridKeepClear = anchorArea;
         drawGrid();
+    }
     if (!chartPixmap || chartPixmap->width() != chartGeo.pixmapW || chartPixmap->height() != chartGeo.pixmapH) {
         delete chartPixmap;
         chartPixmap = new QPixmap(chartGeo.pixmapW, chartGeo.pixmapH);
@@ -483,14 +541,16 @@ void MainWin::drawGrid()
 {
     const QImage* background = (ui->chkDrawBGImage->isChecked() && bgImage) ? bgImage : nullptr;
     const QPixmap layer = renderGridLayer(chartGeo, ui->chkDrawGrid->isChecked(), background,
-                                          bgImageOffsetX, bgImageOffsetY, bgImageFactor);
+                                          bgImageOffsetX, bgImageOffsetY, bgImageFactor, gridKeepClear);
     delete gridPixmap;
     gridPixmap = new QPixmap(layer);
 }
 
 void MainWin::drawScaleBar(QPainter* painter)
 {
-    ::drawScaleBar(painter, chartGeo);
+    // Clear of the dots and labels of the last pass.
+    scaleBarCorner = chooseScaleBarCorner(chartGeo, painter->fontMetrics(), pens.placed, scaleBarCorner);
+    ::drawScaleBar(painter, chartGeo, scaleBarCorner);
 }
 
 void MainWin::drawAnchors(QPainter* painter)
@@ -583,6 +643,67 @@ void MainWin::drawCalibrationMarks(QPainter* painter)
         ::drawCalibrationMarks(painter, chartGeo, pens, *calibration);
 }
 
+// The window opens as the user left it, the first time over most of the
+// screen; never so small that the panel's rows or the chart get squeezed.
+void MainWin::restoreWindowLayout()
+{
+    ui->splitterMain->setStretchFactor(0, 0);
+    ui->splitterMain->setStretchFactor(1, 1);
+    // The panel's rows settle their widths only once shown (and again when a
+    // row changes), so its scroll area follows them.
+    ui->ConfigWidget->installEventFilter(this);
+    updateMinimumSizes();
+
+    QSettings prefs;
+    if (!restoreGeometry(prefs.value(QStringLiteral("MainWin/geometry")).toByteArray())) {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QRect avail = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
+        resize((avail.size() * 0.9).expandedTo(minimumSize()));
+        move(avail.center() - rect().center());
+    }
+}
+
+// The panel never narrower than its widest row (it scrolls up and down
+// instead), the window never smaller than what it holds.
+void MainWin::updateMinimumSizes()
+{
+    const int scrollBar = ui->scrollConfig->verticalScrollBar()->sizeHint().width();
+    ui->scrollConfig->setMinimumWidth(ui->ConfigWidget->minimumSizeHint().width() + scrollBar);
+    setMinimumSize(QSize(0, 600).expandedTo(centralWidget()->minimumSizeHint()
+                                             + QSize(0, ui->statusBar->sizeHint().height())));
+}
+
+bool MainWin::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->ConfigWidget && event->type() == QEvent::LayoutRequest)
+        updateMinimumSizes();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// The panel's width as the user left it; the first time as wide as its
+// tables, but no more than half the window.
+void MainWin::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (splitterPlaced)
+        return;
+    splitterPlaced = true;
+    if (ui->splitterMain->restoreState(QSettings().value(QStringLiteral("MainWin/splitter")).toByteArray()))
+        return;
+    const int scrollBar = ui->scrollConfig->verticalScrollBar()->sizeHint().width();
+    const int panel = qMax(ui->scrollConfig->minimumWidth(),
+                           qMin(ui->ConfigWidget->sizeHint().width() + scrollBar, width() / 2));
+    ui->splitterMain->setSizes({panel, qMax(width() - panel, 1)});
+}
+
+void MainWin::closeEvent(QCloseEvent* event)
+{
+    QSettings prefs;
+    prefs.setValue(QStringLiteral("MainWin/geometry"), saveGeometry());
+    prefs.setValue(QStringLiteral("MainWin/splitter"), ui->splitterMain->saveState());
+    QMainWindow::closeEvent(event);
+}
+
 void MainWin::resizeEvent(QResizeEvent* event)
 {
     ui->lblChart->setPixmap(*blankPixmap);
@@ -603,6 +724,39 @@ void MainWin::setGridEdits(int x, int y, int w, int h)
     ui->edtGridY->setText(QString::number(y));
     ui->edtGridW->setText(QString::number(w));
     ui->edtGridH->setText(QString::number(h));
+}
+
+void MainWin::on_btnFitView_clicked()
+{
+    const GridRect r = fitViewRect(modules.anchors, ui->chart->size());
+    if (r.isEmpty()) {
+        ui->statusBar->showMessage(tr("Keine Anker – nichts anzupassen"), 5000);
+        return;
+    }
+    setGridEdits(r.x, r.y, r.w, r.h);
+    outsideNote.clear();
+    ui->statusBar->clearMessage();
+}
+
+// Tells the user, once for the same anchors and grid, that the grid hides
+// some anchors; the grid itself changes only when the user asks.
+void MainWin::noteAnchorsOutside()
+{
+    GridRect grid;
+    if (!parseInt(ui->edtGridX->text(), grid.x) || !parseInt(ui->edtGridY->text(), grid.y)
+        || !parseInt(ui->edtGridW->text(), grid.w) || !parseInt(ui->edtGridH->text(), grid.h))
+        return;
+    if (anchorsOutside(modules.anchors, grid) == 0) {
+        outsideNote.clear();
+        return;
+    }
+    QString key = QStringLiteral("%1 %2 %3 %4").arg(grid.x).arg(grid.y).arg(grid.w).arg(grid.h);
+    for (const Anchor& a : qAsConst(modules.anchors))
+        key += QStringLiteral(";%1 %2 %3").arg(a.id).arg(a.x).arg(a.y);
+    if (key == outsideNote)
+        return;
+    outsideNote = key;
+    ui->statusBar->showMessage(tr("Anker außerhalb der Ansicht – „Ansicht anpassen“ zeigt alle"), 15000);
 }
 
 void MainWin::on_btnResetGrid_clicked()
@@ -1104,6 +1258,7 @@ void MainWin::on_btnLoadSettings_clicked()
     fillAnchorTable();
     fillTagTable();
     gridDirty = true;
+    noteAnchorsOutside();
 
     const QString title = tr("Module konfigurieren");
     const QString text = tr("Achtung:\nSofern die Einstellungen nicht zu dem Modulsetup passen, ist vor dem Ranging die Modulkonfiguration vorzunehmen um den Master zu konfigurieren!");

@@ -2,6 +2,7 @@
 #define MAINWIN_H
 
 #include "calibration.h"
+#include "chartdrawing.h"
 #include "chartgeometry.h"
 #include "chartpens.h"
 #include "cominterface.h"
@@ -81,6 +82,10 @@ public:
     int mouseMode = 0;
     QVector2D pressPos;
     int dragAnchor = -1;
+    ScaleBarCorner scaleBarCorner = ScaleBarCorner::BottomLeft;
+    bool splitterPlaced = false;     // the panel got its width at the first show
+    QVector<QRectF> gridKeepClear;   // the anchors' dots and names the grid labels keep off
+    QString outsideNote;             // the anchors and grid of the last "outside the view" note
 
     // Clocks of the chart pass, replaceable so tests can cross midnight and a
     // replay can follow recorded time.
@@ -179,6 +184,7 @@ private slots:
     void on_chkDrawGrid_toggled(bool);
     void on_chkDrawBGImage_toggled(bool);
     void on_btnResetGrid_clicked();
+    void on_btnFitView_clicked();
 
     void gridMousePressed(QMouseEvent* event, QPointF point);
     void gridMouseMoved(QMouseEvent* event, QPointF point, bool pointmoving);
@@ -202,6 +208,9 @@ private slots:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setConnectedControls(bool connected);
@@ -211,6 +220,9 @@ private:
     void handleRangingLine(const QByteArray& line);
     void updateMouseReadouts(const QPoint& world);
     void setGridEdits(int x, int y, int w, int h);
+    void noteAnchorsOutside();
+    void restoreWindowLayout();
+    void updateMinimumSizes();
     QTranslator translator;
 };
 
