@@ -284,7 +284,7 @@ QVector<QRectF> anchorItemRects(const ChartGeometry& geo, const ChartPens& pens,
 {
     QVector<QRectF> rects;
     for (const Anchor& a : anchors)
-        rects.append(dotRect(geo, a.x, a.y, a.master ? 11 : 5));
+        rects.append(dotRect(geo, a.x, a.y, a.master ? 10 : 5));
     const QRectF area(0, 0, geo.gridW, geo.gridH);
     for (const Anchor& a : anchors) {
         const QFontMetricsF fm(fittedFont(geo, pens.labelFont, a.name));

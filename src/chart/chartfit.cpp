@@ -46,7 +46,11 @@ GridRect fitViewRect(const QList<Anchor>& anchors, const QSize& chartSize)
             h = taller;
         }
     }
-    return {clampedInt(x), clampedInt(y), clampedInt(w), clampedInt(h)};
+    // Whole ten centimetres read better in the edits; rounding outwards keeps
+    // the margins.
+    const double left = std::floor(x / 10) * 10, bottom = std::floor(y / 10) * 10;
+    const double right = std::ceil((x + w) / 10) * 10, top = std::ceil((y + h) / 10) * 10;
+    return {clampedInt(left), clampedInt(bottom), clampedInt(right - left), clampedInt(top - bottom)};
 }
 
 int anchorsOutside(const QList<Anchor>& anchors, const GridRect& grid)

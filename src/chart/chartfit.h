@@ -16,7 +16,8 @@ struct GridRect
 
 // The grid that shows every anchor: their bounding box with a margin of 10 %
 // of its extent, at least 100 cm, on each side, widened about its centre to
-// the aspect of a chart of chartSize pixels; empty when there are no anchors.
+// the aspect of a chart of chartSize pixels and rounded outwards to whole
+// 10 cm; empty when there are no anchors.
 GridRect fitViewRect(const QList<Anchor>& anchors, const QSize& chartSize);
 
 // How many anchors lie outside the grid; one on its edge counts as shown.
