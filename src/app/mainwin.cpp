@@ -17,6 +17,7 @@
 #include "tagmeasurement.h"
 #include "timeofday.h"
 #include "translations.h"
+#include "windowlayout.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -26,57 +27,14 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGuiApplication>
-#include <QHeaderView>
 #include <QImage>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
-#include <QCloseEvent>
 #include <QPointer>
-#include <QScreen>
-#include <QScrollBar>
-#include <QSettings>
 #include <QThread>
 #include <QTimer>
-
-// Widens the columns whose header, or a four-digit identifier in column 0,
-// would otherwise be cut short. With wrap, a header of several words may take
-// two lines, so the narrow check-box columns need only their longest word.
-static void fitColumnsToHeaders(QTableWidget* t, bool wrap)
-{
-    QHeaderView* header = t->horizontalHeader();
-    const QFontMetrics fm = header->fontMetrics();
-    // The header's own size hint keeps room for a sort indicator these tables never show.
-    const int margins = 2 * t->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 4;
-    const int idWidth = t->fontMetrics().horizontalAdvance(QStringLiteral("DDDD"))
-                        + 2 * (t->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, t) + 1) + 4;
-    bool wrapped = false;
-    for (int c = 0; c < t->columnCount(); ++c) {
-        if (t->isColumnHidden(c) || !t->horizontalHeaderItem(c))
-            continue;
-        const QString text = t->horizontalHeaderItem(c)->text();
-        const int line = fm.horizontalAdvance(text) + margins;
-        int word = 0;
-        for (const QString& w : text.split(QLatin1Char(' '), Qt::SkipEmptyParts))
-            word = qMax(word, fm.horizontalAdvance(w) + margins);
-        const int width = qMax(qMax(t->columnWidth(c), wrap ? word : line), c == 0 ? idWidth : 0);
-        wrapped = wrapped || width < line;
-        t->setColumnWidth(c, width);
-    }
-    if (wrapped) {
-        header->setDefaultAlignment(Qt::Alignment(QFlag(int(Qt::AlignCenter) | int(Qt::TextWordWrap))));
-        header->setMinimumHeight(header->sizeHint().height() + fm.lineSpacing());
-    }
-    // Every column and row in view, also after the user widens a column: the
-    // panel scrolls instead of the table.
-    auto fitWidth = [t, header] { t->setMinimumWidth(header->length() + 2 * t->frameWidth()); };
-    fitWidth();
-    QObject::connect(header, &QHeaderView::sectionResized, t, fitWidth);
-    t->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-}
 
 bool parseInt(const QString& text, int& value)
 {
@@ -164,7 +122,7 @@ MainWin::MainWin(QWidget* parent)
     masterInfo = new MasterInfo(nullptr);
     ui->statusBar->addPermanentWidget(masterInfo, 0);
 
-    restoreWindowLayout();
+    new WindowLayout(this, ui->splitterMain, ui->scrollConfig);
 
     tablesInSync = true;
 }
@@ -641,67 +599,6 @@ void MainWin::drawCalibrationMarks(QPainter* painter)
 {
     if (calibration)
         ::drawCalibrationMarks(painter, chartGeo, pens, *calibration);
-}
-
-// The window opens as the user left it, the first time over most of the
-// screen; never so small that the panel's rows or the chart get squeezed.
-void MainWin::restoreWindowLayout()
-{
-    ui->splitterMain->setStretchFactor(0, 0);
-    ui->splitterMain->setStretchFactor(1, 1);
-    // The panel's rows settle their widths only once shown (and again when a
-    // row changes), so its scroll area follows them.
-    ui->ConfigWidget->installEventFilter(this);
-    updateMinimumSizes();
-
-    QSettings prefs;
-    if (!restoreGeometry(prefs.value(QStringLiteral("MainWin/geometry")).toByteArray())) {
-        const QScreen* screen = QGuiApplication::primaryScreen();
-        const QRect avail = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
-        resize((avail.size() * 0.9).expandedTo(minimumSize()));
-        move(avail.center() - rect().center());
-    }
-}
-
-// The panel never narrower than its widest row (it scrolls up and down
-// instead), the window never smaller than what it holds.
-void MainWin::updateMinimumSizes()
-{
-    const int scrollBar = ui->scrollConfig->verticalScrollBar()->sizeHint().width();
-    ui->scrollConfig->setMinimumWidth(ui->ConfigWidget->minimumSizeHint().width() + scrollBar);
-    setMinimumSize(QSize(0, 600).expandedTo(centralWidget()->minimumSizeHint()
-                                             + QSize(0, ui->statusBar->sizeHint().height())));
-}
-
-bool MainWin::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == ui->ConfigWidget && event->type() == QEvent::LayoutRequest)
-        updateMinimumSizes();
-    return QMainWindow::eventFilter(watched, event);
-}
-
-// The panel's width as the user left it; the first time as wide as its
-// tables, but no more than half the window.
-void MainWin::showEvent(QShowEvent* event)
-{
-    QMainWindow::showEvent(event);
-    if (splitterPlaced)
-        return;
-    splitterPlaced = true;
-    if (ui->splitterMain->restoreState(QSettings().value(QStringLiteral("MainWin/splitter")).toByteArray()))
-        return;
-    const int scrollBar = ui->scrollConfig->verticalScrollBar()->sizeHint().width();
-    const int panel = qMax(ui->scrollConfig->minimumWidth(),
-                           qMin(ui->ConfigWidget->sizeHint().width() + scrollBar, width() / 2));
-    ui->splitterMain->setSizes({panel, qMax(width() - panel, 1)});
-}
-
-void MainWin::closeEvent(QCloseEvent* event)
-{
-    QSettings prefs;
-    prefs.setValue(QStringLiteral("MainWin/geometry"), saveGeometry());
-    prefs.setValue(QStringLiteral("MainWin/splitter"), ui->splitterMain->saveState());
-    QMainWindow::closeEvent(event);
 }
 
 void MainWin::resizeEvent(QResizeEvent* event)

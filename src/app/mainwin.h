@@ -83,7 +83,6 @@ public:
     QVector2D pressPos;
     int dragAnchor = -1;
     ScaleBarCorner scaleBarCorner = ScaleBarCorner::BottomLeft;
-    bool splitterPlaced = false;     // the panel got its width at the first show
     QVector<QRectF> gridKeepClear;   // the anchors' dots and names the grid labels keep off
     QString outsideNote;             // the anchors and grid of the last "outside the view" note
 
@@ -208,9 +207,6 @@ private slots:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setConnectedControls(bool connected);
@@ -221,8 +217,6 @@ private:
     void updateMouseReadouts(const QPoint& world);
     void setGridEdits(int x, int y, int w, int h);
     void noteAnchorsOutside();
-    void restoreWindowLayout();
-    void updateMinimumSizes();
     QTranslator translator;
 };
 
