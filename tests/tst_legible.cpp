@@ -28,7 +28,6 @@ void TestLegible::chartLabels_data()
     QTest::newRow("corridor") << QRect(-100, -100, 3000, 300) << QSize(900, 200);
     QTest::newRow("axes outside") << QRect(100, 100, 800, 600) << QSize(600, 450);
     QTest::newRow("calibrated plan") << QRect(-200, -1000, 1600, 1200) << QSize(500, 375);
-    QTest::newRow("labels as wide as a step") << QRect(-100, -100, 1500, 1000) << QSize(660, 600);
 }
 
 void TestLegible::chartLabels()
@@ -63,7 +62,7 @@ void TestLegible::chartLabels()
         QVERIFY(chart.contains(pens.placed.last()));
     }
 
-    // Grid labels inside, apart and off the anchors, thinned in whole steps.
+    // Grid labels inside, apart and off the anchors.
     QFont font;
     font.setPixelSize(scaledFontPixelSize(10, geo.cmPerPixel, 6));
     const QVector<AxisLabel> labels = axisLabels(geo, QFontMetricsF(font), items);
@@ -74,15 +73,6 @@ void TestLegible::chartLabels()
             QVERIFY2(!labels.at(i).rect.intersects(labels.at(j).rect), qPrintable(labels.at(j).text));
         for (const QRectF& r : items)
             QVERIFY(!labels.at(i).rect.intersects(r));
-    }
-    QList<int> xs;   // values along the x axis: one stride apart, two across zero
-    for (const AxisLabel& l : axisLabels(geo, QFontMetricsF(font)))
-        if (l.rect.top() == labels.first().rect.top())
-            xs << l.text.section(' ', 0, 0).toInt();
-    for (int i = 2; i < xs.size(); ++i) {
-        const int gap = xs.at(i) - xs.at(i - 1), first = xs.at(1) - xs.at(0);
-        QVERIFY2(gap == first || (xs.at(i - 1) < 0 && xs.at(i) > 0 ? gap == 2 * first : 2 * gap == first),
-                 qPrintable(QString::number(xs.at(i))));
     }
 
     // The scale bar leaves the left corners, where modules stand, for a free one.
@@ -167,7 +157,7 @@ void TestLegible::windowAtMinimumSize()
             seen << g;
         }
     }
-    // Every header word whole; a header that wraps has two lines.
+    // Every header word whole, a header that wraps two lines high, every column in view.
     for (auto* t : w->findChildren<QTableWidget*>()) {
         QHeaderView* h = t->horizontalHeader();
         const int margins = 2 * t->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, h);
@@ -177,8 +167,8 @@ void TestLegible::windowAtMinimumSize()
                 continue;
             for (const QString& word : text.split(' '))
                 QVERIFY2(h->fontMetrics().horizontalAdvance(word) + margins <= h->sectionSize(c), qPrintable(text));
-            if (h->fontMetrics().horizontalAdvance(text) + margins > h->sectionSize(c))
-                QVERIFY2(h->height() >= 2 * h->fontMetrics().lineSpacing(), qPrintable(text));
+            QVERIFY2(h->fontMetrics().horizontalAdvance(text) + margins <= h->sectionSize(c)
+                         || h->height() >= 2 * h->fontMetrics().lineSpacing(), qPrintable(text));   // room to wrap
         }
         QVERIFY(t->viewport()->width() >= h->length());
     }
