@@ -3,6 +3,7 @@
 
 #include "aboutwin.h"
 #include "chartdrawing.h"
+#include "chartfit.h"
 #include "commandwin.h"
 #include "discoverwin.h"
 #include "disconnectedframe.h"
@@ -16,6 +17,7 @@
 #include "tablecells.h"
 #include "timeofday.h"
 #include "translations.h"
+#include "windowlayout.h"
 
 #include <QAction>
 #include <QApplication>
@@ -115,6 +117,8 @@ MainWin::MainWin(QWidget* parent)
     const int tagWidths[] = {45, 72, 40, 25, 25, 25, 25, 25, 25, 25};
     for (int c = 0; c < 10; ++c)
         ui->tblTags->setColumnWidth(c, tagWidths[c]);
+    fitColumnsToHeaders(ui->tblAnker, false);
+    fitColumnsToHeaders(ui->tblTags, true);
 
     ui->cmbLastMeasures->setCurrentText(QStringLiteral("10"));
     on_cmbLastMeasures_currentIndexChanged(ui->cmbLastMeasures->currentIndex());
@@ -125,8 +129,11 @@ MainWin::MainWin(QWidget* parent)
     ui->lblChart->addAction(undoMoveAction);
     ui->lblChart->setContextMenuPolicy(Qt::ActionsContextMenu);
 
-    for (QLabel* l : {ui->lblMouseX, ui->lblMouseY, ui->lblMouseD, ui->lblMouseXD, ui->lblMouseYD})
+    for (QLabel* l : {ui->lblMouseX, ui->lblMouseY, ui->lblMouseD, ui->lblMouseXD, ui->lblMouseYD}) {
         l->setText(QStringLiteral("-"));
+        // Room for the usual read-outs, so the window need not grow as they change.
+        l->setMinimumWidth(l->fontMetrics().horizontalAdvance(tr("%1 cm").arg(-99999)));
+    }
     ui->labAbstandMaster->setText(QString());
     ui->lblBaud->hide();
     ui->edtBaud->hide();
@@ -135,6 +142,8 @@ MainWin::MainWin(QWidget* parent)
 
     masterInfo = new MasterInfo(nullptr);
     ui->statusBar->addPermanentWidget(masterInfo, 0);
+
+    new WindowLayout(this, ui->splitterMain, ui->scrollConfig);
 
     tablesInSync = true;
 }
@@ -335,6 +344,7 @@ void MainWin::on_btnDiscovery_clicked()
     disconnect(discoverWin, &DiscoverWin::executeCommand, this, &MainWin::executeCommand);
     fillAnchorTable();
     fillTagTable();
+    noteAnchorsOutside();
     delete discoverWin;
     discoverWin = nullptr;
 }
@@ -447,6 +457,7 @@ void MainWin::processLines(const QByteArray& chunk)
             modules.applyModuleList(line);
             fillAnchorTable();
             fillTagTable();
+            noteAnchorsOutside();
             masterInfo->touch();
             break;
         case 'W':
@@ -479,8 +490,13 @@ void MainWin::redrawChart()
     bool changed = false;
     if (gridDirty)
         changed = updateGridGeometry();
-    if (!gridPixmap || gridPixmap->width() != chartGeo.pixmapW || gridPixmap->height() != chartGeo.pixmapH || changed)
+    // Grid labels give way to the anchors' dots and names, so the layer follows them.
+    const QVector<QRectF> anchorArea = anchorItemRects(chartGeo, pens, modules.anchors);
+    if (!gridPixmap || gridPixmap->width() != chartGeo.pixmapW || gridPixmap->height() != chartGeo.pixmapH || changed
+        || anchorArea != gridKeepClear) {
+        gridKeepClear = anchorArea;
         drawGrid();
+    }
     if (!chartPixmap || chartPixmap->width() != chartGeo.pixmapW || chartPixmap->height() != chartGeo.pixmapH) {
         delete chartPixmap;
         chartPixmap = new QPixmap(chartGeo.pixmapW, chartGeo.pixmapH);
@@ -519,14 +535,16 @@ void MainWin::drawGrid()
 {
     const QImage* background = (ui->chkDrawBGImage->isChecked() && bgImage) ? bgImage : nullptr;
     const QPixmap layer = renderGridLayer(chartGeo, ui->chkDrawGrid->isChecked(), background,
-                                          bgImageOffsetX, bgImageOffsetY, bgImageFactor);
+                                          bgImageOffsetX, bgImageOffsetY, bgImageFactor, gridKeepClear);
     delete gridPixmap;
     gridPixmap = new QPixmap(layer);
 }
 
 void MainWin::drawScaleBar(QPainter* painter)
 {
-    ::drawScaleBar(painter, chartGeo);
+    // Clear of the dots and labels of the last pass.
+    scaleBarCorner = chooseScaleBarCorner(chartGeo, painter->fontMetrics(), pens.placed, scaleBarCorner);
+    ::drawScaleBar(painter, chartGeo, scaleBarCorner);
 }
 
 void MainWin::drawAnchors(QPainter* painter)
@@ -591,6 +609,39 @@ void MainWin::setGridEdits(int x, int y, int w, int h)
     ui->edtGridY->setText(QString::number(y));
     ui->edtGridW->setText(QString::number(w));
     ui->edtGridH->setText(QString::number(h));
+}
+
+void MainWin::on_btnFitView_clicked()
+{
+    const GridRect r = fitViewRect(modules.anchors, ui->chart->size());
+    if (r.isEmpty()) {
+        ui->statusBar->showMessage(tr("Keine Anker – nichts anzupassen"), 5000);
+        return;
+    }
+    setGridEdits(r.x, r.y, r.w, r.h);
+    outsideNote.clear();
+    ui->statusBar->clearMessage();
+}
+
+// Tells the user, once for the same anchors and grid, that the grid hides
+// some anchors; the grid itself changes only when the user asks.
+void MainWin::noteAnchorsOutside()
+{
+    GridRect grid;
+    if (!parseInt(ui->edtGridX->text(), grid.x) || !parseInt(ui->edtGridY->text(), grid.y)
+        || !parseInt(ui->edtGridW->text(), grid.w) || !parseInt(ui->edtGridH->text(), grid.h))
+        return;
+    if (anchorsOutside(modules.anchors, grid) == 0) {
+        outsideNote.clear();
+        return;
+    }
+    QString key = QStringLiteral("%1 %2 %3 %4").arg(grid.x).arg(grid.y).arg(grid.w).arg(grid.h);
+    for (const Anchor& a : qAsConst(modules.anchors))
+        key += QStringLiteral(";%1 %2 %3").arg(a.id).arg(a.x).arg(a.y);
+    if (key == outsideNote)
+        return;
+    outsideNote = key;
+    ui->statusBar->showMessage(tr("Anker außerhalb der Ansicht – „Ansicht anpassen“ zeigt alle"), 15000);
 }
 
 void MainWin::on_btnResetGrid_clicked()
@@ -1125,6 +1176,7 @@ void MainWin::on_btnLoadSettings_clicked()
     fillTagTable();
     gridDirty = true;
     statusBar()->showMessage(tr("Einstellungen geladen: %1").arg(QDir::toNativeSeparators(path)), 8000);
+    noteAnchorsOutside();
 
     const QString title = tr("Module konfigurieren");
     const QString text = tr("Achtung:\nSofern die Einstellungen nicht zu dem Modulsetup passen, ist vor dem Ranging die Modulkonfiguration vorzunehmen um den Master zu konfigurieren!");

@@ -3,6 +3,7 @@
 
 #include "anchormoves.h"
 #include "calibration.h"
+#include "chartdrawing.h"
 #include "chartgeometry.h"
 #include "chartpens.h"
 #include "cominterface.h"
@@ -85,6 +86,9 @@ public:
     int mouseMode = 0;
     QVector2D pressPos;
     int dragAnchor = -1;
+    ScaleBarCorner scaleBarCorner = ScaleBarCorner::BottomLeft;
+    QVector<QRectF> gridKeepClear;   // the anchors' dots and names the grid labels keep off
+    QString outsideNote;             // the anchors and grid of the last "outside the view" note
 
     // Clocks of the chart pass, replaceable so tests can cross midnight and a
     // replay can follow recorded time.
@@ -180,6 +184,7 @@ private slots:
     void on_chkDrawGrid_toggled(bool);
     void on_chkDrawBGImage_toggled(bool);
     void on_btnResetGrid_clicked();
+    void on_btnFitView_clicked();
 
     void gridMousePressed(QMouseEvent* event, QPointF point);
     void gridMouseMoved(QMouseEvent* event, QPointF point, bool pointmoving);
@@ -216,6 +221,7 @@ private:
     void checkMasterHeard();
     QString lastFolder() const;
     void rememberFolder(const QString& path);
+    void noteAnchorsOutside();
     QTranslator translator;
     AnchorMoves anchorMoves;
     QPoint dragStart;                // where the dragged anchor stood before the drag

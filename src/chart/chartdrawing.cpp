@@ -1,5 +1,7 @@
 #include "chartdrawing.h"
 
+#include "labelplacement.h"
+
 #include <QCoreApplication>
 #include <QFontMetrics>
 #include <QLineF>
@@ -9,7 +11,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace {
 
@@ -59,12 +60,6 @@ void forEachValue(const QVector<qint64>& values, bool descending, F f)
     }
 }
 
-int clampToInt(qint64 v)
-{
-    return int(qBound<qint64>(std::numeric_limits<int>::min(), v,
-                              std::numeric_limits<int>::max()));
-}
-
 QString trMain(const char* text)
 {
     return QCoreApplication::translate("MainWin", text);
@@ -73,7 +68,7 @@ QString trMain(const char* text)
 } // namespace
 
 QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QImage* background,
-                        int bgOffsetX, int bgOffsetY, double bgFactor)
+                        int bgOffsetX, int bgOffsetY, double bgFactor, const QVector<QRectF>& keepClear)
 {
     QPixmap pixmap(qMax(geo.pixmapW, 0), qMax(geo.pixmapH, 0));
     if (pixmap.isNull() || geo.gridW <= 0 || geo.gridH <= 0)
@@ -103,10 +98,6 @@ QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QIma
         QPen axisPen(Qt::darkGray, 2 * cpp, Qt::SolidLine, Qt::RoundCap);
 
         painter.setFont(gridFont);
-        const int fontHeight = painter.fontMetrics().height();
-        const double labelY = std::trunc(1.5 * fontHeight + (geo.originY - 5 * cpp));
-        const double labelX = std::trunc(geo.originX + 5 * cpp);
-        const double fontPixelSize = gridFont.pixelSize();
 
         const qint64 gridX = geo.gridX, gridY = geo.gridY;
         const qint64 endX = gridX + geo.gridW, endY = gridY + geo.gridH;
@@ -118,103 +109,228 @@ QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QIma
         const double shiftX = geo.originX;
         const double shiftY = -double(geo.originY);
 
-        auto vertical = [&](qint64 x, bool label) {
+        auto vertical = [&](qint64 x) {
             const double cx = double(geo.originX) + double(x);
             painter.setPen(linePen);
             // Bottom to top, like the world y axis: the dot pattern starts there.
             painter.drawLine(QLineF(cx, bottom, cx, top));
-            if (label && x != 0) {
-                painter.setPen(labelPen);
-                painter.drawText(QPointF(cx, labelY), QString::number(x) + QStringLiteral(" cm"));
-            }
         };
-        auto horizontal = [&](qint64 y, bool label) {
+        auto horizontal = [&](qint64 y) {
             const double cy = double(geo.originY) - double(y);
             painter.setPen(linePen);
             painter.drawLine(QLineF(left, cy, right, cy));
-            if (label && y != 0) {
-                painter.setPen(labelPen);
-                painter.drawText(QPointF(labelX, cy - fontPixelSize),
-                                 QString::number(y) + QStringLiteral(" cm"));
-            }
         };
 
         if (endX > 0)
             forEachValue(gridValues(0, stepX, qMax<qint64>(0, gridX + 1), endX - 1, shiftX, cpp),
-                         false, [&](qint64 x) { vertical(x, true); });
+                         false, [&](qint64 x) { vertical(x); });
         if (gridX < 0)
             forEachValue(gridValues(0, stepX, gridX + 1, qMin<qint64>(0, endX + margin), shiftX, cpp),
-                         true, [&](qint64 x) { vertical(x, true); });
+                         true, [&](qint64 x) { vertical(x); });
         if (endY > 0)
             forEachValue(gridValues(0, stepY, qMax<qint64>(0, gridY + 1), endY - 1, shiftY, cpp),
-                         false, [&](qint64 y) { horizontal(y, true); });
+                         false, [&](qint64 y) { horizontal(y); });
         if (gridY < 0)
             forEachValue(gridValues(0, stepY, gridY + 1, qMin<qint64>(0, endY + margin), shiftY, cpp),
-                         true, [&](qint64 y) { horizontal(y, true); });
+                         true, [&](qint64 y) { horizontal(y); });
 
         linePen = halfPen;
         const qint64 halfX = stepX / 2, halfY = stepY / 2;
         forEachValue(gridValues(halfX, stepX, qMax(halfX, gridX + 1), endX - 1, shiftX, cpp),
-                     false, [&](qint64 x) { vertical(x, false); });
+                     false, [&](qint64 x) { vertical(x); });
         forEachValue(gridValues(-halfX, stepX, gridX + 1, qMin(-halfX, endX + margin), shiftX, cpp),
-                     true, [&](qint64 x) { vertical(x, false); });
+                     true, [&](qint64 x) { vertical(x); });
         forEachValue(gridValues(halfY, stepY, qMax(halfY, gridY + 1), endY - 1, shiftY, cpp),
-                     false, [&](qint64 y) { horizontal(y, false); });
+                     false, [&](qint64 y) { horizontal(y); });
         forEachValue(gridValues(-halfY, stepY, gridY + 1, qMin(-halfY, endY + margin), shiftY, cpp),
-                     true, [&](qint64 y) { horizontal(y, false); });
+                     true, [&](qint64 y) { horizontal(y); });
 
         painter.setPen(axisPen);
         painter.drawLine(QLineF(geo.originX, bottom, geo.originX, top));
         painter.drawLine(QLineF(left, geo.originY, right, geo.originY));
+
+        // Labels last, so no line runs through them.
+        painter.setPen(labelPen);
+        const QFontMetricsF fm(gridFont);
+        for (const AxisLabel& label : axisLabels(geo, fm, keepClear))
+            painter.drawText(labelBaseline(label.rect, fm), label.text);
     }
     painter.end();
     return pixmap;
 }
 
-void drawScaleBar(QPainter* painter, const ChartGeometry& geo)
+namespace {
+
+const int ScaleBarMargin = 6;   // pixels between the box and the chart's edges
+const int ScaleBarPad = 4;      // white around the bar and its texts
+
+struct ScaleBarParts
 {
-    const QString text = QString::number(geo.gridStepX) + trMain(" cm");
-    const qint64 barLen = truncToInt(geo.gridStepX / geo.cmPerPixel);
+    QString text;
+    int barLen, w0, tw, h;
+};
+
+ScaleBarParts scaleBarParts(const ChartGeometry& geo, const QFontMetrics& fm)
+{
+    ScaleBarParts p;
+    p.text = QString::number(geo.gridStepX) + trMain(" cm");
+    // One grid step, never wider than the chart.
+    p.barLen = qBound(0, truncToInt(geo.gridStepX / geo.cmPerPixel), qMax(geo.pixmapW, 0));
+    p.w0 = fm.horizontalAdvance(QStringLiteral("0"));
+    p.tw = fm.horizontalAdvance(p.text);
+    p.h = fm.height();
+    return p;
+}
+
+QRectF pixelRect(const ChartGeometry& geo, const QRectF& chartUnits)
+{
+    const double s = 1.0 / geo.cmPerPixel;
+    return QRectF(chartUnits.left() * s, chartUnits.top() * s, chartUnits.width() * s,
+                  chartUnits.height() * s);
+}
+
+// Chart-unit square around the dot at world (x, y), radiusPx pixels each way.
+QRectF dotRect(const ChartGeometry& geo, double x, double y, double radiusPx)
+{
+    const double r = radiusPx * geo.cmPerPixel;
+    return QRectF(geo.originX + x - r, geo.originY - y - r, 2 * r, 2 * r);
+}
+
+// The label font, made smaller where the text would not fit across the
+// chart at all.
+QFont fittedFont(const ChartGeometry& geo, const QFont& font, const QString& text)
+{
+    QFont f = font;
+    for (int i = 0; i < 8 && f.pixelSize() > 1; ++i) {
+        const double w = QFontMetricsF(f).horizontalAdvance(text);
+        if (w <= geo.gridW)
+            break;
+        f.setPixelSize(qMax(1, qMin(f.pixelSize() - 1, int(f.pixelSize() * geo.gridW / w))));
+    }
+    return f;
+}
+
+QPointF chartPoint(const ChartGeometry& geo, double x, double y)
+{
+    return QPointF(double(geo.originX) + x, double(geo.originY) - y);
+}
+
+// A module label on a light backing, so it reads over grid lines, grid
+// labels and distance circles alike.
+void drawLabelText(QPainter* painter, const QFont& font, const QRectF& rect, const QString& text)
+{
+    painter->fillRect(rect, QColor(255, 255, 255, 190));
+    painter->setFont(font);
+    painter->drawText(labelBaseline(rect, QFontMetricsF(font)), text);
+}
+
+// Places a module label beside the dot at world (x, y), clear of what this
+// pass has drawn so far, draws it and adds it to what was drawn.
+void drawModuleLabel(QPainter* painter, const ChartGeometry& geo, ChartPens& pens, double x,
+                     double y, const QString& text)
+{
+    const QFont font = fittedFont(geo, pens.labelFont, text);
+    const QFontMetricsF fm(font);
+    const QRectF r = placeLabel(QRectF(0, 0, geo.gridW, geo.gridH), chartPoint(geo, x, y),
+                                10 * geo.cmPerPixel, fm, text, pens.placed);
+    drawLabelText(painter, font, r, text);
+    pens.placed.append(r);
+}
+
+} // namespace
+
+QRect scaleBarRect(const ChartGeometry& geo, const QFontMetrics& fm, ScaleBarCorner corner)
+{
+    const ScaleBarParts p = scaleBarParts(geo, fm);
+    const int w = 2 * ScaleBarPad + p.w0 + 5 + p.barLen + 5 + p.tw;
+    const int h = 2 * ScaleBarPad + p.h;
+    const bool left = corner == ScaleBarCorner::BottomLeft || corner == ScaleBarCorner::TopLeft;
+    const bool bottom = corner == ScaleBarCorner::BottomLeft || corner == ScaleBarCorner::BottomRight;
+    return QRect(left ? ScaleBarMargin : geo.pixmapW - ScaleBarMargin - w,
+                 bottom ? geo.pixmapH - ScaleBarMargin - h : ScaleBarMargin, w, h);
+}
+
+ScaleBarCorner chooseScaleBarCorner(const ChartGeometry& geo, const QFontMetrics& fm,
+                                    const QVector<QRectF>& obstacles, ScaleBarCorner current)
+{
+    auto covered = [&](ScaleBarCorner c) {
+        const QRectF box = scaleBarRect(geo, fm, c);
+        double area = 0;
+        for (const QRectF& o : obstacles) {
+            const QRectF i = box.intersected(pixelRect(geo, o));
+            area += i.isValid() ? qMax(i.width() * i.height(), 1e-9) : 0.0;
+        }
+        return area;
+    };
+    // Staying put while nothing is in the way keeps the bar from hopping
+    // after a tag that walks along the edge of its box.
+    if (covered(current) == 0)
+        return current;
+    ScaleBarCorner best = current;
+    double least = covered(current);
+    for (ScaleBarCorner c : {ScaleBarCorner::BottomLeft, ScaleBarCorner::BottomRight,
+                             ScaleBarCorner::TopRight, ScaleBarCorner::TopLeft}) {
+        const double a = covered(c);
+        if (a < least) {
+            least = a;
+            best = c;
+        }
+    }
+    return best;
+}
+
+QVector<QRectF> anchorItemRects(const ChartGeometry& geo, const ChartPens& pens,
+                                const QList<Anchor>& anchors)
+{
+    QVector<QRectF> rects;
+    for (const Anchor& a : anchors)
+        rects.append(dotRect(geo, a.x, a.y, a.master ? 10 : 5));
+    const QRectF area(0, 0, geo.gridW, geo.gridH);
+    for (const Anchor& a : anchors) {
+        const QFontMetricsF fm(fittedFont(geo, pens.labelFont, a.name));
+        rects.append(placeLabel(area, chartPoint(geo, a.x, a.y), 10 * geo.cmPerPixel, fm, a.name, rects));
+    }
+    return rects;
+}
+
+void drawScaleBar(QPainter* painter, const ChartGeometry& geo, ScaleBarCorner corner)
+{
     const QFontMetrics fm = painter->fontMetrics();
-    const qint64 w0 = fm.horizontalAdvance(QStringLiteral("0"));
-    const qint64 tw = fm.horizontalAdvance(text);
-    const qint64 h = fm.height();
-    const qint64 half = barLen / 2;
-    const qint64 quarter = h / 4;
-    const qint64 base = qint64(geo.pixmapH) - h;
-    const int barTop = clampToInt(base - h);
-    const int textY = clampToInt(base - quarter);
+    const ScaleBarParts p = scaleBarParts(geo, fm);
+    const QRect box = scaleBarRect(geo, fm, corner);
+    const int half = p.barLen / 2;
+    const int x = box.left() + ScaleBarPad;
+    const int top = box.top() + ScaleBarPad;
+    const int baseline = top + fm.ascent();
+    const int barX = x + p.w0 + 5;
 
-    painter->setPen(Qt::white);
-    painter->setBrush(QBrush(Qt::white, Qt::SolidPattern));
-    painter->drawRect(QRect(10, barTop, clampToInt(barLen + w0 + tw), int(h)));
-
+    painter->fillRect(box, Qt::white);
     painter->setPen(Qt::black);
     painter->setBrush(QBrush(Qt::black, Qt::SolidPattern));
-    painter->drawText(QPoint(10, textY), QStringLiteral("0"));
-    painter->drawRect(QRect(clampToInt(w0 + 15 + half), barTop, clampToInt(half), int(h)));
-
+    painter->drawText(QPoint(x, baseline), QStringLiteral("0"));
+    painter->drawRect(QRect(barX + half, top, half, p.h - 1));
     painter->setBrush(Qt::NoBrush);
-    painter->drawRect(QRect(clampToInt(w0 + 15), barTop, clampToInt(half), int(h)));
-    painter->drawText(QPoint(clampToInt(barLen + w0 + 20), textY), text);
+    painter->drawRect(QRect(barX, top, half, p.h - 1));
+    painter->drawText(QPoint(barX + p.barLen + 5, baseline), p.text);
 }
 
 void drawAnchorItems(QPainter* painter, const ChartGeometry& geo, ChartPens& pens,
                      const QList<Anchor>& anchors)
 {
+    // The anchors come first in every pass: what the last one placed is over.
+    pens.placed = anchorItemRects(geo, pens, anchors);
     if (anchors.isEmpty())
         return;
-    for (const Anchor& a : anchors) {
+    for (int i = 0; i < anchors.size(); ++i) {
+        const Anchor& a = anchors.at(i);
         const double cx = double(geo.originX) + a.x;
         const double cy = double(geo.originY) - a.y;
 
         pens.anchorPen.setColor(a.color);
-        painter->setFont(pens.labelFont);
         painter->setPen(pens.anchorPen);
         painter->drawPoint(QPointF(cx, cy));
 
-        const double textX = std::trunc(10 * geo.cmPerPixel + a.x + geo.originX);
-        painter->drawText(QPointF(textX, cy), a.name);
+        drawLabelText(painter, fittedFont(geo, pens.labelFont, a.name), pens.placed.at(anchors.size() + i), a.name);
 
         if (a.master) {
             pens.masterRingPen.setColor(a.color);
@@ -243,11 +359,10 @@ void drawRawPosition(QPainter* painter, const ChartGeometry& geo, ChartPens& pen
 {
     const double cy = std::trunc(double(geo.originY) - double(y));
     pens.rawPointPen.setColor(tag.color);
-    painter->setFont(pens.labelFont);
     painter->setPen(pens.rawPointPen);
     painter->drawPoint(QPointF(std::trunc(double(geo.originX) + double(x)), cy));
-    const double textX = std::trunc(geo.originX + (10 * geo.cmPerPixel + double(x)));
-    painter->drawText(QPointF(textX, cy), tag.name);
+    pens.placed.append(dotRect(geo, double(x), double(y), 5));
+    drawModuleLabel(painter, geo, pens, double(x), double(y), tag.name);
 }
 
 QString averagedLabel(const Tag& tag, double rate)
@@ -276,9 +391,8 @@ void drawAveragedPosition(QPainter* painter, const ChartGeometry& geo, ChartPens
     const double cx = double(geo.originX) + tag.avgX;
     const double cy = double(geo.originY) - tag.avgY;
     pens.avgPointPen.setColor(tag.color);
-    painter->setFont(pens.labelFont);
     painter->setPen(pens.avgPointPen);
     painter->drawPoint(QPointF(cx, cy));
-    const double textX = std::trunc(cx + 10 * geo.cmPerPixel);
-    painter->drawText(QPointF(textX, cy), averagedLabel(tag, rate));
+    pens.placed.append(dotRect(geo, tag.avgX, tag.avgY, 5));
+    drawModuleLabel(painter, geo, pens, tag.avgX, tag.avgY, averagedLabel(tag, rate));
 }

@@ -2,12 +2,15 @@
 #define CHARTDRAWING_H
 
 #include <QColor>
+#include <QFontMetrics>
 #include <QImage>
 #include <QList>
 #include <QPainter>
 #include <QPen>
 #include <QPixmap>
+#include <QRectF>
 #include <QString>
+#include <QVector>
 
 #include "anchor.h"
 #include "chartgeometry.h"
@@ -17,15 +20,40 @@
 // The cached grid layer: optional background image, grid lines with their
 // labels, half-step lines and the axes, on a transparent pixmap of the chart's
 // size. background null means no image; its top-left corner lies at world
-// (bgOffsetX, bgOffsetY) and each image pixel covers bgFactor cm.
+// (bgOffsetX, bgOffsetY) and each image pixel covers bgFactor cm. No grid
+// label is drawn over the keepClear rectangles (chart units).
 QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QImage* background,
-                        int bgOffsetX, int bgOffsetY, double bgFactor);
+                        int bgOffsetX, int bgOffsetY, double bgFactor,
+                        const QVector<QRectF>& keepClear = QVector<QRectF>());
 
-// Scale bar of one grid step in the lower-left corner; the painter's window
-// must be the pixmap's pixels.
-void drawScaleBar(QPainter* painter, const ChartGeometry& geo);
+enum class ScaleBarCorner { BottomLeft, BottomRight, TopRight, TopLeft };
+
+// The white box of the scale bar in a corner of the chart, in pixmap pixels,
+// for the painter's font with metrics fm.
+QRect scaleBarRect(const ChartGeometry& geo, const QFontMetrics& fm, ScaleBarCorner corner);
+
+// The corner for the scale bar: the current one while none of the obstacles
+// (chart units) lies under it, else the first free one of bottom left,
+// bottom right, top right, top left, or the least covered when none is free.
+ScaleBarCorner chooseScaleBarCorner(const ChartGeometry& geo, const QFontMetrics& fm,
+                                    const QVector<QRectF>& obstacles, ScaleBarCorner current);
+
+// Chart-unit rectangles of the anchors' dots, then of their names, as
+// drawAnchorItems places them.
+QVector<QRectF> anchorItemRects(const ChartGeometry& geo, const ChartPens& pens,
+                                const QList<Anchor>& anchors);
+
+// Scale bar of one grid step on a white box in the given corner; the
+// painter's window must be the pixmap's pixels.
+void drawScaleBar(QPainter* painter, const ChartGeometry& geo,
+                  ScaleBarCorner corner = ScaleBarCorner::BottomLeft);
 
 // The functions below expect the painter's window to be (0, 0, gridW, gridH).
+
+// Module labels sit 10 px right of their dot; where that would leave the
+// chart or cover what this pass drew before (pens.placed), left of it, below
+// or above it, or pulled inside. A label wider than the chart gets a smaller
+// font. drawAnchorItems starts the pass's record in pens.placed.
 
 // Dots, names and the ring around the master.
 void drawAnchorItems(QPainter* painter, const ChartGeometry& geo, ChartPens& pens,

@@ -3,6 +3,8 @@
 
 #include <QFont>
 #include <QPen>
+#include <QRectF>
+#include <QVector>
 
 // Pens and label font of the module drawing. Widths are given in pixels and
 // scaled to chart units, so dots and lines keep their size at every zoom.
@@ -15,6 +17,9 @@ struct ChartPens
     QPen rawPointPen;
     QPen avgPointPen;
     QFont labelFont;
+    // Dots and labels drawn so far in the chart pass (chart units): later
+    // labels keep clear of them, and the next pass's scale bar too.
+    QVector<QRectF> placed;
 
     ChartPens();
     void applyScale(double cmPerPixel);

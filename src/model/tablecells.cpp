@@ -4,6 +4,8 @@
 
 #include <QCheckBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QStyle>
 #include <QTableWidget>
 #include <QWidget>
 
@@ -129,4 +131,40 @@ void clearTable(QTableWidget* table)
         removeTableRow(table, row);
     table->clearContents();
     table->setRowCount(0);
+}
+
+void fitColumnsToHeaders(QTableWidget* t, bool wrap)
+{
+    if (!t)
+        return;
+    QHeaderView* header = t->horizontalHeader();
+    const QFontMetrics fm = header->fontMetrics();
+    // The header's own size hint keeps room for a sort indicator these tables never show.
+    const int margins = 2 * t->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 4;
+    const int idWidth = t->fontMetrics().horizontalAdvance(QStringLiteral("DDDD"))
+                        + 2 * (t->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, t) + 1) + 4;
+    bool wrapped = false;
+    for (int c = 0; c < t->columnCount(); ++c) {
+        if (t->isColumnHidden(c) || !t->horizontalHeaderItem(c))
+            continue;
+        const QString text = t->horizontalHeaderItem(c)->text();
+        const int line = fm.horizontalAdvance(text) + margins;
+        int word = 0;   // a wrapping header needs room for its longest word only
+        for (const QString& w : text.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            word = qMax(word, fm.horizontalAdvance(w) + margins);
+        const int width = qMax(qMax(t->columnWidth(c), wrap ? word : line), c == 0 ? idWidth : 0);
+        wrapped = wrapped || width < line;
+        t->setColumnWidth(c, width);
+    }
+    if (wrapped) {
+        header->setDefaultAlignment(Qt::Alignment(QFlag(int(Qt::AlignCenter) | int(Qt::TextWordWrap))));
+        header->setMinimumHeight(header->sizeHint().height() + fm.lineSpacing());
+    }
+    // Every column and row in view, also after the user widens a column: the
+    // panel scrolls instead of the table.
+    auto fitWidth = [t, header] { t->setMinimumWidth(header->length() + 2 * t->frameWidth()); };
+    fitWidth();
+    QObject::connect(header, &QHeaderView::sectionResized, t, fitWidth);
+    t->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }

@@ -19,6 +19,11 @@ void setCellBackground(QTableWidget* table, int row, int column, const QColor& c
 void removeTableRow(QTableWidget* table, int row);
 void clearTable(QTableWidget* table);
 
+// Widens the columns whose header, or a four-digit identifier in column 0,
+// would be cut short; with wrap, headers of several words may take two lines.
+// The table then keeps every column and row in view.
+void fitColumnsToHeaders(QTableWidget* table, bool wrap);
+
 // The centring container used by check-box, colour and role cells.
 QWidget* makeCentredCell(QWidget* content);
 

@@ -1,0 +1,180 @@
+#include "chartfit.h"
+#include "labelplacement.h"
+#include "mainwin.h"
+#include "testsupport.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+class TestLegible : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void chartLabels_data();
+    void chartLabels();
+    void fitView_data();
+    void fitView();
+    void windowAtMinimumSize();
+};
+
+void TestLegible::chartLabels_data()
+{
+    QTest::addColumn<QRect>("grid");
+    QTest::addColumn<QSize>("container");
+    QTest::newRow("start grid") << QRect(-500, -500, 1000, 1000) << QSize(700, 500);
+    QTest::newRow("demo room, 1400 cm") << QRect(-200, -200, 1400, 1200) << QSize(800, 840);
+    QTest::newRow("room in a small chart") << QRect(0, 0, 1400, 1000) << QSize(320, 240);
+    QTest::newRow("corridor") << QRect(-100, -100, 3000, 300) << QSize(900, 200);
+    QTest::newRow("axes outside") << QRect(100, 100, 800, 600) << QSize(600, 450);
+    QTest::newRow("calibrated plan") << QRect(-200, -1000, 1600, 1200) << QSize(500, 375);
+}
+
+void TestLegible::chartLabels()
+{
+    QFETCH(QRect, grid);
+    QFETCH(QSize, container);
+    ChartGeometry geo;
+    QVERIFY(computeChartGeometry(grid.x(), grid.y(), grid.width(), grid.height(), container.width(),
+                                 container.height(), geo));
+    ChartPens pens;
+    pens.applyScale(geo.cmPerPixel);
+    const QRectF chart = QRectF(0, 0, geo.gridW, geo.gridH).adjusted(-1e-6, -1e-6, 1e-6, 1e-6);
+    QList<Anchor> anchors;   // in the corners and halfway along the top and bottom edges
+    for (double fx : {0.0, 0.5, 1.0})
+        for (double fy : {0.0, 1.0})
+            anchors << Anchor("5E6F", "Anker 5E6F", Qt::blue, int(grid.x() + fx * grid.width()),
+                              int(grid.y() + fy * grid.height()), 0, fx + fy == 0, 0);
+
+    // Names inside the chart and off every dot; a long tag label inside too.
+    const QVector<QRectF> items = anchorItemRects(geo, pens, anchors);
+    const int n = anchors.size();
+    QPixmap pixmap(geo.pixmapW, geo.pixmapH);
+    QPainter painter(&pixmap);
+    painter.setWindow(0, 0, geo.gridW, geo.gridH);
+    Tag tag("2B01", "Läufer", Qt::red, false, true, false, false, true, true, true);
+    for (int i = 0; i < n; ++i) {
+        QVERIFY(chart.contains(items.at(n + i)));
+        for (int d = 0; d < n; ++d)
+            QVERIFY(!items.at(n + i).intersects(items.at(d)));
+        tag.updateAveragedPosition(anchors.at(i).x, anchors.at(i).y);
+        drawAveragedPosition(&painter, geo, pens, tag, 10.4);
+        QVERIFY(chart.contains(pens.placed.last()));
+    }
+
+    // Grid labels inside, apart and off the anchors.
+    QFont font;
+    font.setPixelSize(scaledFontPixelSize(10, geo.cmPerPixel, 6));
+    const QVector<AxisLabel> labels = axisLabels(geo, QFontMetricsF(font), items);
+    QVERIFY(!labels.isEmpty());
+    for (int i = 0; i < labels.size(); ++i) {
+        QVERIFY2(chart.contains(labels.at(i).rect), qPrintable(labels.at(i).text));
+        for (int j = i + 1; j < labels.size(); ++j)
+            QVERIFY2(!labels.at(i).rect.intersects(labels.at(j).rect), qPrintable(labels.at(j).text));
+        for (const QRectF& r : items)
+            QVERIFY(!labels.at(i).rect.intersects(r));
+    }
+
+    // The scale bar leaves the left corners, where modules stand, for a free one.
+    const QVector<QRectF> left = anchorItemRects(geo, pens, anchors.mid(0, 2));
+    const QFontMetrics fm(QApplication::font());
+    const QRect box = scaleBarRect(geo, fm, chooseScaleBarCorner(geo, fm, left, ScaleBarCorner::BottomLeft));
+    QVERIFY(QRect(0, 0, geo.pixmapW, geo.pixmapH).contains(box));
+    for (const QRectF& o : left)
+        QVERIFY(!QRectF(o.topLeft() / geo.cmPerPixel, o.size() / geo.cmPerPixel).intersects(box));
+}
+
+void TestLegible::fitView_data()
+{
+    QTest::addColumn<QVector<QPoint>>("points");
+    QTest::addColumn<QSize>("chart");
+    QTest::newRow("room") << QVector<QPoint>{{0, 0}, {1000, 0}, {1000, 800}, {0, 800}} << QSize(800, 840);
+    QTest::newRow("corridor") << QVector<QPoint>{{0, 0}, {3000, 0}, {3000, 200}} << QSize(900, 600);
+    QTest::newRow("one anchor") << QVector<QPoint>{{250, -40}} << QSize(400, 300);
+    QTest::newRow("far off") << QVector<QPoint>{{-5000, -5000}, {-4000, -4510}} << QSize(500, 500);
+}
+
+void TestLegible::fitView()
+{
+    QFETCH(QVector<QPoint>, points);
+    QFETCH(QSize, chart);
+    QList<Anchor> anchors;
+    const QRect box = QPolygon(points).boundingRect();   // right() and bottom(): the largest x and y
+    for (const QPoint& p : points)
+        anchors << Anchor("1", "A", Qt::red, p.x(), p.y(), 0, false, 0);
+    const int mx = qMax(100, (box.right() - box.left()) / 10), my = qMax(100, (box.bottom() - box.top()) / 10);
+    const GridRect r = fitViewRect(anchors, chart);
+    QVERIFY(r.x <= box.left() - mx && r.x + r.w >= box.right() + mx);
+    QVERIFY(r.y <= box.top() - my && r.y + r.h >= box.bottom() + my);
+    QVERIFY(r.x % 10 == 0 && r.y % 10 == 0 && r.w % 10 == 0 && r.h % 10 == 0);
+    // The chart's aspect, to the rounding, and one side no larger than it must be.
+    const double aspect = double(chart.width()) / chart.height();
+    QVERIFY(qAbs(r.w - r.h * aspect) <= 20 * (1 + aspect));
+    QVERIFY(qMin(r.w - (box.right() - box.left() + 2 * mx), r.h - (box.bottom() - box.top() + 2 * my)) <= 22);
+    QCOMPARE(anchorsOutside(anchors, r), 0);
+    QCOMPARE(anchorsOutside(anchors, GridRect{r.x + r.w + 1, r.y, r.w, r.h}), anchors.size());
+}
+
+void TestLegible::windowAtMinimumSize()
+{
+    QTemporaryDir dir;   // the demo settings with a grid that shows none of the anchors
+    const QString cfg = dir.filePath("away.cfg");
+    QVERIFY(QFile::copy(qEnvironmentVariable("ORVANE_SOURCE_DIR") + "/sim/demo.cfg", cfg));
+    QFile::setPermissions(cfg, QFile::ReadOwner | QFile::WriteOwner);
+    QSettings(cfg, QSettings::IniFormat).setValue("Grid-X", "3000");
+    ModalAnswerer boxes;
+    auto* w = new MainWin;
+    w->chooseOpenFile = [&](const QString&, const QString&) { return cfg; };
+    w->resize(w->minimumSize());
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    findButton(w, "btnLoadSettings")->click();
+    QCOMPARE(w->statusBar()->currentMessage(), QString("Anker außerhalb der Ansicht – „Ansicht anpassen“ zeigt alle"));
+    w->statusBar()->clearMessage();
+    findButton(w, "btnLoadSettings")->click();   // told once, and the grid left alone
+    QVERIFY(w->statusBar()->currentMessage().startsWith("Einstellungen geladen: "));
+    QCOMPARE(w->findChild<QLineEdit*>("edtGridX")->text(), QString("3000"));
+    findButton(w, "btnFitView")->click();
+    const auto edit = [w](const char* name) { return w->findChild<QLineEdit*>(name)->text().toInt(); };
+    QCOMPARE(anchorsOutside(w->modules.anchors, {edit("edtGridX"), edit("edtGridY"), edit("edtGridW"), edit("edtGridH")}), 0);
+
+    // At the minimum size, tables filled, no control overlaps another or is cut short.
+    w->resize(w->minimumSize());
+    QTest::qWait(50);
+    QCOMPARE(w->findChild<QWidget*>("ConfigWidget")->width(), w->findChild<QScrollArea*>()->viewport()->width());
+    for (const char* name : {"ConnectionWidget", "ConfigWidget", "chartArea"}) {
+        QWidget* area = w->findChild<QWidget*>(name);
+        QList<QRect> seen;   // the form's own controls, not the parts of a table or a combo box
+        for (QWidget* c : area->findChildren<QWidget*>(QRegularExpression("^(btn|edt|cmb|chk|lbl|tbl|lab)"))) {
+            if (!c->isVisible())
+                continue;
+            const QRect g(c->mapTo(area, QPoint(0, 0)), c->size());
+            const bool combo = qobject_cast<QComboBox*>(c) && area->objectName() == "ConfigWidget";
+            QVERIFY2(area->rect().contains(g) && c->width() >= (combo ? c->sizeHint() : c->minimumSizeHint()).width(),
+                     qPrintable(c->objectName()));
+            for (const QRect& s : qAsConst(seen))
+                QVERIFY2(!s.intersects(g), qPrintable(c->objectName()));
+            seen << g;
+        }
+    }
+    // Every header word whole, a header that wraps two lines high, every column in view.
+    for (auto* t : w->findChildren<QTableWidget*>()) {
+        QHeaderView* h = t->horizontalHeader();
+        const int margins = 2 * t->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, h);
+        for (int c = 0; c < t->columnCount(); ++c) {
+            const QString text = t->horizontalHeaderItem(c)->text();
+            if (t->isColumnHidden(c))
+                continue;
+            for (const QString& word : text.split(' '))
+                QVERIFY2(h->fontMetrics().horizontalAdvance(word) + margins <= h->sectionSize(c), qPrintable(text));
+            QVERIFY2(h->fontMetrics().horizontalAdvance(text) + margins <= h->sectionSize(c)
+                         || h->height() >= 2 * h->fontMetrics().lineSpacing(), qPrintable(text));   // room to wrap
+        }
+        QVERIFY(t->viewport()->width() >= h->length());
+    }
+
+    delete w;
+}
+
+QTEST_MAIN(TestLegible)
+#include "tst_legible.moc"
