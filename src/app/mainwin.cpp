@@ -8,6 +8,8 @@
 #include "settingsfile.h"
 #include "framing.h"
 #include "masterinfo.h"
+#include "mqttdialog.h"
+#include "mqttpassword.h"
 #include "portnames.h"
 #include "qflatcombobox.h"
 #include "qlabelex.h"
@@ -26,6 +28,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
@@ -114,6 +117,14 @@ MainWin::MainWin(QWidget* parent)
 
     masterInfo = new MasterInfo(nullptr);
     ui->statusBar->addPermanentWidget(masterInfo, 0);
+    lblMqttStatus = new QLabel(mqtt.statusText());
+    lblMqttStatus->setObjectName(QStringLiteral("lblMqttStatus"));
+    lblMqttStatus->hide();
+    ui->statusBar->addPermanentWidget(lblMqttStatus, 0);
+    connect(&mqtt, &MqttPublisher::statusChanged, this, [this](const QString& text) {
+        lblMqttStatus->setText(text);
+        lblMqttStatus->setVisible(mqtt.isEnabled());
+    });
 
     tablesInSync = true;
 }
@@ -548,7 +559,7 @@ void MainWin::drawTags(QPainter* painter)
         const double speed = tag.speed();
         tag.prevUpdateMs = tag.lastUpdateMs;
         tag.lastUpdateMs = epochMs();
-        if (positionExport.isOpen() && (rawDone || avgDone)) {
+        if ((positionExport.isOpen() || mqtt.isEnabled()) && (rawDone || avgDone)) {
             // One row per change of the tag's samples (a new line, an expiry), not
             // one per pass: a pass every 10 ms would repeat each row many times.
             const QPair<quint64, int> state(rangingLinesStored.value(it.key()), samples.size());
@@ -556,6 +567,7 @@ void MainWin::drawTags(QPainter* painter)
             if (seen == exportedState.constEnd() || seen.value() != state) {
                 exportedState.insert(it.key(), state);
                 positionExport.append(tag.lastUpdateMs, tag, rawDone, avgDone, speed, rate);
+                publishPosition(tag, rawDone, avgDone, speed, rate);
             }
         }
     }
@@ -1063,6 +1075,7 @@ void MainWin::on_btnSaveSettings_clicked()
     data.bgImageOffsetY = bgImageOffsetY;
     data.drawGrid = ui->chkDrawGrid->isChecked();
     data.drawBGImage = ui->chkDrawBGImage->isChecked();
+    data.mqtt = mqtt.settings();   // the file writer leaves the password out
     // The old file is replaced only once the new one is complete.
     if (!writeSettingsFile(path, data))
         QMessageBox::warning(this, title, tr("Die Einstellungen konnten nicht gespeichert werden!"), QMessageBox::Ok);
@@ -1097,6 +1110,8 @@ void MainWin::on_btnLoadSettings_clicked()
     bgImageOffsetX = data.bgImageOffsetX;
     ui->chkDrawGrid->setChecked(data.drawGrid);
     ui->chkDrawBGImage->setChecked(data.drawBGImage);
+    data.mqtt.password = MqttPassword::load(data.mqtt.host, data.mqtt.user);
+    mqtt.configure(data.mqtt);
     fillAnchorTable();
     fillTagTable();
     gridDirty = true;
@@ -1111,6 +1126,44 @@ void MainWin::on_btnLoadSettings_clicked()
     } else {
         QMessageBox::information(this, title, text, QMessageBox::Ok);
     }
+}
+
+// ---------------------------------------------------------------- MQTT
+
+void MainWin::on_btnMqtt_clicked()
+{
+    MqttDialog dialog(this);
+    dialog.setSettings(mqtt.settings());
+    dialog.setPasswordFixed(MqttPassword::fromEnvironment());
+    dialog.setStatus(mqtt.statusText());
+    connect(&mqtt, &MqttPublisher::statusChanged, &dialog, &MqttDialog::setStatus);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    MqttSettings settings = dialog.settings();
+    if (MqttPassword::fromEnvironment())
+        settings.password = MqttPassword::load(settings.host, settings.user);
+    else
+        MqttPassword::store(settings.host, settings.user, settings.password);
+    mqtt.configure(settings);
+}
+
+void MainWin::publishPosition(const Tag& tag, bool rawDone, bool avgDone, double speed, double rate)
+{
+    PositionMessage m;   // the master is the anchors' one
+    m.tag = tag.id;
+    m.name = tag.name;
+    m.epochMs = tag.lastUpdateMs;
+    if (avgDone) {
+        m.x = tag.avgX;
+        m.y = tag.avgY;
+    }
+    if (rawDone) {
+        m.rawX = tag.rawX;
+        m.rawY = tag.rawY;
+    }
+    m.speed = speed;
+    m.rate = rate;
+    mqtt.publishPosition(m);
 }
 
 // ---------------------------------------------------------------- tables
@@ -1135,6 +1188,7 @@ void MainWin::fillAnchorTable()
         setTextCell(t, i, 7, QString::number(a.offset), true);
     }
     tablesInSync = true;
+    mqtt.setAnchors(modules.anchors);
 }
 
 void MainWin::fillTagTable()
@@ -1186,6 +1240,7 @@ void MainWin::readAnchorTable()
                                           wantMaster, cellInt(t, r, 7)));
         }
     }
+    mqtt.setAnchors(modules.anchors);
 }
 
 void MainWin::readTagTable()

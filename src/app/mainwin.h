@@ -6,6 +6,7 @@
 #include "chartpens.h"
 #include "cominterface.h"
 #include "modulesetup.h"
+#include "mqttpublisher.h"
 #include "positionexport.h"
 #include "rangingsample.h"
 #include "recording.h"
@@ -28,6 +29,7 @@ namespace Ui { class MainWin; }
 class DiscoverWin;
 class CommandWin;
 class MasterInfo;
+class QLabel;
 class QTimer;
 class QImage;
 class QPixmap;
@@ -93,6 +95,8 @@ public:
     // --- recording and replay of serial sessions
     RecordingWriter recorder;
     PositionExport positionExport;
+    MqttPublisher mqtt;              // positions, anchors and status to an MQTT broker
+    QLabel* lblMqttStatus = nullptr; // its status in the status bar, while enabled
     QElapsedTimer recordClock;
     QTimer* flushTimer = nullptr;    // the position export, once a second
     // 'D' lines stored per history key, and per key the count and history size
@@ -199,6 +203,7 @@ private slots:
 
     void on_btnSaveSettings_clicked();
     void on_btnLoadSettings_clicked();
+    void on_btnMqtt_clicked();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -209,6 +214,7 @@ private:
     void clearRangingHistory();
     void finishReplay();
     void handleRangingLine(const QByteArray& line);
+    void publishPosition(const Tag& tag, bool rawDone, bool avgDone, double speed, double rate);
     void updateMouseReadouts(const QPoint& world);
     void setGridEdits(int x, int y, int w, int h);
     QTranslator translator;
