@@ -401,7 +401,8 @@ void TestMqtt::tls()
     s.caFile = broker.path("other.crt");
     publisher.setAnchors(Room);
     publisher.configure(s);
-    QVERIFY(waitUntil([&] { return publisher.statusText().startsWith("MQTT: getrennt – TLS-Fehler"); }, 5000));
+    QVERIFY2(waitUntil([&] { return publisher.statusText().startsWith("MQTT: getrennt – TLS-Fehler"); }, 5000),
+             qPrintable(publisher.statusText()));
     s.caFile = broker.path("ca.crt");
     QVERIFY(connectTo(publisher, s));
     publisher.publishPosition({"", "2B01", "Läufer", 0, 1, 2, 3, 4, 0.5, 10.0});

@@ -61,6 +61,18 @@ MqttPublisher::MqttPublisher(QObject* parent)
     retryTimer = new QTimer(worker);
     retryTimer->setSingleShot(true);
     connect(retryTimer, &QTimer::timeout, worker, [this] { connectNow(); });
+    connectTimer = new QTimer(worker);
+    connectTimer->setSingleShot(true);
+    connect(connectTimer, &QTimer::timeout, worker, [this] {
+        quint64 session;
+        {
+            QMutexLocker locker(&lock);
+            if (!mosq || connected)
+                return;
+            session = generation;
+        }
+        failed(session, tr("keine Antwort vom Broker"));
+    });
     worker->moveToThread(&thread);
     thread.setObjectName(QStringLiteral("mqtt"));
     thread.start();
@@ -71,6 +83,7 @@ MqttPublisher::~MqttPublisher()
     // Says "offline" and waits for the library's thread to end.
     QMetaObject::invokeMethod(worker, [this] {
         retryTimer->stop();
+        connectTimer->stop();
         teardown(true);
     }, Qt::BlockingQueuedConnection);
     thread.quit();
@@ -258,6 +271,7 @@ void MqttPublisher::connectNow()
     mosquitto_connect_callback_set(handle, onConnect);
     mosquitto_disconnect_callback_set(handle, onDisconnect);
     mosquitto_publish_callback_set(handle, onPublish);
+    mosquitto_log_callback_set(handle, onLog);
     // All messages go out at once; publishPosition() bounds what is unacknowledged.
     mosquitto_max_inflight_messages_set(handle, 0);
     const QByteArray willTopic = MqttPayload::statusTopic(root).toUtf8();
@@ -284,6 +298,8 @@ void MqttPublisher::connectNow()
         rc = mosquitto_loop_start(handle);
     if (rc != MOSQ_ERR_SUCCESS)
         failed(session, connectReason(rc, error));
+    else
+        connectTimer->start(ConnectTimeoutMs);
 }
 
 void MqttPublisher::failed(quint64 session, const QString& reason)
@@ -294,6 +310,7 @@ void MqttPublisher::failed(quint64 session, const QString& reason)
             return;   // an attempt that has been given up already
     }
     teardown(false);
+    connectTimer->stop();
     const int delay = retryDelayMs(failures++);
     setStatus(tr("MQTT: getrennt – %1 (neuer Versuch in %2 s)").arg(reason).arg(delay / 1000));
     retryTimer->start(delay);
@@ -338,6 +355,7 @@ void MqttPublisher::onConnect(mosquitto* handle, void* self, int rc)
         session = p->generation;
         if (rc == 0) {
             p->connected = true;
+            mosquitto_log_callback_set(handle, nullptr);
             p->publishLocked(MqttPayload::statusTopic(p->sessionRoot), QByteArrayLiteral("online"), true);
             if (!p->anchorsPayload.isEmpty())
                 p->publishLocked(MqttPayload::anchorsTopic(p->sessionRoot), p->anchorsPayload, true);
@@ -384,4 +402,23 @@ void MqttPublisher::onDisconnect(mosquitto* handle, void* self, int rc)
 void MqttPublisher::onPublish(mosquitto*, void* self, int)
 {
     ++static_cast<MqttPublisher*>(self)->ackedInSession;
+}
+
+void MqttPublisher::onLog(mosquitto* handle, void* self, int level, const char* text)
+{
+    // A certificate the CA file does not vouch for ends the library's thread
+    // with this log line and no disconnect callback.
+    if (level != MOSQ_LOG_ERR || std::strncmp(text, "OpenSSL Error", 13) != 0)
+        return;
+    auto* p = static_cast<MqttPublisher*>(self);
+    quint64 session;
+    {
+        QMutexLocker locker(&p->lock);
+        if (handle != p->mosq || p->connected)
+            return;
+        session = p->generation;
+    }
+    const QString detail = QString::fromUtf8(text).section(QLatin1Char(':'), -1).trimmed();
+    const QString reason = tr("TLS-Fehler (%1)").arg(detail);
+    QMetaObject::invokeMethod(p->worker, [p, session, reason] { p->failed(session, reason); }, Qt::QueuedConnection);
 }

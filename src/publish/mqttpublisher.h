@@ -30,6 +30,8 @@ public:
     static constexpr int FirstRetryMs = 1000;
     static constexpr int MaxRetryMs = 30000;
     static constexpr int KeepAliveSeconds = 10;
+    // An attempt that has neither connected nor failed by then is given up.
+    static constexpr int ConnectTimeoutMs = 15000;
     // Messages handed to the library and not yet acknowledged by the broker,
     // above which new positions are dropped (a broker that stalls without
     // closing the connection): about five seconds of the full link rate.
@@ -83,10 +85,12 @@ private:
     static void onConnect(mosquitto* handle, void* self, int rc);
     static void onDisconnect(mosquitto* handle, void* self, int rc);
     static void onPublish(mosquitto* handle, void* self, int mid);
+    static void onLog(mosquitto* handle, void* self, int level, const char* text);
 
     QThread thread;
     QObject* worker = nullptr;       // lives on `thread`; context of the life-cycle steps
     QTimer* retryTimer = nullptr;    // on `thread`
+    QTimer* connectTimer = nullptr;  // on `thread`: the deadline of an attempt
     int failures = 0;                // `thread` only
     std::atomic<bool> restartPending{false};
 
