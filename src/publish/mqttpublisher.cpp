@@ -392,6 +392,7 @@ void MqttPublisher::onDisconnect(mosquitto* handle, void* self, int rc)
         session = p->generation;
         reason = p->connected ? tr("Verbindung verloren")
                  : rc == MOSQ_ERR_TLS ? tr("TLS-Fehler (Zertifikat oder CA-Datei?)")
+                 : rc == MOSQ_ERR_KEEPALIVE ? tr("keine Antwort vom Broker")
                  : tr("Broker nicht erreichbar");
         p->connected = false;
     }

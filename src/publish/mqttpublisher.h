@@ -29,7 +29,8 @@ class MqttPublisher : public QObject
 public:
     static constexpr int FirstRetryMs = 1000;
     static constexpr int MaxRetryMs = 30000;
-    static constexpr int KeepAliveSeconds = 10;
+    // Also how long a silent broker keeps an attempt (and a tear-down) waiting.
+    static constexpr int KeepAliveSeconds = 5;
     // An attempt that has neither connected nor failed by then is given up.
     static constexpr int ConnectTimeoutMs = 15000;
     // Messages handed to the library and not yet acknowledged by the broker,
