@@ -57,8 +57,8 @@ MqttSettings MqttDialog::settings() const
 void MqttDialog::setPasswordFixed(bool fixed)
 {
     ui->edtPassword->setEnabled(!fixed);
-    ui->lblPasswordHint->setText(fixed ? tr("Das Passwort kommt aus der Umgebungsvariablen ORVANE_MQTT_PASSWORD.")
-                                       : tr("Das Passwort wird nicht in Einstellungsdateien gespeichert."));
+    ui->lblPasswordHint->setText(fixed ? tr("Aus der Umgebungsvariablen ORVANE_MQTT_PASSWORD.")
+                                       : tr("Wird nicht in Einstellungsdateien gespeichert."));
 }
 
 void MqttDialog::setStatus(const QString& text)
