@@ -2,9 +2,9 @@
 # Installs the Debian packages Orvane needs that are not installed yet.
 # Usage: scripts/setup.sh [test]   ("test" adds what the tests and benchmarks need)
 set -euo pipefail
-packages=(cmake g++ make pkg-config qtbase5-dev libqt5serialport5-dev libeigen3-dev qttranslations5-l10n)
+packages=(cmake g++ make pkg-config qtbase5-dev libqt5serialport5-dev libeigen3-dev qttranslations5-l10n libmosquitto-dev)
 if [ "${1:-}" = "test" ]; then
-  packages+=(libbenchmark-dev python3 desktop-file-utils clang libclang-rt-14-dev)
+  packages+=(libbenchmark-dev python3 desktop-file-utils clang libclang-rt-14-dev mosquitto mosquitto-clients openssl)
 fi
 missing=()
 for p in "${packages[@]}"; do

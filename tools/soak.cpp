@@ -192,7 +192,10 @@ int main(int argc, char* argv[])
     const QCommandLineOption idleOpt(QStringLiteral("idle"),
         QStringLiteral("Before ranging, stay connected and idle for <s> seconds and report the CPU used (default 0)."),
         QStringLiteral("s"), QStringLiteral("0"));
-    parser.addOptions({secondsOpt, reconnectOpt, malformedOpt, pixmapCacheOpt, simOpt, recordOpt, idleOpt});
+    const QCommandLineOption mqttOpt(QStringLiteral("mqtt"),
+        QStringLiteral("Publish the positions to the MQTT broker at <host:port> during the run."),
+        QStringLiteral("host:port"));
+    parser.addOptions({secondsOpt, reconnectOpt, malformedOpt, pixmapCacheOpt, simOpt, recordOpt, idleOpt, mqttOpt});
     parser.process(app);
 
     bool ok1 = false, ok2 = false, ok3 = false, ok4 = false;
@@ -267,6 +270,17 @@ int main(int argc, char* argv[])
                               true, true, true, true, true, true, true);
     w.fillAnchorTable();
     w.fillTagTable();
+    if (parser.isSet(mqttOpt)) {
+        MqttSettings mqtt;
+        mqtt.enabled = true;
+        mqtt.host = parser.value(mqttOpt).section(QLatin1Char(':'), 0, 0);
+        mqtt.port = parser.value(mqttOpt).section(QLatin1Char(':'), 1).toInt();
+        if (mqtt.port <= 0)
+            mqtt.port = MqttSettings::DefaultPort;
+        w.mqtt.configure(mqtt);
+        if (!waitUntil([&] { return w.mqtt.isConnected(); }, 5000))
+            std::fprintf(stderr, "orvane-soak: %s\n", qPrintable(w.mqtt.statusText()));
+    }
     QCoreApplication::processEvents();
 
     auto* portBox = w.findChild<QComboBox*>(QStringLiteral("cmbComPort"));
@@ -549,6 +563,10 @@ int main(int argc, char* argv[])
                  linesPerSecond, firstMb, peakMb, baselineAtS, percentile(passMs, 0.5), percentile(passMs, 0.95),
                  maxInterval, simCpuPercent, static_cast<long long>(stats.value(QStringLiteral("dropped"))),
                  qPrintable(loadBefore), qPrintable(loadAverage()), int(boxes.size()), QPixmapCache::cacheLimit());
+    if (parser.isSet(mqttOpt))
+        std::fprintf(stderr, "orvane-soak: MQTT positions published %llu, dropped %llu; %s\n",
+                     static_cast<unsigned long long>(w.mqtt.counts().published),
+                     static_cast<unsigned long long>(w.mqtt.counts().dropped), qPrintable(w.mqtt.statusText()));
     if (!simErr.isEmpty())
         std::fprintf(stderr, "%s\n", simErr.constData());
     std::fflush(stdout);

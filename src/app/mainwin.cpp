@@ -10,6 +10,8 @@
 #include "settingsfile.h"
 #include "framing.h"
 #include "masterinfo.h"
+#include "mqttdialog.h"
+#include "mqttpassword.h"
 #include "portnames.h"
 #include "qflatcombobox.h"
 #include "qlabelex.h"
@@ -29,6 +31,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
@@ -142,6 +145,14 @@ MainWin::MainWin(QWidget* parent)
 
     masterInfo = new MasterInfo(nullptr);
     ui->statusBar->addPermanentWidget(masterInfo, 0);
+    lblMqttStatus = new QLabel(mqtt.statusText());
+    lblMqttStatus->setObjectName(QStringLiteral("lblMqttStatus"));
+    lblMqttStatus->hide();
+    ui->statusBar->addPermanentWidget(lblMqttStatus, 0);
+    connect(&mqtt, &MqttPublisher::statusChanged, this, [this](const QString& text) {
+        lblMqttStatus->setText(text);
+        lblMqttStatus->setVisible(mqtt.isEnabled());
+    });
 
     new WindowLayout(this, ui->splitterMain, ui->scrollConfig);
 
@@ -575,6 +586,8 @@ void MainWin::drawTags(QPainter* painter)
             drawAveragedPosition(painter, chartGeo, pens, tag, r.rate);
         if (r.rowDue && positionExport.isOpen())
             positionExport.append(tag.lastUpdateMs, recMs, tag, r);
+        if (r.rowDue && mqtt.isEnabled())
+            publishPosition(tag, r);
     }
 }
 
@@ -1134,6 +1147,7 @@ void MainWin::on_btnSaveSettings_clicked()
     data.bgImageOffsetY = bgImageOffsetY;
     data.drawGrid = ui->chkDrawGrid->isChecked();
     data.drawBGImage = ui->chkDrawBGImage->isChecked();
+    data.mqtt = mqtt.settings();   // the file writer leaves the password out
     // The old file is replaced only once the new one is complete.
     if (!writeSettingsFile(path, data)) {
         QMessageBox::warning(this, title, tr("Die Einstellungen konnten nicht gespeichert werden!"), QMessageBox::Ok);
@@ -1172,6 +1186,8 @@ void MainWin::on_btnLoadSettings_clicked()
     bgImageOffsetX = data.bgImageOffsetX;
     ui->chkDrawGrid->setChecked(data.drawGrid);
     ui->chkDrawBGImage->setChecked(data.drawBGImage);
+    data.mqtt.password = MqttPassword::load(data.mqtt.host, data.mqtt.user);
+    mqtt.configure(data.mqtt);
     fillAnchorTable();
     fillTagTable();
     gridDirty = true;
@@ -1201,6 +1217,44 @@ void MainWin::rememberFolder(const QString& path)
         QSettings().setValue(QStringLiteral("Dateien/Ordner"), QFileInfo(path).absolutePath());
 }
 
+// ---------------------------------------------------------------- MQTT
+
+void MainWin::on_btnMqtt_clicked()
+{
+    MqttDialog dialog(this);
+    dialog.setSettings(mqtt.settings());
+    dialog.setPasswordFixed(MqttPassword::fromEnvironment());
+    dialog.setStatus(mqtt.statusText());
+    connect(&mqtt, &MqttPublisher::statusChanged, &dialog, &MqttDialog::setStatus);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    MqttSettings settings = dialog.settings();
+    if (MqttPassword::fromEnvironment())
+        settings.password = MqttPassword::load(settings.host, settings.user);
+    else
+        MqttPassword::store(settings.host, settings.user, settings.password);
+    mqtt.configure(settings);
+}
+
+void MainWin::publishPosition(const Tag& tag, const TagResult& r)
+{
+    PositionMessage m;   // the master is the anchors' one
+    m.tag = tag.id;
+    m.name = tag.name;
+    m.epochMs = tag.lastUpdateMs;
+    if (r.avgValid) {
+        m.x = tag.avgX;
+        m.y = tag.avgY;
+    }
+    if (r.rawValid) {
+        m.rawX = tag.rawX;
+        m.rawY = tag.rawY;
+    }
+    m.speed = r.speed;
+    m.rate = r.rate;
+    mqtt.publishPosition(m);
+}
+
 // ---------------------------------------------------------------- tables
 
 void MainWin::fillAnchorTable()
@@ -1223,6 +1277,7 @@ void MainWin::fillAnchorTable()
         setTextCell(t, i, 7, QString::number(a.offset), true);
     }
     tablesInSync = true;
+    mqtt.setAnchors(modules.anchors);
 }
 
 void MainWin::fillTagTable()
@@ -1274,6 +1329,7 @@ void MainWin::readAnchorTable()
                                           wantMaster, cellInt(t, r, 7)));
         }
     }
+    mqtt.setAnchors(modules.anchors);
 }
 
 void MainWin::readTagTable()

@@ -8,6 +8,7 @@
 #include "chartpens.h"
 #include "cominterface.h"
 #include "modulesetup.h"
+#include "mqttpublisher.h"
 #include "positionexport.h"
 #include "positioningstep.h"
 #include "rangingsample.h"
@@ -31,6 +32,7 @@ namespace Ui { class MainWin; }
 class DiscoverWin;
 class CommandWin;
 class MasterInfo;
+class QLabel;
 class QTimer;
 class QImage;
 class QPixmap;
@@ -101,6 +103,8 @@ public:
     // --- recording and replay of serial sessions
     RecordingWriter recorder;
     PositionExport positionExport;
+    MqttPublisher mqtt;              // positions, anchors and status to an MQTT broker
+    QLabel* lblMqttStatus = nullptr; // its status in the status bar, while enabled
     QElapsedTimer recordClock;
     QTimer* flushTimer = nullptr;    // the position export, once a second
     RecordingReader replayReader;
@@ -205,6 +209,7 @@ private slots:
 
     void on_btnSaveSettings_clicked();
     void on_btnLoadSettings_clicked();
+    void on_btnMqtt_clicked();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -215,6 +220,7 @@ private:
     void clearRangingHistory();
     void finishReplay();
     void handleRangingLine(const QByteArray& line);
+    void publishPosition(const Tag& tag, const TagResult& r);
     void updateMouseReadouts(const QPoint& world);
     void setGridEdits(int x, int y, int w, int h);
     void undoAnchorMove();

@@ -98,6 +98,14 @@ void writeAll(QSettings& s, const SettingsData& d)
     s.setValue(QStringLiteral("BGImage-OffsetY"), d.bgImageOffsetY);
     s.setValue(QStringLiteral("DrawGrid"), d.drawGrid);
     s.setValue(QStringLiteral("DrawBGImage"), d.drawBGImage);
+    s.setValue(QStringLiteral("MQTT-Enabled"), d.mqtt.enabled);
+    s.setValue(QStringLiteral("MQTT-Host"), d.mqtt.host);
+    s.setValue(QStringLiteral("MQTT-Port"), d.mqtt.port);
+    s.setValue(QStringLiteral("MQTT-Prefix"), d.mqtt.prefix);
+    s.setValue(QStringLiteral("MQTT-ClientId"), d.mqtt.clientId);
+    s.setValue(QStringLiteral("MQTT-User"), d.mqtt.user);
+    s.setValue(QStringLiteral("MQTT-TLS"), d.mqtt.tls);
+    s.setValue(QStringLiteral("MQTT-CAFile"), d.mqtt.caFile);
 }
 
 void readAll(const QSettings& s, SettingsData& d)
@@ -151,6 +159,19 @@ void readAll(const QSettings& s, SettingsData& d)
     d.bgImageOffsetY = readInt(s, QStringLiteral("BGImage-OffsetY"));
     d.drawGrid = s.value(QStringLiteral("DrawGrid"), false).toBool();
     d.drawBGImage = s.value(QStringLiteral("DrawBGImage"), false).toBool();
+
+    // A file from before MQTT, without these keys, leaves publishing off.
+    const MqttSettings defaults;
+    d.mqtt = defaults;
+    d.mqtt.enabled = s.value(QStringLiteral("MQTT-Enabled"), false).toBool();
+    d.mqtt.host = s.value(QStringLiteral("MQTT-Host"), defaults.host).toString();
+    const int port = readInt(s, QStringLiteral("MQTT-Port"));
+    d.mqtt.port = port > 0 && port < 65536 ? port : defaults.port;
+    d.mqtt.prefix = s.value(QStringLiteral("MQTT-Prefix"), defaults.prefix).toString();
+    d.mqtt.clientId = s.value(QStringLiteral("MQTT-ClientId")).toString();
+    d.mqtt.user = s.value(QStringLiteral("MQTT-User")).toString();
+    d.mqtt.tls = s.value(QStringLiteral("MQTT-TLS"), false).toBool();
+    d.mqtt.caFile = s.value(QStringLiteral("MQTT-CAFile")).toString();
 }
 
 // QSettings keeps what it parsed of a path for the whole process and, for an

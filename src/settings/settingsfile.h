@@ -2,6 +2,7 @@
 #define SETTINGSFILE_H
 
 #include "anchor.h"
+#include "mqttsettings.h"
 #include "tag.h"
 
 #include <QList>
@@ -21,6 +22,7 @@ struct SettingsData
     double bgImageFactor = 0.0;
     int bgImageOffsetX = 0, bgImageOffsetY = 0;
     bool drawGrid = false, drawBGImage = false;
+    MqttSettings mqtt;                                   // without the password, which no file holds
 };
 
 // Upper bound on the anchors and on the tags read from one file, so that a

@@ -1,0 +1,105 @@
+#include "mqttpayload.h"
+
+#include "anchor.h"
+
+#include <QDateTime>
+
+#include <cmath>
+
+namespace {
+
+QByteArray number(const std::optional<int>& v)
+{
+    return v ? QByteArray::number(*v) : QByteArrayLiteral("null");
+}
+
+// Three decimals, as the chart's label and the CSV export show them.
+QByteArray number(const std::optional<double>& v)
+{
+    return v && std::isfinite(*v) ? QByteArray::number(*v, 'f', 3) : QByteArrayLiteral("null");
+}
+
+} // namespace
+
+QString MqttPayload::level(const QString& id)
+{
+    QString out = id.trimmed().toUpper();
+    for (QChar& c : out)
+        if (c == QLatin1Char('/') || c == QLatin1Char('+') || c == QLatin1Char('#') || c.unicode() == 0)
+            c = QLatin1Char('_');
+    return out.isEmpty() ? QStringLiteral("_") : out;
+}
+
+QString MqttPayload::cleanPrefix(const QString& prefix)
+{
+    QString out = prefix.trimmed();
+    out.remove(QLatin1Char('+'));
+    out.remove(QLatin1Char('#'));
+    out.remove(QChar(0));
+    while (out.startsWith(QLatin1Char('/')))
+        out.remove(0, 1);
+    while (out.endsWith(QLatin1Char('/')))
+        out.chop(1);
+    return out.isEmpty() ? QStringLiteral("orvane") : out;
+}
+
+QString MqttPayload::root(const QString& prefix, const QString& master)
+{
+    return cleanPrefix(prefix) + QLatin1Char('/') + level(master);
+}
+
+QString MqttPayload::statusTopic(const QString& root) { return root + QStringLiteral("/status"); }
+QString MqttPayload::anchorsTopic(const QString& root) { return root + QStringLiteral("/anchors"); }
+
+QString MqttPayload::positionTopic(const QString& root, const QString& tag)
+{
+    return root + QStringLiteral("/tags/") + level(tag) + QStringLiteral("/position");
+}
+
+QString MqttPayload::lastTopic(const QString& root, const QString& tag)
+{
+    return root + QStringLiteral("/tags/") + level(tag) + QStringLiteral("/last");
+}
+
+QString MqttPayload::isoTime(qint64 epochMs)
+{
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(epochMs);
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+QByteArray MqttPayload::jsonString(const QString& text)
+{
+    // Escaped as text first and encoded once, so surrogate pairs stay whole.
+    QString out = QStringLiteral("\"");
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u == '"' || u == '\\')
+            out += QLatin1Char('\\') + c;
+        else if (u < 0x20)
+            out += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return (out + QLatin1Char('"')).toUtf8();
+}
+
+QByteArray MqttPayload::positionJson(const PositionMessage& m)
+{
+    return "{\"master\":" + jsonString(m.master.trimmed().toUpper()) + ",\"tag\":" + jsonString(m.tag.trimmed().toUpper())
+         + ",\"name\":" + jsonString(m.name) + ",\"time\":" + jsonString(isoTime(m.epochMs))
+         + ",\"x_cm\":" + number(m.x) + ",\"y_cm\":" + number(m.y) + ",\"raw_x_cm\":" + number(m.rawX)
+         + ",\"raw_y_cm\":" + number(m.rawY) + ",\"speed_mps\":" + number(m.speed) + ",\"rate_hz\":" + number(m.rate)
+         + '}';
+}
+
+QByteArray MqttPayload::anchorsJson(const QString& master, const QList<Anchor>& anchors)
+{
+    QByteArray out = "{\"master\":" + jsonString(master.trimmed().toUpper()) + ",\"anchors\":[";
+    for (int i = 0; i < anchors.size(); ++i) {
+        const Anchor& a = anchors.at(i);
+        out += (i ? ",{\"id\":" : "{\"id\":") + jsonString(a.id.trimmed().toUpper()) + ",\"name\":" + jsonString(a.name)
+             + ",\"x_cm\":" + QByteArray::number(a.x) + ",\"y_cm\":" + QByteArray::number(a.y)
+             + ",\"z_cm\":" + QByteArray::number(a.z) + ",\"master\":" + (a.master ? "true" : "false") + '}';
+    }
+    return out + "]}";
+}

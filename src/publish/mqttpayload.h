@@ -1,0 +1,44 @@
+#ifndef MQTTPAYLOAD_H
+#define MQTTPAYLOAD_H
+
+#include "positionmessage.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+struct Anchor;
+
+// Topics and JSON payloads of the MQTT stream. Topics are
+//   <prefix>/<master>/status                  "online" / "offline"
+//   <prefix>/<master>/anchors                 the anchors, to draw the room
+//   <prefix>/<master>/tags/<tag>/position     every position
+//   <prefix>/<master>/tags/<tag>/last         the latest position, retained
+class MqttPayload
+{
+public:
+    // The topic root "<prefix>/<master>".
+    static QString root(const QString& prefix, const QString& master);
+    static QString statusTopic(const QString& root);
+    static QString anchorsTopic(const QString& root);
+    static QString positionTopic(const QString& root, const QString& tag);
+    static QString lastTopic(const QString& root, const QString& tag);
+
+    // An identifier as one topic level: trimmed, upper case, with the characters
+    // MQTT reserves ('/', '+', '#', NUL) replaced by '_'.
+    static QString level(const QString& id);
+    // The prefix without wildcards or outer slashes; "orvane" when nothing is left.
+    static QString cleanPrefix(const QString& prefix);
+
+    // {"master":…,"tag":…,"name":…,"time":…,"x_cm":…,"y_cm":…,"raw_x_cm":…,
+    //  "raw_y_cm":…,"speed_mps":…,"rate_hz":…}, absent values as null.
+    static QByteArray positionJson(const PositionMessage& m);
+    // {"master":…,"anchors":[{"id":…,"name":…,"x_cm":…,"y_cm":…,"z_cm":…,"master":…},…]}
+    static QByteArray anchorsJson(const QString& master, const QList<Anchor>& anchors);
+    // Local time, ISO 8601 with milliseconds and the offset from UTC.
+    static QString isoTime(qint64 epochMs);
+    // A JSON string literal, quotes included.
+    static QByteArray jsonString(const QString& text);
+};
+
+#endif

@@ -1,0 +1,425 @@
+#include "mqttpublisher.h"
+
+#include "mqttpayload.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QMutexLocker>
+#include <QTimer>
+
+#include <mosquitto.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+std::once_flag libraryInitialised;
+
+QString text(const char* source)
+{
+    return QCoreApplication::translate("MqttPublisher", source);
+}
+
+// Why a connection attempt failed before it reached the broker.
+QString connectReason(int rc, int error)
+{
+    switch (rc) {
+    case MOSQ_ERR_EAI:
+        return text("Host nicht gefunden");
+    case MOSQ_ERR_ERRNO:
+        return text("Broker nicht erreichbar (%1)").arg(QString::fromLocal8Bit(std::strerror(error)));
+    case MOSQ_ERR_TLS:
+        return text("TLS-Fehler");
+    default:
+        return QString::fromUtf8(mosquitto_strerror(rc));
+    }
+}
+
+// The broker's answer to the login, MQTT 3.1.1 return codes.
+QString refusalReason(int code)
+{
+    switch (code) {
+    case 1: return text("Protokollversion abgelehnt");
+    case 2: return text("Client-ID abgelehnt");
+    case 3: return text("Broker nicht verfügbar");
+    case 4: return text("Anmeldung abgelehnt (Benutzername oder Passwort falsch)");
+    case 5: return text("Anmeldung abgelehnt (nicht berechtigt)");
+    default: return text("Anmeldung abgelehnt (Code %1)").arg(code);
+    }
+}
+
+} // namespace
+
+MqttPublisher::MqttPublisher(QObject* parent)
+    : QObject(parent)
+{
+    std::call_once(libraryInitialised, [] { mosquitto_lib_init(); });
+    status = tr("MQTT: aus");
+    worker = new QObject;
+    retryTimer = new QTimer(worker);
+    retryTimer->setSingleShot(true);
+    connect(retryTimer, &QTimer::timeout, worker, [this] { connectNow(); });
+    connectTimer = new QTimer(worker);
+    connectTimer->setSingleShot(true);
+    connect(connectTimer, &QTimer::timeout, worker, [this] {
+        quint64 session;
+        {
+            QMutexLocker locker(&lock);
+            if (!mosq || connected)
+                return;
+            session = generation;
+        }
+        failed(session, tr("keine Antwort vom Broker"));
+    });
+    worker->moveToThread(&thread);
+    thread.setObjectName(QStringLiteral("mqtt"));
+    thread.start();
+}
+
+MqttPublisher::~MqttPublisher()
+{
+    // Says "offline" and waits for the library's thread to end.
+    QMetaObject::invokeMethod(worker, [this] {
+        retryTimer->stop();
+        connectTimer->stop();
+        teardown(true);
+    }, Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
+    delete worker;
+}
+
+int MqttPublisher::retryDelayMs(int failures)
+{
+    if (failures < 0)
+        failures = 0;
+    return failures >= 5 ? MaxRetryMs : qMin(MaxRetryMs, FirstRetryMs << failures);
+}
+
+void MqttPublisher::configure(const MqttSettings& settings)
+{
+    {
+        QMutexLocker locker(&lock);
+        // The same settings again restart only a connection that is not up, so
+        // confirming the dialog retries at once instead of after the back-off.
+        if (settings == config && (connected || !settings.enabled))
+            return;
+        config = settings;
+    }
+    scheduleRestart();
+}
+
+MqttSettings MqttPublisher::settings() const
+{
+    QMutexLocker locker(&lock);
+    return config;
+}
+
+bool MqttPublisher::isEnabled() const
+{
+    QMutexLocker locker(&lock);
+    return config.enabled;
+}
+
+void MqttPublisher::setAnchors(const QList<Anchor>& anchors)
+{
+    QString newMaster;
+    for (const Anchor& a : anchors) {
+        if (a.master) {
+            newMaster = a.id.trimmed().toUpper();
+            break;
+        }
+    }
+    const QByteArray payload = MqttPayload::anchorsJson(newMaster, anchors);
+    {
+        QMutexLocker locker(&lock);
+        const bool sameMaster = newMaster == masterId;
+        if (sameMaster && payload == anchorsPayload)
+            return;
+        masterId = newMaster;
+        anchorsPayload = payload;
+        if (sameMaster) {
+            if (connected)
+                publishLocked(MqttPayload::anchorsTopic(sessionRoot), payload, true);
+            return;
+        }
+    }
+    // Another master: its own topics, with its own last will.
+    scheduleRestart();
+}
+
+QString MqttPublisher::master() const
+{
+    QMutexLocker locker(&lock);
+    return masterId;
+}
+
+void MqttPublisher::publishPosition(PositionMessage message)
+{
+    QMutexLocker locker(&lock);
+    // Two messages per position; beyond the bound the library's queue would grow.
+    if (!connected || sentInSession - ackedInSession.load() + 2 > MaxUnacknowledged) {
+        ++tally.dropped;
+        return;
+    }
+    if (message.master.isEmpty())
+        message.master = masterId;
+    const QString root = MqttPayload::root(config.prefix, message.master);
+    const QByteArray json = MqttPayload::positionJson(message);
+    if (publishLocked(MqttPayload::positionTopic(root, message.tag), json, false) != MOSQ_ERR_SUCCESS) {
+        ++tally.dropped;
+        return;
+    }
+    publishLocked(MqttPayload::lastTopic(root, message.tag), json, true);
+    ++tally.published;
+}
+
+bool MqttPublisher::isConnected() const
+{
+    QMutexLocker locker(&lock);
+    return connected;
+}
+
+QString MqttPublisher::statusText() const
+{
+    QMutexLocker locker(&lock);
+    return status;
+}
+
+MqttPublisher::Counts MqttPublisher::counts() const
+{
+    QMutexLocker locker(&lock);
+    return tally;
+}
+
+int MqttPublisher::publishLocked(const QString& topic, const QByteArray& payload, bool retain)
+{
+    const QByteArray t = topic.toUtf8();
+    const int rc = mosquitto_publish(mosq, nullptr, t.constData(), payload.size(), payload.constData(), 1, retain);
+    if (rc == MOSQ_ERR_SUCCESS)
+        ++sentInSession;
+    return rc;
+}
+
+void MqttPublisher::setStatus(const QString& text)
+{
+    {
+        QMutexLocker locker(&lock);
+        if (status == text)
+            return;
+        status = text;
+    }
+    emit statusChanged(text);
+}
+
+// ---------------------------------------------------------------- the publisher's thread
+
+void MqttPublisher::scheduleRestart()
+{
+    // Several changes in a row (anchors, then settings) make one new connection,
+    // not a flicker of "online" and "offline".
+    if (!restartPending.exchange(true))
+        QMetaObject::invokeMethod(worker, [this] { restart(); }, Qt::QueuedConnection);
+}
+
+void MqttPublisher::restart()
+{
+    restartPending = false;
+    retryTimer->stop();
+    failures = 0;
+    teardown(true);
+    connectNow();
+}
+
+void MqttPublisher::connectNow()
+{
+    MqttSettings s;
+    QString masterNow;
+    {
+        QMutexLocker locker(&lock);
+        s = config;
+        masterNow = masterId;
+    }
+    if (!s.enabled) {
+        setStatus(tr("MQTT: aus"));
+        return;
+    }
+    if (masterNow.isEmpty()) {
+        // Tried again when the anchors name a master.
+        setStatus(tr("MQTT: getrennt – kein Master-Anker festgelegt"));
+        return;
+    }
+    const QString root = MqttPayload::root(s.prefix, masterNow);
+    const QByteArray clientId = s.clientId.trimmed().toUtf8();
+    mosquitto* handle = mosquitto_new(clientId.isEmpty() ? nullptr : clientId.constData(), true, this);
+    quint64 session;
+    {
+        QMutexLocker locker(&lock);
+        mosq = handle;
+        connected = false;
+        sessionRoot = root;
+        sentInSession = 0;
+        ackedInSession = 0;
+        session = ++generation;
+    }
+    if (!handle) {
+        failed(session, tr("Client konnte nicht angelegt werden"));
+        return;
+    }
+    mosquitto_connect_callback_set(handle, onConnect);
+    mosquitto_disconnect_callback_set(handle, onDisconnect);
+    mosquitto_publish_callback_set(handle, onPublish);
+    mosquitto_log_callback_set(handle, onLog);
+    // All messages go out at once; publishPosition() bounds what is unacknowledged.
+    mosquitto_max_inflight_messages_set(handle, 0);
+    const QByteArray willTopic = MqttPayload::statusTopic(root).toUtf8();
+    mosquitto_will_set(handle, willTopic.constData(), 7, "offline", 1, true);
+    const QByteArray user = s.user.toUtf8();
+    const QByteArray password = s.password.toUtf8();
+    if (!s.user.isEmpty())
+        mosquitto_username_pw_set(handle, user.constData(), s.password.isEmpty() ? nullptr : password.constData());
+    if (s.tls) {
+        const QByteArray caFile = QFile::encodeName(s.caFile);
+        if (s.caFile.isEmpty())
+            mosquitto_int_option(handle, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+        if (mosquitto_tls_set(handle, s.caFile.isEmpty() ? nullptr : caFile.constData(), nullptr, nullptr, nullptr,
+                              nullptr) != MOSQ_ERR_SUCCESS) {
+            failed(session, tr("CA-Datei nicht lesbar"));
+            return;
+        }
+    }
+    setStatus(tr("MQTT: verbinde mit %1:%2 …").arg(s.host).arg(s.port));
+    const QByteArray host = s.host.trimmed().toUtf8();
+    int rc = mosquitto_connect_async(handle, host.constData(), s.port, KeepAliveSeconds);
+    const int error = errno;
+    if (rc == MOSQ_ERR_SUCCESS)
+        rc = mosquitto_loop_start(handle);
+    if (rc != MOSQ_ERR_SUCCESS)
+        failed(session, connectReason(rc, error));
+    else
+        connectTimer->start(ConnectTimeoutMs);
+}
+
+void MqttPublisher::failed(quint64 session, const QString& reason)
+{
+    {
+        QMutexLocker locker(&lock);
+        if (session != generation || !mosq)
+            return;   // an attempt that has been given up already
+    }
+    teardown(false);
+    connectTimer->stop();
+    const int delay = retryDelayMs(failures++);
+    setStatus(tr("MQTT: getrennt – %1 (neuer Versuch in %2 s)").arg(reason).arg(delay / 1000));
+    retryTimer->start(delay);
+}
+
+void MqttPublisher::teardown(bool sayOffline)
+{
+    mosquitto* handle;
+    bool wasConnected;
+    QString root;
+    {
+        QMutexLocker locker(&lock);
+        handle = mosq;
+        wasConnected = connected;
+        root = sessionRoot;
+        mosq = nullptr;
+        connected = false;
+    }
+    if (!handle)
+        return;
+    if (sayOffline && wasConnected) {
+        // A clean disconnect makes the broker forget the last will: say it ourselves.
+        const QByteArray topic = MqttPayload::statusTopic(root).toUtf8();
+        mosquitto_publish(handle, nullptr, topic.constData(), 7, "offline", 1, true);
+    }
+    // Written after what is queued; the library's thread ends once it is out.
+    mosquitto_disconnect(handle);
+    mosquitto_loop_stop(handle, false);
+    mosquitto_destroy(handle);
+}
+
+// ---------------------------------------------------------------- libmosquitto's thread
+
+void MqttPublisher::onConnect(mosquitto* handle, void* self, int rc)
+{
+    auto* p = static_cast<MqttPublisher*>(self);
+    quint64 session;
+    {
+        QMutexLocker locker(&p->lock);
+        if (handle != p->mosq)
+            return;
+        session = p->generation;
+        if (rc == 0) {
+            p->connected = true;
+            mosquitto_log_callback_set(handle, nullptr);
+            p->publishLocked(MqttPayload::statusTopic(p->sessionRoot), QByteArrayLiteral("online"), true);
+            if (!p->anchorsPayload.isEmpty())
+                p->publishLocked(MqttPayload::anchorsTopic(p->sessionRoot), p->anchorsPayload, true);
+        }
+    }
+    if (rc == 0) {
+        QMetaObject::invokeMethod(p->worker, [p, session] {
+            {
+                QMutexLocker locker(&p->lock);
+                if (session != p->generation || !p->connected)
+                    return;
+            }
+            p->failures = 0;
+            p->setStatus(tr("MQTT: verbunden"));
+        }, Qt::QueuedConnection);
+        return;
+    }
+    // The library would retry at its own pace; the back-off is ours.
+    mosquitto_disconnect(handle);
+    const QString reason = refusalReason(rc);
+    QMetaObject::invokeMethod(p->worker, [p, session, reason] { p->failed(session, reason); }, Qt::QueuedConnection);
+}
+
+void MqttPublisher::onDisconnect(mosquitto* handle, void* self, int rc)
+{
+    auto* p = static_cast<MqttPublisher*>(self);
+    quint64 session;
+    QString reason;
+    {
+        QMutexLocker locker(&p->lock);
+        // Our own disconnects come after the handle was given up.
+        if (handle != p->mosq)
+            return;
+        session = p->generation;
+        reason = p->connected ? tr("Verbindung verloren")
+                 : rc == MOSQ_ERR_TLS ? tr("TLS-Fehler (Zertifikat oder CA-Datei?)")
+                 : rc == MOSQ_ERR_KEEPALIVE ? tr("keine Antwort vom Broker")
+                 : tr("Broker nicht erreichbar");
+        p->connected = false;
+    }
+    mosquitto_disconnect(handle);
+    QMetaObject::invokeMethod(p->worker, [p, session, reason] { p->failed(session, reason); }, Qt::QueuedConnection);
+}
+
+void MqttPublisher::onPublish(mosquitto*, void* self, int)
+{
+    ++static_cast<MqttPublisher*>(self)->ackedInSession;
+}
+
+void MqttPublisher::onLog(mosquitto* handle, void* self, int level, const char* text)
+{
+    // A certificate the CA file does not vouch for ends the library's thread
+    // with this log line and no disconnect callback.
+    if (level != MOSQ_LOG_ERR || std::strncmp(text, "OpenSSL Error", 13) != 0)
+        return;
+    auto* p = static_cast<MqttPublisher*>(self);
+    quint64 session;
+    {
+        QMutexLocker locker(&p->lock);
+        if (handle != p->mosq || p->connected)
+            return;
+        session = p->generation;
+    }
+    const QString detail = QString::fromUtf8(text).section(QLatin1Char(':'), -1).trimmed();
+    const QString reason = tr("TLS-Fehler (%1)").arg(detail);
+    QMetaObject::invokeMethod(p->worker, [p, session, reason] { p->failed(session, reason); }, Qt::QueuedConnection);
+}

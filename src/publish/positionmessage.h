@@ -1,0 +1,22 @@
+#ifndef POSITIONMESSAGE_H
+#define POSITIONMESSAGE_H
+
+#include <QString>
+
+#include <optional>
+
+// One tag's position as a chart pass computed it, in plain values: what is
+// published for the tag. A value the pass did not compute stays empty.
+struct PositionMessage
+{
+    QString master;                 // the master anchor's id
+    QString tag;
+    QString name;
+    qint64 epochMs = 0;             // when the pass computed it
+    std::optional<int> x, y;        // averaged position, cm
+    std::optional<int> rawX, rawY;  // position from the newest distances, cm
+    std::optional<double> speed;    // m/s
+    std::optional<double> rate;     // Hz
+};
+
+#endif
