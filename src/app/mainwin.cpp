@@ -26,6 +26,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDataStream>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
@@ -88,7 +89,7 @@ MainWin::MainWin(QWidget* parent)
     refreshComPorts();
 
     redrawTimer = new QTimer(this);
-    connect(redrawTimer, &QTimer::timeout, this, &MainWin::redrawChart);
+    connect(redrawTimer, &QTimer::timeout, this, &MainWin::timedChartPass);
     connect(&com, &ComInterface::portLost, this, &MainWin::portLost, Qt::QueuedConnection);
 
     flushTimer = new QTimer(this);
@@ -277,6 +278,7 @@ void MainWin::finishDisconnect()
     // The last frame stays visible, greyed out: its positions are no longer live.
     if (chartPixmap)
         ui->lblChart->setPixmap(disconnectedFrame(*chartPixmap));
+    drawnSignature.clear();
     ui->labAbstandMaster->setText(QString());
     disconnect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived);
     com.setForwarding(false);
@@ -497,6 +499,18 @@ void MainWin::handleRangingLine(const QByteArray& line)
 
 void MainWin::redrawChart()
 {
+    chartPass(0);
+}
+
+void MainWin::timedChartPass()
+{
+    // A display shows at most about 60 frames a second; painting more often
+    // only costs. The positions still follow every 10 ms.
+    chartPass(16);
+}
+
+void MainWin::chartPass(int minFrameMs)
+{
     redrawTimer->stop();
     bool changed = false;
     if (gridDirty)
@@ -508,6 +522,21 @@ void MainWin::redrawChart()
         gridKeepClear = anchorArea;
         drawGrid();
     }
+    runPositioning();
+    // Nothing visible changed since the last frame: the label keeps showing it.
+    const QByteArray signature = frameSignature();
+    if (paintEveryPass
+        || (signature != drawnSignature && (minFrameMs <= 0 || !lastPaint.isValid() || lastPaint.elapsed() >= minFrameMs))) {
+        paintChart();
+        ++paintedFrames;
+        drawnSignature = signature;
+        lastPaint.start();
+    }
+    redrawTimer->start(10);
+}
+
+void MainWin::paintChart()
+{
     if (!chartPixmap || chartPixmap->width() != chartGeo.pixmapW || chartPixmap->height() != chartGeo.pixmapH) {
         delete chartPixmap;
         chartPixmap = new QPixmap(chartGeo.pixmapW, chartGeo.pixmapH);
@@ -525,7 +554,31 @@ void MainWin::redrawChart()
             drawCalibrationMarks(&painter);
     }
     ui->lblChart->setPixmap(*chartPixmap);
-    redrawTimer->start(10);
+}
+
+// Everything a frame is drawn from; equal signatures give equal frames.
+QByteArray MainWin::frameSignature() const
+{
+    QByteArray sig;
+    QDataStream out(&sig, QIODevice::WriteOnly);
+    out << chartGeo.gridX << chartGeo.gridY << chartGeo.gridW << chartGeo.gridH << chartGeo.originX << chartGeo.originY
+        << chartGeo.cmPerPixel << chartGeo.pixmapW << chartGeo.pixmapH << chartGeo.gridStepX << chartGeo.gridStepY
+        << (gridPixmap ? gridPixmap->cacheKey() : 0);
+    for (const Anchor& a : modules.anchors)
+        out << a.id << a.name << a.color.rgba() << a.x << a.y << a.master;
+    for (const Tag& t : modules.tags)
+        out << t.id << t.name << t.color.rgba() << t.showPosRaw << t.showPosAvg << t.showDistRaw << t.showDistAvg
+            << t.showCoordinates << t.showSpeed << t.showRate;
+    for (const TagResult& r : lastPass.tags) {
+        out << r.tag << r.rawValid << r.raw << r.avgValid << r.avg << r.rawDist << r.avgDist;
+        if (r.avgValid && r.tag >= 0 && r.tag < modules.tags.size())
+            out << averagedLabel(modules.tags.at(r.tag), r.rate);
+    }
+    out << bool(calibration);
+    if (calibration)
+        out << calibration->originX << calibration->originY << calibration->pointX << calibration->pointY
+            << calibration->originSet << calibration->pointSet;
+    return sig;
 }
 
 bool MainWin::updateGridGeometry()
@@ -563,16 +616,33 @@ void MainWin::drawAnchors(QPainter* painter)
     drawAnchorItems(painter, chartGeo, pens, modules.anchors);
 }
 
-void MainWin::drawTags(QPainter* painter)
+void MainWin::runPositioning()
 {
     const PositioningOptions options{averageCount, smoothing};
-    const PositioningPass pass = positioning.run(modules, options, timeOfDay(), epochMs());
-    if (pass.masterDistanceSet)
-        ui->labAbstandMaster->setText(
-            tr("Abstand Tag \"%1\" -> Master: %2 cm").arg(pass.masterTagName).arg(pass.masterDistance));
-    const QList<Anchor>& anchors = modules.anchors;
+    lastPass = positioning.run(modules, options, timeOfDay(), epochMs());
+    if (lastPass.masterDistanceSet) {
+        const QString text = tr("Abstand Tag \"%1\" -> Master: %2 cm").arg(lastPass.masterTagName).arg(lastPass.masterDistance);
+        if (ui->labAbstandMaster->text() != text)
+            ui->labAbstandMaster->setText(text);
+    }
     const qint64 recMs = replaying ? qint64(replayNowMs) : recordClock.isValid() ? recordClock.elapsed() : 0;
-    for (const TagResult& r : pass.tags) {
+    for (const TagResult& r : qAsConst(lastPass.tags)) {
+        if (!r.rowDue)
+            continue;
+        const Tag& tag = modules.tags.at(r.tag);
+        if (positionExport.isOpen())
+            positionExport.append(tag.lastUpdateMs, recMs, tag, r);
+        if (mqtt.isEnabled())
+            publishPosition(tag, r);
+    }
+}
+
+void MainWin::drawTags(QPainter* painter)
+{
+    const QList<Anchor>& anchors = modules.anchors;
+    for (const TagResult& r : qAsConst(lastPass.tags)) {
+        if (r.tag < 0 || r.tag >= modules.tags.size())
+            continue;
         const Tag& tag = modules.tags.at(r.tag);
         for (int a = 0; a < anchors.size(); ++a) {
             if (tag.showDistRaw && r.rawDist.contains(a))
@@ -584,10 +654,6 @@ void MainWin::drawTags(QPainter* painter)
             drawRawPosition(painter, chartGeo, pens, tag, float(r.raw.x()), float(r.raw.y()));
         if (r.avgValid)
             drawAveragedPosition(painter, chartGeo, pens, tag, r.rate);
-        if (r.rowDue && positionExport.isOpen())
-            positionExport.append(tag.lastUpdateMs, recMs, tag, r);
-        if (r.rowDue && mqtt.isEnabled())
-            publishPosition(tag, r);
     }
 }
 
@@ -605,6 +671,7 @@ void MainWin::drawCalibrationMarks(QPainter* painter)
 void MainWin::resizeEvent(QResizeEvent* event)
 {
     ui->lblChart->setPixmap(*blankPixmap);
+    drawnSignature.clear();
     QMainWindow::resizeEvent(event);
     gridDirty = true;
 }
@@ -1081,7 +1148,9 @@ void MainWin::replayStep()
         // advanced by the live pass interval, before the batch that arrived
         // after it, so each pass sees what a live one would have seen.
         if (fast && quint64(replayPendingMs) >= quint64(replayLastPassMs) + ReplayPassIntervalMs) {
-            redrawChart();
+            // Every pass computes and exports; painting 30 frames a second is
+            // all the eye can follow and keeps the replay compute-bound.
+            chartPass(33);
             redrawTimer->stop();
             replayLastPassMs = replayPendingMs;
         }

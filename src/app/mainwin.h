@@ -131,6 +131,11 @@ public:
     bool startReplay(const QString& path, double speed);
     void stopReplay();
 
+    // Frames painted so far, and a switch that paints every pass even when
+    // nothing changed (for comparison and measurement).
+    quint64 framesPainted() const { return paintedFrames; }
+    void setPaintEveryPass(bool on) { paintEveryPass = on; }
+
     bool updateGridGeometry();
     void drawGrid();
     void drawScaleBar(QPainter* painter);
@@ -203,6 +208,7 @@ private slots:
     void on_btnAcceptBGImageSetup_clicked();
     void on_btnAcceptBGImageCancel_clicked();
 
+    void timedChartPass();
     void on_btnRecord_clicked();
     void on_btnReplay_clicked();
     void replayStep();
@@ -223,6 +229,15 @@ private:
     void publishPosition(const Tag& tag, const TagResult& r);
     void updateMouseReadouts(const QPoint& world);
     void setGridEdits(int x, int y, int w, int h);
+    void chartPass(int minFrameMs);
+    void runPositioning();
+    void paintChart();
+    QByteArray frameSignature() const;
+    PositioningPass lastPass;        // what the last chart pass computed, drawn by drawTags
+    QByteArray drawnSignature;       // of the frame lblChart shows; empty: paint at the next pass
+    QElapsedTimer lastPaint;
+    quint64 paintedFrames = 0;
+    bool paintEveryPass = false;
     void undoAnchorMove();
     void checkMasterHeard();
     QString lastFolder() const;
