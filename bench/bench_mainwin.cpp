@@ -2,6 +2,8 @@
 #include "mainwin.h"
 
 #include <QApplication>
+#include <QPainter>
+#include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 
@@ -51,9 +53,12 @@ void BM_Ingest(benchmark::State& state)
 }
 BENCHMARK(BM_Ingest)->Unit(benchmark::kMillisecond);
 
+// Argument 1: paint every pass (the cost of a pass that draws); 0: nothing
+// changes between passes, so a pass computes and skips the painting.
 void BM_ChartPass(benchmark::State& state)
 {
     MainWin w;
+    w.setPaintEveryPass(state.range(0) != 0);
     w.resize(1400, 1000);
     w.show();
     w.findChild<QWidget*>("chart")->setFixedSize(1000, 800);
@@ -74,7 +79,36 @@ void BM_ChartPass(benchmark::State& state)
     state.counters["pixmap_w"] = w.chartGeo.pixmapW;
     state.counters["pixmap_h"] = w.chartGeo.pixmapH;
 }
-BENCHMARK(BM_ChartPass)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ChartPass)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+
+// The same frame's content painted with a bare QPainter: the floor a chart
+// pass that draws is measured against.
+void BM_BareFrame(benchmark::State& state)
+{
+    QPixmap frame(800, 800);
+    const QList<Anchor> anchors = fourAnchors();
+    for (auto _ : state) {
+        frame.fill(Qt::white);
+        QPainter p(&frame);
+        p.setRenderHint(QPainter::Antialiasing);
+        for (const Anchor& a : anchors) {
+            p.drawEllipse(QPointF(a.x * 0.66 + 60, 740 - a.y * 0.66), 6, 6);
+            p.drawText(QPointF(a.x * 0.66 + 70, 740 - a.y * 0.66), a.name);
+            for (int t = 0; t < 4; ++t) {
+                p.drawEllipse(QPointF(a.x * 0.66 + 60, 740 - a.y * 0.66), 200 + 30 * t, 200 + 30 * t);
+                p.drawEllipse(QPointF(a.x * 0.66 + 60, 740 - a.y * 0.66), 210 + 30 * t, 210 + 30 * t);
+            }
+        }
+        for (int t = 0; t < 4; ++t) {
+            p.drawEllipse(QPointF(300 + 50 * t, 300), 5, 5);
+            p.drawEllipse(QPointF(310 + 50 * t, 310), 5, 5);
+            p.drawText(QPointF(320 + 50 * t, 300), QStringLiteral("Tag%1 [X: 456 cm Y: 123 cm 1.0 m/s 10.0 Hz]").arg(t));
+        }
+        p.end();
+        benchmark::DoNotOptimize(frame);
+    }
+}
+BENCHMARK(BM_BareFrame)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

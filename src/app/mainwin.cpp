@@ -537,14 +537,11 @@ void MainWin::chartPass(int minFrameMs)
 
 void MainWin::paintChart()
 {
-    if (!chartPixmap || chartPixmap->width() != chartGeo.pixmapW || chartPixmap->height() != chartGeo.pixmapH) {
-        delete chartPixmap;
-        chartPixmap = new QPixmap(chartGeo.pixmapW, chartGeo.pixmapH);
-    }
-    chartPixmap->fill(Qt::white);
+    if (!chartPixmap)
+        chartPixmap = new QPixmap;
+    *chartPixmap = gridPixmap->copy();
     if (!chartPixmap->isNull()) {
         QPainter painter(chartPixmap);
-        painter.drawPixmap(0, 0, *gridPixmap);
         painter.setWindow(0, 0, chartGeo.pixmapW, chartGeo.pixmapH);
         drawScaleBar(&painter);
         painter.setWindow(0, 0, chartGeo.gridW, chartGeo.gridH);
@@ -600,8 +597,16 @@ void MainWin::drawGrid()
     const QImage* background = (ui->chkDrawBGImage->isChecked() && bgImage) ? bgImage : nullptr;
     const QPixmap layer = renderGridLayer(chartGeo, ui->chkDrawGrid->isChecked(), background,
                                           bgImageOffsetX, bgImageOffsetY, bgImageFactor, gridKeepClear);
+    // Kept on white, so a frame starts as a plain copy of it instead of a
+    // white fill and a blend of a transparent layer at every paint.
+    QPixmap opaque(layer.size());
+    opaque.fill(Qt::white);
+    if (!opaque.isNull()) {
+        QPainter p(&opaque);
+        p.drawPixmap(0, 0, layer);
+    }
     delete gridPixmap;
-    gridPixmap = new QPixmap(layer);
+    gridPixmap = new QPixmap(opaque);
 }
 
 void MainWin::drawScaleBar(QPainter* painter)
