@@ -1,66 +1,27 @@
-#include "translations.h"
+#include "testsupport.h"
 
 #include <QDir>
 #include <QLibraryInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTranslator>
-#include <QXmlStreamReader>
 #include <QtTest>
 
-// Where Qt's German texts are looked for, and what `cmake --install` lays out.
+// What `cmake --install` lays out, and where the programs, built and
+// installed, find Qt's German texts.
 class TestInstall : public QObject
 {
     Q_OBJECT
 private slots:
-    void lookupOrder();
     void installedTree();
 };
-
-static QString qtDir() { return QLibraryInfo::location(QLibraryInfo::TranslationsPath); }
-
-// Copies Qt's German catalogues into dir; with all false only the qt_de.qm index.
-static bool copyGerman(const QString& dir, bool all)
-{
-    bool ok = QDir().mkpath(dir);
-    for (const QString& f : all ? QDir(qtDir()).entryList({"qt*_de.qm"}, QDir::Files) : QStringList{"qt_de.qm"})
-        ok = ok && QFile::copy(qtDir() + "/" + f, dir + "/" + f);
-    return ok;
-}
-
-void TestInstall::lookupOrder()
-{
-    const QString appDir = QCoreApplication::applicationDirPath();
-    QCOMPARE(qtTranslationDirs(), QStringList({"translations", appDir + "/translations",
-                                               QDir::cleanPath(appDir + "/../share/orvane/translations"), qtDir()}));
-    if (!QFileInfo::exists(qtDir() + "/qt_de.qm"))
-        QSKIP("Qt's German translations (qttranslations5-l10n) are not installed");
-    // The first folder that loads wins; the index without its catalogues does not load.
-    QTemporaryDir tmp;
-    QVERIFY(copyGerman(tmp.filePath("partial"), false) && copyGerman(tmp.filePath("full"), true)
-            && copyGerman(tmp.filePath("cwd/translations"), true));
-    QTranslator t;
-    QCOMPARE(loadQtTranslation(t, {tmp.filePath("missing"), tmp.filePath("partial"), tmp.filePath("full"), qtDir()}),
-             tmp.filePath("full"));
-    QCOMPARE(t.translate("QPlatformTheme", "Cancel"), QString("Abbrechen"));
-    QTranslator none;
-    QCOMPARE(loadQtTranslation(none, {tmp.filePath("partial")}), QString());
-    // "translations" in the working directory comes first.
-    const QString cwd = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(tmp.filePath("cwd")));
-    QTranslator first;
-    const QString found = loadQtTranslation(first);
-    QDir::setCurrent(cwd);
-    QCOMPARE(found, QString("translations"));
-}
 
 void TestInstall::installedTree()
 {
     const QString binaryDir = qEnvironmentVariable("ORVANE_BINARY_DIR");
     if (binaryDir.isEmpty())
         QSKIP("ORVANE_BINARY_DIR is not set (run through ctest)");
-    QTemporaryDir prefix;
+    QTemporaryDir prefix, work;
     QProcess install;
     install.setProcessChannelMode(QProcess::MergedChannels);
     install.start(QStandardPaths::findExecutable("cmake"), {"--install", binaryDir, "--prefix", prefix.path()});
@@ -68,36 +29,33 @@ void TestInstall::installedTree()
     const QDir root(prefix.path());
     for (const char* name : {"bin/orvane", "bin/orvane-sim"})
         QVERIFY2(QFileInfo(root.filePath(name)).isExecutable(), name);
-    QFile entry(root.filePath("share/applications/orvane.desktop"));
-    QVERIFY(entry.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(entry.readAll()).split('\n');
-    QCOMPARE(lines.value(0), QString("[Desktop Entry]"));
-    for (const char* line : {"Type=Application", "Name=Orvane", "Exec=orvane", "Icon=orvane"})
-        QVERIFY2(lines.contains(line), line);
-    QFile icon(root.filePath("share/icons/hicolor/scalable/apps/orvane.svg"));
-    QVERIFY(icon.open(QIODevice::ReadOnly));
-    QXmlStreamReader svg(&icon);
-    QVERIFY(svg.readNextStartElement() && svg.name() == QLatin1String("svg"));
-    while (!svg.atEnd())
-        svg.readNext();
-    QVERIFY2(!svg.hasError(), qPrintable(svg.errorString()));
+    const QString entry = QString::fromUtf8(readFileBytes(root.filePath("share/applications/orvane.desktop")));
+    QVERIFY(entry.startsWith("[Desktop Entry]\n") && entry.contains("\nExec=orvane\n") && entry.contains("\nIcon=orvane\n"));
+    QVERIFY(readFileBytes(root.filePath("share/icons/hicolor/scalable/apps/orvane.svg")).contains("<svg"));
 
-    // The installed and the built program find their German texts from a folder
-    // without "translations".
-    if (!QFileInfo::exists(qtDir() + "/qt_de.qm"))
+    // Each program takes "translations" in the working directory first, then
+    // the folder beside it or the installed one; a folder holding only the
+    // index qt_de.qm, without the catalogues it lists, is passed over.
+    const QString qtDir = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+    if (!QFileInfo::exists(qtDir + "/qt_de.qm"))
         QSKIP("Qt's German translations (qttranslations5-l10n) are not installed");
-    QTemporaryDir elsewhere;
+    QVERIFY(QDir(work.path()).mkpath("full/translations") && QDir(work.path()).mkpath("partial/translations"));
+    for (const QString& f : QDir(qtDir).entryList({"qt*_de.qm"}, QDir::Files))
+        QVERIFY(QFile::copy(qtDir + "/" + f, work.filePath("full/translations/" + f)));
+    QVERIFY(QFile::copy(qtDir + "/qt_de.qm", work.filePath("partial/translations/qt_de.qm")));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ORVANE_PRINT_TRANSLATION", "1");
-    for (const auto& run : {qMakePair(root.filePath("bin/orvane"), root.filePath("share/orvane/translations")),
-                            qMakePair(binaryDir + "/orvane", binaryDir + "/translations")}) {
+    const QString installed = QFileInfo(root.filePath("share/orvane/translations")).canonicalFilePath();
+    const QList<QStringList> runs = {{root.filePath("bin/orvane"), "partial", installed},
+                                     {binaryDir + "/orvane", work.path(), QFileInfo(binaryDir + "/translations").canonicalFilePath()},
+                                     {root.filePath("bin/orvane"), "full", "translations"}};
+    for (const QStringList& run : runs) {
         QProcess p;
         p.setProcessEnvironment(env);
-        p.setWorkingDirectory(elsewhere.path());
-        p.start(run.first, QStringList());
+        p.setWorkingDirectory(QDir(work.path()).filePath(run[1]));
+        p.start(run[0], QStringList());
         QVERIFY(p.waitForFinished(60000) && p.exitCode() == 0);
-        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()),
-                 "translations: " + QFileInfo(run.second).canonicalFilePath() + "\nCancel: Abbrechen\n");
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()), "translations: " + run[2] + "\nCancel: Abbrechen\n");
     }
 }
 
