@@ -30,14 +30,13 @@ FakeMaster::FakeMaster()
 bool FakeMaster::send(const QByteArray& bytes)
 {
     for (qint64 done = 0; done < bytes.size();) {
-        const ssize_t n = masterFd < 0 ? -1 : ::write(masterFd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n > 0) {
-            done += n;
-        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-            QCoreApplication::processEvents();   // the program has not read yet
-            QThread::usleep(200);
-        } else {
+        const ssize_t n = ::write(masterFd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
             return false;
+        done += qMax<ssize_t>(n, 0);
+        if (n <= 0) {   // the program has not read yet
+            QCoreApplication::processEvents();
+            QThread::usleep(200);
         }
     }
     return true;
@@ -103,14 +102,9 @@ void ModalAnswerer::poll()
     seen << box->windowTitle() + '|' + box->text() + '|' + icons[qBound(0, int(box->icon()), 4)]
                 + (box->informativeText().isEmpty() ? QString() : '|' + box->informativeText());
     QAbstractButton* button = queue.isEmpty() ? nullptr : box->button(queue.takeFirst());
-    if (!button)
-        button = box->escapeButton() ? box->escapeButton() : static_cast<QAbstractButton*>(box->defaultButton());
-    if (!button && !box->buttons().isEmpty())
-        button = box->buttons().first();
-    if (button)
-        button->click();
-    else
-        box->close();
+    for (QAbstractButton* fallback : {box->escapeButton(), static_cast<QAbstractButton*>(box->defaultButton()), box->buttons().value(0)})
+        button = button ? button : fallback;
+    button->click();
 }
 
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs)
@@ -146,12 +140,11 @@ bool writeFileBytes(const QString& path, const QByteArray& bytes)
 
 bool withFileSizeLimit(qint64 bytes, const std::function<void()>& fn)
 {
-    struct rlimit saved;
-    if (getrlimit(RLIMIT_FSIZE, &saved) != 0)
-        return false;
-    struct rlimit small = saved;
+    struct rlimit saved, small;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    small = saved;
     small.rlim_cur = rlim_t(bytes);
-    void (*oldHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    void (*oldHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);   // a failed write, not a killed test
     const bool limited = setrlimit(RLIMIT_FSIZE, &small) == 0;
     if (limited)
         fn();
@@ -173,8 +166,7 @@ ModuleSetup setupOf(const QString& anchorIds, const QString& tagIds)
     ModuleSetup m;
     for (QString id : anchorIds.split(' ', Qt::SkipEmptyParts)) {
         const bool master = id.endsWith('*');
-        if (master)
-            id.chop(1);
+        id.remove('*');
         m.anchors << Anchor(id, id, Qt::black, 0, 0, 0, master, 0);
     }
     for (const QString& id : tagIds.split(' ', Qt::SkipEmptyParts))

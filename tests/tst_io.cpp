@@ -1,5 +1,4 @@
 #include "cominterface.h"
-#include "portnames.h"
 #include "recording.h"
 #include "settingsfile.h"
 #include "testsupport.h"
@@ -13,7 +12,7 @@
 #include <QtTest>
 
 // What goes through files and the serial line: settings files, session
-// recordings, the link over a real pseudo-terminal and the stable port names.
+// recordings and the link over a real pseudo-terminal.
 class TestIo : public QObject
 {
     Q_OBJECT
@@ -24,15 +23,13 @@ private slots:
     void settingsFailures();
     void recordings();
     void serialLink();
-    void stablePortNames();
 };
 
 static QStringList describe(const SettingsData& d)
 {
-    return recordsOf({d.anchors, d.tags}) << d.gridX + "|" + d.gridY + "|" + d.gridW + "|" + d.gridH + "|" + d.average + "|" + d.bgImageFile
-                        << QString("%1 %2 %3 %4 %5 %6 %7 %8 %9").arg(d.imageGridX).arg(d.imageGridY).arg(d.imageGridW)
-                               .arg(d.imageGridH).arg(d.bgImageFactor, 0, 'g', 17).arg(d.bgImageOffsetX)
-                               .arg(d.bgImageOffsetY).arg(d.drawGrid).arg(d.drawBGImage);
+    return recordsOf({d.anchors, d.tags}) << QStringList({d.gridX, d.gridY, d.gridW, d.gridH, d.average, d.bgImageFile}).join('|')
+        << QString("%1 %2 %3 %4 %5 %6 %7 %8 %9").arg(d.imageGridX).arg(d.imageGridY).arg(d.imageGridW).arg(d.imageGridH)
+               .arg(d.bgImageFactor, 0, 'g', 17).arg(d.bgImageOffsetX).arg(d.bgImageOffsetY).arg(d.drawGrid).arg(d.drawBGImage);
 }
 
 static SettingsData sample()
@@ -239,28 +236,6 @@ void TestIo::serialLink()
     QVERIFY(!com.isOpen() && !com.commandPending);
     QTest::qWait(100);
     QCOMPARE(lost.count(), 1);
-}
-
-void TestIo::stablePortNames()
-{
-    QCOMPARE(serialByIdDir(), QString("/dev/serial/by-id"));
-    FakeMaster first, second;
-    QTemporaryDir dir;
-    const QString ftdi = dir.filePath("usb-FTDI_A10K3XYZ-if00-port0");
-    const QString acm = dir.filePath("usb-Arduino-if00");
-    QVERIFY(QFile::link(first.path(), ftdi) && QFile::link(second.path(), acm));
-    // An unplugged adapter's link points nowhere; a plain file is no port;
-    // a target outside /dev is shown in full.
-    QVERIFY(QFile::link("/dev/does-not-exist-orvane", dir.filePath("usb-Gone-if00")));
-    QVERIFY(writeFileBytes(dir.filePath("notes"), "x"));
-    QVERIFY(QFile::link(dir.filePath("notes"), dir.filePath("usb-Zeta-if00")));
-    QStringList shown;
-    for (const PortChoice& c : byIdPortChoices(dir.path()))
-        shown << c.text + " -> " + c.path;
-    QCOMPARE(shown, QStringList({acm + " (" + second.path().mid(5) + ") -> " + acm,
-                                 ftdi + " (" + first.path().mid(5) + ") -> " + ftdi,
-                                 dir.filePath("usb-Zeta-if00") + " (" + QFileInfo(dir.filePath("notes")).canonicalFilePath()
-                                     + ") -> " + dir.filePath("usb-Zeta-if00")}));
 }
 
 QTEST_GUILESS_MAIN(TestIo)

@@ -100,7 +100,9 @@ void TestMainWin::serial()
     FakeMaster master, viaLink;
     QTemporaryDir dir;
     const QString link = dir.filePath("usb-FTDI_A10K3XYZ-if00-port0");
-    QVERIFY(QFile::link(viaLink.path(), link));
+    // Links to something that is gone, or outside /dev, and plain files are no ports.
+    QVERIFY(QFile::link(viaLink.path(), link) && QFile::link("/dev/does-not-exist-orvane", dir.filePath("usb-Gone-if00")));
+    QVERIFY(writeFileBytes(dir.filePath("notes"), "x") && QFile::link(dir.filePath("notes"), dir.filePath("usb-Zeta-if00")));
     qputenv("ORVANE_BY_ID_DIR", dir.path().toLocal8Bit());
     qputenv("ORVANE_PORTS", (master.path() + ":/dev/does-not-exist-orvane").toLocal8Bit());
     MainWin w;
@@ -115,7 +117,9 @@ void TestMainWin::serial()
     // shows its device and opens the link it stands for.
     auto* ports = w.findChild<QComboBox*>("cmbComPort");
     QVERIFY(ports->findText(master.path()) >= 0 && ports->findText("/dev/does-not-exist-orvane") < 0);
-    ports->setCurrentIndex(ports->findText(link + " (" + viaLink.path().mid(5) + ")"));
+    QCOMPARE(ports->itemText(ports->count() - 3), link + " (" + viaLink.path().mid(5) + ")");
+    QCOMPARE(ports->itemText(ports->count() - 2), dir.filePath("usb-Zeta-if00 (") + QFileInfo(dir.filePath("notes")).canonicalFilePath() + ")");
+    ports->setCurrentIndex(ports->count() - 3);
     w.connectPort();
     QVERIFY(w.com.isOpen() && !ports->isEnabled());
     w.disconnectPort();

@@ -8,7 +8,6 @@
 #include "tagmeasurement.h"
 #include "testsupport.h"
 
-#include <QRandomGenerator>
 #include <QtTest>
 
 #include <climits>
@@ -23,7 +22,6 @@ private slots:
     void framing();
     void rangingLine_data();
     void rangingLine();
-    void distanceFieldsAgreeWithQt();
     void replyMatching();
     void moduleList_data();
     void moduleList();
@@ -39,8 +37,6 @@ private slots:
     void calibration_data();
     void calibration();
     void drawing();
-    void labels_data();
-    void labels();
 };
 
 using Lines = QList<QByteArray>;
@@ -104,25 +100,6 @@ void TestUnits::rangingLine()
     QTEST(s.tagId, "tag");
     QTEST(s.distances, "cm");
     QCOMPARE(s.distanceAt(s.distances.size()) + s.distanceAt(-1), 0);
-}
-
-void TestUnits::distanceFieldsAgreeWithQt()
-{
-    // The field parser is hand-written for speed; it must read what Qt's base-16 conversion reads.
-    QRandomGenerator rng(42);
-    const char alphabet[] = "0123456789abcdefABCDEFxX+- \t\rzg";
-    for (int n = 0; n < 20000; ++n) {
-        QByteArray field;
-        for (int i = int(rng.bounded(12)); i > 0; --i)
-            field += alphabet[rng.bounded(int(sizeof alphabet - 1))];
-        RangingSample s("$PD,1," + field + "\n");
-        const bool ok = s.parse();
-        bool qtOk = false;
-        const int v = field.trimmed().toInt(&qtOk, 16);
-        qtOk = qtOk && !field.trimmed().isEmpty();
-        QVERIFY2(ok == qtOk && s.distances.value(0) == (qtOk && v >= 1 && v <= RangingSample::MaxDistance ? v : 0),
-                 field.constData());
-    }
 }
 
 void TestUnits::replyMatching()
@@ -468,29 +445,18 @@ void TestUnits::drawing()
     QVERIFY(count(img, QRect(310, 134, 25, 16), red) > 5);
     QVERIFY(px(300, 0) == orange && px(0, 300) == orange && px(-400, 0) == teal && px(0, -400) == teal);
     QVERIFY(px(340, 0) == Qt::white && px(2, 2) == Qt::white && px(200, -120) == orange);
-}
 
-void TestUnits::labels_data()
-{
-    QTest::addColumn<int>("flags");   // 1 coordinates, 2 speed, 4 rate
-    QTest::addColumn<double>("rate");
-    QTest::addColumn<QString>("label");
-    QTest::newRow("all") << 7 << 9.8 << "T%1 [X: 120 cm Y: -35 cm 0.4 m/s 9.8 Hz]";
-    QTest::newRow("speed") << 2 << 9.8 << "T%1 [0.4 m/s]";
-    QTest::newRow("none") << 0 << 9.8 << "T%1";
-    QTest::newRow("rate rounded") << 4 << 9.96 << "T%1 [10.0 Hz]";
-}
-
-void TestUnits::labels()
-{
-    QFETCH(int, flags);
-    QFETCH(double, rate);
-    Tag tag("1", "T%1", Qt::red, false, true, false, false, flags & 1, flags & 2, flags & 4);
+    // The averaged position's label: the name as it is, then what the tag's flags ask for.
+    Tag tag("1", "T%1", Qt::red, false, true, false, false, false, false, false);
     tag.updateAveragedPosition(100, -20);
     tag.updateAveragedPosition(120, -35);   // 25 cm in 625 ms: 0.4 m/s
-    tag.prevUpdateMs = 1000;
-    tag.lastUpdateMs = 1625;
-    QTEST(averagedLabel(tag, rate), "label");
+    tag.prevUpdateMs = 1000, tag.lastUpdateMs = 1625;
+    QStringList labels = {averagedLabel(tag, 9.8)};
+    tag.showSpeed = true;
+    labels << averagedLabel(tag, 9.8);
+    tag.showCoordinates = tag.showRate = true;
+    labels << averagedLabel(tag, 9.96);
+    QCOMPARE(labels, QStringList({"T%1", "T%1 [0.4 m/s]", "T%1 [X: 120 cm Y: -35 cm 0.4 m/s 10.0 Hz]"}));
 }
 
 QTEST_MAIN(TestUnits)
