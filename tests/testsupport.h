@@ -67,8 +67,7 @@ bool withFileSizeLimit(qint64 bytes, const std::function<void()>& fn);
 QByteArray dLine(const QByteArray& id, const QList<int>& cm);
 // Records from ids separated by blanks; '*' marks the master.
 ModuleSetup setupOf(const QString& anchorIds, const QString& tagIds = QString());
-// One line per record: id|name|#aarrggbb|x,y|M or -|offset for anchors,
-// id|name|#aarrggbb|the seven display flags for tags.
+// One line per record: id|name|#aarrggbb|x,y|M or -|offset for anchors, id|name|#aarrggbb|the seven display flags for tags.
 QStringList recordsOf(const ModuleSetup& m);
 
 // Clicks opener and runs script inside the modal dialog it opens; a dialog the

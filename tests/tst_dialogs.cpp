@@ -67,8 +67,7 @@ const QString NoMaster = "Sie müssen genau einen Master definieren!\n";
 
 } // namespace
 
-// The discovery and command dialogs on their own (through the main window and
-// against the stand-in: tst_sim).
+// The discovery and command dialogs on their own (through the main window and against the stand-in: tst_sim).
 class TestDialogs : public QObject
 {
     Q_OBJECT
@@ -207,8 +206,7 @@ void TestDialogs::resetAndRestore()
     QCOMPARE(boxes.seen.at(0).section('|', 0, 0), QString("Module erkennen"));
     QCOMPARE(boxes.texts(2), QStringList({"Die Konfiguration konnte nicht zurückgesetzt werden!"}));
 
-    // A reset that fails keeps the rows; an upload that fails after it warns
-    // that the master's state is undefined.
+    // A reset that fails keeps the rows; an upload that fails after it warns that the master's state is undefined.
     Discovery again(&setup);
     again.harness.answers = {false, false};
     boxes.answer(QMessageBox::Ok);

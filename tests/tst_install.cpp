@@ -7,8 +7,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// What `cmake --install` lays out, and where the programs, built and
-// installed, find Qt's German texts.
+// What `cmake --install` lays out, and where the programs, built and installed, find Qt's German texts.
 class TestInstall : public QObject
 {
     Q_OBJECT

@@ -11,8 +11,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// What goes through files and the serial line: settings files, session
-// recordings and the link over a real pseudo-terminal.
+// What goes through files and the serial line: settings files, session recordings and the link over a real pseudo-terminal.
 class TestIo : public QObject
 {
     Q_OBJECT
@@ -213,8 +212,7 @@ void TestIo::serialLink()
     QVERIFY(waitUntil([&] { return !spy.isEmpty(); }, 1000));
     QCOMPARE(spy.at(0).at(0).toByteArray(), QByteArray("$PX,3,4\r\n"));
 
-    // One byte per 5 ms at the least; unanswered, the command goes out six
-    // times, 100 ms after each, then is dropped.
+    // One byte per 5 ms at the least; unanswered, the command goes out six times, 100 ms after each, then is dropped.
     QElapsedTimer t;
     t.start();
     QVERIFY(com.write("$PW,1,\r\n"));

@@ -315,8 +315,7 @@ void TestMainWin::chartPass()
     const QImage img = w.chartPixmap->toImage();
     auto px = [&](int x, int y) { return QColor(img.pixel((500 + x) / 2, (500 - y) / 2)); };
     QCOMPARE(px(t.avgX, t.avgY), green);
-    // Only averaged circles for the other tag: no position, but the circle round
-    // the master passes through its true place.
+    // Only averaged circles for the other tag: no position, but the circle round the master passes through its true place.
     QCOMPARE(w.modules.tags.at(1).avgX, Tag::NoPosition);
     bool onCircle = false;
     for (int d = -4; d <= 4; d += 2)
@@ -324,8 +323,7 @@ void TestMainWin::chartPass()
     QVERIFY(onCircle);
     // The first history (by key) with a master writes the master distance.
     QCOMPARE(w.findChild<QLabel*>("labAbstandMaster")->text(), QString("Abstand Tag \"Circles\" -> Master: %1 cm").arg(circles.at(0)));
-    // Samples expire after two whole seconds, across midnight too; identifiers
-    // that fell silent are forgotten.
+    // Samples expire after two whole seconds, across midnight too; identifiers that fell silent are forgotten.
     now = QTime(0, 0, 1);
     pass(w);
     QCOMPARE(w.rangingHistory.value("2b01").size(), 12);
@@ -354,8 +352,7 @@ void TestMainWin::mouseAndPicture()
     QTest::mouseMove(c, {258, 240});
     QTest::mouseRelease(c, Qt::LeftButton, Qt::NoModifier, {265, 230});
     QCOMPARE(readouts(w), QString("30 cm 40 cm 30 cm 40 cm 50 cm"));
-    // Where two anchors lie on each other the later one is dragged; the table
-    // follows when the button is released.
+    // Where two anchors lie on each other the later one is dragged; the table follows when the button is released.
     w.modules.anchors = {Anchor("A1", "Eins", Qt::red, -200, -200, 0, true, 0), Anchor("A2", "Zwei", Qt::blue, -200, -200, 0, false, 0),
                          Anchor("A3", "Drei", Qt::green, 100, 100, 0, false, 0)};
     w.fillAnchorTable();
@@ -486,8 +483,7 @@ void TestMainWin::settings()
                                           "Die Einstellungsdatei konnte nicht gelesen werden!"}));
     QCOMPARE(v.modules.anchors.size(), 2);
 
-    // Connected, the reminder asks; Yes opens the module configuration, and
-    // nothing is sent to the master.
+    // Connected, the reminder asks; Yes opens the module configuration, and nothing is sent to the master.
     FakeMaster master;
     QVERIFY(connectWindow(v, master.path()));
     target = dir.filePath("setup.cfg");

@@ -299,8 +299,7 @@ void TestUnits::rateExpiryAndSpeed()
     expireSamples(h, QTime(0, 0, 3));
     QVERIFY(h.isEmpty() && historyRate(h) == 0.0);
 
-    // Speed: this averaged step over the time since the previous one; none
-    // without an earlier position or a time span.
+    // Speed: this averaged step over the time since the previous one; none without an earlier position or a time span.
     const QList<QList<int>> cases = {{100, 100, 100, 0}, {100, 100, 130, 140, 100, 5000}, {100, 100, 100, 104, 1000, 40},
                                      {100, 100, 100, 100, 100, 0}, {100, 100, 130, 140, 0, 0}, {100, 100, 130, 140, -10, 0}};
     for (const QList<int>& c : cases) {   // positions, ms, expected mm/s
