@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Orvane needs that are not installed yet.
-# Usage: scripts/setup.sh [test]   ("test" adds what the tests and benchmarks need)
+# Usage: scripts/setup.sh [test|mutants]   ("test" adds what the tests, benchmarks
+# and fuzzers need, "mutants" what scripts/mutants.sh needs)
 set -euo pipefail
 packages=(cmake g++ make pkg-config qtbase5-dev libqt5serialport5-dev libeigen3-dev qttranslations5-l10n libmosquitto-dev)
-if [ "${1:-}" = "test" ]; then
-  packages+=(libbenchmark-dev python3 desktop-file-utils clang libclang-rt-14-dev mosquitto mosquitto-clients openssl)
-fi
+case "${1:-}" in
+  test) packages+=(libbenchmark-dev clang libclang-rt-14-dev mosquitto mosquitto-clients openssl) ;;
+  mutants) packages+=(libbenchmark-dev mosquitto mosquitto-clients openssl rsync perl) ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -26,20 +26,21 @@ private slots:
 
 void TestEveryday::silentMasterAndLostConnection()
 {
-    PtyPair pty;
-    QVERIFY(pty.isValid());
+    FakeMaster pty;   // a port with nothing that answers on it
+    pty.policy = FakeMaster::Silent;
+    QVERIFY(!pty.path().isEmpty());
     MainWin w;
     w.show();
-    QVERIFY(connectWindow(w, pty.slavePath()));
+    QVERIFY(connectWindow(w, pty.path()));
     // Nothing answers: after 2 s the status bar asks, the labels keep their texts.
-    const QString expected = QString("Kein Master an %1? Seit 2 s keine Antwort.").arg(pty.slavePath());
+    const QString expected = QString("Kein Master an %1? Seit 2 s keine Antwort.").arg(pty.path());
     QVERIFY(waitUntil([&] { return w.statusBar()->currentMessage() == expected; }, 4000));
     QCOMPARE(w.findChild<QLabel*>("lblConnectionState")->text(), QString("verbunden"));
     w.disconnectPort();
 
     // A master that speaks within the 2 s: no such message.
     w.statusBar()->clearMessage();
-    QVERIFY(connectWindow(w, pty.slavePath()));
+    QVERIFY(connectWindow(w, pty.path()));
     QVERIFY(pty.send("$PX,1A2B,1.0\r\n"));
     QTest::qWait(2500);
     QVERIFY(w.statusBar()->currentMessage().isEmpty());
@@ -49,7 +50,7 @@ void TestEveryday::silentMasterAndLostConnection()
     QVERIFY(waitUntil([&] { return w.chartPixmap && !w.chartPixmap->isNull(); }, 2000));
     w.chartPixmap->fill(Qt::red);
     ModalAnswerer boxes;
-    pty.closeMaster();
+    pty.close();
     QVERIFY(waitUntil([&] { return !w.com.isOpen(); }, 3000));
     const QImage shown = w.findChild<QLabelEx*>("lblChart")->pixmap(Qt::ReturnByValue).toImage();
     const QColor c = shown.pixelColor(2, 2);

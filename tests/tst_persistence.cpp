@@ -61,7 +61,7 @@ void TestPersistence::brokenFileRefusedEveryTime()
         const int before = boxes.seen.size();
         const QString gridBefore = w.findChild<QLineEdit*>("edtGridW")->text();
         findButton(&w, "btnLoadSettings")->click();
-        const QStringList texts = boxTexts(boxes, before);
+        const QStringList texts = boxes.texts(before);
         QVERIFY2(!texts.isEmpty(), qPrintable(QString("load %1 showed no box").arg(i)));
         const bool refused = loads.at(i) == Broken;
         QCOMPARE(texts.first().contains(Refused), refused);
