@@ -32,4 +32,5 @@ fi
 for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
 echo "Stand-in for the master on $link; settings for its room: sim/demo.cfg"
 cd build
-ORVANE_PORTS="$link${ORVANE_PORTS:+:$ORVANE_PORTS}" ./orvane
+# Straight to moving tags: the stand-in's room loaded, connected, ranging.
+ORVANE_PORTS="$link${ORVANE_PORTS:+:$ORVANE_PORTS}" ./orvane --port "$link" --start-ranging ../sim/demo.cfg

@@ -22,6 +22,7 @@ private slots:
     void silentMasterAndLostConnection();
     void undoAnchorMove();
     void settingsSuffixAndConfirmation();
+    void startFromCommandLine();
 };
 
 void TestEveryday::silentMasterAndLostConnection()
@@ -122,6 +123,26 @@ void TestEveryday::settingsSuffixAndConfirmation()
     w.chooseSaveFile = [&](const QString&, const QString&) { return dir.filePath("room.ini"); };
     findButton(&w, "btnSaveSettings")->click();
     QVERIFY(QFileInfo::exists(dir.filePath("room.ini")));
+}
+
+void TestEveryday::startFromCommandLine()
+{
+    const QString demo = qEnvironmentVariable("ORVANE_SOURCE_DIR") + "/sim/demo.cfg";
+    FakeMaster master;   // echoes every command
+    ModalAnswerer boxes;
+    MainWin w;
+    QCOMPARE(w.applyStartup(demo, master.path(), false, true), QStringList());
+    QVERIFY(w.com.isOpen() && w.rangingActive);
+    QCOMPARE(master.countLine("$PS,\r\n"), 1);
+    QCOMPARE(w.modules.anchors.size(), 4);
+    QVERIFY(boxes.seen.isEmpty());   // no reminder, no box
+
+    // What fails is said in a line each; the window stays disconnected.
+    MainWin other;
+    const QStringList problems = other.applyStartup("/nonexistent/room.cfg", "/nonexistent/tty", true, false);
+    QCOMPARE(problems.size(), 2);
+    QVERIFY(problems.at(0).contains("/nonexistent/room.cfg") && problems.at(1).contains("/nonexistent/tty"));
+    QVERIFY(!other.com.isOpen() && boxes.seen.isEmpty());
 }
 
 QTEST_MAIN(TestEveryday)

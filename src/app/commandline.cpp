@@ -17,12 +17,20 @@ CommandLine::CommandLine()
                    QStringLiteral("average|kalman")),
       averageOption(QStringLiteral("average"),
                     QStringLiteral("Batch mode: average over <n> measurements (default: the settings file's)."),
-                    QStringLiteral("n"))
+                    QStringLiteral("n")),
+      portOption(QStringLiteral("port"), QStringLiteral("The master's serial port, e.g. /dev/ttyUSB0."), QStringLiteral("path")),
+      connectOption(QStringLiteral("connect"), QStringLiteral("Connect to the port at start.")),
+      startRangingOption(QStringLiteral("start-ranging"), QStringLiteral("Connect and start the ranging at start."))
 {
     parser.setApplicationDescription(QStringLiteral(
         "Front end for the UWB positioning kit. Without options the window starts.\n"
+        "Window: orvane [--port PATH] [--connect] [--start-ranging] [SETTINGS.cfg]\n"
         "Batch mode: orvane --replay REC.orec --settings FILE.cfg --export OUT.csv"));
-    parser.addOptions({replayOption, settingsOption, exportOption, filterOption, averageOption});
+    parser.addOptions({replayOption, settingsOption, exportOption, filterOption, averageOption, portOption,
+                       connectOption, startRangingOption});
+    parser.addPositionalArgument(QStringLiteral("SETTINGS.cfg"),
+                                 QStringLiteral("A settings file to load at start, without the reminder."),
+                                 QStringLiteral("[SETTINGS.cfg]"));
 }
 
 bool CommandLine::windowless(int argc, char** argv)
@@ -43,11 +51,13 @@ bool CommandLine::parse(const QStringList& arguments)
         error = parser.errorText();
         return false;
     }
-    if (!parser.positionalArguments().isEmpty()) {
-        error = QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().first());
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > (batch() ? 0 : 1)) {
+        error = QStringLiteral("unexpected argument: %1").arg(positional.last());
         return false;
     }
     if (!batch()) {
+        startSettings = positional.value(0);
         for (const QCommandLineOption* o : {&settingsOption, &exportOption, &filterOption, &averageOption})
             if (parser.isSet(*o)) {
                 error = QStringLiteral("--%1 only goes with --replay").arg(o->names().first());
@@ -55,6 +65,11 @@ bool CommandLine::parse(const QStringList& arguments)
             }
         return true;
     }
+    for (const QCommandLineOption* o : {&portOption, &connectOption, &startRangingOption})
+        if (parser.isSet(*o)) {
+            error = QStringLiteral("--%1 does not go with --replay").arg(o->names().first());
+            return false;
+        }
     batchOpts.recording = parser.value(replayOption);
     batchOpts.settings = parser.value(settingsOption);
     batchOpts.output = parser.value(exportOption);

@@ -27,6 +27,11 @@ public:
     bool versionRequested() const { return parser.isSet(versionOption); }
 
     bool batch() const { return parser.isSet(replayOption); }
+    // The window's start: a settings file to load, a port, connecting, ranging.
+    QString settingsFile() const { return startSettings; }
+    QString port() const { return parser.value(portOption); }
+    bool connectNow() const { return parser.isSet(connectOption) || parser.isSet(startRangingOption); }
+    bool startRanging() const { return parser.isSet(startRangingOption); }
     BatchReplayOptions batchOptions() const { return batchOpts; }
 
 private:
@@ -38,6 +43,10 @@ private:
     QCommandLineOption exportOption;
     QCommandLineOption filterOption;
     QCommandLineOption averageOption;
+    QCommandLineOption portOption;
+    QCommandLineOption connectOption;
+    QCommandLineOption startRangingOption;
+    QString startSettings;
     BatchReplayOptions batchOpts;
     QString error;
 };

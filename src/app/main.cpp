@@ -63,6 +63,10 @@ int main(int argc, char** argv)
                 return 0;
             }
             window.show();
+            const QStringList problems = window.applyStartup(commandLine.settingsFile(), commandLine.port(),
+                                                             commandLine.connectNow(), commandLine.startRanging());
+            for (const QString& problem : problems)
+                std::fprintf(stderr, "orvane: %s\n", qUtf8Printable(problem));
             code = app->exec();
         }
     }

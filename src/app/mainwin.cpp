@@ -237,6 +237,18 @@ void MainWin::connectPort()
         QMessageBox::warning(this, tr("Verbindung herstellen"), tr("Ungültige Baud-Rate!"), QMessageBox::Ok);
         return;
     }
+    if (openPort(baud))
+        return;
+    QMessageBox box(QMessageBox::Warning, tr("Verbindung herstellen"),
+                    tr("Die Verbindung konnte nicht hergestellt werden!"), QMessageBox::Ok, this);
+    // Say why (no such device, no permission) so the user knows what to do.
+    if (!com.lastError().isEmpty())
+        box.setInformativeText(com.lastError());
+    box.exec();
+}
+
+bool MainWin::openPort(int baud)
+{
     if (com.open(chosenPortPath(ui->cmbComPort), baud)) {
         setConnectedControls(true);
         rxBuffer.clear();
@@ -246,16 +258,39 @@ void MainWin::connectPort()
         redrawTimer->start(10);
         packetLinesAtConnect = packetLines;
         silenceTimer->start(2000);
-        return;
+        drawnSignature.clear();
+        return true;
     }
     setConnectedControls(false);
     masterInfo->setMasterInfo(QString(), QString());
-    QMessageBox box(QMessageBox::Warning, tr("Verbindung herstellen"),
-                    tr("Die Verbindung konnte nicht hergestellt werden!"), QMessageBox::Ok, this);
-    // Say why (no such device, no permission) so the user knows what to do.
-    if (!com.lastError().isEmpty())
-        box.setInformativeText(com.lastError());
-    box.exec();
+    return false;
+}
+
+QStringList MainWin::applyStartup(const QString& settingsPath, const QString& portPath, bool connectNow, bool startRanging)
+{
+    // From the command line: no message boxes, one line per problem, and the
+    // window stays open in whatever state it reached.
+    QStringList problems;
+    if (!settingsPath.isEmpty() && !loadSettings(settingsPath, false))
+        problems << tr("Die Einstellungsdatei '%1' konnte nicht gelesen werden.").arg(settingsPath);
+    if (!portPath.isEmpty())
+        ui->cmbComPort->setEditText(portPath);
+    if (!connectNow && !startRanging)
+        return problems;
+    if (!openPort(ui->edtBaud->text().toInt())) {
+        problems << tr("Die Verbindung zu '%1' konnte nicht hergestellt werden: %2")
+                        .arg(chosenPortPath(ui->cmbComPort), com.lastError());
+        return problems;
+    }
+    if (startRanging) {
+        if (modules.anchors.size() < 3)
+            problems << tr("Das Ranging ist erst ab 3 Ankern möglich!");
+        else if (!sendCommand("$PS,\r\n", true))
+            problems << tr("Das Ranging konnte nicht gestartet werden!");
+        else
+            setRangingControls(true);
+    }
+    return problems;
 }
 
 void MainWin::disconnectPort()
@@ -333,14 +368,19 @@ void MainWin::on_btnStartRanging_clicked()
         return;
     }
     if (sendCommand("$PS,\r\n", true)) {
-        rangingActive = true;
-        ui->btnStartRanging->setText(tr("Ranging stoppen"));
-        ui->btnDiscovery->setEnabled(false);
-        ui->btnSendCommand->setEnabled(true);
+        setRangingControls(true);
     } else {
         QMessageBox::warning(this, tr("Ranging starten"), tr("Das Ranging konnte nicht gestartet werden!"),
                              QMessageBox::Ok);
     }
+}
+
+void MainWin::setRangingControls(bool ranging)
+{
+    rangingActive = ranging;
+    ui->btnStartRanging->setText(ranging ? tr("Ranging stoppen") : tr("Ranging starten"));
+    ui->btnDiscovery->setEnabled(!ranging);
+    ui->btnSendCommand->setEnabled(ranging);
 }
 
 void MainWin::on_btnDiscovery_clicked()
@@ -1235,13 +1275,17 @@ void MainWin::on_btnLoadSettings_clicked()
     const QString path = chooseOpenFile(tr("Einstellungsdatei wählen"), tr("Konfigdateien (*.cfg);;alle Dateien (*.*)"));
     if (path.isEmpty())
         return;
-    SettingsData data;
-    if (!readSettingsFile(path, data)) {
-        // An unreadable file must not wipe the setup the user has.
+    // An unreadable file must not wipe the setup the user has.
+    if (!loadSettings(path, true))
         QMessageBox::warning(this, tr("Einstellungen laden"), tr("Die Einstellungsdatei konnte nicht gelesen werden!"),
                              QMessageBox::Ok);
-        return;
-    }
+}
+
+bool MainWin::loadSettings(const QString& path, bool remind)
+{
+    SettingsData data;
+    if (!readSettingsFile(path, data))
+        return false;
     modules.anchors = data.anchors;
     modules.tags = data.tags;
     ui->edtGridX->setText(data.gridX);
@@ -1267,6 +1311,8 @@ void MainWin::on_btnLoadSettings_clicked()
     gridDirty = true;
     statusBar()->showMessage(tr("Einstellungen geladen: %1").arg(QDir::toNativeSeparators(path)), 8000);
     noteAnchorsOutside();
+    if (!remind)
+        return true;
 
     const QString title = tr("Module konfigurieren");
     const QString text = tr("Achtung:\nSofern die Einstellungen nicht zu dem Modulsetup passen, ist vor dem Ranging die Modulkonfiguration vorzunehmen um den Master zu konfigurieren!");
@@ -1278,6 +1324,7 @@ void MainWin::on_btnLoadSettings_clicked()
     } else {
         QMessageBox::information(this, title, text, QMessageBox::Ok);
     }
+    return true;
 }
 
 QString MainWin::lastFolder() const

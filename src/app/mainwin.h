@@ -126,6 +126,12 @@ public:
     std::function<qint64()> liveEpochMs;
     std::function<qint64()> liveMasterClock;
 
+    // What the command line asks for at start: a settings file loaded without
+    // the reminder box, a port, connecting and starting the ranging. Returns a
+    // line for each thing that failed.
+    QStringList applyStartup(const QString& settingsPath, const QString& portPath, bool connectNow, bool startRanging);
+    bool loadSettings(const QString& path, bool remind);
+
     bool startRecording(const QString& path);
     bool stopRecording();   // false when the files did not fully reach the disk
     bool startReplay(const QString& path, double speed);
@@ -222,6 +228,8 @@ protected:
 
 private:
     void setConnectedControls(bool connected);
+    void setRangingControls(bool ranging);
+    bool openPort(int baud);
     void finishDisconnect();
     void clearRangingHistory();
     void finishReplay();
