@@ -29,7 +29,7 @@ void TestInstall::installedTree()
     for (const char* name : {"bin/orvane", "bin/orvane-sim"})
         QVERIFY2(QFileInfo(root.filePath(name)).isExecutable(), name);
     const QString entry = QString::fromUtf8(readFileBytes(root.filePath("share/applications/orvane.desktop")));
-    QVERIFY(entry.startsWith("[Desktop Entry]\n") && entry.contains("\nExec=orvane\n") && entry.contains("\nIcon=orvane\n"));
+    QVERIFY(entry.startsWith("[Desktop Entry]\n") && entry.contains("\nExec=orvane %f\n") && entry.contains("\nIcon=orvane\n"));
     QVERIFY(readFileBytes(root.filePath("share/icons/hicolor/scalable/apps/orvane.svg")).contains("<svg"));
 
     // Each program takes "translations" in the working directory first, then
