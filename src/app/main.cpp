@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -67,6 +68,24 @@ int main(int argc, char** argv)
                                                              commandLine.connectNow(), commandLine.startRanging());
             for (const QString& problem : problems)
                 std::fprintf(stderr, "orvane: %s\n", qUtf8Printable(problem));
+            // Pictures for the documentation: ORVANE_SCREENSHOT=FILE.png grabs the
+            // window after ORVANE_SCREENSHOT_DELAY_MS (default 4000) and quits;
+            // ORVANE_SCREENSHOT_SIZE=WxH (or "min") sizes it first.
+            const QString shot = qEnvironmentVariable("ORVANE_SCREENSHOT");
+            if (!shot.isEmpty()) {
+                const QString size = qEnvironmentVariable("ORVANE_SCREENSHOT_SIZE");
+                if (size == QLatin1String("min"))
+                    window.resize(window.minimumSizeHint().expandedTo(window.minimumSize()));
+                else if (size.contains(QLatin1Char('x')))
+                    window.resize(size.section(QLatin1Char('x'), 0, 0).toInt(), size.section(QLatin1Char('x'), 1).toInt());
+                const int delay = qEnvironmentVariableIsSet("ORVANE_SCREENSHOT_DELAY_MS")
+                                      ? qEnvironmentVariableIntValue("ORVANE_SCREENSHOT_DELAY_MS") : 4000;
+                QTimer::singleShot(delay, &window, [&window, shot] {
+                    if (!window.grab().save(shot))
+                        std::fprintf(stderr, "orvane: cannot write %s\n", qUtf8Printable(shot));
+                    QCoreApplication::quit();
+                });
+            }
             code = app->exec();
         }
     }

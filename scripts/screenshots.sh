@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Takes the README's pictures without a display: the stand-in ranges in its
+# room and the window is grabbed at 1600 x 1000 and at its minimum size.
+# Output: docs/main-window.png, docs/main-window-small.png.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j2 --target orvane orvane-sim
+link="$(mktemp -u /tmp/orvane-shot-XXXXXX)"
+build/sim/orvane-sim --link "$link" >/dev/null &
+sim=$!
+trap 'kill $sim 2>/dev/null || true; wait $sim 2>/dev/null || true' EXIT
+for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
+export QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$(mktemp -d)"
+for size in 1600x1000 min; do
+  out="$PWD/docs/main-window.png"
+  [ "$size" = min ] && out="$PWD/docs/main-window-small.png"
+  (cd build && ORVANE_SCREENSHOT="$out" ORVANE_SCREENSHOT_SIZE="$size" ./orvane --port "$link" --start-ranging ../sim/demo.cfg)
+  echo "wrote $out"
+done
