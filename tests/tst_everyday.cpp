@@ -2,9 +2,11 @@
 // by mistake, settings files that keep their suffix.
 #include "mainwin.h"
 #include "qlabelex.h"
+#include "recording.h"
 #include "testsupport.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QLineEdit>
@@ -23,6 +25,7 @@ private slots:
     void undoAnchorMove();
     void settingsSuffixAndConfirmation();
     void startFromCommandLine();
+    void replayFeedback();
 };
 
 void TestEveryday::silentMasterAndLostConnection()
@@ -143,6 +146,28 @@ void TestEveryday::startFromCommandLine()
     QCOMPARE(problems.size(), 2);
     QVERIFY(problems.at(0).contains("/nonexistent/room.cfg") && problems.at(1).contains("/nonexistent/tty"));
     QVERIFY(!other.com.isOpen() && boxes.seen.isEmpty());
+}
+
+void TestEveryday::replayFeedback()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("walk.orec");
+    RecordingWriter rec;
+    QVERIFY(rec.open(path));
+    for (int ms = 0; ms <= 61000; ms += 500)   // a minute and a second of recorded time
+        rec.append(quint32(ms), "$PX,1A2B,1.0\r\n");
+    QVERIFY(rec.close());
+    QVERIFY(writeFileBytes(dir.filePath("walk.replay.csv"), "an earlier replay\n"));
+
+    MainWin w;
+    QVERIFY(w.startReplay(path, 1.0));
+    QVERIFY(waitUntil([&] { return w.statusBar()->currentMessage().endsWith(" von 1:01"); }, 2000));
+    // Faster while it runs, to the end; the earlier export is kept.
+    w.findChild<QComboBox*>("cmbReplaySpeed")->setCurrentIndex(4);
+    QVERIFY(waitUntil([&] { return !w.replaying; }, 5000));
+    QVERIFY(w.statusBar()->currentMessage().startsWith("Wiedergabe beendet (1:01), Positionen in "));
+    QVERIFY(w.statusBar()->currentMessage().endsWith("walk.replay-2.csv"));
+    QCOMPARE(readFileBytes(dir.filePath("walk.replay.csv")), QByteArray("an earlier replay\n"));
 }
 
 QTEST_MAIN(TestEveryday)

@@ -15,6 +15,7 @@
 #include "portnames.h"
 #include "qflatcombobox.h"
 #include "qlabelex.h"
+#include "recordingfiles.h"
 #include "solver.h"
 #include "tablecells.h"
 #include "timeofday.h"
@@ -94,7 +95,13 @@ MainWin::MainWin(QWidget* parent)
 
     flushTimer = new QTimer(this);
     // The recorder writes on its own thread; the export is written by the chart pass.
-    connect(flushTimer, &QTimer::timeout, this, [this] { positionExport.flush(); });
+    connect(flushTimer, &QTimer::timeout, this, [this] {
+        positionExport.flush();
+        if (recorder.isOpen())
+            statusBar()->showMessage(tr("Aufzeichnung läuft: %1, %2")
+                                         .arg(RecordingFiles::clockText(recordClock.elapsed()),
+                                              RecordingFiles::sizeText(QFileInfo(recorder.fileName()).size())));
+    });
     replayTimer = new QTimer(this);
     connect(replayTimer, &QTimer::timeout, this, &MainWin::replayStep);
     silenceTimer = new QTimer(this);
@@ -1068,9 +1075,14 @@ void MainWin::on_btnRecord_clicked()
 {
     if (recorder.isOpen()) {
         // Both files are on the disk once this returns; say so when they are not.
+        const QString path = recorder.fileName();
+        const QString csv = QFileInfo(path).dir().filePath(QFileInfo(path).completeBaseName() + QStringLiteral(".csv"));
         if (!stopRecording())
             QMessageBox::warning(this, tr("Aufzeichnung beenden"),
                                  tr("Die Aufzeichnung konnte nicht vollständig gespeichert werden!"), QMessageBox::Ok);
+        else
+            statusBar()->showMessage(tr("Aufzeichnung gespeichert: %1, Positionen in %2")
+                                         .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(csv)), 15000);
         return;
     }
     QString path = chooseSaveFile(tr("Aufzeichnung starten"), tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
@@ -1113,8 +1125,12 @@ bool MainWin::startReplay(const QString& path, double speed)
     // A replay starts from an empty history, as a session does.
     clearRangingHistory();
     rxBuffer.clear();
-    const QFileInfo info(path);
-    (void)positionExport.open(info.dir().filePath(info.completeBaseName() + QStringLiteral(".replay.csv")));
+    // An earlier replay's export is kept: this one gets the next free name.
+    replayExportPath = RecordingFiles::freeReplayExportName(path);
+    (void)positionExport.open(replayExportPath);
+    replayTotalMs = RecordingFiles::durationMs(path);
+    replayTargetBaseMs = 0;
+    replayStatusClock.invalidate();
     // Nothing may be sent while a replay feeds the receive path.
     ui->btnConnect->setEnabled(false);
     ui->btnDisconnect->setEnabled(false);
@@ -1124,7 +1140,6 @@ bool MainWin::startReplay(const QString& path, double speed)
     ui->btnDiscovery->setEnabled(false);
     ui->btnSendCommand->setEnabled(false);
     ui->btnRecord->setEnabled(false);
-    ui->cmbReplaySpeed->setEnabled(false);
     ui->btnReplay->setText(tr("Wiedergabe beenden"));
     replayClock.start();
     // Paced, the chart runs on its timer as when connected; as fast as possible,
@@ -1154,7 +1169,6 @@ void MainWin::stopReplay()
     masterInfo->now = liveMasterClock ? liveMasterClock : [] { return QDateTime::currentMSecsSinceEpoch(); };
     masterInfo->setMasterInfo(QString(), QString());
     ui->btnReplay->setText(tr("Aufzeichnung abspielen"));
-    ui->cmbReplaySpeed->setEnabled(true);
     setConnectedControls(false);
     ui->btnSendCommand->setEnabled(false);
 }
@@ -1165,6 +1179,27 @@ void MainWin::finishReplay()
     redrawChart();
     redrawTimer->stop();
     stopReplay();
+    statusBar()->showMessage(tr("Wiedergabe beendet (%1), Positionen in %2")
+                                 .arg(RecordingFiles::clockText(replayTotalMs), QDir::toNativeSeparators(replayExportPath)),
+                             15000);
+}
+
+void MainWin::on_cmbReplaySpeed_currentIndexChanged(int index)
+{
+    if (!replaying)
+        return;
+    // The new pace starts from the recorded time reached so far.
+    static const double speeds[] = {1.0, 2.0, 5.0, 10.0, 0.0};
+    replayTargetBaseMs = replayNowMs;
+    replayClock.restart();
+    replaySpeed = speeds[qBound(0, index, 4)];
+    if (replaySpeed > 0) {
+        redrawTimer->start(10);
+        replayTimer->start(5);
+    } else {
+        redrawTimer->stop();
+        replayTimer->start(0);
+    }
 }
 
 void MainWin::replayStep()
@@ -1174,7 +1209,12 @@ void MainWin::replayStep()
     QElapsedTimer slice;
     slice.start();
     const bool fast = replaySpeed <= 0;
-    const quint64 target = fast ? 0 : quint64(double(replayClock.elapsed()) * replaySpeed);
+    const quint64 target = fast ? 0 : replayTargetBaseMs + quint64(double(replayClock.elapsed()) * replaySpeed);
+    if (!replayStatusClock.isValid() || replayStatusClock.elapsed() >= 250) {
+        replayStatusClock.start();
+        statusBar()->showMessage(tr("Wiedergabe: %1 von %2")
+                                     .arg(RecordingFiles::clockText(replayNowMs), RecordingFiles::clockText(replayTotalMs)));
+    }
     for (;;) {
         if (!replayHasPending) {
             if (!replayReader.next(replayPendingMs, replayPendingBatch)) {

@@ -218,6 +218,7 @@ private slots:
     void on_btnRecord_clicked();
     void on_btnReplay_clicked();
     void replayStep();
+    void on_cmbReplaySpeed_currentIndexChanged(int index);
 
     void on_btnSaveSettings_clicked();
     void on_btnLoadSettings_clicked();
@@ -244,6 +245,10 @@ private:
     PositioningPass lastPass;        // what the last chart pass computed, drawn by drawTags
     QByteArray drawnSignature;       // of the frame lblChart shows; empty: paint at the next pass
     QElapsedTimer lastPaint;
+    QString replayExportPath;
+    quint32 replayTotalMs = 0;
+    quint64 replayTargetBaseMs = 0;  // recorded time at the last change of pace
+    QElapsedTimer replayStatusClock;
     quint64 paintedFrames = 0;
     bool paintEveryPass = false;
     void undoAnchorMove();
