@@ -47,6 +47,7 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
     modules.tags = settings.tags;
     options.averageCount = given.averageCount > 0 ? given.averageCount : averageFromSettings(settings.average);
     options.smoothing = smoothingFromName(given.filter.isEmpty() ? settings.filter : given.filter);
+    options.tagHeight = tagHeightFromText(settings.tagHeight);
 
     PositionExport exporter;
     if (!exporter.open(given.output, true)) {

@@ -32,6 +32,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
+#include <QIntValidator>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -114,7 +115,9 @@ MainWin::MainWin(QWidget* parent)
     ui->btnDiscovery->setEnabled(false);
     ui->btnSendCommand->setEnabled(false);
 
+    // The Z column matters only once the tags' height is set.
     ui->tblAnker->setColumnHidden(5, true);
+    ui->edtTagHeight->setValidator(new QIntValidator(-100000, 100000, ui->edtTagHeight));
     const int anchorWidths[] = {45, 80, 40, 52, 52, 52, 25, 40};
     for (int c = 0; c < 8; ++c)
         ui->tblAnker->setColumnWidth(c, anchorWidths[c]);
@@ -434,6 +437,12 @@ void MainWin::on_cmbFilter_currentIndexChanged(int index)
     smoothing = index == 1 ? Smoothing::Kalman : Smoothing::Average;
 }
 
+void MainWin::on_edtTagHeight_textChanged(const QString& text)
+{
+    tagHeight = tagHeightFromText(text);
+    ui->tblAnker->setColumnHidden(5, !tagHeight);
+}
+
 // ---------------------------------------------------------------- exchange
 
 bool MainWin::sendCommand(const QByteArray& command, bool loose)
@@ -663,7 +672,7 @@ void MainWin::drawAnchors(QPainter* painter)
 
 void MainWin::runPositioning()
 {
-    const PositioningOptions options{averageCount, smoothing};
+    const PositioningOptions options{averageCount, smoothing, tagHeight};
     lastPass = positioning.run(modules, options, timeOfDay(), epochMs());
     if (lastPass.masterDistanceSet) {
         const QString text = tr("Abstand Tag \"%1\" -> Master: %2 cm").arg(lastPass.masterTagName).arg(lastPass.masterDistance);
@@ -1255,6 +1264,7 @@ void MainWin::on_btnSaveSettings_clicked()
     data.imageGridH = imageGridH;
     data.average = ui->cmbLastMeasures->currentText();
     data.filter = smoothingName(smoothing);
+    data.tagHeight = ui->edtTagHeight->text();
     data.bgImageFile = bgImagePath;
     data.bgImageFactor = bgImageFactor;
     data.bgImageOffsetX = bgImageOffsetX;
@@ -1298,6 +1308,7 @@ bool MainWin::loadSettings(const QString& path, bool remind)
     imageGridH = data.imageGridH;
     ui->cmbLastMeasures->setCurrentText(data.average);
     ui->cmbFilter->setCurrentIndex(smoothingFromName(data.filter) == Smoothing::Kalman ? 1 : 0);
+    ui->edtTagHeight->setText(data.tagHeight);
     loadBackgroundImage(data.bgImageFile);
     bgImageFactor = data.bgImageFactor;
     bgImageOffsetY = data.bgImageOffsetY;
