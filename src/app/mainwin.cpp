@@ -115,8 +115,6 @@ MainWin::MainWin(QWidget* parent)
     ui->btnDiscovery->setEnabled(false);
     ui->btnSendCommand->setEnabled(false);
 
-    // The Z column matters only once the tags' height is set.
-    ui->tblAnker->setColumnHidden(5, true);
     ui->edtTagHeight->setValidator(new QIntValidator(-100000, 100000, ui->edtTagHeight));
     const int anchorWidths[] = {45, 80, 40, 52, 52, 52, 25, 40};
     for (int c = 0; c < 8; ++c)
@@ -125,6 +123,9 @@ MainWin::MainWin(QWidget* parent)
     for (int c = 0; c < 10; ++c)
         ui->tblTags->setColumnWidth(c, tagWidths[c]);
     fitColumnsToHeaders(ui->tblAnker, false);
+    // The Z column matters only once the tags' height is set (fitted above, so
+    // it shows its whole header when it appears).
+    ui->tblAnker->setColumnHidden(5, true);
     fitColumnsToHeaders(ui->tblTags, true);
 
     ui->cmbLastMeasures->setCurrentText(QStringLiteral("10"));
