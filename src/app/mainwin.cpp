@@ -682,6 +682,11 @@ void MainWin::runPositioning()
     }
     const qint64 recMs = replaying ? qint64(replayNowMs) : recordClock.isValid() ? recordClock.elapsed() : 0;
     for (const TagResult& r : qAsConst(lastPass.tags)) {
+        if (r.belowHeight > belowShown.value(r.key)) {
+            belowShown[r.key] = r.belowHeight;
+            statusBar()->showMessage(tr("Tag %1: %2 Abstände kürzer als der Höhenunterschied zum Anker, in der Ebene als 0 "
+                                        "genommen – Tag-Höhe und Z der Anker prüfen").arg(r.key).arg(r.belowHeight), 10000);
+        }
         if (!r.rowDue)
             continue;
         const Tag& tag = modules.tags.at(r.tag);

@@ -63,6 +63,7 @@ public:
     int averageCount = 10;
     Smoothing smoothing = Smoothing::Average;
     std::optional<int> tagHeight;   // cm; unset: distances are taken as distances in the plane
+    QHash<QString, quint64> belowShown;   // per tag, distances under the height difference last reported
     QMutex exchangeMutex;
     bool awaitingReply = false;
     bool looseReply = false;
