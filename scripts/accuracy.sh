@@ -4,6 +4,8 @@
 # writes a recording and the true positions; the batch mode replays the
 # recording once per smoothing; the positions are joined with the truth by the
 # recording's clock. Prints one table row per scenario, tag and setting.
+# Scenarios whose tags are not at the anchors' height are replayed a second
+# time with the tags' height set (TagHeight), rows marked "with tag height".
 # Usage: scripts/accuracy.sh [seconds]   (default 300; ORVANE_BUILD=dir picks the build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,21 +22,21 @@ for scenario in sim/scenarios/*.json; do
   name="$(basename "$scenario" .json)"
   "$build/sim/orvane-sim" --scenario "$scenario" --offline "$seconds" \
     --truth "$work/$name.truth.csv" --record "$work/$name.orec" 2>/dev/null
-  # Settings for the scenario's configured modules, every position shown.
-  python3 - "$scenario" "$work/$name.cfg" <<'EOF'
+  # Settings for the scenario's configured modules, every position shown; with
+  # the tags off the anchors' height also "$name.height.cfg" with TagHeight.
+  python3 - "$scenario" "$work/$name.cfg" "$work/$name.height.cfg" <<'EOF'
 import json, sys
 sc = json.load(open(sys.argv[1], encoding="utf-8"))
 anchors = [a for a in sc["anchors"] if a.get("configured", True)]
 tags = [t for t in sc.get("tags", []) if t.get("configured", True)]
-def xy(m):
-    if "position" in m: return m["position"]
-    if "waypoints" in m: return m["waypoints"][0]
-    return [m["x"], m["y"]]
+def xyz(m):
+    p = m.get("position") or (m["waypoints"][0] if "waypoints" in m else [m["x"], m["y"]])
+    return p[0], p[1], p[2] if len(p) > 2 else m.get("z", 0)
 lines = ["[General]", "AnchorCount=%d" % len(anchors)]
 for i, a in enumerate(anchors):
-    x, y = xy(a)
+    x, y, z = xyz(a)
     lines += ["Anchor%d-ID=%s" % (i, a["id"]), "Anchor%d-Name=%s" % (i, a["id"]), "Anchor%d-X=%d" % (i, x),
-              "Anchor%d-Y=%d" % (i, y), "Anchor%d-Z=0" % i, "Anchor%d-Offset=0" % i,
+              "Anchor%d-Y=%d" % (i, y), "Anchor%d-Z=%d" % (i, z), "Anchor%d-Offset=0" % i,
               "Anchor%d-Master=%s" % (i, "true" if i == 0 else "false"), "Anchor%d-Color=#ff0000" % i]
 lines.append("TagCount=%d" % len(tags))
 for i, t in enumerate(tags):
@@ -43,10 +45,16 @@ for i, t in enumerate(tags):
     lines += ["Tag%d-%s=false" % (i, k) for k in ("DistRaw", "DistAvg")]
 lines += ["Average=10", "Grid-X=-100", "Grid-Y=-100", "Grid-W=1000", "Grid-H=1000"]
 open(sys.argv[2], "w").write("\n".join(lines) + "\n")
+if tags and {xyz(t)[2] for t in tags} != {xyz(a)[2] for a in anchors}:
+    lines.append("TagHeight=%d" % xyz(tags[0])[2])   # one height for all tags
+    open(sys.argv[3], "w").write("\n".join(lines) + "\n")
 EOF
-  for filter in average kalman; do
-    "$build/orvane" --replay "$work/$name.orec" --settings "$work/$name.cfg" \
-      --export "$work/$name.$filter.csv" --filter "$filter" 2>/dev/null
+  for run in "$name" "$name.height"; do
+    [ -f "$work/$run.cfg" ] || continue
+    for filter in average kalman; do
+      "$build/orvane" --replay "$work/$name.orec" --settings "$work/$run.cfg" \
+        --export "$work/$run.$filter.csv" --filter "$filter" 2>/dev/null
+    done
   done
 done
 
@@ -75,9 +83,18 @@ def pct(v, p):
 def stats(e):
     return (math.sqrt(sum(x * x for x in e) / len(e)), pct(e, 0.5), pct(e, 0.95), max(e)) if e else None
 
+def plan(sc):
+    # The scenario seen from above: what a flat twin shares with it.
+    def flat(m):
+        p = m.get("waypoints") or [m.get("position") or [m["x"], m["y"]]]
+        return [m["id"], [q[:2] for q in p], m.get("speed"), m.get("configured", True)]
+    return json.dumps([[flat(m) for m in sc["anchors"]], [flat(m) for m in sc.get("tags", [])]])
+
 print("| Scenario | Tag | Setting | RMS | median | p95 | max after 1 s | speed error median |")
 print("|---|---|---|---|---|---|---|---|")
 summary = []
+flat_rms = {}   # plan -> tag -> setting -> RMS of the scenarios without heights
+height_rms = []
 for f in files:
     name = os.path.basename(f)[:-5]
     sc = json.load(open(f, encoding="utf-8"))
@@ -85,39 +102,57 @@ for f in files:
     def truth(tag, ms):
         t = tags[tag]
         path = t.get("waypoints") or [t.get("position") or [t["x"], t["y"]]]
-        return path_position([tuple(p) for p in path], t.get("speed", 100), ms)
-    rows = {}
-    for filter in ("average", "kalman"):
-        with open(os.path.join(work, "%s.%s.csv" % (name, filter)), newline="", encoding="utf-8") as fh:
-            rows[filter] = list(csv.DictReader(fh))
-    for tag, t in tags.items():
-        moving = len(t.get("waypoints") or []) > 1 and t.get("speed", 100) > 0
-        true_speed = t.get("speed", 100) / 100.0 if moving else 0.0
-        motion = "%.1f m/s" % true_speed if moving else "standing"
-        results = {}
-        for setting, filter, kind in (("raw fix", "average", "raw"), ("average 10", "average", "avg"),
-                                      ("Kalman filter", "kalman", "avg")):
-            err, late, speed = [], [], []
-            for r in rows[filter]:
-                if r["tag_id"] != tag or r[kind + "_x_cm"] == "":
-                    continue
-                ms = int(r["rec_ms"])
-                tx, ty = truth(tag, ms)
-                e = math.hypot(float(r[kind + "_x_cm"]) - tx, float(r[kind + "_y_cm"]) - ty)
-                err.append(e)
-                if ms >= 1000:
-                    late.append(e)
-                if kind == "avg":
-                    speed.append(abs(float(r["speed_mps"]) - true_speed))
-            s = stats(err)
-            results[setting] = s
-            sp = "%.2f m/s" % pct(speed, 0.5) if speed else "–"
-            print("| %s | %s (%s) | %s | %.1f cm | %.1f cm | %.1f cm | %.1f cm | %s |"
-                  % (sc.get("name", name), tag, motion, setting, s[0], s[1], s[2], max(late), sp))
-        raw_median = results["raw fix"][1]
-        summary.append("%s %s: Kalman RMS %.1f cm = %.2f x raw median %.1f cm"
-                       % (name, tag, results["Kalman filter"][0], results["Kalman filter"][0] / raw_median, raw_median))
+        return path_position([tuple(p[:2]) for p in path], t.get("speed", 100), ms)
+    for run, label in ((name, ""), (name + ".height", ", with tag height")):
+        if not os.path.exists(os.path.join(work, run + ".average.csv")):
+            continue
+        rows = {}
+        for filter in ("average", "kalman"):
+            with open(os.path.join(work, "%s.%s.csv" % (run, filter)), newline="", encoding="utf-8") as fh:
+                rows[filter] = list(csv.DictReader(fh))
+        for tag, t in tags.items():
+            moving = len(t.get("waypoints") or []) > 1 and t.get("speed", 100) > 0
+            true_speed = t.get("speed", 100) / 100.0 if moving else 0.0
+            motion = "%.1f m/s" % true_speed if moving else "standing"
+            results = {}
+            for setting, filter, kind in (("raw fix", "average", "raw"), ("average 10", "average", "avg"),
+                                          ("Kalman filter", "kalman", "avg")):
+                err, late, speed = [], [], []
+                for r in rows[filter]:
+                    if r["tag_id"] != tag or r[kind + "_x_cm"] == "":
+                        continue
+                    ms = int(r["rec_ms"])
+                    tx, ty = truth(tag, ms)
+                    e = math.hypot(float(r[kind + "_x_cm"]) - tx, float(r[kind + "_y_cm"]) - ty)
+                    err.append(e)
+                    if ms >= 1000:
+                        late.append(e)
+                    if kind == "avg":
+                        speed.append(abs(float(r["speed_mps"]) - true_speed))
+                s = stats(err)
+                results[setting] = s
+                sp = "%.2f m/s" % pct(speed, 0.5) if speed else "–"
+                print("| %s | %s (%s) | %s%s | %.1f cm | %.1f cm | %.1f cm | %.1f cm | %s |"
+                      % (sc.get("name", name), tag, motion, setting, label, s[0], s[1], s[2], max(late), sp))
+            raw_median = results["raw fix"][1]
+            summary.append("%s%s %s: Kalman RMS %.1f cm = %.2f x raw median %.1f cm"
+                           % (name, label, tag, results["Kalman filter"][0], results["Kalman filter"][0] / raw_median,
+                              raw_median))
+            heights = [m.get("z", 0) for m in sc["anchors"] + list(tags.values())] + \
+                [p[2] for m in sc["anchors"] + list(tags.values())
+                 for p in (m.get("waypoints") or [m.get("position") or []]) if len(p) > 2]
+            if not any(heights):
+                flat_rms.setdefault(plan(sc), {})[tag] = (name, results)
+            elif label:
+                height_rms.append((plan(sc), name, tag, results))
 print()
 for line in summary:
     print(line)
+# Tags off the anchors' height, with the height set, against the same room flat.
+for key, name, tag, results in height_rms:
+    if tag not in flat_rms.get(key, {}):
+        continue
+    flat_name, flat = flat_rms[key][tag]
+    print("%s %s with tag height: RMS %s x %s" % (name, tag, ", ".join(
+        "%s %.1f cm = %.2f" % (s, results[s][0], results[s][0] / flat[s][0]) for s in results), flat_name))
 EOF

@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Takes the README's pictures without a display: the stand-in ranges in its
 # room and the window is grabbed at 1600 x 1000 and at its minimum size.
-# Output: docs/main-window.png, docs/main-window-small.png.
+# Then the high room: anchors at 2.5 m, the tags' height set, the anchor
+# table's Z column shown.
+# Output: docs/main-window.png, docs/main-window-small.png, docs/tag-height.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2 --target orvane orvane-sim
 link="$(mktemp -u /tmp/orvane-shot-XXXXXX)"
-build/sim/orvane-sim --link "$link" >/dev/null &
-sim=$!
-trap 'kill $sim 2>/dev/null || true; wait $sim 2>/dev/null || true' EXIT
-for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
+start_sim() {
+  build/sim/orvane-sim --link "$link" "$@" >/dev/null &
+  sim=$!
+  for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
+}
+stop_sim() { kill $sim 2>/dev/null || true; wait $sim 2>/dev/null || true; rm -f "$link"; }
+trap stop_sim EXIT
+start_sim
 export QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$(mktemp -d)"
 for size in 1600x1000 min; do
   out="$PWD/docs/main-window.png"
@@ -18,3 +24,8 @@ for size in 1600x1000 min; do
   (cd build && ORVANE_SCREENSHOT="$out" ORVANE_SCREENSHOT_SIZE="$size" ./orvane --port "$link" --start-ranging ../sim/demo.cfg)
   echo "wrote $out"
 done
+stop_sim
+start_sim --scenario sim/scenarios/room-high.json
+{ sed 's/^\(Anchor[0-9]*-Z\)=.*/\1=250/' sim/demo.cfg; echo "TagHeight=100"; } >build/tag-height.cfg
+(cd build && ORVANE_SCREENSHOT="$PWD/../docs/tag-height.png" ORVANE_SCREENSHOT_SIZE=1600x1000 ./orvane --port "$link" --start-ranging tag-height.cfg)
+echo "wrote docs/tag-height.png"

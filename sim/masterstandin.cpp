@@ -59,7 +59,7 @@ bool MasterStandIn::setTruthFile(const QString& path, QString* error)
         delete file;
         return false;
     }
-    file->write("time_ms,tag_id,x_cm,y_cm\n");
+    file->write("time_ms,tag_id,x_cm,y_cm,z_cm\n");
     delete truthFile;
     truthFile = file;
     return true;
@@ -450,6 +450,8 @@ MasterStandIn::OutLine MasterStandIn::makeRangingLine(const QString& tag, qint64
     out.tag = tag;
     out.truthMs = ms;
     sc.positionAt(tag, ms, &out.truth);
+    if (const Scenario::Module* m = sc.find(tag))
+        out.truthZ = m->z;
     std::normal_distribution<double> gauss(0.0, 1.0);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     QByteArray line = "$PD," + tag.toLatin1();
@@ -459,10 +461,10 @@ MasterStandIn::OutLine MasterStandIn::makeRangingLine(const QString& tag, qint64
         const double outlierDraw = unit(rng);
         const double outlierSize = 100 + 700 * unit(rng);
         const double dropDraw = unit(rng);
-        QPointF anchor;
         qint64 d = 0;
-        if (sc.positionAt(anchorId, ms, &anchor)) {
-            double dist = std::hypot(out.truth.x() - anchor.x(), out.truth.y() - anchor.y()) + noise;
+        double dist = 0;
+        if (sc.distanceAt(tag, anchorId, ms, &dist)) {
+            dist += noise;
             if (outlierDraw < sc.outliers)
                 dist += outlierSize;   // a reflection taken for the direct path
             if (dropDraw >= sc.dropout) {
@@ -525,13 +527,11 @@ void MasterStandIn::sendReport()
     const QStringList tags = rangingTags();
     if (!ranging || tags.isEmpty())
         return;
-    QPointF tag;
-    QPointF master;
-    if (!sc.positionAt(tags.first(), elapsedMs(), &tag) || !sc.positionAt(config.master, elapsedMs(), &master))
+    double dist = 0;
+    if (!sc.distanceAt(tags.first(), config.master, elapsedMs(), &dist))
         return;
     OutLine r;
-    r.bytes = "$PR," + QByteArray::number(qint64(std::llround(std::hypot(tag.x() - master.x(), tag.y() - master.y()))))
-        + "\r\n";
+    r.bytes = "$PR," + QByteArray::number(qint64(std::llround(dist))) + "\r\n";
     r.kind = 'R';
     enqueue(r);
 }
@@ -589,7 +589,8 @@ bool MasterStandIn::takeNextLine()
     if (line.hasTruth && truthFile) {
         truthFile->write(QByteArray::number(line.truthMs) + ',' + line.tag.toLatin1() + ','
                          + QByteArray::number(line.truth.x(), 'f', 1) + ','
-                         + QByteArray::number(line.truth.y(), 'f', 1) + '\n');
+                         + QByteArray::number(line.truth.y(), 'f', 1) + ','
+                         + QByteArray::number(line.truthZ, 'f', 1) + '\n');
     }
     wire = line.bytes;
     return true;

@@ -114,6 +114,7 @@ private:
         bool hasTruth = false;
         QString tag;
         QPointF truth;
+        double truthZ = 0;
         qint64 truthMs = 0;
     };
 

@@ -11,13 +11,19 @@
 
 namespace {
 
-bool readPoint(const QJsonValue& value, QPointF* point)
+// [x, y] or [x, y, z]; *z is left alone for [x, y].
+bool readPoint(const QJsonValue& value, QPointF* point, double* z)
 {
-    const QJsonArray pair = value.toArray();
-    if (!value.isArray() || pair.size() != 2 || !pair.at(0).isDouble() || !pair.at(1).isDouble())
+    const QJsonArray p = value.toArray();
+    if (!value.isArray() || p.size() < 2 || p.size() > 3)
         return false;
-    *point = QPointF(pair.at(0).toDouble(), pair.at(1).toDouble());
-    return std::isfinite(point->x()) && std::isfinite(point->y());
+    for (const QJsonValue& v : p)
+        if (!v.isDouble() || !std::isfinite(v.toDouble()))
+            return false;
+    *point = QPointF(p.at(0).toDouble(), p.at(1).toDouble());
+    if (p.size() == 3)
+        *z = p.at(2).toDouble();
+    return true;
 }
 
 bool readNumber(const QJsonObject& obj, const char* key, double* value, QString* error)
@@ -51,20 +57,27 @@ bool readModule(const QJsonValue& value, bool tag, Scenario::Module* module, QSt
     module->id = id.toString();
     const QString where = QStringLiteral("%1 %2: ").arg(what, module->id);
     module->path.clear();
+    module->z = 0;
+    if (!readNumber(obj, "z", &module->z, error) || !std::isfinite(module->z)) {
+        *error = where + QStringLiteral("\"z\" must be a number");
+        return false;
+    }
     if (obj.contains(QLatin1String("waypoints"))) {
         const QJsonArray points = obj.value(QLatin1String("waypoints")).toArray();
-        for (const QJsonValue& p : points) {
+        for (int i = 0; i < points.size(); ++i) {
             QPointF point;
-            if (!readPoint(p, &point)) {
-                *error = where + QStringLiteral("every waypoint must be [x, y]");
+            double z = module->z;
+            if (!readPoint(points.at(i), &point, &z) || (i > 0 && z != module->z)) {
+                *error = where + QStringLiteral("every waypoint must be [x, y] or [x, y, z], all at one height");
                 return false;
             }
+            module->z = z;
             module->path << point;
         }
     } else if (obj.contains(QLatin1String("position"))) {
         QPointF point;
-        if (!readPoint(obj.value(QLatin1String("position")), &point)) {
-            *error = where + QStringLiteral("\"position\" must be [x, y]");
+        if (!readPoint(obj.value(QLatin1String("position")), &point, &module->z)) {
+            *error = where + QStringLiteral("\"position\" must be [x, y] or [x, y, z]");
             return false;
         }
         module->path << point;
@@ -293,6 +306,17 @@ QPointF Scenario::pathPosition(const Module& module, qint64 ms)
         s -= seg;
     }
     return path.first();
+}
+
+bool Scenario::distanceAt(const QString& a, const QString& b, qint64 ms, double* distance) const
+{
+    const Module* ma = find(a);
+    const Module* mb = find(b);
+    if (!ma || !mb)
+        return false;
+    const QPointF d = pathPosition(*ma, ms) - pathPosition(*mb, ms);
+    *distance = std::sqrt(d.x() * d.x() + d.y() * d.y() + (ma->z - mb->z) * (ma->z - mb->z));
+    return true;
 }
 
 QStringList Scenario::onAir() const

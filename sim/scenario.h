@@ -11,7 +11,8 @@
 
 // What the stand-in pretends is on the air: anchors at fixed places (the first
 // one is the master itself), tags walking along closed paths, and the error
-// model of the measured distances. Positions in cm, 2D.
+// model of the measured distances. Positions in cm; each module keeps one
+// height (z) along its path.
 class Scenario
 {
 public:
@@ -19,6 +20,7 @@ public:
         QString id;
         QVector<QPointF> path;   // one point: standing still; more: a closed loop
         double speed = 0;        // cm/s along the path
+        double z = 0;            // height, cm
         bool configured = true;  // part of the master's configuration at start
     };
 
@@ -51,6 +53,8 @@ public:
     // True position of a module at ms after the start; false for an unknown id.
     bool positionAt(const QString& id, qint64 ms, QPointF* pos) const;
     static QPointF pathPosition(const Module& module, qint64 ms);
+    // Distance in space between two modules at ms; false for an unknown id.
+    bool distanceAt(const QString& a, const QString& b, qint64 ms, double* distance) const;
 
     // Every module but the master, anchors first: what discovery finds.
     QStringList onAir() const;

@@ -26,6 +26,8 @@ private slots:
     void filter_data();
     void filter();
     void speedAndRate();
+    void tagHeight_data();
+    void tagHeight();
     void batchErrors_data();
     void batchErrors();
     void batchEqualsWindowReplay();
@@ -143,7 +145,7 @@ void TestTracking::speedAndRate()
             if (ms % 250 < 37)
                 step.addRangingLine(dLine("2B01", QPointF(200 + (ms / 250) * 25, 300), room),
                                     start.addMSecs(ms / 250 * 250));
-            const PositioningPass pass = step.run(modules, {1, smoothing}, start.addMSecs(ms), 0);
+            const PositioningPass pass = step.run(modules, {1, smoothing, {}}, start.addMSecs(ms), 0);
             QCOMPARE(pass.tags.size(), 1);
             if (ms >= 1500)
                 speeds << pass.tags.first().speed;
@@ -154,6 +156,56 @@ void TestTracking::speedAndRate()
             QVERIFY2(v > 0.9 && v < 1.1, qPrintable(QString::number(v)));
         QCOMPARE(modules.tags.first().speed(), speeds.last());
     }
+}
+
+void TestTracking::tagHeight_data()
+{
+    QTest::addColumn<int>("anchorZ");
+    QTest::addColumn<int>("height");    // the tag height set; -1: none
+    QTest::addColumn<int>("offset");    // of anchor 0
+    QTest::addColumn<QPointF>("pos");   // the tag is truly at z 100
+    QTest::addColumn<int>("dist0");     // distance to anchor 0 the step uses
+    QTest::addColumn<double>("maxError");   // of the raw fix
+    QTest::addColumn<int>("below");
+    QTest::newRow("flat, no height") << 100 << -1 << 0 << QPointF(100, 100) << 141 << 1.5 << 0;
+    QTest::newRow("high anchors, no height: distances as received") << 250 << -1 << 0 << QPointF(100, 100) << 206 << 1.5 << 0;
+    QTest::newRow("high anchors, height set") << 250 << 100 << 0 << QPointF(100, 100) << 141 << 1.5 << 0;
+    QTest::newRow("3-4-5") << 400 << 100 << 0 << QPointF(400, 0) << 400 << 1.5 << 0;
+    // 158 measured, 118 after the offset, under the 150 height difference.
+    QTest::newRow("shorter than the height difference") << 250 << 100 << -40 << QPointF(50, 0) << 1 << 60.0 << 3;
+}
+
+void TestTracking::tagHeight()
+{
+    QFETCH(int, anchorZ); QFETCH(int, height); QFETCH(int, offset); QFETCH(QPointF, pos);
+    QFETCH(int, dist0); QFETCH(double, maxError); QFETCH(int, below);
+    ModuleSetup modules;
+    modules.anchors = room;
+    for (Anchor& a : modules.anchors)
+        a.z = anchorZ;
+    modules.anchors[0].offset = offset;
+    modules.tags << Tag("2B01", "T", Qt::red, true, true, false, false, false, true, true);
+    PositioningOptions options;
+    if (height >= 0)
+        options.tagHeight = height;
+    PositioningStep step;
+    const QTime start(10, 0);
+    PositioningPass pass;
+    for (int ms = 0; ms < 300; ms += 100) {   // three samples, a pass after each
+        QByteArray line = "$PD,2B01";
+        for (const Anchor& a : room)
+            line += ',' + QByteArray::number(qRound(std::sqrt(std::pow(pos.x() - a.x, 2) + std::pow(pos.y() - a.y, 2)
+                                                              + std::pow(anchorZ - 100, 2))), 16);
+        step.addRangingLine(line + "\r\n", start.addMSecs(ms));
+        pass = step.run(modules, options, start.addMSecs(ms), 0);
+    }
+    QCOMPARE(pass.tags.size(), 1);
+    const TagResult r = pass.tags.first();
+    QCOMPARE(r.rawDist.value(0), dist0);
+    QCOMPARE(r.avgDist.value(0), dist0);
+    QCOMPARE(r.belowHeight, quint64(below));   // each sample counted once, not once per pass
+    const double error = std::hypot(r.raw.x() - pos.x(), r.raw.y() - pos.y());
+    QVERIFY2(error <= maxError, qPrintable(QString("error %1 cm").arg(error)));
 }
 
 void TestTracking::batchErrors_data()

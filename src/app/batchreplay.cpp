@@ -47,6 +47,7 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
     modules.tags = settings.tags;
     options.averageCount = given.averageCount > 0 ? given.averageCount : averageFromSettings(settings.average);
     options.smoothing = smoothingFromName(given.filter.isEmpty() ? settings.filter : given.filter);
+    options.tagHeight = tagHeightFromText(settings.tagHeight);
 
     PositionExport exporter;
     if (!exporter.open(given.output, true)) {
@@ -103,9 +104,19 @@ void BatchReplay::pass()
     const PositioningPass result = step.run(modules, options, baseTime.addMSecs(int(nowMs % 86400000u)), epochMs);
     ++passCount;
     for (const TagResult& r : result.tags) {
+        if (r.belowHeight > 0)
+            below[r.key] = r.belowHeight;
         if (!r.rowDue)
             continue;
         out->append(epochMs, qint64(nowMs), modules.tags.at(r.tag), r);
         ++rowCount;
     }
+}
+
+quint64 BatchReplay::belowHeight() const
+{
+    quint64 sum = 0;
+    for (const quint64 n : below)
+        sum += n;
+    return sum;
 }

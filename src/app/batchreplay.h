@@ -5,6 +5,7 @@
 #include "positioningstep.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QTime>
 
@@ -35,6 +36,8 @@ public:
     quint64 rangingLines() const { return lines; }
     quint64 passes() const { return passCount; }
     quint64 rows() const { return rowCount; }
+    // Distances shorter than the height difference to their anchor, over all tags.
+    quint64 belowHeight() const;
 
 private:
     void receive(const QByteArray& data);
@@ -51,6 +54,7 @@ private:
     quint64 lines = 0;
     quint64 passCount = 0;
     quint64 rowCount = 0;
+    QMap<QString, quint64> below;   // per history key, the step's running count
 };
 
 #endif

@@ -33,6 +33,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
+#include <QIntValidator>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -121,7 +122,7 @@ MainWin::MainWin(QWidget* parent)
     ui->btnDiscovery->setEnabled(false);
     ui->btnSendCommand->setEnabled(false);
 
-    ui->tblAnker->setColumnHidden(5, true);
+    ui->edtTagHeight->setValidator(new QIntValidator(-100000, 100000, ui->edtTagHeight));
     const int anchorWidths[] = {45, 80, 40, 52, 52, 52, 25, 40};
     for (int c = 0; c < 8; ++c)
         ui->tblAnker->setColumnWidth(c, anchorWidths[c]);
@@ -129,6 +130,9 @@ MainWin::MainWin(QWidget* parent)
     for (int c = 0; c < 10; ++c)
         ui->tblTags->setColumnWidth(c, tagWidths[c]);
     fitColumnsToHeaders(ui->tblAnker, false);
+    // The Z column matters only once the tags' height is set (fitted above, so
+    // it shows its whole header when it appears).
+    ui->tblAnker->setColumnHidden(5, true);
     fitColumnsToHeaders(ui->tblTags, true);
 
     ui->cmbLastMeasures->setCurrentText(QStringLiteral("10"));
@@ -441,6 +445,12 @@ void MainWin::on_cmbFilter_currentIndexChanged(int index)
     smoothing = index == 1 ? Smoothing::Kalman : Smoothing::Average;
 }
 
+void MainWin::on_edtTagHeight_textChanged(const QString& text)
+{
+    tagHeight = tagHeightFromText(text);
+    ui->tblAnker->setColumnHidden(5, !tagHeight);
+}
+
 // ---------------------------------------------------------------- exchange
 
 bool MainWin::sendCommand(const QByteArray& command, bool loose)
@@ -670,7 +680,7 @@ void MainWin::drawAnchors(QPainter* painter)
 
 void MainWin::runPositioning()
 {
-    const PositioningOptions options{averageCount, smoothing};
+    const PositioningOptions options{averageCount, smoothing, tagHeight};
     lastPass = positioning.run(modules, options, timeOfDay(), epochMs());
     if (lastPass.masterDistanceSet) {
         const QString text = tr("Abstand Tag \"%1\" -> Master: %2 cm").arg(lastPass.masterTagName).arg(lastPass.masterDistance);
@@ -679,6 +689,11 @@ void MainWin::runPositioning()
     }
     const qint64 recMs = replaying ? qint64(replayNowMs) : recordClock.isValid() ? recordClock.elapsed() : 0;
     for (const TagResult& r : qAsConst(lastPass.tags)) {
+        if (r.belowHeight > belowShown.value(r.key)) {
+            belowShown[r.key] = r.belowHeight;
+            statusBar()->showMessage(tr("Tag %1: %2 Abstände kürzer als der Höhenunterschied zum Anker, in der Ebene als 0 "
+                                        "genommen – Tag-Höhe und Z der Anker prüfen").arg(r.key).arg(r.belowHeight), 10000);
+        }
         if (!r.rowDue)
             continue;
         const Tag& tag = modules.tags.at(r.tag);
@@ -1295,6 +1310,7 @@ void MainWin::on_btnSaveSettings_clicked()
     data.imageGridH = imageGridH;
     data.average = ui->cmbLastMeasures->currentText();
     data.filter = smoothingName(smoothing);
+    data.tagHeight = ui->edtTagHeight->text();
     data.bgImageFile = bgImagePath;
     data.bgImageFactor = bgImageFactor;
     data.bgImageOffsetX = bgImageOffsetX;
@@ -1338,6 +1354,7 @@ bool MainWin::loadSettings(const QString& path, bool remind)
     imageGridH = data.imageGridH;
     ui->cmbLastMeasures->setCurrentText(data.average);
     ui->cmbFilter->setCurrentIndex(smoothingFromName(data.filter) == Smoothing::Kalman ? 1 : 0);
+    ui->edtTagHeight->setText(data.tagHeight);
     loadBackgroundImage(data.bgImageFile);
     bgImageFactor = data.bgImageFactor;
     bgImageOffsetY = data.bgImageOffsetY;

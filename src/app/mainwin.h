@@ -62,6 +62,8 @@ public:
     ModuleSetup modules;
     int averageCount = 10;
     Smoothing smoothing = Smoothing::Average;
+    std::optional<int> tagHeight;   // cm; unset: distances are taken as distances in the plane
+    QHash<QString, quint64> belowShown;   // per tag, distances under the height difference last reported
     QMutex exchangeMutex;
     bool awaitingReply = false;
     bool looseReply = false;
@@ -182,6 +184,7 @@ private slots:
     void on_btnAbout_clicked();
     void on_cmbLastMeasures_currentIndexChanged(int index);
     void on_cmbFilter_currentIndexChanged(int index);
+    void on_edtTagHeight_textChanged(const QString& text);
 
     void on_tblAnker_cellChanged(int row, int column);
     void tableAnkerCheckboxToggled(bool state);

@@ -23,6 +23,15 @@ Smoothing smoothingFromName(const QString& name, bool* ok)
     return n == QLatin1String("kalman") ? Smoothing::Kalman : Smoothing::Average;
 }
 
+std::optional<int> tagHeightFromText(const QString& text)
+{
+    bool ok = false;
+    const int cm = text.trimmed().toInt(&ok);
+    if (!ok || cm < -100000 || cm > 100000)
+        return std::nullopt;
+    return cm;
+}
+
 PositioningStep::~PositioningStep()
 {
     clear();
@@ -47,7 +56,8 @@ void PositioningStep::addRangingLine(const QByteArray& line, const QTime& receiv
         delete list.takeFirst();
 }
 
-void PositioningStep::feedFilter(KeyState& st, const QList<RangingSample*>& list, const ModuleSetup& modules)
+void PositioningStep::feedFilter(KeyState& st, const QList<RangingSample*>& list, const ModuleSetup& modules,
+                                 std::optional<int> tagHeight)
 {
     if (!st.filter)
         st.filter.reset(new TrackFilter);
@@ -55,9 +65,19 @@ void PositioningStep::feedFilter(KeyState& st, const QList<RangingSample*>& list
     const int fresh = int(qMin<quint64>(st.stored - st.fed, quint64(list.size())));
     for (int i = list.size() - fresh; i < list.size(); ++i) {
         const RangingSample* s = list.at(i);
-        st.filter->addSample(usableDistances(s, modules.anchors), modules.anchors, s->received);
+        st.filter->addSample(usableDistances(s, modules.anchors, tagHeight), modules.anchors, s->received);
     }
     st.fed = st.stored;
+}
+
+void PositioningStep::countBelowHeight(KeyState& st, const QList<RangingSample*>& list, const ModuleSetup& modules,
+                                       std::optional<int> tagHeight)
+{
+    // Each sample once, when it is new: the averages reread it every pass.
+    const int fresh = int(qMin<quint64>(st.stored - st.heightChecked, quint64(list.size())));
+    for (int i = list.size() - fresh; i < list.size(); ++i)
+        st.belowHeight += quint64(distancesBelowHeight(list.at(i), modules.anchors, tagHeight));
+    st.heightChecked = st.stored;
 }
 
 void PositioningStep::averagedSpeed(KeyState& st, const QPointF& avg, const QTime& sampleTime)
@@ -108,8 +128,9 @@ PositioningPass PositioningStep::run(ModuleSetup& modules, const PositioningOpti
             continue;
         Tag& tag = modules.tags[idx];
         if (kalman)
-            feedFilter(st, list, modules);
-        const TagDistances d = measureDistances(list, anchors, options.averageCount);
+            feedFilter(st, list, modules, options.tagHeight);
+        countBelowHeight(st, list, modules, options.tagHeight);
+        const TagDistances d = measureDistances(list, anchors, options.averageCount, options.tagHeight);
 
         TagResult r;
         r.key = it.key();
@@ -117,6 +138,7 @@ PositioningPass PositioningStep::run(ModuleSetup& modules, const PositioningOpti
         r.rawDist = d.rawDist;
         r.avgDist = d.avgDist;
         r.rate = rate;
+        r.belowHeight = st.belowHeight;
         QPointF velocity;
         const bool tracked = kalman && st.filter->estimate(now, &r.avg, &velocity);
         int masterDistance = d.masterAvg;

@@ -14,6 +14,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 
 class ModuleSetup;
 
@@ -25,10 +26,18 @@ enum class Smoothing { Average, Kalman };
 QString smoothingName(Smoothing s);
 Smoothing smoothingFromName(const QString& name, bool* ok = nullptr);
 
+// The tag height an edit field or settings file gives (whole cm, -100000 to
+// 100000); empty or anything else is no height.
+std::optional<int> tagHeightFromText(const QString& text);
+
 struct PositioningOptions
 {
     int averageCount = 10;
     Smoothing smoothing = Smoothing::Average;
+    // Height of the tags (cm, same axis as the anchors' Z): when set, every
+    // distance is projected into the tags' plane; unset, distances count as
+    // distances in the plane.
+    std::optional<int> tagHeight;
 };
 
 // What one pass computed for one tag: everything the chart draws and an
@@ -47,6 +56,7 @@ struct TagResult
     double speed = 0.0;        // m/s
     double rate = 0.0;         // Hz
     bool rowDue = false;       // the tag's samples changed since its last row
+    quint64 belowHeight = 0;   // distances so far shorter than the height difference (taken as 0 in the plane)
 };
 
 struct PositioningPass
@@ -90,6 +100,8 @@ private:
     struct KeyState {
         quint64 stored = 0;             // lines stored under the key
         quint64 fed = 0;                // of those, given to the filter
+        quint64 heightChecked = 0;      // of those, checked against the tag height
+        quint64 belowHeight = 0;        // distances shorter than the height difference
         QPair<quint64, int> exported{0, -1};   // stored count and size at the last row
         std::unique_ptr<TrackFilter> filter;   // only for tags being filtered
         bool haveAvg = false;           // plain average: the last change and its sample
@@ -98,7 +110,10 @@ private:
         double avgSpeed = 0.0;
     };
 
-    void feedFilter(KeyState& st, const QList<RangingSample*>& list, const ModuleSetup& modules);
+    void feedFilter(KeyState& st, const QList<RangingSample*>& list, const ModuleSetup& modules,
+                    std::optional<int> tagHeight);
+    void countBelowHeight(KeyState& st, const QList<RangingSample*>& list, const ModuleSetup& modules,
+                          std::optional<int> tagHeight);
     void averagedSpeed(KeyState& st, const QPointF& avg, const QTime& sampleTime);
 
     RangingHistory samples;

@@ -5,6 +5,7 @@
 #include "timeofday.h"
 
 #include <climits>
+#include <cmath>
 
 namespace {
 
@@ -48,33 +49,57 @@ void expireSamples(QList<RangingSample*>& samples, const QTime& now)
 namespace {
 
 // In 64 bits, so that sums of hostile offsets do not overflow.
-qint64 correctedDistance(const RangingSample* sample, int a, const Anchor& anchor)
+qint64 correctedDistance(const RangingSample* sample, int a, const Anchor& anchor, std::optional<int> tagHeight,
+                         bool* belowHeight = nullptr)
 {
     const int d = sample->distanceAt(a);
     const qint64 corrected = qint64(d) + anchor.offset;
-    return (d != 0 && corrected > 0) ? corrected : 0;
+    if (d == 0 || corrected <= 0)
+        return 0;
+    return tagHeight ? planeDistance(corrected, anchor.z, *tagHeight, belowHeight) : corrected;
 }
 
 }
 
-int usableDistance(const RangingSample* sample, int a, const Anchor& anchor)
+qint64 planeDistance(qint64 d, int anchorZ, int tagZ, bool* belowHeight)
 {
-    return clampToInt(correctedDistance(sample, a, anchor));
+    const double dz = double(anchorZ) - double(tagZ);
+    const double squared = double(d) * double(d) - dz * dz;
+    if (belowHeight)
+        *belowHeight = squared < 0;
+    return qMax<qint64>(1, std::llround(std::sqrt(qMax(0.0, squared))));
 }
 
-QMap<int, int> usableDistances(const RangingSample* sample, const QList<Anchor>& anchors)
+int usableDistance(const RangingSample* sample, int a, const Anchor& anchor, std::optional<int> tagHeight)
+{
+    return clampToInt(correctedDistance(sample, a, anchor, tagHeight));
+}
+
+QMap<int, int> usableDistances(const RangingSample* sample, const QList<Anchor>& anchors,
+                               std::optional<int> tagHeight)
 {
     QMap<int, int> out;
     for (int a = 0; a < anchors.size(); ++a) {
-        const int d = usableDistance(sample, a, anchors.at(a));
+        const int d = usableDistance(sample, a, anchors.at(a), tagHeight);
         if (d > 0)
             out.insert(a, d);
     }
     return out;
 }
 
+int distancesBelowHeight(const RangingSample* sample, const QList<Anchor>& anchors, std::optional<int> tagHeight)
+{
+    int count = 0;
+    for (int a = 0; tagHeight && a < anchors.size(); ++a) {
+        bool below = false;
+        correctedDistance(sample, a, anchors.at(a), tagHeight, &below);
+        count += below ? 1 : 0;
+    }
+    return count;
+}
+
 TagDistances measureDistances(const QList<RangingSample*>& samples,
-                              const QList<Anchor>& anchors, int averageCount)
+                              const QList<Anchor>& anchors, int averageCount, std::optional<int> tagHeight)
 {
     TagDistances result;
     if (samples.isEmpty())
@@ -87,14 +112,14 @@ TagDistances measureDistances(const QList<RangingSample*>& samples,
     for (int a = 0; a < anchors.size(); ++a) {
         const Anchor& anchor = anchors.at(a);
         // The latest distance counts only when positive as received, as before.
-        const int d = last->distanceAt(a) > 0 ? usableDistance(last, a, anchor) : 0;
+        const int d = last->distanceAt(a) > 0 ? usableDistance(last, a, anchor, tagHeight) : 0;
         if (d > 0)
             result.rawDist.insert(a, d);
 
         qint64 sum = 0;
         int valid = 0;
         for (int i = size - n; i < size; ++i) {
-            const qint64 v = correctedDistance(samples.at(i), a, anchor);
+            const qint64 v = correctedDistance(samples.at(i), a, anchor, tagHeight);
             if (v > 0) {
                 sum += v;
                 ++valid;

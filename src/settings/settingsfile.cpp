@@ -92,6 +92,8 @@ void writeAll(QSettings& s, const SettingsData& d)
     s.setValue(QStringLiteral("Grid-Hb"), d.imageGridH);
     s.setValue(QStringLiteral("Average"), d.average);
     s.setValue(QStringLiteral("Filter"), d.filter);
+    if (!d.tagHeight.trimmed().isEmpty())   // files without a height stay as they were
+        s.setValue(QStringLiteral("TagHeight"), d.tagHeight.trimmed());
     s.setValue(QStringLiteral("BGImage-File"), d.bgImageFile);
     s.setValue(QStringLiteral("BGImage-Factor"), d.bgImageFactor);
     s.setValue(QStringLiteral("BGImage-OffsetX"), d.bgImageOffsetX);
@@ -150,6 +152,7 @@ void readAll(const QSettings& s, SettingsData& d)
     d.imageGridH = readInt(s, QStringLiteral("Grid-Hb"));
     d.average = s.value(QStringLiteral("Average")).toString();
     d.filter = s.value(QStringLiteral("Filter"), QStringLiteral("average")).toString();
+    d.tagHeight = s.value(QStringLiteral("TagHeight")).toString().trimmed();
     d.bgImageFile = s.value(QStringLiteral("BGImage-File")).toString();
     d.bgImageFactor = s.value(QStringLiteral("BGImage-Factor")).toDouble();
     // "nan" and "inf" parse as doubles; the chart cannot scale by them.

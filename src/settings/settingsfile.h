@@ -18,6 +18,7 @@ struct SettingsData
     int imageGridX = 0, imageGridY = 0, imageGridW = 0, imageGridH = 0;
     QString average;                                     // current text of the averaging combo
     QString filter = QStringLiteral("average");         // "average" or "kalman"; missing: "average"
+    QString tagHeight;                                   // tag height edit text in cm; empty or missing: off
     QString bgImageFile;
     double bgImageFactor = 0.0;
     int bgImageOffsetX = 0, bgImageOffsetY = 0;
