@@ -166,13 +166,16 @@ MainWin::MainWin(QWidget* parent)
         lblMqttStatus->setVisible(mqtt.isEnabled());
     });
 
-    new WindowLayout(this, ui->splitterMain, ui->scrollConfig);
+    windowLayout = new WindowLayout(this, ui->splitterMain, ui->scrollConfig);
 
     tablesInSync = true;
 }
 
 MainWin::~MainWin()
 {
+    // Its event filters must not see the panel while the widgets are torn down.
+    delete windowLayout;
+    windowLayout = nullptr;
     disconnect(ui->lblChart, &QLabelEx::mouseMoved, this, &MainWin::gridMouseMoved);
     disconnect(ui->lblChart, &QLabelEx::mousePressed, this, &MainWin::gridMousePressed);
     disconnect(ui->lblChart, &QLabelEx::mouseReleased, this, &MainWin::gridMouseReleased);

@@ -32,6 +32,7 @@ namespace Ui { class MainWin; }
 class DiscoverWin;
 class CommandWin;
 class MasterInfo;
+class WindowLayout;
 class QLabel;
 class QTimer;
 class QImage;
@@ -260,6 +261,7 @@ private:
     void rememberFolder(const QString& path);
     void noteAnchorsOutside();
     QTranslator translator;
+    WindowLayout* windowLayout = nullptr;
     AnchorMoves anchorMoves;
     QPoint dragStart;                // where the dragged anchor stood before the drag
     QAction* undoMoveAction = nullptr;
