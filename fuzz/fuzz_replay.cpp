@@ -42,12 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     chartPass(w);
-    for (const QList<RangingSample*>& list : qAsConst(w->rangingHistory)) {
-        if (list.size() > 200) {
-            std::fprintf(stderr, "history of %d samples\n", list.size());
-            std::abort();
-        }
-    }
+    abortOnLongHistory(w);
     // The tables may have been rebuilt by a module list in the recording.
     w->modules.anchors = fuzzAnchors();
     w->modules.tags = fuzzTags();

@@ -81,12 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     chartPass(w);
-    for (const QList<RangingSample*>& list : qAsConst(w->rangingHistory)) {
-        if (list.size() > 200) {
-            std::fprintf(stderr, "history of %d samples\n", list.size());
-            std::abort();
-        }
-    }
+    abortOnLongHistory(w);
     // Release what this input made now rather than at the next one: libFuzzer
     // runs a full leak scan after every input that ends with more allocations
     // than it started with.

@@ -80,6 +80,16 @@ void chartPass(MainWin* w)
     w->redrawTimer->stop();
 }
 
+void abortOnLongHistory(MainWin* w)
+{
+    for (const QList<RangingSample*>& list : qAsConst(w->rangingHistory)) {
+        if (list.size() > 200) {
+            std::fprintf(stderr, "history of %d samples\n", list.size());
+            std::abort();
+        }
+    }
+}
+
 void settle()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -25,6 +25,9 @@ MainWin* createFuzzWindow();
 // again afterwards so nothing runs between inputs.
 void chartPass(MainWin* w);
 
+// Stops the run when a tag's history holds more than its 200 samples.
+void abortOnLongHistory(MainWin* w);
+
 // Runs what the event loop would between two inputs: deferred deletes (table
 // rows drop their cell widgets that way) and other posted events.
 void settle();
