@@ -29,3 +29,9 @@ start_sim --scenario sim/scenarios/room-high.json
 { sed 's/^\(Anchor[0-9]*-Z\)=.*/\1=250/' sim/demo.cfg; echo "TagHeight=100"; } >build/tag-height.cfg
 (cd build && ORVANE_SCREENSHOT="$PWD/../docs/tag-height.png" ORVANE_SCREENSHOT_SIZE=1600x1000 ./orvane --port "$link" --start-ranging tag-height.cfg)
 echo "wrote docs/tag-height.png"
+stop_sim
+start_sim
+# The discovery dialog: connected, not ranging, discovery started by hand is
+# not needed: the dialog lists the modules the master knows.
+(cd build && ORVANE_SCREENSHOT="$PWD/../docs/discovery.png" ORVANE_SCREENSHOT_DIALOG=discovery ./orvane --port "$link" --connect ../sim/demo.cfg)
+echo "wrote docs/discovery.png"

@@ -2,6 +2,7 @@
 #include "commandline.h"
 #include "mainwin.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
@@ -73,7 +74,8 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "orvane: %s\n", qUtf8Printable(problem));
             // Pictures for the documentation: ORVANE_SCREENSHOT=FILE.png grabs the
             // window after ORVANE_SCREENSHOT_DELAY_MS (default 4000) and quits;
-            // ORVANE_SCREENSHOT_SIZE=WxH (or "min") sizes it first.
+            // ORVANE_SCREENSHOT_SIZE=WxH (or "min") sizes it first;
+            // ORVANE_SCREENSHOT_DIALOG=discovery grabs the discovery dialog instead.
             const QString shot = qEnvironmentVariable("ORVANE_SCREENSHOT");
             if (!shot.isEmpty()) {
                 const QString size = qEnvironmentVariable("ORVANE_SCREENSHOT_SIZE");
@@ -83,10 +85,21 @@ int main(int argc, char** argv)
                     window.resize(size.section(QLatin1Char('x'), 0, 0).toInt(), size.section(QLatin1Char('x'), 1).toInt());
                 const int delay = qEnvironmentVariableIsSet("ORVANE_SCREENSHOT_DELAY_MS")
                                       ? qEnvironmentVariableIntValue("ORVANE_SCREENSHOT_DELAY_MS") : 4000;
-                QTimer::singleShot(delay, &window, [&window, shot] {
-                    if (!window.grab().save(shot))
-                        std::fprintf(stderr, "orvane: cannot write %s\n", qUtf8Printable(shot));
-                    QCoreApplication::quit();
+                const bool dialog = qEnvironmentVariable("ORVANE_SCREENSHOT_DIALOG") == QLatin1String("discovery");
+                QTimer::singleShot(delay, &window, [&window, shot, dialog] {
+                    auto grab = [shot](QWidget* w) {
+                        if (!w || !w->grab().save(shot))
+                            std::fprintf(stderr, "orvane: cannot write %s\n", qUtf8Printable(shot));
+                        QCoreApplication::exit(0);
+                    };
+                    if (!dialog) {
+                        grab(&window);
+                        return;
+                    }
+                    // The dialog runs modally: grab it from inside its own loop.
+                    QTimer::singleShot(3000, &window, [grab] { grab(QApplication::activeModalWidget()); });
+                    if (auto* open = window.findChild<QAbstractButton*>(QStringLiteral("btnDiscovery")))
+                        open->click();
                 });
             }
             code = app->exec();

@@ -63,6 +63,11 @@ DiscoverWin::DiscoverWin(QWidget* parent)
     for (auto it = roleNames.constBegin(); it != roleNames.constEnd(); ++it)
         probe.addItem(it.key());
     ui->tblModule->setColumnWidth(ColRole, qMax(ui->tblModule->columnWidth(ColRole), probe.sizeHint().width() + 4));
+    // Headers, identifiers and positions up to five digits shown whole, whatever the font.
+    fitColumnsToHeaders(ui->tblModule, false);
+    const int number = ui->tblModule->fontMetrics().horizontalAdvance(QStringLiteral("-10000")) + 12;
+    for (int column : {ColX, ColY})
+        ui->tblModule->setColumnWidth(column, qMax(ui->tblModule->columnWidth(column), number));
 }
 
 DiscoverWin::~DiscoverWin()
