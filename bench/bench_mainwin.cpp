@@ -71,7 +71,7 @@ void BM_ChartPass(benchmark::State& state)
     w.dataReceived(rangingStream(800));       // 200 samples per tag
     // Keep the samples young so nothing expires during the measurement.
     const QTime fixed = QTime::currentTime();
-    w.timeOfDay = [fixed] { return fixed; };
+    w.setClocks([fixed] { return fixed; }, nullptr);
     w.redrawChart();
     for (auto _ : state)
         w.redrawChart();

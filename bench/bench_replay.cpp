@@ -102,7 +102,7 @@ void BM_ReplayFastest(benchmark::State& state)
             state.SkipWithError("recording not readable");
             return;
         }
-        while (w.replaying)
+        while (w.isReplaying())
             QCoreApplication::processEvents();
         seconds += t.nsecsElapsed() / 1e9;
         lines += rec.lines;

@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // n / 9 batches, so a replay that runs on longer is stuck.
         const size_t maxSteps = size / 9 + 2;
         size_t steps = 0;
-        while (w->replaying) {
+        while (w->isReplaying()) {
             QMetaObject::invokeMethod(w, "replayStep", Qt::DirectConnection);
             if (++steps > maxSteps) {
                 std::fprintf(stderr, "replay did not end after %zu steps\n", steps);

@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     initFuzzApplication(argc, argv);
     w = createFuzzWindow();
-    w->chooseOpenFile = [](const QString&, const QString&) { return path; };
+    w->setFileChoosers([](const QString&, const QString&) { return path; }, nullptr);
     reset();
     w->fillAnchorTable();
     w->fillTagTable();

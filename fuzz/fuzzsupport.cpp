@@ -69,8 +69,7 @@ MainWin* createFuzzWindow()
     QCoreApplication::processEvents();
     w->redrawTimer->stop();
     const QTime fixed(12, 0, 0);
-    w->timeOfDay = [fixed] { return fixed; };
-    w->epochMs = [] { return qint64(1700000000000); };
+    w->setClocks([fixed] { return fixed; }, [] { return qint64(1700000000000); });
     return w;
 }
 

@@ -116,14 +116,14 @@ void TestEveryday::settingsSuffixAndConfirmation()
 {
     QTemporaryDir dir;
     MainWin w;
-    w.chooseSaveFile = [&](const QString&, const QString&) { return dir.filePath("mysettings"); };
+    w.setFileChoosers(nullptr, [&](const QString&, const QString&) { return dir.filePath("mysettings"); });
     findButton(&w, "btnSaveSettings")->click();
     const QString saved = dir.filePath("mysettings.cfg");
     QVERIFY(QFileInfo::exists(saved));
     QVERIFY(!QFileInfo::exists(dir.filePath("mysettings")));
     QVERIFY(w.statusBar()->currentMessage().contains(QDir::toNativeSeparators(saved)));
     // An existing name with its own suffix is kept as typed.
-    w.chooseSaveFile = [&](const QString&, const QString&) { return dir.filePath("room.ini"); };
+    w.setFileChoosers(nullptr, [&](const QString&, const QString&) { return dir.filePath("room.ini"); });
     findButton(&w, "btnSaveSettings")->click();
     QVERIFY(QFileInfo::exists(dir.filePath("room.ini")));
 }
@@ -164,7 +164,7 @@ void TestEveryday::replayFeedback()
     QVERIFY(waitUntil([&] { return w.statusBar()->currentMessage().endsWith(" von 1:01"); }, 2000));
     // Faster while it runs, to the end; the earlier export is kept.
     w.findChild<QComboBox*>("cmbReplaySpeed")->setCurrentIndex(4);
-    QVERIFY(waitUntil([&] { return !w.replaying; }, 5000));
+    QVERIFY(waitUntil([&] { return !w.isReplaying(); }, 5000));
     QVERIFY(w.statusBar()->currentMessage().startsWith("Wiedergabe beendet (1:01), Positionen in "));
     QVERIFY(w.statusBar()->currentMessage().endsWith("walk.replay-2.csv"));
     QCOMPARE(readFileBytes(dir.filePath("walk.replay.csv")), QByteArray("an earlier replay\n"));

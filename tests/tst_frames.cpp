@@ -23,8 +23,7 @@ struct Window {
     Window(bool everyPass)
     {
         w.setPaintEveryPass(everyPass);
-        w.timeOfDay = [this] { return now; };
-        w.epochMs = [this] { return epoch; };
+        w.setClocks([this] { return now; }, [this] { return epoch; });
         w.findChild<QWidget*>("chart")->setFixedSize(600, 480);
         w.modules.anchors = {Anchor("1A2B", "Master", Qt::red, 0, 0, 0, true, 0),
                              Anchor("3C4D", "A1", Qt::blue, 1000, 0, 0, false, 0),

@@ -124,7 +124,7 @@ void TestLegible::windowAtMinimumSize()
     QSettings(cfg, QSettings::IniFormat).setValue("Grid-X", "3000");
     ModalAnswerer boxes;
     auto* w = new MainWin;
-    w->chooseOpenFile = [&](const QString&, const QString&) { return cfg; };
+    w->setFileChoosers([&](const QString&, const QString&) { return cfg; }, nullptr);
     w->resize(w->minimumSize());
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));

@@ -302,8 +302,7 @@ void TestMainWin::chartPass()
     w.modules.tags = {Tag("2B01", "Walker", green, true, true, false, false, true, true, true),
                       Tag("2B02", "Circles", orange, false, false, false, true, false, false, false)};
     QTime now(23, 59, 59);
-    w.timeOfDay = [&] { return now; };
-    w.epochMs = [] { return qint64(1000000); };
+    w.setClocks([&] { return now; }, [] { return qint64(1000000); });
     const QList<int> walker = distancesTo(w.modules.anchors, 100, -50), circles = distancesTo(w.modules.anchors, -200, 150);
     // Identifiers in another letter case still find their tag; unknown ones change nothing.
     for (int i = 0; i < 12; ++i)
@@ -377,7 +376,7 @@ void TestMainWin::mouseAndPicture()
     picture.fill(Qt::blue);
     QString chosen = dir.filePath("plan.png");
     QVERIFY(picture.save(chosen));
-    w.chooseOpenFile = [&](const QString&, const QString&) { return chosen; };
+    w.setFileChoosers([&](const QString&, const QString&) { return chosen; }, nullptr);
     button(w, "btnSelectBackground")->click();
     QVERIFY(w.findChild<QCheckBox*>("chkDrawBGImage")->isChecked());
     QCOMPARE(placement(w), QString("0 0 700 500 / 0 0 700 500 / 1 0 500"));
@@ -438,7 +437,7 @@ void TestMainWin::settings()
     auto chooser = [&](const QString&, const QString&) { return target; };
     MainWin w;
     ModalAnswerer boxes;
-    w.chooseOpenFile = w.chooseSaveFile = chooser;
+    w.setFileChoosers(chooser, chooser);
     button(w, "btnSelectBackground")->click();
     w.bgImageFactor = 1.0 / 3.0;
     w.modules = setupOf("1A2B* 3C4D", "7A8B");
@@ -453,7 +452,7 @@ void TestMainWin::settings()
     QVERIFY(boxes.seen.isEmpty());
     // Another window takes it all over; disconnected, a hint follows.
     MainWin v;
-    v.chooseOpenFile = chooser;
+    v.setFileChoosers(chooser, nullptr);
     button(v, "btnLoadSettings")->click();
     QCOMPARE(recordsOf(v.modules), recordsOf(w.modules));
     QCOMPARE(table(v, "tblAnker")->item(1, 1)->text(), w.modules.anchors[1].name);
@@ -507,8 +506,7 @@ void TestMainWin::recordAndReplay()
     w.averageCount = 1;
     const qint64 base = QDateTime(QDate(2024, 5, 1), QTime(10, 0)).toMSecsSinceEpoch();
     qint64 now = 0;
-    w.timeOfDay = [&] { return QTime(10, 0).addMSecs(int(now)); };
-    w.epochMs = [&] { return base + now; };
+    w.setClocks([&] { return QTime(10, 0).addMSecs(int(now)); }, [&] { return base + now; });
     const QString path = dir.filePath("s.orec");
     QVERIFY(w.startRecording(path));
     for (int step = 0; step < 10; ++step) {
@@ -534,10 +532,10 @@ void TestMainWin::recordAndReplay()
 
     // Replayed as fast as possible, the recording gives the same positions again.
     w.findChild<QComboBox*>("cmbReplaySpeed")->setCurrentIndex(4);
-    w.chooseOpenFile = [&](const QString&, const QString&) { return path; };
+    w.setFileChoosers([&](const QString&, const QString&) { return path; }, nullptr);
     button(w, "btnReplay")->click();
-    QVERIFY(w.replaying && !button(w, "btnConnect")->isEnabled());
-    QVERIFY(waitUntil([&] { return !w.replaying; }, 5000));
+    QVERIFY(w.isReplaying() && !button(w, "btnConnect")->isEnabled());
+    QVERIFY(waitUntil([&] { return !w.isReplaying(); }, 5000));
     QVERIFY(button(w, "btnConnect")->isEnabled() && w.rangingHistory.isEmpty());
     auto positions = [](const QString& file) {
         QStringList out;

@@ -198,10 +198,10 @@ void TestMqtt::replayPublishes()
                       Tag("2B02", "Steher", Qt::blue, false, true, false, false, false, false, false)};
     w.fillAnchorTable();
     Subscriber live(broker.port);
-    w.mqtt.configure(brokerAt(broker.port));
-    QVERIFY(waitUntil([&] { return w.mqtt.isConnected(); }, 5000));
+    w.mqttPublisher().configure(brokerAt(broker.port));
+    QVERIFY(waitUntil([&] { return w.mqttPublisher().isConnected(); }, 5000));
     QVERIFY(w.startReplay(broker.path("walk.orec"), 0));
-    QVERIFY(waitUntil([&] { return !w.replaying; }, 20000));
+    QVERIFY(waitUntil([&] { return !w.isReplaying(); }, 20000));
 
     const QList<QByteArray> rows = readFileBytes(broker.path("walk.replay.csv")).trimmed().split('\n').mid(1);
     QVERIFY(rows.size() > 40);
@@ -236,7 +236,7 @@ void TestMqtt::replayPublishes()
     QVERIFY(waitUntil([&] { return late.messages("/anchors").size() == 2; }, 5000));
     QCOMPARE(json(late.messages("/anchors").last().payload)["anchors"].toArray()[1].toObject()["x_cm"].toInt(), 900);
     // Switched off, the program says "offline" itself (a clean goodbye drops the will).
-    w.mqtt.configure(MqttSettings());
+    w.mqttPublisher().configure(MqttSettings());
     QVERIFY(late.waitFor("/status", "offline"));
 }
 
@@ -292,7 +292,7 @@ void TestMqtt::loginRefusedDialogAndSettings()
     QVERIFY(configure(QString()));
     qunsetenv("ORVANE_MQTT_PASSWORD");
     QVERIFY(waitUntil([&] { return label->text() == "MQTT: verbunden"; }, 5000));
-    w.chooseSaveFile = [&](const QString&, const QString&) { return broker.path("setup.cfg"); };
+    w.setFileChoosers(nullptr, [&](const QString&, const QString&) { return broker.path("setup.cfg"); });
     findButton(&w, "btnSaveSettings")->click();
     const QByteArray file = readFileBytes(broker.path("setup.cfg"));
     for (const QString& line : {QString("MQTT-Enabled=true"), QString("MQTT-Host=127.0.0.1"), QString("MQTT-User=orvane"),
@@ -301,10 +301,10 @@ void TestMqtt::loginRefusedDialogAndSettings()
     QVERIFY(!file.contains("geheim") && !file.contains("falsch"));
 
     writeFileBytes(broker.path("old.cfg"), "[General]\nAnchorCount=0\nTagCount=0\n");
-    w.chooseOpenFile = [&](const QString&, const QString&) { return broker.path("old.cfg"); };
+    w.setFileChoosers([&](const QString&, const QString&) { return broker.path("old.cfg"); }, nullptr);
     findButton(&w, "btnLoadSettings")->click();
     QVERIFY(waitUntil([&] { return label->text() == "MQTT: aus"; }, 5000));
-    QVERIFY(label->isHidden() && !w.mqtt.isEnabled());
+    QVERIFY(label->isHidden() && !w.mqttPublisher().isEnabled());
     QCOMPARE(boxes.seen.size(), 1);   // only the reminder that comes with loading
 }
 

@@ -51,7 +51,7 @@ void TestPersistence::brokenFileRefusedEveryTime()
     QTemporaryDir dir;
     const QString path = dir.filePath("room.cfg");
     MainWin w;
-    w.chooseOpenFile = [&](const QString&, const QString&) { return path; };
+    w.setFileChoosers([&](const QString&, const QString&) { return path; }, nullptr);
     ModalAnswerer boxes;
     for (int i = 0; i < loads.size(); ++i) {
         // A repeated content is not rewritten: the user's second try on the

@@ -54,7 +54,7 @@ void TestSim::programAgainstStandIn()
     QVERIFY(waitUntil([&] { return master.isPeerConnected(); }, 2000));
     // The demo settings, the reminder answered No; then ranging, with the chart running.
     const QString cfg = QFINDTESTDATA("../sim/demo.cfg");
-    w.chooseOpenFile = [&](const QString&, const QString&) { return cfg; };
+    w.setFileChoosers([&](const QString&, const QString&) { return cfg; }, nullptr);
     findButton(&w, "btnLoadSettings")->click();
     QCOMPARE(w.modules.tags.size(), 2);
     findButton(&w, "btnStartRanging")->click();
@@ -121,7 +121,7 @@ void TestSim::fullRate()
     QVERIFY(connectWindow(w, QString::fromLocal8Bit(sim.readLine()).trimmed()));
     findButton(&w, "btnStartRanging")->click();
     QTest::qWait(200);
-    QVERIFY(w.rangingActive && w.rangingLinesReceived > 100);   // at once, not from the next identity line on
+    QVERIFY(w.rangingActive && w.rangingLinesStored() > 100);   // at once, not from the next identity line on
     // As much as the link carries, and no more; a command still gets through at once.
     QElapsedTimer t;
     t.start();

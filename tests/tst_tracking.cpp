@@ -10,6 +10,7 @@
 #include "masterstandin.h"
 #endif
 
+#include <QComboBox>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -280,9 +281,9 @@ void TestTracking::batchEqualsWindowReplay()
     w.show();
     w.modules.anchors = cfg.anchors;
     w.modules.tags = cfg.tags;
-    w.smoothing = Smoothing::Kalman;
+    w.findChild<QComboBox*>("cmbFilter")->setCurrentIndex(1);   // "Kalman"
     QVERIFY(w.startReplay(dir.filePath("s.orec"), 0));
-    QVERIFY(waitUntil([&] { return !w.replaying; }, 30000));
+    QVERIFY(waitUntil([&] { return !w.isReplaying(); }, 30000));
     const QByteArray window = readFileBytes(dir.filePath("s.replay.csv"));
     QVERIFY(window.count('\n') > 300);
     QCOMPARE(readFileBytes(dir.filePath("batch.csv")), window);

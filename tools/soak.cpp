@@ -277,9 +277,9 @@ int main(int argc, char* argv[])
         mqtt.port = parser.value(mqttOpt).section(QLatin1Char(':'), 1).toInt();
         if (mqtt.port <= 0)
             mqtt.port = MqttSettings::DefaultPort;
-        w.mqtt.configure(mqtt);
-        if (!waitUntil([&] { return w.mqtt.isConnected(); }, 5000))
-            std::fprintf(stderr, "orvane-soak: %s\n", qPrintable(w.mqtt.statusText()));
+        w.mqttPublisher().configure(mqtt);
+        if (!waitUntil([&] { return w.mqttPublisher().isConnected(); }, 5000))
+            std::fprintf(stderr, "orvane-soak: %s\n", qPrintable(w.mqttPublisher().statusText()));
     }
     QCoreApplication::processEvents();
 
@@ -328,14 +328,14 @@ int main(int argc, char* argv[])
             if (!w.startRecording(recordings.last()))
                 return false;
         }
-        const quint64 before = w.rangingLinesReceived;
+        const quint64 before = w.rangingLinesStored();
         rangingButton->click();   // waits for the master's echo
         if (!w.rangingActive)
             return false;
         rangingClock.start();
         // Any line of the right shape passes for the echo, so only ranging
         // lines arriving show that ranging really runs.
-        return waitUntil([&] { return w.rangingLinesReceived > before; }, 2000);
+        return waitUntil([&] { return w.rangingLinesStored() > before; }, 2000);
     };
     // Stopping first and waiting for the echo means every ranging line the
     // stand-in counted has arrived before the port closes.
@@ -398,7 +398,7 @@ int main(int argc, char* argv[])
             const int objects = int(w.findChildren<QObject*>().size() + w.com.findChildren<QObject*>().size());
             std::fprintf(stderr, "orvane-soak: %3.0f s, RSS %.1f MB, objects %d, stored %llu, chart passes %llu, "
                                  "load %s\n",
-                         t, mb, objects, static_cast<unsigned long long>(w.rangingLinesReceived),
+                         t, mb, objects, static_cast<unsigned long long>(w.rangingLinesStored()),
                          static_cast<unsigned long long>(passes), qPrintable(loadAverage()));
         }
     });
@@ -491,7 +491,7 @@ int main(int argc, char* argv[])
 
     // ---- the tally: stop ranging, let the last lines arrive, then count
     const bool stoppedClean = stopAndDisconnect();
-    const quint64 storedAll = w.rangingLinesReceived;
+    const quint64 storedAll = w.rangingLinesStored();
     boxAnswerer.stop();
     simPid = 0;
     sim.terminate();
@@ -521,14 +521,14 @@ int main(int argc, char* argv[])
     replayClock.start();
     const double replayCpuStart = cpuSeconds(RUSAGE_SELF);
     for (const QString& path : qAsConst(recordings)) {
-        const quint64 before = w.rangingLinesReceived;
+        const quint64 before = w.rangingLinesStored();
         if (!w.startReplay(path, 0.0)) {
             recordingsSaved = false;
             continue;
         }
-        while (w.replaying)
+        while (w.isReplaying())
             runFor(50);
-        replayed += w.rangingLinesReceived - before;
+        replayed += w.rangingLinesStored() - before;
         QFile::remove(path);
         QFile::remove(QFileInfo(path).dir().filePath(QFileInfo(path).completeBaseName() + QStringLiteral(".csv")));
         QFile::remove(QFileInfo(path).dir().filePath(QFileInfo(path).completeBaseName() + QStringLiteral(".replay.csv")));
@@ -565,8 +565,8 @@ int main(int argc, char* argv[])
                  qPrintable(loadBefore), qPrintable(loadAverage()), int(boxes.size()), QPixmapCache::cacheLimit());
     if (parser.isSet(mqttOpt))
         std::fprintf(stderr, "orvane-soak: MQTT positions published %llu, dropped %llu; %s\n",
-                     static_cast<unsigned long long>(w.mqtt.counts().published),
-                     static_cast<unsigned long long>(w.mqtt.counts().dropped), qPrintable(w.mqtt.statusText()));
+                     static_cast<unsigned long long>(w.mqttPublisher().counts().published),
+                     static_cast<unsigned long long>(w.mqttPublisher().counts().dropped), qPrintable(w.mqttPublisher().statusText()));
     if (!simErr.isEmpty())
         std::fprintf(stderr, "%s\n", simErr.constData());
     std::fflush(stdout);

@@ -63,7 +63,7 @@ int main(int argc, char** argv)
             // German texts were loaded from and Qt's "Cancel" as the dialogs show it,
             // then quits without showing the window.
             if (qEnvironmentVariableIntValue("ORVANE_PRINT_TRANSLATION") == 1) {
-                std::printf("translations: %s\nCancel: %s\n", qUtf8Printable(window.qtTranslationDir),
+                std::printf("translations: %s\nCancel: %s\n", qUtf8Printable(window.qtTranslationFolder()),
                             qUtf8Printable(QCoreApplication::translate("QPlatformTheme", "Cancel")));
                 return 0;
             }

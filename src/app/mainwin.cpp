@@ -17,7 +17,8 @@
 #include "qlabelex.h"
 #include "recordingfiles.h"
 #include "solver.h"
-#include "tablecells.h"
+#include "moduletables.h"
+#include "framesignature.h"
 #include "timeofday.h"
 #include "translations.h"
 #include "windowlayout.h"
@@ -61,15 +62,14 @@ MainWin::MainWin(QWidget* parent)
 {
     ui = new Ui::MainWin;
     tablesInSync = false;
-    timeOfDay = [] { return currentTimeOfDay(); };
-    epochMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    setClocks(nullptr, nullptr);
     // The dialogs open where the user last chose a file, not in the working folder.
-    chooseOpenFile = [this](const QString& caption, const QString& filter) {
+    fileChoice.open = [this](const QString& caption, const QString& filter) {
         const QString path = QFileDialog::getOpenFileName(this, caption, lastFolder(), filter);
         rememberFolder(path);
         return path;
     };
-    chooseSaveFile = [this](const QString& caption, const QString& filter) {
+    fileChoice.save = [this](const QString& caption, const QString& filter) {
         const QString path = QFileDialog::getSaveFileName(this, caption, lastFolder(), filter);
         rememberFolder(path);
         return path;
@@ -94,17 +94,17 @@ MainWin::MainWin(QWidget* parent)
     connect(redrawTimer, &QTimer::timeout, this, &MainWin::timedChartPass);
     connect(&com, &ComInterface::portLost, this, &MainWin::portLost, Qt::QueuedConnection);
 
-    flushTimer = new QTimer(this);
-    // The recorder writes on its own thread; the export is written by the chart pass.
-    connect(flushTimer, &QTimer::timeout, this, [this] {
-        positionExport.flush();
-        if (recorder.isOpen())
-            statusBar()->showMessage(tr("Aufzeichnung läuft: %1, %2")
-                                         .arg(RecordingFiles::clockText(recordClock.elapsed()),
-                                              RecordingFiles::sizeText(QFileInfo(recorder.fileName()).size())));
+    connect(&session, &SessionRecorder::progress, this, [this](qint64 elapsedMs, qint64 bytes) {
+        statusBar()->showMessage(tr("Aufzeichnung läuft: %1, %2")
+                                     .arg(RecordingFiles::clockText(elapsedMs), RecordingFiles::sizeText(bytes)));
     });
-    replayTimer = new QTimer(this);
-    connect(replayTimer, &QTimer::timeout, this, &MainWin::replayStep);
+    connect(&replay, &ReplayController::batch, this, &MainWin::dataReceived);
+    connect(&replay, &ReplayController::passDue, this, &MainWin::replayPassDue);
+    connect(&replay, &ReplayController::finished, this, &MainWin::finishReplay);
+    connect(&replay, &ReplayController::progress, this, [this](quint32 nowMs, quint32 totalMs) {
+        statusBar()->showMessage(tr("Wiedergabe: %1 von %2")
+                                     .arg(RecordingFiles::clockText(nowMs), RecordingFiles::clockText(totalMs)));
+    });
     silenceTimer = new QTimer(this);
     silenceTimer->setSingleShot(true);
     connect(silenceTimer, &QTimer::timeout, this, &MainWin::checkMasterHeard);
@@ -123,17 +123,7 @@ MainWin::MainWin(QWidget* parent)
     ui->btnSendCommand->setEnabled(false);
 
     ui->edtTagHeight->setValidator(new QIntValidator(-100000, 100000, ui->edtTagHeight));
-    const int anchorWidths[] = {45, 80, 40, 52, 52, 52, 25, 40};
-    for (int c = 0; c < 8; ++c)
-        ui->tblAnker->setColumnWidth(c, anchorWidths[c]);
-    const int tagWidths[] = {45, 72, 40, 25, 25, 25, 25, 25, 25, 25};
-    for (int c = 0; c < 10; ++c)
-        ui->tblTags->setColumnWidth(c, tagWidths[c]);
-    fitColumnsToHeaders(ui->tblAnker, false);
-    // The Z column matters only once the tags' height is set (fitted above, so
-    // it shows its whole header when it appears).
-    ui->tblAnker->setColumnHidden(5, true);
-    fitColumnsToHeaders(ui->tblTags, true);
+    ModuleTables::setUpColumns(ui->tblAnker, ui->tblTags);
 
     ui->cmbLastMeasures->setCurrentText(QStringLiteral("10"));
     on_cmbLastMeasures_currentIndexChanged(ui->cmbLastMeasures->currentIndex());
@@ -195,6 +185,24 @@ MainWin::~MainWin()
     ui = nullptr;
     QCoreApplication::removeTranslator(&translator);
 }
+
+void MainWin::setClocks(std::function<QTime()> timeOfDay, std::function<qint64()> epochMs)
+{
+    liveTimeOfDay = timeOfDay ? std::move(timeOfDay) : [] { return currentTimeOfDay(); };
+    liveEpochMs = epochMs ? std::move(epochMs) : [] { return QDateTime::currentMSecsSinceEpoch(); };
+}
+
+void MainWin::setFileChoosers(FileChooser open, FileChooser save)
+{
+    if (open)
+        fileChoice.open = std::move(open);
+    if (save)
+        fileChoice.save = std::move(save);
+}
+
+// A replay runs the chart pass on the recorded clock.
+QTime MainWin::timeOfDay() const { return replay.isRunning() ? replay.timeOfDay() : liveTimeOfDay(); }
+qint64 MainWin::epochMs() const { return replay.isRunning() ? replay.epochMs() : liveEpochMs(); }
 
 // ---------------------------------------------------------------- connection
 
@@ -499,8 +507,7 @@ void MainWin::executeCommand(QByteArray command, bool loose)
 
 void MainWin::dataReceived(QByteArray data)
 {
-    if (recorder.isOpen())
-        recorder.append(quint32(recordClock.elapsed()), data);
+    session.appendBytes(data);
     const QByteArray chunk = Framing::takeCompleteLines(rxBuffer, data);
     if (!chunk.isEmpty())
         processLines(chunk);
@@ -584,7 +591,8 @@ void MainWin::chartPass(int minFrameMs)
     }
     runPositioning();
     // Nothing visible changed since the last frame: the label keeps showing it.
-    const QByteArray signature = frameSignature();
+    const QByteArray signature = frameSignature(chartGeo, gridPixmap ? gridPixmap->cacheKey() : 0, modules,
+                                                lastPass.tags, calibration);
     if (paintEveryPass
         || (signature != drawnSignature && (minFrameMs <= 0 || !lastPaint.isValid() || lastPaint.elapsed() >= minFrameMs))) {
         paintChart();
@@ -611,31 +619,6 @@ void MainWin::paintChart()
             drawCalibrationMarks(&painter);
     }
     ui->lblChart->setPixmap(*chartPixmap);
-}
-
-// Everything a frame is drawn from; equal signatures give equal frames.
-QByteArray MainWin::frameSignature() const
-{
-    QByteArray sig;
-    QDataStream out(&sig, QIODevice::WriteOnly);
-    out << chartGeo.gridX << chartGeo.gridY << chartGeo.gridW << chartGeo.gridH << chartGeo.originX << chartGeo.originY
-        << chartGeo.cmPerPixel << chartGeo.pixmapW << chartGeo.pixmapH << chartGeo.gridStepX << chartGeo.gridStepY
-        << (gridPixmap ? gridPixmap->cacheKey() : 0);
-    for (const Anchor& a : modules.anchors)
-        out << a.id << a.name << a.color.rgba() << a.x << a.y << a.master;
-    for (const Tag& t : modules.tags)
-        out << t.id << t.name << t.color.rgba() << t.showPosRaw << t.showPosAvg << t.showDistRaw << t.showDistAvg
-            << t.showCoordinates << t.showSpeed << t.showRate;
-    for (const TagResult& r : lastPass.tags) {
-        out << r.tag << r.rawValid << r.raw << r.avgValid << r.avg << r.rawDist << r.avgDist;
-        if (r.avgValid && r.tag >= 0 && r.tag < modules.tags.size())
-            out << averagedLabel(modules.tags.at(r.tag), r.rate);
-    }
-    out << bool(calibration);
-    if (calibration)
-        out << calibration->originX << calibration->originY << calibration->pointX << calibration->pointY
-            << calibration->originSet << calibration->pointSet;
-    return sig;
 }
 
 bool MainWin::updateGridGeometry()
@@ -690,7 +673,7 @@ void MainWin::runPositioning()
         if (ui->labAbstandMaster->text() != text)
             ui->labAbstandMaster->setText(text);
     }
-    const qint64 recMs = replaying ? qint64(replayNowMs) : recordClock.isValid() ? recordClock.elapsed() : 0;
+    const qint64 recMs = replay.isRunning() ? qint64(replay.nowMs()) : session.elapsedMs();
     for (const TagResult& r : qAsConst(lastPass.tags)) {
         if (r.belowHeight > belowShown.value(r.key)) {
             belowShown[r.key] = r.belowHeight;
@@ -700,8 +683,8 @@ void MainWin::runPositioning()
         if (!r.rowDue)
             continue;
         const Tag& tag = modules.tags.at(r.tag);
-        if (positionExport.isOpen())
-            positionExport.append(tag.lastUpdateMs, recMs, tag, r);
+        if (session.isExporting())
+            session.positionExport().append(tag.lastUpdateMs, recMs, tag, r);
         if (mqtt.isEnabled())
             publishPosition(tag, r);
     }
@@ -824,14 +807,7 @@ void MainWin::gridMousePressed(QMouseEvent* event, QPointF point)
     pressPos = QVector2D(world);
     dragAnchor = -1;
     if (event->buttons() & Qt::LeftButton) {
-        if (mouseMode == 1 && calibration) {
-            calibration->originX = world.x();
-            calibration->originY = world.y();
-            calibration->originSet = true;
-        } else if (mouseMode == 2 && calibration) {
-            calibration->pointX = world.x();
-            calibration->pointY = world.y();
-            calibration->pointSet = true;
+        if (calibrationFlow.pick(world)) {
         } else if (mouseMode == 0) {
             const qint64 t = qint64(5 * chartGeo.cmPerPixel);
             for (int i = modules.anchors.size() - 1; i >= 0; --i) {
@@ -893,208 +869,42 @@ void MainWin::undoAnchorMove()
 
 // ---------------------------------------------------------------- background image
 
-void MainWin::loadBackgroundImage(const QString& path)
-{
-    if (bgImage) {
-        delete bgImage;
-        bgImage = nullptr;
-        bgImagePath.clear();
-    }
-    if (path.isEmpty())
-        return;
-    bgImage = new QImage(path);
-    bgImagePath = path;
-    bgImageOffsetX = 0;
-    bgImageOffsetY = bgImage->height();
-    bgImageFactor = 1.0;
-    gridDirty = true;
-}
-
-void MainWin::on_btnSelectBackground_clicked()
-{
-    const QString path = chooseOpenFile(tr("Hintergrundbild wählen"), tr("Bilder (*.bmp *.png *.jpg);;alle Dateien (*.*)"));
-    if (path.isEmpty())
-        return;
-    loadBackgroundImage(path);
-    ui->chkDrawBGImage->setChecked(bgImage != nullptr);
-    if (bgImage) {
-        imageGridX = 0;
-        imageGridY = 0;
-        imageGridW = bgImage->width();
-        imageGridH = bgImage->height();
-        setGridEdits(0, 0, bgImage->width(), bgImage->height());
-    }
-}
-
-void MainWin::on_btnClearBackground_clicked()
-{
-    if (bgImage) {
-        delete bgImage;
-        bgImage = nullptr;
-        gridDirty = true;
-    }
-}
-
-void MainWin::on_btnBGImageSetup_clicked()
-{
-    const QString title = tr("Image anpassen");
-    if (!bgImage) {
-        QMessageBox::warning(this, title, tr("Kein Hintergrundbild ausgewählt!"), QMessageBox::Cancel);
-        updateCalibrationButtons();
-        return;
-    }
-    QMessageBox::information(this, title, tr("Bitte wählen Sie den Ursprung, einen Messpunkt und den Abstand zwischen den Punkten in cm anhand der Buttons rechts daneben!"), QMessageBox::Ok);
-    delete calibration;
-    calibration = new Calibration;
-    ui->edtBGImageDistance->setText(QString());
-    *calibration = Calibration();
-    bgImageOffsetX = 0;
-    bgImageOffsetY = bgImage->height();
-    bgImageFactor = 1.0;
-    ui->chkDrawBGImage->setChecked(true);
-    setGridEdits(0, 0, bgImage->width(), bgImage->height());
-    ui->lblChart->setCursor(Qt::CrossCursor);
-    gridDirty = true;
-    updateCalibrationButtons();
-}
-
-void MainWin::on_btnBGImageOrigin_clicked()
-{
-    if (!calibration)
-        return;
-    QMessageBox::information(this, tr("Image anpassen"), tr("Bitte klicken Sie im Bild auf die Stelle des gewünschten Koordinatenursprungs (0,0).\n\nSie können so oft an eine beliebige Stelle klicken, wie sie möchten!"), QMessageBox::Ok);
-    mouseMode = 1;
-}
-
-void MainWin::on_btnBGImageDist_clicked()
-{
-    if (!calibration)
-        return;
-    QMessageBox::information(this, tr("Image anpassen"), tr("Sie müssen im Bild einen Zielpunkt selektieren, dessen Abstand (in cm) zum Ursprung angegeben werden muss!\n\nBitte markieren Sie nun diesen Punkt!\n\nSie können so oft an eine beliebige Stelle klicken, wie sie möchten!"), QMessageBox::Ok);
-    mouseMode = 2;
-}
-
-void MainWin::on_edtBGImageDistance_textChanged(const QString&)
-{
-    if (!calibration)
-        return;
-    int value = 0;
-    if (parseInt(ui->edtBGImageDistance->text(), value)) {
-        calibration->distance = value;
-        calibration->distanceSet = true;
-    } else {
-        calibration->distanceSet = false;
-    }
-}
-
-void MainWin::on_btnAcceptBGImageSetup_clicked()
-{
-    if (!calibration) {
-        updateCalibrationButtons();
-        return;
-    }
-    const QString title = tr("Image anpassen");
-    if (!calibration->originSet) {
-        QMessageBox::warning(this, title, tr("Sie haben noch keinen Koordinatenursprung gewählt!"), QMessageBox::Cancel);
-        return;
-    }
-    if (!calibration->pointSet) {
-        QMessageBox::warning(this, title, tr("Sie haben noch keinen Messpunkt gewählt!"), QMessageBox::Cancel);
-        return;
-    }
-    if (!calibration->distanceSet) {
-        QMessageBox::warning(this, title, tr("Sie haben noch keinen Messabstand eingegeben!"), QMessageBox::Cancel);
-        return;
-    }
-    const int previousMode = mouseMode;
-    mouseMode = 3;
-    CalibrationResult result;
-    const int imageW = bgImage ? bgImage->width() : 0;
-    const int imageH = bgImage ? bgImage->height() : 0;
-    if (!computeCalibration(*calibration, imageW, imageH, result)) {
-        // Two coincident points give no scale; let the user pick again.
-        mouseMode = previousMode;
-        QMessageBox::warning(this, title, tr("Ursprung und Messpunkt dürfen nicht übereinstimmen!"), QMessageBox::Cancel);
-        return;
-    }
-    bgImageFactor = result.factor;
-    bgImageOffsetX = result.offsetX;
-    bgImageOffsetY = result.offsetY;
-    delete calibration;
-    calibration = nullptr;
-    QMessageBox::information(this, title, tr("Image erfolgreich angepasst"), QMessageBox::Ok);
-    imageGridX = result.gridX;
-    imageGridY = result.gridY;
-    imageGridW = result.gridW;
-    imageGridH = result.gridH;
-    setGridEdits(imageGridX, imageGridY, imageGridW, imageGridH);
-    ui->edtBGImageDistance->setText(QString());
-    ui->lblChart->setCursor(Qt::ArrowCursor);
-    mouseMode = 0;
-    gridDirty = true;
-    updateCalibrationButtons();
-}
-
-void MainWin::on_btnAcceptBGImageCancel_clicked()
-{
-    delete calibration;
-    calibration = nullptr;
-    ui->edtBGImageDistance->setText(QString());
-    ui->lblChart->setCursor(Qt::ArrowCursor);
-    mouseMode = 0;
-    updateCalibrationButtons();
-}
-
-void MainWin::updateCalibrationButtons()
-{
-    const bool calibrating = calibration != nullptr;
-    ui->btnBGImageOrigin->setEnabled(calibrating);
-    ui->btnAcceptBGImageCancel->setEnabled(calibrating);
-    ui->btnAcceptBGImageSetup->setEnabled(calibrating);
-    ui->btnBGImageDist->setEnabled(calibrating);
-    ui->edtBGImageDistance->setEnabled(calibrating);
-    ui->btnBGImageSetup->setEnabled(!calibrating);
-}
+void MainWin::loadBackgroundImage(const QString& path) { calibrationFlow.loadImage(path); }
+void MainWin::on_btnSelectBackground_clicked() { calibrationFlow.chooseImage(); }
+void MainWin::on_btnClearBackground_clicked() { calibrationFlow.clearImage(); }
+void MainWin::on_btnBGImageSetup_clicked() { calibrationFlow.begin(); }
+void MainWin::on_btnBGImageOrigin_clicked() { calibrationFlow.pickOrigin(); }
+void MainWin::on_btnBGImageDist_clicked() { calibrationFlow.pickPoint(); }
+void MainWin::on_edtBGImageDistance_textChanged(const QString& text) { calibrationFlow.distanceEdited(text); }
+void MainWin::on_btnAcceptBGImageSetup_clicked() { calibrationFlow.accept(); }
+void MainWin::on_btnAcceptBGImageCancel_clicked() { calibrationFlow.cancel(); }
+void MainWin::updateCalibrationButtons() { calibrationFlow.updateButtons(); }
 
 // ---------------------------------------------------------------- recording and replay
 
 bool MainWin::startRecording(const QString& path)
 {
-    const QFileInfo info(path);
-    const QString csv = info.dir().filePath(info.completeBaseName() + QStringLiteral(".csv"));
-    // The export beside the recording must not be the recording itself.
-    if (QFileInfo(csv).absoluteFilePath() == info.absoluteFilePath())
+    if (!session.start(path))
         return false;
-    if (!recorder.open(path))
-        return false;
-    if (!positionExport.open(csv)) {
-        recorder.close();
-        QFile::remove(path);
-        return false;
-    }
-    recordClock.start();
-    flushTimer->start(1000);
     ui->btnRecord->setText(tr("Aufzeichnung beenden"));
     return true;
 }
 
 bool MainWin::stopRecording()
 {
-    if (!recorder.isOpen() && !positionExport.isOpen())
+    if (!session.isRecording() && !session.isExporting())
         return true;
-    flushTimer->stop();
-    const bool recordingSaved = recorder.close();
-    const bool exportSaved = positionExport.close();
+    const bool saved = session.stop();
     ui->btnRecord->setText(tr("Aufzeichnung starten"));
-    return recordingSaved && exportSaved;
+    return saved;
 }
 
 void MainWin::on_btnRecord_clicked()
 {
-    if (recorder.isOpen()) {
+    if (session.isRecording()) {
         // Both files are on the disk once this returns; say so when they are not.
-        const QString path = recorder.fileName();
-        const QString csv = QFileInfo(path).dir().filePath(QFileInfo(path).completeBaseName() + QStringLiteral(".csv"));
+        const QString path = session.fileName();
+        const QString csv = session.csvName();
         if (!stopRecording())
             QMessageBox::warning(this, tr("Aufzeichnung beenden"),
                                  tr("Die Aufzeichnung konnte nicht vollständig gespeichert werden!"), QMessageBox::Ok);
@@ -1103,7 +913,7 @@ void MainWin::on_btnRecord_clicked()
                                          .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(csv)), 15000);
         return;
     }
-    QString path = chooseSaveFile(tr("Aufzeichnung starten"), tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
+    QString path = fileChoice.save(tr("Aufzeichnung starten"), tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
     if (path.isEmpty())
         return;
     // A name ending in ".csv" would be the export's own name.
@@ -1115,75 +925,55 @@ void MainWin::on_btnRecord_clicked()
                              QMessageBox::Ok);
 }
 
+static double replaySpeedAt(int index)
+{
+    static const double speeds[] = {1.0, 2.0, 5.0, 10.0, 0.0};
+    return speeds[qBound(0, index, 4)];
+}
+
 bool MainWin::startReplay(const QString& path, double speed)
 {
     // Not beside a live session, nor over a recording's export.
-    if (replaying || com.isOpen() || recorder.isOpen())
+    if (replay.isRunning() || com.isOpen() || session.isRecording())
         return false;
     // Nothing changes unless the file is a recording.
-    if (!replayReader.open(path))
+    if (!replay.start(path, speed))
         return false;
-    replaying = true;
-    replaySpeed = speed > 0 ? speed : 0.0;
-    replayNowMs = 0;
-    replayLastPassMs = 0;
-    replayHasPending = false;
-    // Rows carry the recorded time, and samples age as they did then.
-    replayBaseEpochMs = RecordingReader::startEpochMs(path);
-    replayBaseTime = QDateTime::fromMSecsSinceEpoch(replayBaseEpochMs).time();
     // The chart pass and the status label follow the recorded time, so expiry,
     // rate, speed and liveness come out as they did live, whatever the pace.
-    liveTimeOfDay = timeOfDay;
-    liveEpochMs = epochMs;
     liveMasterClock = masterInfo->now;
-    timeOfDay = [this] { return replayBaseTime.addMSecs(int(replayNowMs % 86400000u)); };
-    epochMs = [this] { return replayBaseEpochMs + qint64(replayNowMs); };
-    masterInfo->now = [this] { return epochMs(); };
+    masterInfo->now = [this] { return replay.epochMs(); };
     masterInfo->setMasterInfo(QString(), QString());
     // A replay starts from an empty history, as a session does.
     clearRangingHistory();
     rxBuffer.clear();
     // An earlier replay's export is kept: this one gets the next free name.
     replayExportPath = RecordingFiles::freeReplayExportName(path);
-    (void)positionExport.open(replayExportPath);
-    replayTotalMs = RecordingFiles::durationMs(path);
-    replayTargetBaseMs = 0;
-    replayStatusClock.invalidate();
+    (void)session.startExport(replayExportPath);
     // Nothing may be sent while a replay feeds the receive path.
-    ui->btnConnect->setEnabled(false);
-    ui->btnDisconnect->setEnabled(false);
-    ui->btnRefreshComPorts->setEnabled(false);
-    ui->cmbComPort->setEnabled(false);
-    ui->btnStartRanging->setEnabled(false);
-    ui->btnDiscovery->setEnabled(false);
-    ui->btnSendCommand->setEnabled(false);
-    ui->btnRecord->setEnabled(false);
+    for (QWidget* b : {static_cast<QWidget*>(ui->btnConnect), static_cast<QWidget*>(ui->btnDisconnect),
+                       static_cast<QWidget*>(ui->btnRefreshComPorts), static_cast<QWidget*>(ui->cmbComPort),
+                       static_cast<QWidget*>(ui->btnStartRanging), static_cast<QWidget*>(ui->btnDiscovery),
+                       static_cast<QWidget*>(ui->btnSendCommand), static_cast<QWidget*>(ui->btnRecord)})
+        b->setEnabled(false);
     ui->btnReplay->setText(tr("Wiedergabe beenden"));
-    replayClock.start();
     // Paced, the chart runs on its timer as when connected; as fast as possible,
-    // replayStep runs the passes at the live cadence of the recorded time.
-    if (replaySpeed > 0)
+    // the replay asks for the passes at the live cadence of the recorded time.
+    if (!replay.isFast())
         redrawTimer->start(10);
-    replayTimer->start(replaySpeed > 0 ? 5 : 0);
     return true;
 }
 
 void MainWin::stopReplay()
 {
-    if (!replaying)
+    if (!replay.isRunning())
         return;
-    replaying = false;
-    replayTimer->stop();
+    replay.stop();
     redrawTimer->stop();
-    replayReader.close();
-    positionExport.close();
-    replayHasPending = false;
-    replayPendingBatch.clear();
+    (void)session.stop();
     rxBuffer.clear();
     // Samples stamped with replayed times must not reach a later session.
     clearRangingHistory();
-    timeOfDay = liveTimeOfDay ? liveTimeOfDay : [] { return currentTimeOfDay(); };
-    epochMs = liveEpochMs ? liveEpochMs : [] { return QDateTime::currentMSecsSinceEpoch(); };
     masterInfo->now = liveMasterClock ? liveMasterClock : [] { return QDateTime::currentMSecsSinceEpoch(); };
     masterInfo->setMasterInfo(QString(), QString());
     ui->btnReplay->setText(tr("Aufzeichnung abspielen"));
@@ -1191,201 +981,56 @@ void MainWin::stopReplay()
     ui->btnSendCommand->setEnabled(false);
 }
 
+void MainWin::replayPassDue()
+{
+    // Every pass computes and exports; painting 30 frames a second is all the
+    // eye can follow and keeps a fast replay compute-bound.
+    chartPass(33);
+    redrawTimer->stop();
+}
+
 void MainWin::finishReplay()
 {
     // The batches after the last pass are drawn and exported too.
     redrawChart();
     redrawTimer->stop();
+    const quint32 total = replay.totalMs();
     stopReplay();
     statusBar()->showMessage(tr("Wiedergabe beendet (%1), Positionen in %2")
-                                 .arg(RecordingFiles::clockText(replayTotalMs), QDir::toNativeSeparators(replayExportPath)),
+                                 .arg(RecordingFiles::clockText(total), QDir::toNativeSeparators(replayExportPath)),
                              15000);
 }
 
 void MainWin::on_cmbReplaySpeed_currentIndexChanged(int index)
 {
-    if (!replaying)
+    if (!replay.isRunning())
         return;
-    // The new pace starts from the recorded time reached so far.
-    static const double speeds[] = {1.0, 2.0, 5.0, 10.0, 0.0};
-    replayTargetBaseMs = replayNowMs;
-    replayClock.restart();
-    replaySpeed = speeds[qBound(0, index, 4)];
-    if (replaySpeed > 0) {
-        redrawTimer->start(10);
-        replayTimer->start(5);
-    } else {
+    replay.setSpeed(replaySpeedAt(index));
+    if (replay.isFast())
         redrawTimer->stop();
-        replayTimer->start(0);
-    }
-}
-
-void MainWin::replayStep()
-{
-    if (!replaying)
-        return;
-    QElapsedTimer slice;
-    slice.start();
-    const bool fast = replaySpeed <= 0;
-    const quint64 target = fast ? 0 : replayTargetBaseMs + quint64(double(replayClock.elapsed()) * replaySpeed);
-    if (!replayStatusClock.isValid() || replayStatusClock.elapsed() >= 250) {
-        replayStatusClock.start();
-        statusBar()->showMessage(tr("Wiedergabe: %1 von %2")
-                                     .arg(RecordingFiles::clockText(replayNowMs), RecordingFiles::clockText(replayTotalMs)));
-    }
-    for (;;) {
-        if (!replayHasPending) {
-            if (!replayReader.next(replayPendingMs, replayPendingBatch)) {
-                finishReplay();
-                return;
-            }
-            replayHasPending = true;
-        }
-        if (!fast && replayPendingMs > target) {
-            // Between batches the recorded time runs on, as the clock did live,
-            // so samples expire during a silence and update times advance.
-            replayNowMs = quint32(qMax<quint64>(replayNowMs, target));
-            return;
-        }
-        // As fast as possible: a chart pass whenever the recorded time has
-        // advanced by the live pass interval, before the batch that arrived
-        // after it, so each pass sees what a live one would have seen.
-        if (fast && quint64(replayPendingMs) >= quint64(replayLastPassMs) + ReplayPassIntervalMs) {
-            // Every pass computes and exports; painting 30 frames a second is
-            // all the eye can follow and keeps the replay compute-bound.
-            chartPass(33);
-            redrawTimer->stop();
-            replayLastPassMs = replayPendingMs;
-        }
-        replayNowMs = qMax(replayNowMs, replayPendingMs);
-        replayHasPending = false;
-        dataReceived(replayPendingBatch);
-        // Let the window breathe (and a second press stop the replay).
-        if (slice.elapsed() >= 30)
-            return;
-    }
+    else
+        redrawTimer->start(10);
 }
 
 void MainWin::on_btnReplay_clicked()
 {
-    if (replaying) {
+    if (replay.isRunning()) {
         stopReplay();
         return;
     }
-    const QString path = chooseOpenFile(tr("Aufzeichnung abspielen"), tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
+    const QString path = fileChoice.open(tr("Aufzeichnung abspielen"), tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
     if (path.isEmpty())
         return;
-    static const double speeds[] = {1.0, 2.0, 5.0, 10.0, 0.0};
-    const int index = qBound(0, ui->cmbReplaySpeed->currentIndex(), 4);
-    if (!startReplay(path, speeds[index]))
+    if (!startReplay(path, replaySpeedAt(ui->cmbReplaySpeed->currentIndex())))
         QMessageBox::warning(this, tr("Aufzeichnung abspielen"), tr("Die Aufzeichnung konnte nicht gelesen werden!"),
                              QMessageBox::Ok);
 }
 
 // ---------------------------------------------------------------- settings
 
-void MainWin::on_btnSaveSettings_clicked()
-{
-    QString path = chooseSaveFile(tr("Zieldatei wählen"), tr("Konfigdateien (*.cfg);;alle Dateien (*.*)"));
-    if (path.isEmpty())
-        return;
-    // Without its suffix the load dialog's filter would hide the file.
-    if (QFileInfo(path).suffix().isEmpty())
-        path += QStringLiteral(".cfg");
-    const QString title = tr("Einstellungen speichern");
-    if (QFileInfo::exists(path)) {
-        const auto answer = QMessageBox::information(
-            this, title, tr("Die Zieldatei '%1' existiert bereits!\n\nWollen Sie diese wirklich überschreiben?").arg(path),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-        if (answer != QMessageBox::Yes)
-            return;
-    }
-    SettingsData data;
-    data.anchors = modules.anchors;
-    data.tags = modules.tags;
-    data.gridX = ui->edtGridX->text();
-    data.gridY = ui->edtGridY->text();
-    data.gridW = ui->edtGridW->text();
-    data.gridH = ui->edtGridH->text();
-    data.imageGridX = imageGridX;
-    data.imageGridY = imageGridY;
-    data.imageGridW = imageGridW;
-    data.imageGridH = imageGridH;
-    data.average = ui->cmbLastMeasures->currentText();
-    data.filter = smoothingName(smoothing);
-    data.tagHeight = ui->edtTagHeight->text();
-    data.bgImageFile = bgImagePath;
-    data.bgImageFactor = bgImageFactor;
-    data.bgImageOffsetX = bgImageOffsetX;
-    data.bgImageOffsetY = bgImageOffsetY;
-    data.drawGrid = ui->chkDrawGrid->isChecked();
-    data.drawBGImage = ui->chkDrawBGImage->isChecked();
-    data.mqtt = mqtt.settings();   // the file writer leaves the password out
-    // The old file is replaced only once the new one is complete.
-    if (!writeSettingsFile(path, data)) {
-        QMessageBox::warning(this, title, tr("Die Einstellungen konnten nicht gespeichert werden!"), QMessageBox::Ok);
-        return;
-    }
-    statusBar()->showMessage(tr("Einstellungen gespeichert: %1").arg(QDir::toNativeSeparators(path)), 8000);
-}
-
-void MainWin::on_btnLoadSettings_clicked()
-{
-    const QString path = chooseOpenFile(tr("Einstellungsdatei wählen"), tr("Konfigdateien (*.cfg);;alle Dateien (*.*)"));
-    if (path.isEmpty())
-        return;
-    // An unreadable file must not wipe the setup the user has.
-    if (!loadSettings(path, true))
-        QMessageBox::warning(this, tr("Einstellungen laden"), tr("Die Einstellungsdatei konnte nicht gelesen werden!"),
-                             QMessageBox::Ok);
-}
-
-bool MainWin::loadSettings(const QString& path, bool remind)
-{
-    SettingsData data;
-    if (!readSettingsFile(path, data))
-        return false;
-    modules.anchors = data.anchors;
-    modules.tags = data.tags;
-    ui->edtGridX->setText(data.gridX);
-    ui->edtGridY->setText(data.gridY);
-    ui->edtGridW->setText(data.gridW);
-    ui->edtGridH->setText(data.gridH);
-    imageGridX = data.imageGridX;
-    imageGridY = data.imageGridY;
-    imageGridW = data.imageGridW;
-    imageGridH = data.imageGridH;
-    ui->cmbLastMeasures->setCurrentText(data.average);
-    ui->cmbFilter->setCurrentIndex(smoothingFromName(data.filter) == Smoothing::Kalman ? 1 : 0);
-    ui->edtTagHeight->setText(data.tagHeight);
-    loadBackgroundImage(data.bgImageFile);
-    bgImageFactor = data.bgImageFactor;
-    bgImageOffsetY = data.bgImageOffsetY;
-    bgImageOffsetX = data.bgImageOffsetX;
-    ui->chkDrawGrid->setChecked(data.drawGrid);
-    ui->chkDrawBGImage->setChecked(data.drawBGImage);
-    data.mqtt.password = MqttPassword::load(data.mqtt.host, data.mqtt.user);
-    mqtt.configure(data.mqtt);
-    fillAnchorTable();
-    fillTagTable();
-    gridDirty = true;
-    statusBar()->showMessage(tr("Einstellungen geladen: %1").arg(QDir::toNativeSeparators(path)), 8000);
-    noteAnchorsOutside();
-    if (!remind)
-        return true;
-
-    const QString title = tr("Module konfigurieren");
-    const QString text = tr("Achtung:\nSofern die Einstellungen nicht zu dem Modulsetup passen, ist vor dem Ranging die Modulkonfiguration vorzunehmen um den Master zu konfigurieren!");
-    if (com.isOpen()) {
-        const auto answer = QMessageBox::question(this, title, text + tr("\nMöchten Sie jetzt das Konfigurationsfenster öffnen?"),
-                                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-        if (answer == QMessageBox::Yes)
-            ui->btnDiscovery->click();
-    } else {
-        QMessageBox::information(this, title, text, QMessageBox::Ok);
-    }
-    return true;
-}
+void MainWin::on_btnSaveSettings_clicked() { settingsFlow.save(); }
+void MainWin::on_btnLoadSettings_clicked() { settingsFlow.chooseAndLoad(); }
+bool MainWin::loadSettings(const QString& path, bool remind) { return settingsFlow.load(path, remind); }
 
 QString MainWin::lastFolder() const
 {
@@ -1441,22 +1086,8 @@ void MainWin::publishPosition(const Tag& tag, const TagResult& r)
 void MainWin::fillAnchorTable()
 {
     tablesInSync = false;
-    QTableWidget* t = ui->tblAnker;
-    clearTable(t);
-    for (int i = 0; i < modules.anchors.size(); ++i) {
-        const Anchor& a = modules.anchors.at(i);
-        t->insertRow(i);
-        setTextCell(t, i, 0, a.id, false);
-        setTextCell(t, i, 1, a.name, true);
-        QFlatComboBox* combo = setColorComboCell(t, i, 2, a.color);
-        connect(combo, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-                &MainWin::tableAnkerComboBoxSelected);
-        setTextCell(t, i, 3, QString::number(a.x), true);
-        setTextCell(t, i, 4, QString::number(a.y), true);
-        setTextCell(t, i, 5, QString::number(a.z), true);
-        setCheckBoxCell(t, i, 6, a.master, false);
-        setTextCell(t, i, 7, QString::number(a.offset), true);
-    }
+    for (QFlatComboBox* combo : ModuleTables::fillAnchors(ui->tblAnker, modules.anchors).colours)
+        connect(combo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &MainWin::tableAnkerComboBoxSelected);
     tablesInSync = true;
     mqtt.setAnchors(modules.anchors);
 }
@@ -1464,86 +1095,23 @@ void MainWin::fillAnchorTable()
 void MainWin::fillTagTable()
 {
     tablesInSync = false;
-    QTableWidget* t = ui->tblTags;
-    clearTable(t);
-    for (int i = 0; i < modules.tags.size(); ++i) {
-        const Tag& g = modules.tags.at(i);
-        t->insertRow(i);
-        setTextCell(t, i, 0, g.id, false);
-        setTextCell(t, i, 1, g.name, true);
-        QFlatComboBox* combo = setColorComboCell(t, i, 2, g.color);
-        connect(combo, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-                &MainWin::tableTagsComboBoxSelected);
-        const bool flags[] = {g.showPosRaw, g.showPosAvg, g.showDistRaw, g.showDistAvg,
-                              g.showCoordinates, g.showSpeed, g.showRate};
-        for (int c = 0; c < 7; ++c) {
-            QCheckBox* box = setCheckBoxCell(t, i, 3 + c, flags[c], true);
-            connect(box, &QCheckBox::toggled, this, &MainWin::tableTagsCheckboxToggled);
-        }
-    }
+    const ModuleTables::Editors editors = ModuleTables::fillTags(ui->tblTags, modules.tags);
+    for (QFlatComboBox* combo : editors.colours)
+        connect(combo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &MainWin::tableTagsComboBoxSelected);
+    for (QCheckBox* box : editors.checkBoxes)
+        connect(box, &QCheckBox::toggled, this, &MainWin::tableTagsCheckboxToggled);
     tablesInSync = true;
 }
 
-namespace {
-QString cellText(QTableWidget* t, int row, int column)
-{
-    const QTableWidgetItem* item = t->item(row, column);
-    return item ? item->text() : QString();
-}
-int cellInt(QTableWidget* t, int row, int column)
-{
-    return cellText(t, row, column).trimmed().toInt();
-}
-} // namespace
-
 void MainWin::readAnchorTable()
 {
-    QTableWidget* t = ui->tblAnker;
-    modules.anchors.clear();
-    for (int pass = 0; pass < 2; ++pass) {
-        const bool wantMaster = pass == 0;
-        for (int r = 0; r < t->rowCount(); ++r) {
-            if (isCellChecked(t, r, 6) != wantMaster)
-                continue;
-            modules.anchors.append(Anchor(cellText(t, r, 0), cellText(t, r, 1), cellColor(t, r, 2),
-                                          cellInt(t, r, 3), cellInt(t, r, 4), cellInt(t, r, 5),
-                                          wantMaster, cellInt(t, r, 7)));
-        }
-    }
+    modules.anchors = ModuleTables::readAnchors(ui->tblAnker);
     mqtt.setAnchors(modules.anchors);
 }
 
-void MainWin::readTagTable()
-{
-    QTableWidget* t = ui->tblTags;
-    modules.tags.clear();
-    for (int r = 0; r < t->rowCount(); ++r) {
-        modules.tags.append(Tag(cellText(t, r, 0), cellText(t, r, 1), cellColor(t, r, 2),
-                                isCellChecked(t, r, 3), isCellChecked(t, r, 4), isCellChecked(t, r, 5),
-                                isCellChecked(t, r, 6), isCellChecked(t, r, 7), isCellChecked(t, r, 8),
-                                isCellChecked(t, r, 9)));
-    }
-}
-
-namespace {
-void recolourCombos(QTableWidget* t)
-{
-    for (int r = 0; r < t->rowCount(); ++r) {
-        QWidget* cell = t->cellWidget(r, 2);
-        auto* combo = cell ? cell->findChild<QFlatComboBox*>() : nullptr;
-        if (!combo || combo->currentIndex() < 0 || combo->currentIndex() >= combo->count())
-            continue;
-        const QColor color = combo->currentData(Qt::UserRole).value<QColor>();
-        QPalette palette = combo->palette();
-        for (QPalette::ColorRole role : {QPalette::Window, QPalette::Highlight, QPalette::Base})
-            palette.setBrush(QPalette::All, role, QBrush(color));
-        combo->setPalette(palette);
-    }
-}
-} // namespace
-
-void MainWin::updateAnchorComboColors() { recolourCombos(ui->tblAnker); }
-void MainWin::updateTagComboColors() { recolourCombos(ui->tblTags); }
+void MainWin::readTagTable() { modules.tags = ModuleTables::readTags(ui->tblTags); }
+void MainWin::updateAnchorComboColors() { ModuleTables::recolourCombos(ui->tblAnker); }
+void MainWin::updateTagComboColors() { ModuleTables::recolourCombos(ui->tblTags); }
 
 void MainWin::on_tblAnker_cellChanged(int, int)
 {

@@ -9,10 +9,13 @@
 #include "cominterface.h"
 #include "modulesetup.h"
 #include "mqttpublisher.h"
-#include "positionexport.h"
 #include "positioningstep.h"
 #include "rangingsample.h"
 #include "recording.h"
+#include "replaycontroller.h"
+#include "sessionrecorder.h"
+#include "calibrationflow.h"
+#include "settingsflow.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -46,25 +49,23 @@ bool parseInt(const QString& text, int& value);
 class MainWin : public QMainWindow
 {
     Q_OBJECT
+    // Before rangingHistory, which refers into it.
+    PositioningStep positioning;     // expiry, averaging, solving, filtering, speed, rate
+
 public:
     explicit MainWin(QWidget* parent = nullptr);
     ~MainWin() override;
 
-    // --- serial link and protocol (members public so tests and fuzzers can drive them)
+    // --- the members the other parts of the program share
     Ui::MainWin* ui = nullptr;
     ComInterface com;
     QByteArray rxBuffer;
-    PositioningStep positioning;     // expiry, averaging, solving, filtering, speed, rate
-    RangingHistory& rangingHistory;  // the step's histories
-    quint64 rangingLinesReceived = 0;   // 'D' lines stored since construction (soak and tests count them)
+    RangingHistory& rangingHistory;  // the positioning step's histories
     DiscoverWin* discoverWin = nullptr;
     CommandWin* commandWin = nullptr;
     QTimer* redrawTimer = nullptr;
     ModuleSetup modules;
     int averageCount = 10;
-    Smoothing smoothing = Smoothing::Average;
-    std::optional<int> tagHeight;   // cm; unset: distances are taken as distances in the plane
-    QHash<QString, quint64> belowShown;   // per tag, distances under the height difference last reported
     QMutex exchangeMutex;
     bool awaitingReply = false;
     bool looseReply = false;
@@ -72,7 +73,6 @@ public:
     bool rangingActive = false;
     MasterInfo* masterInfo = nullptr;
     bool tablesInSync = false;
-    QString qtTranslationDir;        // where Qt's German texts came from; empty when none loaded
 
     // --- chart state
     ChartGeometry chartGeo;          // gridX/Y/W/H, originX/Y, cmPerPixel, pixmap size, grid steps
@@ -91,43 +91,6 @@ public:
     int mouseMode = 0;
     QVector2D pressPos;
     int dragAnchor = -1;
-    ScaleBarCorner scaleBarCorner = ScaleBarCorner::BottomLeft;
-    QVector<QRectF> gridKeepClear;   // the anchors' dots and names the grid labels keep off
-    QString outsideNote;             // the anchors and grid of the last "outside the view" note
-
-    // Clocks of the chart pass, replaceable so tests can cross midnight and a
-    // replay can follow recorded time.
-    std::function<QTime()> timeOfDay;
-    std::function<qint64()> epochMs;
-    // File choosers, replaceable so tests need no native dialog.
-    std::function<QString(const QString& caption, const QString& filter)> chooseOpenFile;
-    std::function<QString(const QString& caption, const QString& filter)> chooseSaveFile;
-
-    // --- recording and replay of serial sessions
-    RecordingWriter recorder;
-    PositionExport positionExport;
-    MqttPublisher mqtt;              // positions, anchors and status to an MQTT broker
-    QLabel* lblMqttStatus = nullptr; // its status in the status bar, while enabled
-    QElapsedTimer recordClock;
-    QTimer* flushTimer = nullptr;    // the position export, once a second
-    RecordingReader replayReader;
-    QTimer* replayTimer = nullptr;
-    bool replaying = false;
-    double replaySpeed = 1.0;        // 0: as fast as possible
-    QElapsedTimer replayClock;
-    quint32 replayNowMs = 0;         // recorded time reached by the replay
-    quint32 replayLastPassMs = 0;
-    qint64 replayBaseEpochMs = 0;
-    QTime replayBaseTime;
-    bool replayHasPending = false;
-    quint32 replayPendingMs = 0;
-    QByteArray replayPendingBatch;
-    // Replay at "so schnell wie möglich": chart pass every this much recorded time.
-    static constexpr quint32 ReplayPassIntervalMs = 10;
-    // The clocks in use before the replay took them over.
-    std::function<QTime()> liveTimeOfDay;
-    std::function<qint64()> liveEpochMs;
-    std::function<qint64()> liveMasterClock;
 
     // What the command line asks for at start: a settings file loaded without
     // the reminder box, a port, connecting and starting the ranging. Returns a
@@ -139,6 +102,19 @@ public:
     bool stopRecording();   // false when the files did not fully reach the disk
     bool startReplay(const QString& path, double speed);
     void stopReplay();
+    bool isReplaying() const { return replay.isRunning(); }
+
+    // 'D' lines stored since construction.
+    quint64 rangingLinesStored() const { return rangingLinesReceived; }
+    MqttPublisher& mqttPublisher() { return mqtt; }
+    // Where Qt's German texts came from; empty when none loaded.
+    QString qtTranslationFolder() const { return qtTranslationDir; }
+
+    // The clocks of the chart pass while no replay runs (tests cross midnight with them).
+    void setClocks(std::function<QTime()> timeOfDay, std::function<qint64()> epochMs);
+    // File choosers in place of the native dialogs; a null one keeps the current.
+    using FileChooser = std::function<QString(const QString& caption, const QString& filter)>;
+    void setFileChoosers(FileChooser open, FileChooser save);
 
     // Frames painted so far, and a switch that paints every pass even when
     // nothing changed (for comparison and measurement).
@@ -221,7 +197,6 @@ private slots:
     void timedChartPass();
     void on_btnRecord_clicked();
     void on_btnReplay_clicked();
-    void replayStep();
     void on_cmbReplaySpeed_currentIndexChanged(int index);
 
     void on_btnSaveSettings_clicked();
@@ -232,11 +207,15 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    friend class CalibrationFlow;
+    friend class SettingsFlow;
+
     void setConnectedControls(bool connected);
     void setRangingControls(bool ranging);
     bool openPort(int baud);
     void finishDisconnect();
     void clearRangingHistory();
+    void replayPassDue();
     void finishReplay();
     void handleRangingLine(const QByteArray& line);
     void publishPosition(const Tag& tag, const TagResult& r);
@@ -245,22 +224,43 @@ private:
     void chartPass(int minFrameMs);
     void runPositioning();
     void paintChart();
-    QByteArray frameSignature() const;
-    PositioningPass lastPass;        // what the last chart pass computed, drawn by drawTags
-    QByteArray drawnSignature;       // of the frame lblChart shows; empty: paint at the next pass
-    QElapsedTimer lastPaint;
-    QString replayExportPath;
-    quint32 replayTotalMs = 0;
-    quint64 replayTargetBaseMs = 0;  // recorded time at the last change of pace
-    QElapsedTimer replayStatusClock;
-    quint64 paintedFrames = 0;
-    bool paintEveryPass = false;
     void undoAnchorMove();
     void checkMasterHeard();
     QString lastFolder() const;
     void rememberFolder(const QString& path);
     void noteAnchorsOutside();
+    QTime timeOfDay() const;
+    qint64 epochMs() const;
+
+    quint64 rangingLinesReceived = 0;
+    Smoothing smoothing = Smoothing::Average;
+    std::optional<int> tagHeight;    // cm; unset: distances are taken as distances in the plane
+    QHash<QString, quint64> belowShown;   // per tag, distances under the height difference last reported
+    QString qtTranslationDir;
     QTranslator translator;
+
+    ScaleBarCorner scaleBarCorner = ScaleBarCorner::BottomLeft;
+    QVector<QRectF> gridKeepClear;   // the anchors' dots and names the grid labels keep off
+    QString outsideNote;             // the anchors and grid of the last "outside the view" note
+    PositioningPass lastPass;        // what the last chart pass computed, drawn by drawTags
+    QByteArray drawnSignature;       // of the frame lblChart shows; empty: paint at the next pass
+    QElapsedTimer lastPaint;
+    quint64 paintedFrames = 0;
+    bool paintEveryPass = false;
+
+    std::function<QTime()> liveTimeOfDay;
+    std::function<qint64()> liveEpochMs;
+    std::function<qint64()> liveMasterClock;   // the status label's, while a replay has it
+    struct { FileChooser open, save; } fileChoice;
+
+    SessionRecorder session;         // recording and position export
+    ReplayController replay;
+    QString replayExportPath;
+    MqttPublisher mqtt;              // positions, anchors and status to an MQTT broker
+    QLabel* lblMqttStatus = nullptr; // its status in the status bar, while enabled
+
+    CalibrationFlow calibrationFlow{*this};
+    SettingsFlow settingsFlow{*this};
     WindowLayout* windowLayout = nullptr;
     AnchorMoves anchorMoves;
     QPoint dragStart;                // where the dragged anchor stood before the drag
