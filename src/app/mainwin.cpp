@@ -3,20 +3,14 @@
 
 #include "aboutwin.h"
 #include "chartdrawing.h"
-#include "chartfit.h"
 #include "commandwin.h"
 #include "discoverwin.h"
-#include "disconnectedframe.h"
-#include "settingsfile.h"
 #include "framing.h"
 #include "masterinfo.h"
 #include "mqttdialog.h"
 #include "mqttpassword.h"
-#include "portnames.h"
 #include "qflatcombobox.h"
 #include "qlabelex.h"
-#include "recordingfiles.h"
-#include "solver.h"
 #include "moduletables.h"
 #include "framesignature.h"
 #include "timeofday.h"
@@ -28,16 +22,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDataStream>
 #include <QDateTime>
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
 #include <QIntValidator>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMouseEvent>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
@@ -94,17 +86,6 @@ MainWin::MainWin(QWidget* parent)
     connect(redrawTimer, &QTimer::timeout, this, &MainWin::timedChartPass);
     connect(&com, &ComInterface::portLost, this, &MainWin::portLost, Qt::QueuedConnection);
 
-    connect(&session, &SessionRecorder::progress, this, [this](qint64 elapsedMs, qint64 bytes) {
-        statusBar()->showMessage(tr("Aufzeichnung läuft: %1, %2")
-                                     .arg(RecordingFiles::clockText(elapsedMs), RecordingFiles::sizeText(bytes)));
-    });
-    connect(&replay, &ReplayController::batch, this, &MainWin::dataReceived);
-    connect(&replay, &ReplayController::passDue, this, &MainWin::replayPassDue);
-    connect(&replay, &ReplayController::finished, this, &MainWin::finishReplay);
-    connect(&replay, &ReplayController::progress, this, [this](quint32 nowMs, quint32 totalMs) {
-        statusBar()->showMessage(tr("Wiedergabe: %1 von %2")
-                                     .arg(RecordingFiles::clockText(nowMs), RecordingFiles::clockText(totalMs)));
-    });
     silenceTimer = new QTimer(this);
     silenceTimer->setSingleShot(true);
     connect(silenceTimer, &QTimer::timeout, this, &MainWin::checkMasterHeard);
@@ -201,209 +182,28 @@ void MainWin::setFileChoosers(FileChooser open, FileChooser save)
 }
 
 // A replay runs the chart pass on the recorded clock.
-QTime MainWin::timeOfDay() const { return replay.isRunning() ? replay.timeOfDay() : liveTimeOfDay(); }
-qint64 MainWin::epochMs() const { return replay.isRunning() ? replay.epochMs() : liveEpochMs(); }
+QTime MainWin::timeOfDay() const { return recording.replay.isRunning() ? recording.replay.timeOfDay() : liveTimeOfDay(); }
+qint64 MainWin::epochMs() const { return recording.replay.isRunning() ? recording.replay.epochMs() : liveEpochMs(); }
 
 // ---------------------------------------------------------------- connection
 
-void MainWin::refreshComPorts()
-{
-    ui->cmbComPort->clear();
-    ui->cmbComPort->addItems(ComInterface::availablePortNames());
-    // Stable names that survive replugging, each with the device it stands for.
-    for (const PortChoice& choice : byIdPortChoices())
-        ui->cmbComPort->addItem(choice.text, choice.path);
-    // Extra device paths (e.g. the stand-in's pseudo-terminal) named by the environment.
-    const QStringList extra = qEnvironmentVariable("ORVANE_PORTS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
-    for (const QString& path : extra)
-        if (QFileInfo::exists(path) && ui->cmbComPort->findText(path) < 0 && ui->cmbComPort->findData(path) < 0)
-            ui->cmbComPort->addItem(path);
-}
-
-// The device to open: the path behind the chosen list entry, or the text as
-// typed once it differs from that entry.
-static QString chosenPortPath(const QComboBox* box)
-{
-    const QString text = box->currentText();
-    const int index = box->currentIndex();
-    if (index >= 0 && text == box->itemText(index)) {
-        const QString path = box->itemData(index).toString();
-        if (!path.isEmpty())
-            return path;
-    }
-    return text;
-}
-
-void MainWin::setConnectedControls(bool connected)
-{
-    ui->btnConnect->setEnabled(!connected);
-    ui->btnDisconnect->setEnabled(connected);
-    ui->btnRefreshComPorts->setEnabled(!connected);
-    ui->cmbComPort->setEnabled(!connected);
-    ui->edtBaud->setEnabled(!connected);
-    ui->btnStartRanging->setEnabled(connected);
-    ui->btnDiscovery->setEnabled(connected);
-    ui->btnRecord->setEnabled(connected);
-    ui->btnReplay->setEnabled(!connected);
-    ui->lblConnectionState->setText(connected ? tr("verbunden") : tr("nicht verbunden"));
-}
-
-void MainWin::connectPort()
-{
-    int baud = 0;
-    bool ok = false;
-    baud = ui->edtBaud->text().toInt(&ok, 10);
-    if (!ok || baud < 1) {
-        setConnectedControls(false);
-        masterInfo->setMasterInfo(QString(), QString());
-        QMessageBox::warning(this, tr("Verbindung herstellen"), tr("Ungültige Baud-Rate!"), QMessageBox::Ok);
-        return;
-    }
-    if (openPort(baud))
-        return;
-    QMessageBox box(QMessageBox::Warning, tr("Verbindung herstellen"),
-                    tr("Die Verbindung konnte nicht hergestellt werden!"), QMessageBox::Ok, this);
-    // Say why (no such device, no permission) so the user knows what to do.
-    if (!com.lastError().isEmpty())
-        box.setInformativeText(com.lastError());
-    box.exec();
-}
-
-bool MainWin::openPort(int baud)
-{
-    if (com.open(chosenPortPath(ui->cmbComPort), baud)) {
-        setConnectedControls(true);
-        rxBuffer.clear();
-        connect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived, Qt::UniqueConnection);
-        com.setForwarding(true);
-        masterInfo->setMasterInfo(QString(), QString());
-        redrawTimer->start(10);
-        packetLinesAtConnect = packetLines;
-        silenceTimer->start(2000);
-        drawnSignature.clear();
-        return true;
-    }
-    setConnectedControls(false);
-    masterInfo->setMasterInfo(QString(), QString());
-    return false;
-}
-
+void MainWin::refreshComPorts() { connection.refreshPorts(); }
+void MainWin::setConnectedControls(bool connected) { connection.setControls(connected); }
+void MainWin::connectPort() { connection.connectChosen(); }
+bool MainWin::openPort(int baud) { return connection.open(baud); }
 QStringList MainWin::applyStartup(const QString& settingsPath, const QString& portPath, bool connectNow, bool startRanging)
 {
-    // From the command line: no message boxes, one line per problem, and the
-    // window stays open in whatever state it reached.
-    QStringList problems;
-    if (!settingsPath.isEmpty() && !loadSettings(settingsPath, false))
-        problems << tr("Die Einstellungsdatei '%1' konnte nicht gelesen werden.").arg(settingsPath);
-    if (!portPath.isEmpty())
-        ui->cmbComPort->setEditText(portPath);
-    if (!connectNow && !startRanging)
-        return problems;
-    if (!openPort(ui->edtBaud->text().toInt())) {
-        problems << tr("Die Verbindung zu '%1' konnte nicht hergestellt werden: %2")
-                        .arg(chosenPortPath(ui->cmbComPort), com.lastError());
-        return problems;
-    }
-    if (startRanging) {
-        if (modules.anchors.size() < 3)
-            problems << tr("Das Ranging ist erst ab 3 Ankern möglich!");
-        else if (!sendCommand("$PS,\r\n", true))
-            problems << tr("Das Ranging konnte nicht gestartet werden!");
-        else
-            setRangingControls(true);
-    }
-    return problems;
+    return connection.applyStartup(settingsPath, portPath, connectNow, startRanging);
 }
-
-void MainWin::disconnectPort()
-{
-    redrawTimer->stop();
-    if (!com.isOpen())
-        return;
-    if (rangingActive) {
-        (void)sendCommand("$PG,\r\n", true);
-        QThread::msleep(100);
-    }
-    finishDisconnect();
-}
-
-void MainWin::finishDisconnect()
-{
-    stopRecording();
-    redrawTimer->stop();
-    silenceTimer->stop();
-    // The last frame stays visible, greyed out: its positions are no longer live.
-    if (chartPixmap)
-        ui->lblChart->setPixmap(disconnectedFrame(*chartPixmap));
-    drawnSignature.clear();
-    ui->labAbstandMaster->setText(QString());
-    disconnect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived);
-    com.setForwarding(false);
-    com.close();
-    rxBuffer.clear();
-    setConnectedControls(false);
-    ui->btnStartRanging->setText(tr("Ranging starten"));
-    masterInfo->setMasterInfo(QString(), QString());
-    rangingActive = false;
-}
-
-void MainWin::checkMasterHeard()
-{
-    // The connection label keeps saying "verbunden": the port is open. Whether
-    // a master answers on it is a separate question, told for a while.
-    if (com.isOpen() && packetLines == packetLinesAtConnect)
-        statusBar()->showMessage(tr("Kein Master an %1? Seit 2 s keine Antwort.").arg(chosenPortPath(ui->cmbComPort)), 10000);
-}
-
-void MainWin::portLost()
-{
-    // The port went away under us (adapter pulled, far end closed): nothing can be
-    // sent any more, so go straight to the disconnected state and say so.
-    if (!ui->btnDisconnect->isEnabled())
-        return;
-    finishDisconnect();
-    QMessageBox::warning(this, tr("Verbindung"), tr("Die Verbindung zum Master wurde unterbrochen!"),
-                         QMessageBox::Ok);
-}
-
+void MainWin::disconnectPort() { connection.disconnect(); }
+void MainWin::finishDisconnect() { connection.finish(); }
+void MainWin::checkMasterHeard() { connection.checkMasterHeard(); }
+void MainWin::portLost() { connection.portLost(); }
+void MainWin::on_btnStartRanging_clicked() { connection.toggleRanging(); }
+void MainWin::setRangingControls(bool ranging) { connection.setRangingControls(ranging); }
 void MainWin::on_btnRefreshComPorts_clicked() { refreshComPorts(); }
 void MainWin::on_btnConnect_clicked() { connectPort(); }
 void MainWin::on_btnDisconnect_clicked() { disconnectPort(); }
-
-void MainWin::on_btnStartRanging_clicked()
-{
-    if (rangingActive) {
-        if (sendCommand("$PG,\r\n", true)) {
-            rangingActive = false;
-            ui->btnStartRanging->setText(tr("Ranging starten"));
-            ui->btnDiscovery->setEnabled(true);
-            ui->btnSendCommand->setEnabled(false);
-        } else {
-            QMessageBox::warning(this, tr("Ranging stoppen"), tr("Das Ranging konnte nicht gestoppt werden!"),
-                                 QMessageBox::Ok);
-        }
-        return;
-    }
-    if (ui->tblAnker->rowCount() < 3) {
-        QMessageBox::information(this, tr("Ranging starten"), tr("Das Ranging ist erst ab 3 Ankern möglich!"),
-                                 QMessageBox::Ok);
-        return;
-    }
-    if (sendCommand("$PS,\r\n", true)) {
-        setRangingControls(true);
-    } else {
-        QMessageBox::warning(this, tr("Ranging starten"), tr("Das Ranging konnte nicht gestartet werden!"),
-                             QMessageBox::Ok);
-    }
-}
-
-void MainWin::setRangingControls(bool ranging)
-{
-    rangingActive = ranging;
-    ui->btnStartRanging->setText(ranging ? tr("Ranging stoppen") : tr("Ranging starten"));
-    ui->btnDiscovery->setEnabled(!ranging);
-    ui->btnSendCommand->setEnabled(ranging);
-}
 
 void MainWin::on_btnDiscovery_clicked()
 {
@@ -507,7 +307,7 @@ void MainWin::executeCommand(QByteArray command, bool loose)
 
 void MainWin::dataReceived(QByteArray data)
 {
-    session.appendBytes(data);
+    recording.session.appendBytes(data);
     const QByteArray chunk = Framing::takeCompleteLines(rxBuffer, data);
     if (!chunk.isEmpty())
         processLines(chunk);
@@ -673,7 +473,7 @@ void MainWin::runPositioning()
         if (ui->labAbstandMaster->text() != text)
             ui->labAbstandMaster->setText(text);
     }
-    const qint64 recMs = replay.isRunning() ? qint64(replay.nowMs()) : session.elapsedMs();
+    const qint64 recMs = recording.replay.isRunning() ? qint64(recording.replay.nowMs()) : recording.session.elapsedMs();
     for (const TagResult& r : qAsConst(lastPass.tags)) {
         if (r.belowHeight > belowShown.value(r.key)) {
             belowShown[r.key] = r.belowHeight;
@@ -683,8 +483,8 @@ void MainWin::runPositioning()
         if (!r.rowDue)
             continue;
         const Tag& tag = modules.tags.at(r.tag);
-        if (session.isExporting())
-            session.positionExport().append(tag.lastUpdateMs, recMs, tag, r);
+        if (recording.session.isExporting())
+            recording.session.positionExport().append(tag.lastUpdateMs, recMs, tag, r);
         if (mqtt.isEnabled())
             publishPosition(tag, r);
     }
@@ -744,128 +544,14 @@ void MainWin::setGridEdits(int x, int y, int w, int h)
     ui->edtGridH->setText(QString::number(h));
 }
 
-void MainWin::on_btnFitView_clicked()
-{
-    const GridRect r = fitViewRect(modules.anchors, ui->chart->size());
-    if (r.isEmpty()) {
-        ui->statusBar->showMessage(tr("Keine Anker – nichts anzupassen"), 5000);
-        return;
-    }
-    setGridEdits(r.x, r.y, r.w, r.h);
-    outsideNote.clear();
-    ui->statusBar->clearMessage();
-}
+void MainWin::on_btnFitView_clicked() { chartView.fitView(); }
+void MainWin::noteAnchorsOutside() { chartView.noteAnchorsOutside(); }
+void MainWin::on_btnResetGrid_clicked() { chartView.resetGrid(); }
+void MainWin::gridMousePressed(QMouseEvent* event, QPointF point) { chartView.pressed(event, point); }
+void MainWin::gridMouseMoved(QMouseEvent* event, QPointF point, bool) { chartView.moved(event, point); }
+void MainWin::gridMouseReleased(QMouseEvent* event, QPointF point) { chartView.released(event, point); }
+void MainWin::undoAnchorMove() { chartView.undoMove(); }
 
-// Tells the user, once for the same anchors and grid, that the grid hides
-// some anchors; the grid itself changes only when the user asks.
-void MainWin::noteAnchorsOutside()
-{
-    GridRect grid;
-    if (!parseInt(ui->edtGridX->text(), grid.x) || !parseInt(ui->edtGridY->text(), grid.y)
-        || !parseInt(ui->edtGridW->text(), grid.w) || !parseInt(ui->edtGridH->text(), grid.h))
-        return;
-    if (anchorsOutside(modules.anchors, grid) == 0) {
-        outsideNote.clear();
-        return;
-    }
-    QString key = QStringLiteral("%1 %2 %3 %4").arg(grid.x).arg(grid.y).arg(grid.w).arg(grid.h);
-    for (const Anchor& a : qAsConst(modules.anchors))
-        key += QStringLiteral(";%1 %2 %3").arg(a.id).arg(a.x).arg(a.y);
-    if (key == outsideNote)
-        return;
-    outsideNote = key;
-    ui->statusBar->showMessage(tr("Anker außerhalb der Ansicht – „Ansicht anpassen“ zeigt alle"), 15000);
-}
-
-void MainWin::on_btnResetGrid_clicked()
-{
-    if (imageGridW <= 10)
-        imageGridW = 100;
-    if (imageGridH <= 100)
-        imageGridH = 100;
-    ui->edtGridH->setText(QString::number(imageGridH));
-    ui->edtGridW->setText(QString::number(imageGridW));
-    ui->edtGridX->setText(QString::number(imageGridX));
-    ui->edtGridY->setText(QString::number(imageGridY));
-}
-
-// ---------------------------------------------------------------- mouse
-
-void MainWin::updateMouseReadouts(const QPoint& world)
-{
-    ui->lblMouseX->setText(tr("%1 cm").arg(world.x()));
-    ui->lblMouseY->setText(tr("%1 cm").arg(world.y()));
-    const float d = pressPos.distanceToPoint(QVector2D(world));
-    ui->lblMouseD->setText(tr("%1 cm").arg(truncCm(d)));
-    ui->lblMouseXD->setText(tr("%1 cm").arg(qint64(world.x()) - truncCm(pressPos.x())));
-    ui->lblMouseYD->setText(tr("%1 cm").arg(qint64(world.y()) - truncCm(pressPos.y())));
-}
-
-void MainWin::gridMousePressed(QMouseEvent* event, QPointF point)
-{
-    const QPoint world = pixelToWorld(chartGeo, point);
-    pressPos = QVector2D(world);
-    dragAnchor = -1;
-    if (event->buttons() & Qt::LeftButton) {
-        if (calibrationFlow.pick(world)) {
-        } else if (mouseMode == 0) {
-            const qint64 t = qint64(5 * chartGeo.cmPerPixel);
-            for (int i = modules.anchors.size() - 1; i >= 0; --i) {
-                const Anchor& a = modules.anchors.at(i);
-                if (qAbs(qint64(a.x) - world.x()) <= t && qAbs(qint64(a.y) - world.y()) <= t) {
-                    dragAnchor = i;
-                    dragStart = QPoint(a.x, a.y);
-                    break;
-                }
-            }
-        }
-    }
-    ui->lblMouseX->setText(tr("%1 cm").arg(world.x()));
-    ui->lblMouseY->setText(tr("%1 cm").arg(world.y()));
-    for (QLabel* l : {ui->lblMouseD, ui->lblMouseXD, ui->lblMouseYD})
-        l->setText(tr("0 cm"));
-}
-
-void MainWin::gridMouseMoved(QMouseEvent* event, QPointF point, bool)
-{
-    const QPoint world = pixelToWorld(chartGeo, point);
-    if ((event->buttons() & Qt::LeftButton) && dragAnchor >= 0 && dragAnchor < modules.anchors.size()) {
-        modules.anchors[dragAnchor].x = world.x();
-        modules.anchors[dragAnchor].y = world.y();
-    }
-    updateMouseReadouts(world);
-}
-
-void MainWin::gridMouseReleased(QMouseEvent* event, QPointF point)
-{
-    const QPoint world = pixelToWorld(chartGeo, point);
-    if (!(event->buttons() & Qt::LeftButton) && dragAnchor >= 0) {
-        if (dragAnchor < modules.anchors.size()) {
-            const Anchor& a = modules.anchors.at(dragAnchor);
-            if (QPoint(a.x, a.y) != dragStart) {
-                anchorMoves.recordMove(a.id, dragStart);
-                undoMoveAction->setEnabled(true);
-                statusBar()->showMessage(tr("Anker %1 verschoben – Strg+Z macht es rückgängig").arg(a.id), 10000);
-            }
-        }
-        fillAnchorTable();
-    }
-    updateMouseReadouts(world);
-}
-
-void MainWin::undoAnchorMove()
-{
-    const QString id = anchorMoves.undo(modules.anchors);
-    undoMoveAction->setEnabled(anchorMoves.canUndo());
-    if (id.isEmpty())
-        return;
-    fillAnchorTable();
-    gridDirty = true;
-    // While disconnected no chart pass runs; show the anchor back in place now.
-    if (!redrawTimer->isActive())
-        redrawChart();
-    statusBar()->showMessage(tr("Anker %1 zurückgesetzt").arg(id), 5000);
-}
 
 // ---------------------------------------------------------------- background image
 
@@ -882,149 +568,13 @@ void MainWin::updateCalibrationButtons() { calibrationFlow.updateButtons(); }
 
 // ---------------------------------------------------------------- recording and replay
 
-bool MainWin::startRecording(const QString& path)
-{
-    if (!session.start(path))
-        return false;
-    ui->btnRecord->setText(tr("Aufzeichnung beenden"));
-    return true;
-}
-
-bool MainWin::stopRecording()
-{
-    if (!session.isRecording() && !session.isExporting())
-        return true;
-    const bool saved = session.stop();
-    ui->btnRecord->setText(tr("Aufzeichnung starten"));
-    return saved;
-}
-
-void MainWin::on_btnRecord_clicked()
-{
-    if (session.isRecording()) {
-        // Both files are on the disk once this returns; say so when they are not.
-        const QString path = session.fileName();
-        const QString csv = session.csvName();
-        if (!stopRecording())
-            QMessageBox::warning(this, tr("Aufzeichnung beenden"),
-                                 tr("Die Aufzeichnung konnte nicht vollständig gespeichert werden!"), QMessageBox::Ok);
-        else
-            statusBar()->showMessage(tr("Aufzeichnung gespeichert: %1, Positionen in %2")
-                                         .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(csv)), 15000);
-        return;
-    }
-    QString path = fileChoice.save(tr("Aufzeichnung starten"), tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
-    if (path.isEmpty())
-        return;
-    // A name ending in ".csv" would be the export's own name.
-    const QString suffix = QFileInfo(path).suffix();
-    if (suffix.isEmpty() || suffix.compare(QLatin1String("csv"), Qt::CaseInsensitive) == 0)
-        path += QStringLiteral(".orec");
-    if (!startRecording(path))
-        QMessageBox::warning(this, tr("Aufzeichnung starten"), tr("Die Aufzeichnung konnte nicht angelegt werden!"),
-                             QMessageBox::Ok);
-}
-
-static double replaySpeedAt(int index)
-{
-    static const double speeds[] = {1.0, 2.0, 5.0, 10.0, 0.0};
-    return speeds[qBound(0, index, 4)];
-}
-
-bool MainWin::startReplay(const QString& path, double speed)
-{
-    // Not beside a live session, nor over a recording's export.
-    if (replay.isRunning() || com.isOpen() || session.isRecording())
-        return false;
-    // Nothing changes unless the file is a recording.
-    if (!replay.start(path, speed))
-        return false;
-    // The chart pass and the status label follow the recorded time, so expiry,
-    // rate, speed and liveness come out as they did live, whatever the pace.
-    liveMasterClock = masterInfo->now;
-    masterInfo->now = [this] { return replay.epochMs(); };
-    masterInfo->setMasterInfo(QString(), QString());
-    // A replay starts from an empty history, as a session does.
-    clearRangingHistory();
-    rxBuffer.clear();
-    // An earlier replay's export is kept: this one gets the next free name.
-    replayExportPath = RecordingFiles::freeReplayExportName(path);
-    (void)session.startExport(replayExportPath);
-    // Nothing may be sent while a replay feeds the receive path.
-    for (QWidget* b : {static_cast<QWidget*>(ui->btnConnect), static_cast<QWidget*>(ui->btnDisconnect),
-                       static_cast<QWidget*>(ui->btnRefreshComPorts), static_cast<QWidget*>(ui->cmbComPort),
-                       static_cast<QWidget*>(ui->btnStartRanging), static_cast<QWidget*>(ui->btnDiscovery),
-                       static_cast<QWidget*>(ui->btnSendCommand), static_cast<QWidget*>(ui->btnRecord)})
-        b->setEnabled(false);
-    ui->btnReplay->setText(tr("Wiedergabe beenden"));
-    // Paced, the chart runs on its timer as when connected; as fast as possible,
-    // the replay asks for the passes at the live cadence of the recorded time.
-    if (!replay.isFast())
-        redrawTimer->start(10);
-    return true;
-}
-
-void MainWin::stopReplay()
-{
-    if (!replay.isRunning())
-        return;
-    replay.stop();
-    redrawTimer->stop();
-    (void)session.stop();
-    rxBuffer.clear();
-    // Samples stamped with replayed times must not reach a later session.
-    clearRangingHistory();
-    masterInfo->now = liveMasterClock ? liveMasterClock : [] { return QDateTime::currentMSecsSinceEpoch(); };
-    masterInfo->setMasterInfo(QString(), QString());
-    ui->btnReplay->setText(tr("Aufzeichnung abspielen"));
-    setConnectedControls(false);
-    ui->btnSendCommand->setEnabled(false);
-}
-
-void MainWin::replayPassDue()
-{
-    // Every pass computes and exports; painting 30 frames a second is all the
-    // eye can follow and keeps a fast replay compute-bound.
-    chartPass(33);
-    redrawTimer->stop();
-}
-
-void MainWin::finishReplay()
-{
-    // The batches after the last pass are drawn and exported too.
-    redrawChart();
-    redrawTimer->stop();
-    const quint32 total = replay.totalMs();
-    stopReplay();
-    statusBar()->showMessage(tr("Wiedergabe beendet (%1), Positionen in %2")
-                                 .arg(RecordingFiles::clockText(total), QDir::toNativeSeparators(replayExportPath)),
-                             15000);
-}
-
-void MainWin::on_cmbReplaySpeed_currentIndexChanged(int index)
-{
-    if (!replay.isRunning())
-        return;
-    replay.setSpeed(replaySpeedAt(index));
-    if (replay.isFast())
-        redrawTimer->stop();
-    else
-        redrawTimer->start(10);
-}
-
-void MainWin::on_btnReplay_clicked()
-{
-    if (replay.isRunning()) {
-        stopReplay();
-        return;
-    }
-    const QString path = fileChoice.open(tr("Aufzeichnung abspielen"), tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
-    if (path.isEmpty())
-        return;
-    if (!startReplay(path, replaySpeedAt(ui->cmbReplaySpeed->currentIndex())))
-        QMessageBox::warning(this, tr("Aufzeichnung abspielen"), tr("Die Aufzeichnung konnte nicht gelesen werden!"),
-                             QMessageBox::Ok);
-}
+bool MainWin::startRecording(const QString& path) { return recording.startRecording(path); }
+bool MainWin::stopRecording() { return recording.stopRecording(); }
+void MainWin::on_btnRecord_clicked() { recording.toggleRecording(); }
+bool MainWin::startReplay(const QString& path, double speed) { return recording.startReplay(path, speed); }
+void MainWin::stopReplay() { recording.stopReplay(); }
+void MainWin::on_cmbReplaySpeed_currentIndexChanged(int index) { recording.speedChosen(index); }
+void MainWin::on_btnReplay_clicked() { recording.toggleReplay(); }
 
 // ---------------------------------------------------------------- settings
 

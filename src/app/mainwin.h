@@ -1,7 +1,6 @@
 #ifndef MAINWIN_H
 #define MAINWIN_H
 
-#include "anchormoves.h"
 #include "calibration.h"
 #include "chartdrawing.h"
 #include "chartgeometry.h"
@@ -12,9 +11,10 @@
 #include "positioningstep.h"
 #include "rangingsample.h"
 #include "recording.h"
-#include "replaycontroller.h"
-#include "sessionrecorder.h"
+#include "recordingflow.h"
 #include "calibrationflow.h"
+#include "connectionflow.h"
+#include "chartviewflow.h"
 #include "settingsflow.h"
 
 #include <QByteArray>
@@ -102,7 +102,7 @@ public:
     bool stopRecording();   // false when the files did not fully reach the disk
     bool startReplay(const QString& path, double speed);
     void stopReplay();
-    bool isReplaying() const { return replay.isRunning(); }
+    bool isReplaying() const { return recording.replay.isRunning(); }
 
     // 'D' lines stored since construction.
     quint64 rangingLinesStored() const { return rangingLinesReceived; }
@@ -208,6 +208,9 @@ protected:
 
 private:
     friend class CalibrationFlow;
+    friend class ChartViewFlow;
+    friend class ConnectionFlow;
+    friend class RecordingFlow;
     friend class SettingsFlow;
 
     void setConnectedControls(bool connected);
@@ -215,11 +218,8 @@ private:
     bool openPort(int baud);
     void finishDisconnect();
     void clearRangingHistory();
-    void replayPassDue();
-    void finishReplay();
     void handleRangingLine(const QByteArray& line);
     void publishPosition(const Tag& tag, const TagResult& r);
-    void updateMouseReadouts(const QPoint& world);
     void setGridEdits(int x, int y, int w, int h);
     void chartPass(int minFrameMs);
     void runPositioning();
@@ -241,7 +241,6 @@ private:
 
     ScaleBarCorner scaleBarCorner = ScaleBarCorner::BottomLeft;
     QVector<QRectF> gridKeepClear;   // the anchors' dots and names the grid labels keep off
-    QString outsideNote;             // the anchors and grid of the last "outside the view" note
     PositioningPass lastPass;        // what the last chart pass computed, drawn by drawTags
     QByteArray drawnSignature;       // of the frame lblChart shows; empty: paint at the next pass
     QElapsedTimer lastPaint;
@@ -250,20 +249,17 @@ private:
 
     std::function<QTime()> liveTimeOfDay;
     std::function<qint64()> liveEpochMs;
-    std::function<qint64()> liveMasterClock;   // the status label's, while a replay has it
     struct { FileChooser open, save; } fileChoice;
 
-    SessionRecorder session;         // recording and position export
-    ReplayController replay;
-    QString replayExportPath;
     MqttPublisher mqtt;              // positions, anchors and status to an MQTT broker
     QLabel* lblMqttStatus = nullptr; // its status in the status bar, while enabled
 
     CalibrationFlow calibrationFlow{*this};
+    ConnectionFlow connection{*this};
+    ChartViewFlow chartView{*this};
+    RecordingFlow recording{*this};
     SettingsFlow settingsFlow{*this};
     WindowLayout* windowLayout = nullptr;
-    AnchorMoves anchorMoves;
-    QPoint dragStart;                // where the dragged anchor stood before the drag
     QAction* undoMoveAction = nullptr;
     QTimer* silenceTimer = nullptr;  // a master that never answers after a connect
     quint64 packetLines = 0;
