@@ -135,7 +135,7 @@ void BM_BatchReplay(benchmark::State& state)
         return;
     }
     const BatchReplayOptions options{rec.path, dir.filePath("room.cfg"), dir.filePath("out.csv"),
-                                     state.range(0) ? "kalman" : "average", 0};
+                                     state.range(0) ? "kalman" : "average", 0, {}, 0};
     quint64 rows = 0;
     for (auto _ : state) {
         BatchReplay batch;

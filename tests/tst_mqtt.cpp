@@ -1,7 +1,9 @@
 // The MQTT stream against mosquitto brokers of the test's own on 127.0.0.1.
+#include "batchreplay.h"
 #include "mainwin.h"
 #include "mqttdialog.h"
 #include "mqttpayload.h"
+#include "settingsfile.h"
 #include "testsupport.h"
 
 #include <QApplication>
@@ -238,6 +240,19 @@ void TestMqtt::replayPublishes()
     // Switched off, the program says "offline" itself (a clean goodbye drops the will).
     w.mqttPublisher().configure(MqttSettings());
     QVERIFY(late.waitFor("/status", "offline"));
+    // The batch mode publishes the very same positions.
+    SettingsData setup;
+    setup.anchors = Room;
+    setup.tags = w.modules.tags;
+    QVERIFY(writeSettingsFile(broker.path("room.cfg"), setup));
+    BatchReplay batch;
+    QString error;
+    QVERIFY2(batch.run({broker.path("walk.orec"), broker.path("room.cfg"), broker.path("b.csv"), {}, 0, "127.0.0.1", broker.port},
+                       &error), qPrintable(error));
+    QCOMPARE(batch.published(), quint64(rows.size()));
+    QVERIFY(waitUntil([&] { return live.messages("/position").size() == 2 * rows.size(); }, 10000));
+    for (int i = 0; i < rows.size(); ++i)
+        QCOMPARE(live.messages("/position").at(rows.size() + i).payload, positions.at(i).payload);
 }
 
 // A publisher killed outright leaves "offline" behind through the broker's last will.

@@ -274,7 +274,7 @@ void TestTracking::batchEqualsWindowReplay()
     QCOMPARE(old.filter, QString("average"));
     BatchReplay batch;
     QString error;
-    QVERIFY2(batch.run({dir.filePath("s.orec"), demoCfg(), dir.filePath("batch.csv"), {}, 0}, &error), qPrintable(error));
+    QVERIFY2(batch.run({dir.filePath("s.orec"), demoCfg(), dir.filePath("batch.csv"), {}, 0, {}, 0}, &error), qPrintable(error));
 
     MainWin w;
     w.resize(1200, 900);
@@ -300,7 +300,7 @@ void TestTracking::filteredOnStandIn()
     master.runOffline(60000);
     BatchReplay batch;
     QString error;
-    QVERIFY(batch.run({dir.filePath("s.orec"), demoCfg(), dir.filePath("k.csv"), "kalman", 10}, &error));
+    QVERIFY(batch.run({dir.filePath("s.orec"), demoCfg(), dir.filePath("k.csv"), "kalman", 10, {}, 0}, &error));
     const QList<QByteArray> rows = readFileBytes(dir.filePath("k.csv")).split('\n').mid(1, -1);
     double sum = 0, worst = 0;
     int n = 0;

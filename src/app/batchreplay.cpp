@@ -1,11 +1,16 @@
 #include "batchreplay.h"
 
 #include "framing.h"
+#include "mqttpassword.h"
+#include "mqttpublisher.h"
 #include "positionexport.h"
 #include "recording.h"
 #include "settingsfile.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QFileInfo>
 #include <QStringList>
 
@@ -49,6 +54,8 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
     options.smoothing = smoothingFromName(given.filter.isEmpty() ? settings.filter : given.filter);
     options.tagHeight = tagHeightFromText(settings.tagHeight);
 
+    if (!given.mqttHost.isEmpty() && !connectBroker(given, settings.mqtt, error))
+        return false;
     PositionExport exporter;
     if (!exporter.open(given.output, true)) {
         *error = QStringLiteral("cannot write %1").arg(given.output);
@@ -73,6 +80,13 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
     }
     pass();   // the batches after the last pass
     out = nullptr;
+    if (mqtt) {
+        drainBroker(0);
+        const MqttPublisher::Counts counts = mqtt->counts();
+        unpublishedCount = counts.dropped + mqtt->unacknowledged();
+        publishedCount = counts.published - qMin(counts.published, mqtt->unacknowledged());
+        mqtt.reset();   // says "offline"
+    }
     if (!exporter.close()) {
         *error = QStringLiteral("cannot write %1").arg(given.output);
         return false;
@@ -110,7 +124,51 @@ void BatchReplay::pass()
             continue;
         out->append(epochMs, qint64(nowMs), modules.tags.at(r.tag), r);
         ++rowCount;
+        if (mqtt) {
+            // Far faster than any broker: keep the unacknowledged few, as the
+            // publisher would drop what goes beyond its bound.
+            drainBroker(1000);
+            mqtt->publishPosition(PositionMessage::of(modules.tags.at(r.tag), r));
+        }
     }
+}
+
+bool BatchReplay::connectBroker(const BatchReplayOptions& given, MqttSettings settings, QString* error)
+{
+    settings.enabled = true;
+    settings.host = given.mqttHost;
+    if (given.mqttPort > 0)
+        settings.port = given.mqttPort;
+    settings.password = MqttPassword::load(settings.host, settings.user);
+    const QString where = QStringLiteral("%1:%2").arg(settings.host).arg(settings.port);
+    mqtt = std::make_unique<MqttPublisher>();
+    mqtt->setAnchors(modules.anchors);
+    if (mqtt->master().isEmpty()) {
+        *error = QStringLiteral("no master anchor in %1 to name the MQTT topics").arg(given.settings);
+        return false;
+    }
+    mqtt->configure(settings);
+    QElapsedTimer waited;
+    waited.start();
+    while (!mqtt->isConnected() && waited.elapsed() < MqttPublisher::ConnectTimeoutMs) {
+        QCoreApplication::processEvents();
+        QThread::msleep(5);
+    }
+    if (!mqtt->isConnected()) {
+        *error = QStringLiteral("cannot reach the MQTT broker %1 (%2)").arg(where, mqtt->statusText());
+        mqtt.reset();
+        return false;
+    }
+    return true;
+}
+
+void BatchReplay::drainBroker(int maxPending)
+{
+    // A broker that stops acknowledging holds the batch back for at most a few seconds.
+    QElapsedTimer waited;
+    waited.start();
+    while (mqtt->isConnected() && mqtt->unacknowledged() > quint64(maxPending) && waited.elapsed() < 5000)
+        QThread::usleep(200);
 }
 
 quint64 BatchReplay::belowHeight() const

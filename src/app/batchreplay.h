@@ -2,6 +2,7 @@
 #define BATCHREPLAY_H
 
 #include "modulesetup.h"
+#include "mqttsettings.h"
 #include "positioningstep.h"
 
 #include <QByteArray>
@@ -9,6 +10,9 @@
 #include <QString>
 #include <QTime>
 
+#include <memory>
+
+class MqttPublisher;
 class PositionExport;
 
 // What the batch mode is asked to do (the command line's --replay road).
@@ -19,6 +23,8 @@ struct BatchReplayOptions
     QString output;
     QString filter;          // "average" or "kalman"; empty: as the settings file says
     int averageCount = 0;    // 0: as the settings file says
+    QString mqttHost;        // non-empty: the rows are published there too
+    int mqttPort = 0;        // 0: as the settings file says
 };
 
 // Runs a recording through the receive path and the positioning step without a
@@ -38,15 +44,23 @@ public:
     quint64 rows() const { return rowCount; }
     // Distances shorter than the height difference to their anchor, over all tags.
     quint64 belowHeight() const;
+    // Positions the broker acknowledged, and those it did not get.
+    quint64 published() const { return publishedCount; }
+    quint64 unpublished() const { return unpublishedCount; }
 
 private:
     void receive(const QByteArray& data);
     void pass();
+    bool connectBroker(const BatchReplayOptions& given, MqttSettings settings, QString* error);
+    void drainBroker(int maxPending);
 
     ModuleSetup modules;
     PositioningStep step;
     PositioningOptions options;
     PositionExport* out = nullptr;
+    std::unique_ptr<MqttPublisher> mqtt;
+    quint64 publishedCount = 0;
+    quint64 unpublishedCount = 0;
     QByteArray rxBuffer;
     qint64 baseEpochMs = 0;
     QTime baseTime;

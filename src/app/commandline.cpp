@@ -18,6 +18,10 @@ CommandLine::CommandLine()
       averageOption(QStringLiteral("average"),
                     QStringLiteral("Batch mode: average over <n> measurements (default: the settings file's)."),
                     QStringLiteral("n")),
+      mqttOption(QStringLiteral("mqtt"),
+                 QStringLiteral("Batch mode: publish the positions to the MQTT broker <host[:port]> too "
+                                "(topics and login as the settings file says)."),
+                 QStringLiteral("host[:port]")),
       portOption(QStringLiteral("port"), QStringLiteral("The master's serial port, e.g. /dev/ttyUSB0."), QStringLiteral("path")),
       connectOption(QStringLiteral("connect"), QStringLiteral("Connect to the port at start.")),
       startRangingOption(QStringLiteral("start-ranging"), QStringLiteral("Connect and start the ranging at start."))
@@ -25,9 +29,9 @@ CommandLine::CommandLine()
     parser.setApplicationDescription(QStringLiteral(
         "Front end for the UWB positioning kit. Without options the window starts.\n"
         "Window: orvane [--port PATH] [--connect] [--start-ranging] [SETTINGS.cfg]\n"
-        "Batch mode: orvane --replay REC.orec --settings FILE.cfg --export OUT.csv"));
-    parser.addOptions({replayOption, settingsOption, exportOption, filterOption, averageOption, portOption,
-                       connectOption, startRangingOption});
+        "Batch mode: orvane --replay REC.orec --settings FILE.cfg --export OUT.csv [--mqtt HOST[:PORT]]"));
+    parser.addOptions({replayOption, settingsOption, exportOption, filterOption, averageOption, mqttOption,
+                       portOption, connectOption, startRangingOption});
     parser.addPositionalArgument(QStringLiteral("SETTINGS.cfg"),
                                  QStringLiteral("A settings file to load at start, without the reminder."),
                                  QStringLiteral("[SETTINGS.cfg]"));
@@ -37,7 +41,7 @@ bool CommandLine::windowless(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
-        for (const char* name : {"--replay", "--settings", "--export", "--filter", "--average", "--help", "-help", "-h",
+        for (const char* name : {"--replay", "--settings", "--export", "--filter", "--average", "--mqtt", "--help", "-help", "-h",
                                  "-?", "--help-all", "--version", "-v"})
             if (arg == name || arg.startsWith(QByteArray(name) + '='))
                 return true;
@@ -58,7 +62,7 @@ bool CommandLine::parse(const QStringList& arguments)
     }
     if (!batch()) {
         startSettings = positional.value(0);
-        for (const QCommandLineOption* o : {&settingsOption, &exportOption, &filterOption, &averageOption})
+        for (const QCommandLineOption* o : {&settingsOption, &exportOption, &filterOption, &averageOption, &mqttOption})
             if (parser.isSet(*o)) {
                 error = QStringLiteral("--%1 only goes with --replay").arg(o->names().first());
                 return false;
@@ -89,6 +93,21 @@ bool CommandLine::parse(const QStringList& arguments)
         batchOpts.averageCount = parser.value(averageOption).toInt(&ok);
         if (!ok || batchOpts.averageCount < 1 || batchOpts.averageCount > PositioningStep::MaxSamples) {
             error = QStringLiteral("--average takes a whole number from 1 to %1").arg(PositioningStep::MaxSamples);
+            return false;
+        }
+    }
+    if (parser.isSet(mqttOption)) {
+        // host, host:port, or [v6-address]:port
+        const QString value = parser.value(mqttOption).trimmed();
+        const int colon = value.lastIndexOf(QLatin1Char(':'));
+        const bool hasPort = colon > 0 && (value.count(QLatin1Char(':')) == 1 || value.at(colon - 1) == QLatin1Char(']'));
+        bool ok = true;
+        batchOpts.mqttHost = hasPort ? value.left(colon) : value;
+        batchOpts.mqttHost.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
+        batchOpts.mqttPort = hasPort ? value.mid(colon + 1).toInt(&ok) : 0;
+        if (batchOpts.mqttHost.isEmpty() || !ok || batchOpts.mqttPort < 0 || batchOpts.mqttPort > 65535
+            || (hasPort && batchOpts.mqttPort == 0)) {
+            error = QStringLiteral("--mqtt takes HOST or HOST:PORT, not \"%1\"").arg(parser.value(mqttOption));
             return false;
         }
     }

@@ -43,6 +43,7 @@ private:
     QCommandLineOption exportOption;
     QCommandLineOption filterOption;
     QCommandLineOption averageOption;
+    QCommandLineOption mqttOption;
     QCommandLineOption portOption;
     QCommandLineOption connectOption;
     QCommandLineOption startRangingOption;

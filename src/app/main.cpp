@@ -26,6 +26,10 @@ int runBatch(const BatchReplayOptions& options)
                  static_cast<unsigned long long>(batch.rangingLines()),
                  static_cast<unsigned long long>(batch.passes()), static_cast<unsigned long long>(batch.rows()),
                  double(clock.elapsed()) / 1000.0);
+    if (!options.mqttHost.isEmpty())
+        std::fprintf(stderr, "orvane: %llu positions published to MQTT, %llu not\n",
+                     static_cast<unsigned long long>(batch.published()),
+                     static_cast<unsigned long long>(batch.unpublished()));
     if (batch.belowHeight() > 0)
         std::fprintf(stderr, "orvane: %llu distances shorter than the height difference, taken as 0 in the plane\n",
                      static_cast<unsigned long long>(batch.belowHeight()));

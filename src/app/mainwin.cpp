@@ -486,7 +486,7 @@ void MainWin::runPositioning()
         if (recording.session.isExporting())
             recording.session.positionExport().append(tag.lastUpdateMs, recMs, tag, r);
         if (mqtt.isEnabled())
-            publishPosition(tag, r);
+            mqtt.publishPosition(PositionMessage::of(tag, r));
     }
 }
 
@@ -610,25 +610,6 @@ void MainWin::on_btnMqtt_clicked()
     else
         MqttPassword::store(settings.host, settings.user, settings.password);
     mqtt.configure(settings);
-}
-
-void MainWin::publishPosition(const Tag& tag, const TagResult& r)
-{
-    PositionMessage m;   // the master is the anchors' one
-    m.tag = tag.id;
-    m.name = tag.name;
-    m.epochMs = tag.lastUpdateMs;
-    if (r.avgValid) {
-        m.x = tag.avgX;
-        m.y = tag.avgY;
-    }
-    if (r.rawValid) {
-        m.rawX = tag.rawX;
-        m.rawY = tag.rawY;
-    }
-    m.speed = r.speed;
-    m.rate = r.rate;
-    mqtt.publishPosition(m);
 }
 
 // ---------------------------------------------------------------- tables

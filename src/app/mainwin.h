@@ -219,7 +219,6 @@ private:
     void finishDisconnect();
     void clearRangingHistory();
     void handleRangingLine(const QByteArray& line);
-    void publishPosition(const Tag& tag, const TagResult& r);
     void setGridEdits(int x, int y, int w, int h);
     void chartPass(int minFrameMs);
     void runPositioning();

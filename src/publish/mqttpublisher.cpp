@@ -188,6 +188,12 @@ QString MqttPublisher::statusText() const
     return status;
 }
 
+quint64 MqttPublisher::unacknowledged() const
+{
+    QMutexLocker locker(&lock);
+    return sentInSession - qMin(sentInSession, ackedInSession.load());
+}
+
 MqttPublisher::Counts MqttPublisher::counts() const
 {
     QMutexLocker locker(&lock);

@@ -65,6 +65,8 @@ public:
     // "MQTT: aus", "MQTT: verbinde …", "MQTT: verbunden", "MQTT: getrennt – <reason>".
     QString statusText() const;
     Counts counts() const;
+    // Messages of this connection the broker has not acknowledged yet.
+    quint64 unacknowledged() const;
 
     // The wait before the next attempt after `failures` failed ones in a row:
     // 1 s, doubling up to 30 s.

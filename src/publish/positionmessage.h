@@ -5,6 +5,9 @@
 
 #include <optional>
 
+struct Tag;
+struct TagResult;
+
 // One tag's position as a chart pass computed it, in plain values: what is
 // published for the tag. A value the pass did not compute stays empty.
 struct PositionMessage
@@ -17,6 +20,9 @@ struct PositionMessage
     std::optional<int> rawX, rawY;  // position from the newest distances, cm
     std::optional<double> speed;    // m/s
     std::optional<double> rate;     // Hz
+
+    // What a pass computed for a tag; the master is left to the publisher.
+    static PositionMessage of(const Tag& tag, const TagResult& result);
 };
 
 #endif
