@@ -3,7 +3,10 @@
 # room and the window is grabbed at 1600 x 1000 and at its minimum size.
 # Then the high room: anchors at 2.5 m, the tags' height set, the anchor
 # table's Z column shown.
-# Output: docs/main-window.png, docs/main-window-small.png, docs/tag-height.png.
+# Then a floor plan of the room behind the chart, calibrated as the settings
+# file says (drawn by scripts/floorplan.py), and the discovery dialog.
+# Output: docs/main-window.png, docs/main-window-small.png, docs/tag-height.png,
+# docs/floor-plan.png, docs/discovery.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -29,6 +32,16 @@ start_sim --scenario sim/scenarios/room-high.json
 { sed 's/^\(Anchor[0-9]*-Z\)=.*/\1=250/' sim/demo.cfg; echo "TagHeight=100"; } >build/tag-height.cfg
 (cd build && ORVANE_SCREENSHOT="$PWD/../docs/tag-height.png" ORVANE_SCREENSHOT_SIZE=1600x1000 ./orvane --port "$link" --start-ranging tag-height.cfg)
 echo "wrote docs/tag-height.png"
+stop_sim
+start_sim
+python3 scripts/floorplan.py build/floorplan.png
+sed -e "s|^BGImage-File=.*|BGImage-File=$PWD/build/floorplan.png|" -e 's/^BGImage-Factor=.*/BGImage-Factor=2/' \
+    -e 's/^BGImage-OffsetX=.*/BGImage-OffsetX=-100/' -e 's/^BGImage-OffsetY=.*/BGImage-OffsetY=900/' \
+    -e 's/^DrawBGImage=.*/DrawBGImage=true/' \
+    -e 's/^\(Grid-[XY]b*\)=.*/\1=-100/' -e 's/^\(Grid-Wb*\)=.*/\1=1200/' -e 's/^\(Grid-Hb*\)=.*/\1=1000/' \
+    sim/demo.cfg >build/floorplan.cfg
+(cd build && ORVANE_SCREENSHOT="$PWD/../docs/floor-plan.png" ORVANE_SCREENSHOT_SIZE=1600x1000 ./orvane --port "$link" --start-ranging floorplan.cfg)
+echo "wrote docs/floor-plan.png"
 stop_sim
 start_sim
 # The discovery dialog: connected, not ranging, discovery started by hand is
