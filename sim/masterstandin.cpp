@@ -25,7 +25,7 @@ QByteArray hex(qint64 value)
 } // namespace
 
 MasterStandIn::MasterStandIn(const Scenario& scenario, QObject* parent)
-    : QObject(parent), sc(scenario), config(scenario.initialConfiguration()), rng(scenario.seed)
+    : QObject(parent), sc(scenario), config(scenario.initialConfiguration()), lines(scenario.seed)
 {
     peerTimer.setInterval(20);
     pumpTimer.setInterval(5);
@@ -444,58 +444,13 @@ void MasterStandIn::rangingTick()
 
 MasterStandIn::OutLine MasterStandIn::makeRangingLine(const QString& tag, qint64 ms)
 {
-    OutLine out;
-    out.kind = 'D';
-    out.hasTruth = true;
-    out.tag = tag;
-    out.truthMs = ms;
-    sc.positionAt(tag, ms, &out.truth);
-    if (const Scenario::Module* m = sc.find(tag))
-        out.truthZ = m->z;
-    std::normal_distribution<double> gauss(0.0, 1.0);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    QByteArray line = "$PD," + tag.toLatin1();
-    for (const QString& anchorId : config.rangingAnchors()) {
-        // Draw the same numbers whatever happens, so a seed gives one sequence.
-        const double noise = gauss(rng) * sc.noiseSigma;
-        const double outlierDraw = unit(rng);
-        const double outlierSize = 100 + 700 * unit(rng);
-        const double dropDraw = unit(rng);
-        qint64 d = 0;
-        double dist = 0;
-        if (sc.distanceAt(tag, anchorId, ms, &dist)) {
-            dist += noise;
-            if (outlierDraw < sc.outliers)
-                dist += outlierSize;   // a reflection taken for the direct path
-            if (dropDraw >= sc.dropout) {
-                d = std::llround(dist);
-                if (d < 1)
-                    d = 1;   // 0 would mean "no distance"
-                if (d > 100000)
-                    d = 0;
-            }
-        }
-        line += ',' + hex(d);
-    }
-    out.bytes = line + "\r\n";
-    return out;
+    return lines.ranging(sc, config.rangingAnchors(), tag, ms);
 }
 
 MasterStandIn::OutLine MasterStandIn::makeMalformed()
 {
     const QStringList tags = rangingTags();
-    const QByteArray tag = tags.isEmpty() ? QByteArray("2B01") : tags.first().toLatin1();
-    OutLine out;
-    out.kind = '!';
-    switch (malformedVariant++ % 6) {
-    case 0: out.bytes = "$PD," + tag + ",xx,,G1\r\n"; break;          // no valid distance
-    case 1: out.bytes = "$PD," + tag + "\r\n"; break;                 // too short
-    case 2: out.bytes = "$PQ,17,\r\n"; break;                         // unknown letter
-    case 3: out.bytes = "%&\x01\x7fnoise\r\n"; break;                 // line noise without '$'
-    case 4: out.bytes = "$PD," + tag + ",186A1,-5,0\r\n"; break;      // out of range
-    default: out.bytes = "$P\r\n"; break;                             // no letter
-    }
-    return out;
+    return lines.malformed(tags.isEmpty() ? QByteArray("2B01") : tags.first().toLatin1());
 }
 
 void MasterStandIn::sendIdentity()

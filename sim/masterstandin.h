@@ -2,6 +2,7 @@
 #define MASTERSTANDIN_H
 
 #include "masterconfig.h"
+#include "ranginglines.h"
 #include "scenario.h"
 
 #include <QByteArray>
@@ -107,16 +108,7 @@ private slots:
     void sendReport();
 
 private:
-    struct OutLine {
-        QByteArray bytes;
-        char kind = 0;
-        bool urgent = false;
-        bool hasTruth = false;
-        QString tag;
-        QPointF truth;
-        double truthZ = 0;
-        qint64 truthMs = 0;
-    };
+    using OutLine = ::OutLine;
 
     void feed(const QByteArray& bytes);
     void handleLine(const QByteArray& line);
@@ -147,7 +139,6 @@ private:
     bool fullRate = false;
     int malformedEvery = 0;
     int sinceMalformed = 0;
-    int malformedVariant = 0;
 
     QTimer peerTimer;
     QTimer pumpTimer;
@@ -168,7 +159,7 @@ private:
     qint64 scheduleStartMs = 0;
     qint64 scheduled = 0;
     int nextTag = 0;
-    std::mt19937 rng;
+    RangingLines lines;
 
     QFile* truthFile = nullptr;
     RecordingWriter* recorder = nullptr;
