@@ -1,6 +1,7 @@
 #include "chartdrawing.h"
 
 #include "labelplacement.h"
+#include "opaquestroke.h"
 
 #include <QCoreApplication>
 #include <QFontMetrics>
@@ -198,11 +199,11 @@ QRectF dotRect(const ChartGeometry& geo, double x, double y, double radiusPx)
 
 // The label font, made smaller where the text would not fit across the
 // chart at all.
-QFont fittedFont(const ChartGeometry& geo, const QFont& font, const QString& text)
+QFont fittedFont(const ChartGeometry& geo, const QFont& font, const QString& text, TextWidths& widths)
 {
     QFont f = font;
     for (int i = 0; i < 8 && f.pixelSize() > 1; ++i) {
-        const double w = QFontMetricsF(f).horizontalAdvance(text);
+        const double w = widths.width(f, text);
         if (w <= geo.gridW)
             break;
         f.setPixelSize(qMax(1, qMin(f.pixelSize() - 1, int(f.pixelSize() * geo.gridW / w))));
@@ -229,10 +230,10 @@ void drawLabelText(QPainter* painter, const QFont& font, const QRectF& rect, con
 void drawModuleLabel(QPainter* painter, const ChartGeometry& geo, ChartPens& pens, double x,
                      double y, const QString& text)
 {
-    const QFont font = fittedFont(geo, pens.labelFont, text);
+    const QFont font = fittedFont(geo, pens.labelFont, text, pens.labelWidths);
     const QFontMetricsF fm(font);
     const QRectF r = placeLabel(QRectF(0, 0, geo.gridW, geo.gridH), chartPoint(geo, x, y),
-                                10 * geo.cmPerPixel, fm, text, pens.placed);
+                                10 * geo.cmPerPixel, fm, pens.labelWidths.width(font, text), pens.placed);
     drawLabelText(painter, font, r, text);
     pens.placed.append(r);
 }
@@ -287,8 +288,9 @@ QVector<QRectF> anchorItemRects(const ChartGeometry& geo, const ChartPens& pens,
         rects.append(dotRect(geo, a.x, a.y, a.master ? 10 : 5));
     const QRectF area(0, 0, geo.gridW, geo.gridH);
     for (const Anchor& a : anchors) {
-        const QFontMetricsF fm(fittedFont(geo, pens.labelFont, a.name));
-        rects.append(placeLabel(area, chartPoint(geo, a.x, a.y), 10 * geo.cmPerPixel, fm, a.name, rects));
+        const QFont font = fittedFont(geo, pens.labelFont, a.name, pens.labelWidths);
+        rects.append(placeLabel(area, chartPoint(geo, a.x, a.y), 10 * geo.cmPerPixel, QFontMetricsF(font),
+                                pens.labelWidths.width(font, a.name), rects));
     }
     return rects;
 }
@@ -328,15 +330,20 @@ void drawAnchorItems(QPainter* painter, const ChartGeometry& geo, ChartPens& pen
 
         pens.anchorPen.setColor(a.color);
         painter->setPen(pens.anchorPen);
-        painter->drawPoint(QPointF(cx, cy));
+        {
+            const OpaqueStroke opaque(painter, a.color);
+            painter->drawPoint(QPointF(cx, cy));
+        }
 
-        drawLabelText(painter, fittedFont(geo, pens.labelFont, a.name), pens.placed.at(anchors.size() + i), a.name);
+        drawLabelText(painter, fittedFont(geo, pens.labelFont, a.name, pens.labelWidths),
+                      pens.placed.at(anchors.size() + i), a.name);
 
         if (a.master) {
             pens.masterRingPen.setColor(a.color);
             const double r = pens.anchorPen.width();
             painter->setPen(pens.masterRingPen);
             painter->setBrush(Qt::NoBrush);
+            const OpaqueStroke opaque(painter, a.color);
             painter->drawEllipse(QRectF(cx - r, cy - r, 2 * r, 2 * r));
         }
     }
@@ -351,6 +358,7 @@ void drawDistanceCircle(QPainter* painter, const ChartGeometry& geo, QPen& pen,
     pen.setColor(color);
     painter->setPen(pen);
     painter->setBrush(Qt::NoBrush);
+    const OpaqueStroke opaque(painter, color);
     painter->drawEllipse(QRectF(cx - d, cy - d, 2 * d, 2 * d));
 }
 
@@ -360,7 +368,10 @@ void drawRawPosition(QPainter* painter, const ChartGeometry& geo, ChartPens& pen
     const double cy = std::trunc(double(geo.originY) - double(y));
     pens.rawPointPen.setColor(tag.color);
     painter->setPen(pens.rawPointPen);
-    painter->drawPoint(QPointF(std::trunc(double(geo.originX) + double(x)), cy));
+    {
+        const OpaqueStroke opaque(painter, tag.color);
+        painter->drawPoint(QPointF(std::trunc(double(geo.originX) + double(x)), cy));
+    }
     pens.placed.append(dotRect(geo, double(x), double(y), 5));
     drawModuleLabel(painter, geo, pens, double(x), double(y), tag.name);
 }
@@ -392,7 +403,10 @@ void drawAveragedPosition(QPainter* painter, const ChartGeometry& geo, ChartPens
     const double cy = double(geo.originY) - tag.avgY;
     pens.avgPointPen.setColor(tag.color);
     painter->setPen(pens.avgPointPen);
-    painter->drawPoint(QPointF(cx, cy));
+    {
+        const OpaqueStroke opaque(painter, tag.color);
+        painter->drawPoint(QPointF(cx, cy));
+    }
     pens.placed.append(dotRect(geo, tag.avgX, tag.avgY, 5));
     drawModuleLabel(painter, geo, pens, tag.avgX, tag.avgY, averagedLabel(tag, rate));
 }

@@ -1,0 +1,31 @@
+#ifndef OPAQUESTROKE_H
+#define OPAQUESTROKE_H
+
+#include <QColor>
+#include <QPainter>
+
+// While it lives, lines drawn in color go through the painter with the
+// composition mode SourceAtop instead of SourceOver where the two give the
+// same pixels: an opaque colour, no antialiasing, and a target without an
+// alpha channel (every pixel opaque). Qt's raster engine fills each span of
+// an opaque SourceOver line with a vectorised memfill that returns with the
+// upper vector registers dirty; the legacy SSE code around it then pays a
+// state transition per span, which made the wide distance circles the bulk
+// of a frame. SourceAtop fills the same spans with a plain blend loop.
+class OpaqueStroke
+{
+public:
+    OpaqueStroke(QPainter* painter, const QColor& color);
+    ~OpaqueStroke();
+    OpaqueStroke(const OpaqueStroke&) = delete;
+    OpaqueStroke& operator=(const OpaqueStroke&) = delete;
+
+    // Whether the painter draws into a target whose pixels are all opaque.
+    static bool opaqueTarget(const QPainter* painter);
+
+private:
+    QPainter* painter;
+    bool switched;
+};
+
+#endif
