@@ -183,6 +183,16 @@ ScaleBarParts scaleBarParts(const ChartGeometry& geo, const QFontMetrics& fm)
     return p;
 }
 
+QRect scaleBarBox(const ChartGeometry& geo, const ScaleBarParts& p, ScaleBarCorner corner)
+{
+    const int w = 2 * ScaleBarPad + p.w0 + 5 + p.barLen + 5 + p.tw;
+    const int h = 2 * ScaleBarPad + p.h;
+    const bool left = corner == ScaleBarCorner::BottomLeft || corner == ScaleBarCorner::TopLeft;
+    const bool bottom = corner == ScaleBarCorner::BottomLeft || corner == ScaleBarCorner::BottomRight;
+    return QRect(left ? ScaleBarMargin : geo.pixmapW - ScaleBarMargin - w,
+                 bottom ? geo.pixmapH - ScaleBarMargin - h : ScaleBarMargin, w, h);
+}
+
 QRectF pixelRect(const ChartGeometry& geo, const QRectF& chartUnits)
 {
     const double s = 1.0 / geo.cmPerPixel;
@@ -242,20 +252,15 @@ void drawModuleLabel(QPainter* painter, const ChartGeometry& geo, ChartPens& pen
 
 QRect scaleBarRect(const ChartGeometry& geo, const QFontMetrics& fm, ScaleBarCorner corner)
 {
-    const ScaleBarParts p = scaleBarParts(geo, fm);
-    const int w = 2 * ScaleBarPad + p.w0 + 5 + p.barLen + 5 + p.tw;
-    const int h = 2 * ScaleBarPad + p.h;
-    const bool left = corner == ScaleBarCorner::BottomLeft || corner == ScaleBarCorner::TopLeft;
-    const bool bottom = corner == ScaleBarCorner::BottomLeft || corner == ScaleBarCorner::BottomRight;
-    return QRect(left ? ScaleBarMargin : geo.pixmapW - ScaleBarMargin - w,
-                 bottom ? geo.pixmapH - ScaleBarMargin - h : ScaleBarMargin, w, h);
+    return scaleBarBox(geo, scaleBarParts(geo, fm), corner);
 }
 
 ScaleBarCorner chooseScaleBarCorner(const ChartGeometry& geo, const QFontMetrics& fm,
                                     const QVector<QRectF>& obstacles, ScaleBarCorner current)
 {
+    const ScaleBarParts parts = scaleBarParts(geo, fm);   // measured once for all four corners
     auto covered = [&](ScaleBarCorner c) {
-        const QRectF box = scaleBarRect(geo, fm, c);
+        const QRectF box = scaleBarBox(geo, parts, c);
         double area = 0;
         for (const QRectF& o : obstacles) {
             const QRectF i = box.intersected(pixelRect(geo, o));
@@ -299,7 +304,7 @@ void drawScaleBar(QPainter* painter, const ChartGeometry& geo, ScaleBarCorner co
 {
     const QFontMetrics fm = painter->fontMetrics();
     const ScaleBarParts p = scaleBarParts(geo, fm);
-    const QRect box = scaleBarRect(geo, fm, corner);
+    const QRect box = scaleBarBox(geo, p, corner);
     const int half = p.barLen / 2;
     const int x = box.left() + ScaleBarPad;
     const int top = box.top() + ScaleBarPad;
