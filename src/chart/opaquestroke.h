@@ -9,9 +9,11 @@
 // same pixels: an opaque colour, no antialiasing, and a target without an
 // alpha channel (every pixel opaque). Qt's raster engine fills each span of
 // an opaque SourceOver line with a vectorised memfill that returns with the
-// upper vector registers dirty; the legacy SSE code around it then pays a
-// state transition per span, which made the wide distance circles the bulk
-// of a frame. SourceAtop fills the same spans with a plain blend loop.
+// upper vector registers dirty, and the SSE code around it then pays a state
+// transition per span: on the Intel machine measured, the distance circles
+// cost three times as much as their pixels. SourceAtop fills the same spans
+// with a plain blend loop. Translucent colours and antialiased edges never
+// take the memfill and are left alone.
 class OpaqueStroke
 {
 public:
