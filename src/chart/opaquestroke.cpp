@@ -25,7 +25,7 @@ OpaqueStroke::OpaqueStroke(QPainter* painter, const QColor& color)
                && !painter->testRenderHint(QPainter::Antialiasing) && opaqueTarget(painter))
 {
     if (switched)
-        painter->setCompositionMode(QPainter::CompositionMode_SourceAtop);
+        painter->setCompositionMode(QPainter::CompositionMode_SourceIn);
 }
 
 OpaqueStroke::~OpaqueStroke()
