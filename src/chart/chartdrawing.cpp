@@ -311,13 +311,16 @@ void drawScaleBar(QPainter* painter, const ChartGeometry& geo, ScaleBarCorner co
     const int baseline = top + fm.ascent();
     const int barX = x + p.w0 + 5;
 
-    painter->fillRect(box, Qt::white);
     painter->setPen(Qt::black);
-    painter->setBrush(QBrush(Qt::black, Qt::SolidPattern));
+    {
+        const OpaqueStroke opaque(painter, Qt::black);   // white and black alike
+        painter->fillRect(box, Qt::white);
+        painter->setBrush(QBrush(Qt::black, Qt::SolidPattern));
+        painter->drawRect(QRect(barX + half, top, half, p.h - 1));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(QRect(barX, top, half, p.h - 1));
+    }
     painter->drawText(QPoint(x, baseline), QStringLiteral("0"));
-    painter->drawRect(QRect(barX + half, top, half, p.h - 1));
-    painter->setBrush(Qt::NoBrush);
-    painter->drawRect(QRect(barX, top, half, p.h - 1));
     painter->drawText(QPoint(barX + p.barLen + 5, baseline), p.text);
 }
 
