@@ -1,6 +1,7 @@
 #include "chartdrawing.h"
 
 #include "labelplacement.h"
+#include "opaquestroke.h"
 
 #include <QCoreApplication>
 #include <QFontMetrics>
@@ -182,6 +183,16 @@ ScaleBarParts scaleBarParts(const ChartGeometry& geo, const QFontMetrics& fm)
     return p;
 }
 
+QRect scaleBarBox(const ChartGeometry& geo, const ScaleBarParts& p, ScaleBarCorner corner)
+{
+    const int w = 2 * ScaleBarPad + p.w0 + 5 + p.barLen + 5 + p.tw;
+    const int h = 2 * ScaleBarPad + p.h;
+    const bool left = corner == ScaleBarCorner::BottomLeft || corner == ScaleBarCorner::TopLeft;
+    const bool bottom = corner == ScaleBarCorner::BottomLeft || corner == ScaleBarCorner::BottomRight;
+    return QRect(left ? ScaleBarMargin : geo.pixmapW - ScaleBarMargin - w,
+                 bottom ? geo.pixmapH - ScaleBarMargin - h : ScaleBarMargin, w, h);
+}
+
 QRectF pixelRect(const ChartGeometry& geo, const QRectF& chartUnits)
 {
     const double s = 1.0 / geo.cmPerPixel;
@@ -198,11 +209,11 @@ QRectF dotRect(const ChartGeometry& geo, double x, double y, double radiusPx)
 
 // The label font, made smaller where the text would not fit across the
 // chart at all.
-QFont fittedFont(const ChartGeometry& geo, const QFont& font, const QString& text)
+QFont fittedFont(const ChartGeometry& geo, const QFont& font, const QString& text, TextWidths& widths)
 {
     QFont f = font;
     for (int i = 0; i < 8 && f.pixelSize() > 1; ++i) {
-        const double w = QFontMetricsF(f).horizontalAdvance(text);
+        const double w = widths.width(f, text);
         if (w <= geo.gridW)
             break;
         f.setPixelSize(qMax(1, qMin(f.pixelSize() - 1, int(f.pixelSize() * geo.gridW / w))));
@@ -229,10 +240,10 @@ void drawLabelText(QPainter* painter, const QFont& font, const QRectF& rect, con
 void drawModuleLabel(QPainter* painter, const ChartGeometry& geo, ChartPens& pens, double x,
                      double y, const QString& text)
 {
-    const QFont font = fittedFont(geo, pens.labelFont, text);
+    const QFont font = fittedFont(geo, pens.labelFont, text, pens.labelWidths);
     const QFontMetricsF fm(font);
     const QRectF r = placeLabel(QRectF(0, 0, geo.gridW, geo.gridH), chartPoint(geo, x, y),
-                                10 * geo.cmPerPixel, fm, text, pens.placed);
+                                10 * geo.cmPerPixel, fm, pens.labelWidths.width(font, text), pens.placed);
     drawLabelText(painter, font, r, text);
     pens.placed.append(r);
 }
@@ -241,20 +252,15 @@ void drawModuleLabel(QPainter* painter, const ChartGeometry& geo, ChartPens& pen
 
 QRect scaleBarRect(const ChartGeometry& geo, const QFontMetrics& fm, ScaleBarCorner corner)
 {
-    const ScaleBarParts p = scaleBarParts(geo, fm);
-    const int w = 2 * ScaleBarPad + p.w0 + 5 + p.barLen + 5 + p.tw;
-    const int h = 2 * ScaleBarPad + p.h;
-    const bool left = corner == ScaleBarCorner::BottomLeft || corner == ScaleBarCorner::TopLeft;
-    const bool bottom = corner == ScaleBarCorner::BottomLeft || corner == ScaleBarCorner::BottomRight;
-    return QRect(left ? ScaleBarMargin : geo.pixmapW - ScaleBarMargin - w,
-                 bottom ? geo.pixmapH - ScaleBarMargin - h : ScaleBarMargin, w, h);
+    return scaleBarBox(geo, scaleBarParts(geo, fm), corner);
 }
 
 ScaleBarCorner chooseScaleBarCorner(const ChartGeometry& geo, const QFontMetrics& fm,
                                     const QVector<QRectF>& obstacles, ScaleBarCorner current)
 {
+    const ScaleBarParts parts = scaleBarParts(geo, fm);   // measured once for all four corners
     auto covered = [&](ScaleBarCorner c) {
-        const QRectF box = scaleBarRect(geo, fm, c);
+        const QRectF box = scaleBarBox(geo, parts, c);
         double area = 0;
         for (const QRectF& o : obstacles) {
             const QRectF i = box.intersected(pixelRect(geo, o));
@@ -287,8 +293,9 @@ QVector<QRectF> anchorItemRects(const ChartGeometry& geo, const ChartPens& pens,
         rects.append(dotRect(geo, a.x, a.y, a.master ? 10 : 5));
     const QRectF area(0, 0, geo.gridW, geo.gridH);
     for (const Anchor& a : anchors) {
-        const QFontMetricsF fm(fittedFont(geo, pens.labelFont, a.name));
-        rects.append(placeLabel(area, chartPoint(geo, a.x, a.y), 10 * geo.cmPerPixel, fm, a.name, rects));
+        const QFont font = fittedFont(geo, pens.labelFont, a.name, pens.labelWidths);
+        rects.append(placeLabel(area, chartPoint(geo, a.x, a.y), 10 * geo.cmPerPixel, QFontMetricsF(font),
+                                pens.labelWidths.width(font, a.name), rects));
     }
     return rects;
 }
@@ -297,20 +304,23 @@ void drawScaleBar(QPainter* painter, const ChartGeometry& geo, ScaleBarCorner co
 {
     const QFontMetrics fm = painter->fontMetrics();
     const ScaleBarParts p = scaleBarParts(geo, fm);
-    const QRect box = scaleBarRect(geo, fm, corner);
+    const QRect box = scaleBarBox(geo, p, corner);
     const int half = p.barLen / 2;
     const int x = box.left() + ScaleBarPad;
     const int top = box.top() + ScaleBarPad;
     const int baseline = top + fm.ascent();
     const int barX = x + p.w0 + 5;
 
-    painter->fillRect(box, Qt::white);
     painter->setPen(Qt::black);
-    painter->setBrush(QBrush(Qt::black, Qt::SolidPattern));
+    {
+        const OpaqueStroke opaque(painter, Qt::black);   // white and black alike
+        painter->fillRect(box, Qt::white);
+        painter->setBrush(QBrush(Qt::black, Qt::SolidPattern));
+        painter->drawRect(QRect(barX + half, top, half, p.h - 1));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(QRect(barX, top, half, p.h - 1));
+    }
     painter->drawText(QPoint(x, baseline), QStringLiteral("0"));
-    painter->drawRect(QRect(barX + half, top, half, p.h - 1));
-    painter->setBrush(Qt::NoBrush);
-    painter->drawRect(QRect(barX, top, half, p.h - 1));
     painter->drawText(QPoint(barX + p.barLen + 5, baseline), p.text);
 }
 
@@ -328,15 +338,20 @@ void drawAnchorItems(QPainter* painter, const ChartGeometry& geo, ChartPens& pen
 
         pens.anchorPen.setColor(a.color);
         painter->setPen(pens.anchorPen);
-        painter->drawPoint(QPointF(cx, cy));
+        {
+            const OpaqueStroke opaque(painter, a.color);
+            painter->drawPoint(QPointF(cx, cy));
+        }
 
-        drawLabelText(painter, fittedFont(geo, pens.labelFont, a.name), pens.placed.at(anchors.size() + i), a.name);
+        drawLabelText(painter, fittedFont(geo, pens.labelFont, a.name, pens.labelWidths),
+                      pens.placed.at(anchors.size() + i), a.name);
 
         if (a.master) {
             pens.masterRingPen.setColor(a.color);
             const double r = pens.anchorPen.width();
             painter->setPen(pens.masterRingPen);
             painter->setBrush(Qt::NoBrush);
+            const OpaqueStroke opaque(painter, a.color);
             painter->drawEllipse(QRectF(cx - r, cy - r, 2 * r, 2 * r));
         }
     }
@@ -351,6 +366,7 @@ void drawDistanceCircle(QPainter* painter, const ChartGeometry& geo, QPen& pen,
     pen.setColor(color);
     painter->setPen(pen);
     painter->setBrush(Qt::NoBrush);
+    const OpaqueStroke opaque(painter, color);
     painter->drawEllipse(QRectF(cx - d, cy - d, 2 * d, 2 * d));
 }
 
@@ -360,7 +376,10 @@ void drawRawPosition(QPainter* painter, const ChartGeometry& geo, ChartPens& pen
     const double cy = std::trunc(double(geo.originY) - double(y));
     pens.rawPointPen.setColor(tag.color);
     painter->setPen(pens.rawPointPen);
-    painter->drawPoint(QPointF(std::trunc(double(geo.originX) + double(x)), cy));
+    {
+        const OpaqueStroke opaque(painter, tag.color);
+        painter->drawPoint(QPointF(std::trunc(double(geo.originX) + double(x)), cy));
+    }
     pens.placed.append(dotRect(geo, double(x), double(y), 5));
     drawModuleLabel(painter, geo, pens, double(x), double(y), tag.name);
 }
@@ -392,7 +411,10 @@ void drawAveragedPosition(QPainter* painter, const ChartGeometry& geo, ChartPens
     const double cy = double(geo.originY) - tag.avgY;
     pens.avgPointPen.setColor(tag.color);
     painter->setPen(pens.avgPointPen);
-    painter->drawPoint(QPointF(cx, cy));
+    {
+        const OpaqueStroke opaque(painter, tag.color);
+        painter->drawPoint(QPointF(cx, cy));
+    }
     pens.placed.append(dotRect(geo, tag.avgX, tag.avgY, 5));
     drawModuleLabel(painter, geo, pens, tag.avgX, tag.avgY, averagedLabel(tag, rate));
 }

@@ -6,6 +6,8 @@
 #include <QRectF>
 #include <QVector>
 
+#include "textwidths.h"
+
 // Pens and label font of the module drawing. Widths are given in pixels and
 // scaled to chart units, so dots and lines keep their size at every zoom.
 struct ChartPens
@@ -20,6 +22,9 @@ struct ChartPens
     // Dots and labels drawn so far in the chart pass (chart units): later
     // labels keep clear of them, and the next pass's scale bar too.
     QVector<QRectF> placed;
+    // Widths of the label texts, kept from pass to pass; measuring is not
+    // drawing, so it may happen on a const ChartPens.
+    mutable TextWidths labelWidths;
 
     ChartPens();
     void applyScale(double cmPerPixel);

@@ -48,7 +48,12 @@ QString cmText(qint64 v)
 QRectF placeLabel(const QRectF& area, const QPointF& dot, double gap, const QFontMetricsF& fm,
                   const QString& text, const QVector<QRectF>& avoid)
 {
-    const double w = fm.horizontalAdvance(text);
+    return placeLabel(area, dot, gap, fm, fm.horizontalAdvance(text), avoid);
+}
+
+QRectF placeLabel(const QRectF& area, const QPointF& dot, double gap, const QFontMetricsF& fm,
+                  double w, const QVector<QRectF>& avoid)
+{
     const double h = fm.ascent() + fm.descent();
     const QRectF places[] = {
         QRectF(dot.x() + gap, dot.y() - fm.ascent(), w, h),   // right

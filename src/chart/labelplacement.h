@@ -18,6 +18,10 @@
 QRectF placeLabel(const QRectF& area, const QPointF& dot, double gap, const QFontMetricsF& fm,
                   const QString& text, const QVector<QRectF>& avoid = QVector<QRectF>());
 
+// The same for a text whose advance width in fm's font is already known.
+QRectF placeLabel(const QRectF& area, const QPointF& dot, double gap, const QFontMetricsF& fm,
+                  double textWidth, const QVector<QRectF>& avoid);
+
 // Base line start of a text placed in rect.
 QPointF labelBaseline(const QRectF& rect, const QFontMetricsF& fm);
 
