@@ -5,6 +5,7 @@
 #include "mainwin.h"
 #include "modulesetup.h"
 
+#include <QCoreApplication>
 #include <QtGlobal>
 
 #include <cstdio>
@@ -29,12 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QString path = writeFuzzFile(QStringLiteral("input.orec"), data, size);
     if (w->startReplay(path, 0.0)) {
-        // Each step works a bounded slice; a recording of n bytes holds at most
-        // n / 9 batches, so a replay that runs on longer is stuck.
+        // Each round of events works at least one batch; a recording of n
+        // bytes holds at most n / 9 batches, so a replay that runs on longer is stuck.
         const size_t maxSteps = size / 9 + 2;
         size_t steps = 0;
         while (w->isReplaying()) {
-            QMetaObject::invokeMethod(w, "replayStep", Qt::DirectConnection);
+            QCoreApplication::processEvents();
             if (++steps > maxSteps) {
                 std::fprintf(stderr, "replay did not end after %zu steps\n", steps);
                 std::abort();
