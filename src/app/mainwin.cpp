@@ -371,9 +371,10 @@ void MainWin::redrawChart()
 
 void MainWin::timedChartPass()
 {
-    // A display shows at most about 60 frames a second; painting more often
-    // only costs. The positions still follow every 10 ms.
-    chartPass(16);
+    // Tags move slower than the eye needs 30 frames a second to follow, and
+    // every frame costs a copy into the window. The positions still follow
+    // every 10 ms.
+    chartPass(33);
 }
 
 void MainWin::chartPass(int minFrameMs)
