@@ -96,6 +96,9 @@ void TestFrames::lazyFramesEqualEveryPassFrames()
     QVERIFY(pass(nothing));
     QCOMPARE(every.w.framesPainted(), quint64(passes));
     QVERIFY2(lazy.w.framesPainted() < quint64(passes) / 2, qPrintable(QString::number(lazy.w.framesPainted())));
+    // And the label puts the frame on the screen as it is.
+    const QImage frame = lazy.shown();
+    QCOMPARE(lazy.w.findChild<QLabelEx*>("lblChart")->grab().toImage().convertToFormat(frame.format()), frame);
 }
 
 QTEST_MAIN(TestFrames)

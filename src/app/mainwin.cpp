@@ -138,6 +138,7 @@ MainWin::MainWin(QWidget* parent)
     });
 
     windowLayout = new WindowLayout(this, ui->splitterMain, ui->scrollConfig);
+    ui->chart->installEventFilter(this);
 
     tablesInSync = true;
 }
@@ -528,6 +529,14 @@ void MainWin::resizeEvent(QResizeEvent* event)
     drawnSignature.clear();
     QMainWindow::resizeEvent(event);
     gridDirty = true;
+}
+
+bool MainWin::eventFilter(QObject* watched, QEvent* event)
+{
+    // The splitter resizes the chart area without resizing the window.
+    if (watched == ui->chart && event->type() == QEvent::Resize)
+        gridDirty = true;
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWin::on_edtGridX_textChanged(const QString&) { gridDirty = true; }

@@ -205,6 +205,7 @@ private slots:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     friend class CalibrationFlow;
