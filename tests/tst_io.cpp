@@ -1,5 +1,6 @@
 #include "cominterface.h"
 #include "recording.h"
+#include "replaycontroller.h"
 #include "settingsfile.h"
 #include "testsupport.h"
 
@@ -190,6 +191,21 @@ void TestIo::recordings()
     }
     RecordingWriter bad;
     QVERIFY(!bad.open(dir.filePath("no/such/x.orec")) && !bad.isOpen());
+
+    // A replay's change of pace starts from the recorded time reached, with
+    // no stall while a new clock would catch up with it.
+    RecordingWriter minute;
+    QVERIFY(minute.open(path));
+    for (quint32 ms = 0; ms <= 60000; ms += 500)
+        minute.append(ms, "$PX,1A2B,1.0\r\n");
+    QVERIFY(minute.close());
+    ReplayController replay;
+    QVERIFY(replay.start(path, 10.0) && !replay.start(path, 1.0));
+    QVERIFY(waitUntil([&] { return replay.nowMs() >= 5000; }, 5000));
+    replay.setSpeed(1.0);
+    const quint32 reached = replay.nowMs();
+    QVERIFY(waitUntil([&] { return replay.nowMs() > reached + 100; }, 2000));
+    QVERIFY(replay.nowMs() < reached + 2000);
 }
 
 void TestIo::serialLink()
