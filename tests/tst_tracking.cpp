@@ -215,11 +215,14 @@ void TestTracking::batchErrors_data()
     QTest::addColumn<QString>("settings");
     QTest::addColumn<QString>("output");
     QTest::addColumn<int>("exitCode");
-    QTest::newRow("fine") << "rec.orec" << "demo" << "out.csv" << 0;
-    QTest::newRow("no recording") << "missing.orec" << "demo" << "out.csv" << 2;
-    QTest::newRow("not a recording") << "demo" << "demo" << "out.csv" << 2;
-    QTest::newRow("no settings") << "rec.orec" << "missing.cfg" << "out.csv" << 2;
-    QTest::newRow("unwritable output") << "rec.orec" << "demo" << "nodir/out.csv" << 2;
+    QTest::addColumn<QStringList>("extra");
+    QTest::newRow("fine") << "rec.orec" << "demo" << "out.csv" << 0 << QStringList();
+    QTest::newRow("no recording") << "missing.orec" << "demo" << "out.csv" << 2 << QStringList();
+    QTest::newRow("not a recording") << "demo" << "demo" << "out.csv" << 2 << QStringList();
+    QTest::newRow("no settings") << "rec.orec" << "missing.cfg" << "out.csv" << 2 << QStringList();
+    QTest::newRow("unwritable output") << "rec.orec" << "demo" << "nodir/out.csv" << 2 << QStringList();
+    QTest::newRow("broker refuses") << "rec.orec" << "demo" << "out.csv" << 2 << QStringList{"--mqtt", "127.0.0.1:1"};
+    QTest::newRow("no broker named") << "rec.orec" << "demo" << "out.csv" << 2 << QStringList{"--mqtt", ":1883"};
 }
 
 // Without a display; a failure says why in one line, exits with 2 and leaves
@@ -230,6 +233,7 @@ void TestTracking::batchErrors()
     QFETCH(QString, settings);
     QFETCH(QString, output);
     QFETCH(int, exitCode);
+    QFETCH(QStringList, extra);
     QTemporaryDir dir;
     RecordingWriter rec;
     QVERIFY(rec.open(dir.filePath("rec.orec")));
@@ -243,7 +247,7 @@ void TestTracking::batchErrors()
     for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(var);
     p.setProcessEnvironment(env);
-    p.start(binary(), {"--replay", path(recording), "--settings", path(settings), "--export", path(output)});
+    p.start(binary(), QStringList{"--replay", path(recording), "--settings", path(settings), "--export", path(output)} + extra);
     QVERIFY(p.waitForFinished(30000));
     QCOMPARE(p.exitCode(), exitCode);
     const QByteArray err = p.readAllStandardError();

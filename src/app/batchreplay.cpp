@@ -150,7 +150,9 @@ bool BatchReplay::connectBroker(const BatchReplayOptions& given, MqttSettings se
     mqtt->configure(settings);
     QElapsedTimer waited;
     waited.start();
-    while (!mqtt->isConnected() && waited.elapsed() < MqttPublisher::ConnectTimeoutMs) {
+    // A refused first attempt is the answer; the publisher would only try again.
+    while (!mqtt->isConnected() && !mqtt->statusText().startsWith(QStringLiteral("MQTT: getrennt"))
+           && waited.elapsed() < MqttPublisher::ConnectTimeoutMs) {
         QCoreApplication::processEvents();
         QThread::msleep(5);
     }

@@ -100,7 +100,7 @@ bool CommandLine::parse(const QStringList& arguments)
         // host, host:port, or [v6-address]:port
         const QString value = parser.value(mqttOption).trimmed();
         const int colon = value.lastIndexOf(QLatin1Char(':'));
-        const bool hasPort = colon > 0 && (value.count(QLatin1Char(':')) == 1 || value.at(colon - 1) == QLatin1Char(']'));
+        const bool hasPort = colon >= 0 && (value.count(QLatin1Char(':')) == 1 || (colon > 0 && value.at(colon - 1) == QLatin1Char(']')));
         bool ok = true;
         batchOpts.mqttHost = hasPort ? value.left(colon) : value;
         batchOpts.mqttHost.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
