@@ -73,8 +73,8 @@ void ChartViewFlow::pressed(QMouseEvent* event, QPointF point)
     w.pressPos = QVector2D(world);
     w.dragAnchor = -1;
     if (event->buttons() & Qt::LeftButton) {
-        if (w.calibrationFlow.pick(world)) {
-        } else if (w.mouseMode == 0) {
+        // A click picks a calibration point while one is asked for, else it may grab an anchor.
+        if (!w.calibrationFlow.pick(world) && w.mouseMode == 0) {
             const qint64 t = qint64(5 * w.chartGeo.cmPerPixel);
             for (int i = w.modules.anchors.size() - 1; i >= 0; --i) {
                 const Anchor& a = w.modules.anchors.at(i);

@@ -56,7 +56,7 @@ bool RecordingFlow::stopRecording()
 void RecordingFlow::toggleRecording()
 {
     if (session.isRecording()) {
-        // Both files are on the disk once &w returns; say so when they are not.
+        // Both files are on the disk once this returns; say so when they are not.
         const QString path = session.fileName();
         const QString csv = session.csvName();
         if (!stopRecording())
@@ -95,14 +95,14 @@ bool RecordingFlow::startReplay(const QString& path, double speed)
     // A replay starts from an empty history, as a session does.
     w.clearRangingHistory();
     w.rxBuffer.clear();
-    // An earlier replay's export is kept: &w one gets the next free name.
+    // An earlier replay's export is kept: this one gets the next free name.
     exportPath = RecordingFiles::freeReplayExportName(path);
     (void)session.startExport(exportPath);
     // Nothing may be sent while a replay feeds the receive path.
-    for (QWidget* b : {static_cast<QWidget*>(w.ui->btnConnect), static_cast<QWidget*>(w.ui->btnDisconnect),
-                       static_cast<QWidget*>(w.ui->btnRefreshComPorts), static_cast<QWidget*>(w.ui->cmbComPort),
-                       static_cast<QWidget*>(w.ui->btnStartRanging), static_cast<QWidget*>(w.ui->btnDiscovery),
-                       static_cast<QWidget*>(w.ui->btnSendCommand), static_cast<QWidget*>(w.ui->btnRecord)})
+    const QList<QWidget*> sending = {w.ui->btnConnect, w.ui->btnDisconnect, w.ui->btnRefreshComPorts,
+                                     w.ui->cmbComPort, w.ui->btnStartRanging, w.ui->btnDiscovery,
+                                     w.ui->btnSendCommand, w.ui->btnRecord};
+    for (QWidget* b : sending)
         b->setEnabled(false);
     w.ui->btnReplay->setText(MainWin::tr("Wiedergabe beenden"));
     // Paced, the chart runs on its timer as when connected; as fast as possible,
