@@ -32,5 +32,3 @@ void BM_SolvePosition(benchmark::State& state)
 }
 
 BENCHMARK(BM_SolvePosition)->Arg(3)->Arg(4)->Arg(8);
-
-BENCHMARK_MAIN();
