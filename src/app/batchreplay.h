@@ -4,6 +4,7 @@
 #include "modulesetup.h"
 #include "mqttsettings.h"
 #include "positioningstep.h"
+#include "replaycontroller.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -33,7 +34,8 @@ struct BatchReplayOptions
 class BatchReplay
 {
 public:
-    static constexpr quint32 PassIntervalMs = 10;
+    // The cadence of a replay in the window at "so schnell wie möglich".
+    static constexpr quint32 PassIntervalMs = ReplayController::PassIntervalMs;
 
     // False with a one-line reason in *error; the output is then left as it was
     // (rows go to a file beside it that replaces it only at the end).
