@@ -220,6 +220,7 @@ void TestTracking::batchErrors_data()
     QTest::newRow("no recording") << "missing.orec" << "demo" << "out.csv" << 2 << QStringList();
     QTest::newRow("not a recording") << "demo" << "demo" << "out.csv" << 2 << QStringList();
     QTest::newRow("no settings") << "rec.orec" << "missing.cfg" << "out.csv" << 2 << QStringList();
+    QTest::newRow("not a settings file") << "rec.orec" << "foreign" << "out.csv" << 2 << QStringList();
     QTest::newRow("unwritable output") << "rec.orec" << "demo" << "nodir/out.csv" << 2 << QStringList();
     QTest::newRow("broker refuses") << "rec.orec" << "demo" << "out.csv" << 2 << QStringList{"--mqtt", "127.0.0.1:1"};
     QTest::newRow("no broker named") << "rec.orec" << "demo" << "out.csv" << 2 << QStringList{"--mqtt", ":1883"};
@@ -241,7 +242,11 @@ void TestTracking::batchErrors()
     rec.append(20, dLine("2B01", QPointF(300, 400), room));
     rec.close();
     QVERIFY(writeFileBytes(dir.filePath("out.csv"), "old\n"));
-    auto path = [&](const QString& name) { return name == "demo" ? demoCfg() : dir.filePath(name); };
+    QTemporaryDir other;   // beside the checked folder
+    QVERIFY(writeFileBytes(other.filePath("foreign.cfg"), "[General]\nfoo=1\n"));
+    auto path = [&](const QString& name) {
+        return name == "demo" ? demoCfg() : name == "foreign" ? other.filePath("foreign.cfg") : dir.filePath(name);
+    };
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})

@@ -186,6 +186,18 @@ QString freshSettingsPath(const QTemporaryDir& dir)
     return dir.filePath(QStringLiteral("settings.cfg"));
 }
 
+// Any INI file parses; one with none of the keys every saved setup holds is
+// some other program's file, and loading it as ours would wipe the setup with
+// the defaults of every missing key.
+bool holdsSettingsKeys(const QStringList& keys)
+{
+    for (const QString& key : keys) {
+        if (key == QLatin1String("AnchorCount") || key == QLatin1String("TagCount") || key.startsWith(QLatin1String("Grid-")))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool writeSettingsFile(const QString& path, const SettingsData& data)
@@ -255,8 +267,8 @@ bool readSettingsFile(const QString& path, SettingsData& data)
     QSettings settings(copy.fileName(), QSettings::IniFormat);
     // Sections are parsed on first use; listing every key makes the whole
     // file parsed, so a broken line anywhere shows in the status.
-    settings.allKeys();
-    if (settings.status() != QSettings::NoError)
+    const QStringList keys = settings.allKeys();
+    if (settings.status() != QSettings::NoError || !holdsSettingsKeys(keys))
         return false;
 
     SettingsData loaded;

@@ -36,8 +36,9 @@ constexpr int MaxSettingsRecords = 256;
 // it, so a failed save leaves any earlier file as it was. False on any failure.
 bool writeSettingsFile(const QString& path, const SettingsData& data);
 
-// False, with `data` unchanged, when `path` is no readable file or not a valid
-// settings file. Keys the file lacks get their defaults.
+// False, with `data` unchanged, when `path` is no readable file, not a valid
+// INI file or holds none of the keys that mark a settings file (AnchorCount,
+// TagCount, Grid-...). Other keys the file lacks get their defaults.
 bool readSettingsFile(const QString& path, SettingsData& data);
 
 #endif
