@@ -67,13 +67,11 @@ struct Scene
 void BM_ChartFrame(benchmark::State& state)
 {
     Scene s;
-    ScaleBarCorner corner = ScaleBarCorner::BottomLeft;
     for (auto _ : state) {
         QPixmap frame = s.grid.copy();
         QPainter p(&frame);
         p.setWindow(0, 0, s.geo.pixmapW, s.geo.pixmapH);
-        corner = chooseScaleBarCorner(s.geo, p.fontMetrics(), s.pens.placed, corner);
-        drawScaleBar(&p, s.geo, corner);
+        drawScaleBar(&p, s.geo, chooseScaleBarCorner(s.geo, p.fontMetrics(), s.pens.placed));
         p.setWindow(0, 0, s.geo.gridW, s.geo.gridH);
         drawAnchorItems(&p, s.geo, s.pens, s.anchors);
         for (const TagItems& t : qAsConst(s.tags)) {

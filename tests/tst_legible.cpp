@@ -75,11 +75,17 @@ void TestLegible::chartLabels()
             QVERIFY(!labels.at(i).rect.intersects(r));
     }
 
-    // The scale bar leaves the left corners, where modules stand, for a free one.
-    const QVector<QRectF> left = anchorItemRects(geo, pens, anchors.mid(0, 2));
+    // The scale bar leaves the left corners, where modules stand, and the
+    // grid labels and a circle's crossing for a free one.
+    QVector<QRectF> left = anchorItemRects(geo, pens, anchors.mid(0, 2));
+    for (const AxisLabel& label : labels)
+        left << label.rect;
     const QFontMetrics fm(QApplication::font());
-    const QRect box = scaleBarRect(geo, fm, chooseScaleBarCorner(geo, fm, left, ScaleBarCorner::BottomLeft));
+    const QRect box = scaleBarRect(geo, fm, chooseScaleBarCorner(geo, fm, left));
     QVERIFY(QRect(0, 0, geo.pixmapW, geo.pixmapH).contains(box));
+    // A circle round the top-left corner through the bottom-left box.
+    const double r = scaleBarRect(geo, fm, ScaleBarCorner::BottomLeft).center().y() * geo.cmPerPixel;
+    QCOMPARE(chooseScaleBarCorner(geo, fm, {}, {QRectF(-r, -r, 2 * r, 2 * r)}), ScaleBarCorner::BottomRight);
     for (const QRectF& o : left)
         QVERIFY(!QRectF(o.topLeft() / geo.cmPerPixel, o.size() / geo.cmPerPixel).intersects(box));
 }

@@ -381,9 +381,14 @@ void MainWin::timedChartPass()
 void MainWin::chartPass(int minFrameMs)
 {
     redrawTimer->stop();
-    bool changed = false;
-    if (gridDirty)
-        changed = updateGridGeometry();
+    // Whatever marked the grid dirty (an edit, a switch, the floor plan) needs
+    // a new layer, even when an edit that is no number yet keeps the geometry;
+    // that edit's next change marks it again.
+    const bool changed = gridDirty;
+    if (gridDirty) {
+        updateGridGeometry();
+        gridDirty = false;
+    }
     // Grid labels give way to the anchors' dots and names, so the layer follows them.
     const QVector<QRectF> anchorArea = anchorItemRects(chartGeo, pens, modules.anchors);
     if (!gridPixmap || gridPixmap->width() != chartGeo.pixmapW || gridPixmap->height() != chartGeo.pixmapH || changed
@@ -392,9 +397,10 @@ void MainWin::chartPass(int minFrameMs)
         drawGrid();
     }
     runPositioning();
+    layOutChart(anchorArea);
     // Nothing visible changed since the last frame: the label keeps showing it.
     const QByteArray signature = frameSignature(chartGeo, gridPixmap ? gridPixmap->cacheKey() : 0, modules,
-                                                lastPass.tags, calibration);
+                                                lastPass.tags, calibration, int(scaleBarCorner));
     if (paintEveryPass
         || (signature != drawnSignature && (minFrameMs <= 0 || !lastPaint.isValid() || lastPaint.elapsed() >= minFrameMs))) {
         paintChart();
@@ -405,13 +411,33 @@ void MainWin::chartPass(int minFrameMs)
     redrawTimer->start(10);
 }
 
+// Places this pass's dots and labels without drawing them, and the scale bar
+// clear of them, of the grid labels and of the distance circles: the bar's
+// corner then follows from this pass alone, before anything is painted.
+void MainWin::layOutChart(const QVector<QRectF>& anchorArea)
+{
+    pens.placed = anchorArea;
+    circleSquares.clear();
+    drawTags(nullptr);
+    QVector<QRectF> obstacles = pens.placed;
+    if (ui->chkDrawGrid->isChecked())
+        obstacles += gridLabelRects;
+    scaleBarCorner = chooseScaleBarCorner(chartGeo, QFontMetrics(QFont(), gridPixmap), obstacles, circleSquares);
+}
+
 void MainWin::paintChart()
 {
     if (!chartPixmap)
         chartPixmap = new QPixmap;
-    *chartPixmap = gridPixmap->copy();
-    if (!chartPixmap->isNull()) {
-        QPainter painter(chartPixmap);
+    renderFrame(*chartPixmap);
+    ui->lblChart->setPixmap(*chartPixmap);
+}
+
+void MainWin::renderFrame(QPixmap& frame)
+{
+    frame = gridPixmap->copy();
+    if (!frame.isNull()) {
+        QPainter painter(&frame);
         painter.setWindow(0, 0, chartGeo.pixmapW, chartGeo.pixmapH);
         drawScaleBar(&painter);
         painter.setWindow(0, 0, chartGeo.gridW, chartGeo.gridH);
@@ -420,7 +446,38 @@ void MainWin::paintChart()
         if (calibration)
             drawCalibrationMarks(&painter);
     }
-    ui->lblChart->setPixmap(*chartPixmap);
+}
+
+QImage MainWin::frameFromScratch()
+{
+    const ChartGeometry keptGeo = chartGeo;
+    const ChartPens keptPens = pens;
+    const bool keptDirty = gridDirty;
+    QPixmap* keptGrid = gridPixmap;
+    const QVector<QRectF> keptClear = gridKeepClear, keptLabels = gridLabelRects, keptCircles = circleSquares;
+    const ScaleBarCorner keptCorner = scaleBarCorner;
+
+    pens = ChartPens();
+    pens.applyScale(chartGeo.cmPerPixel);
+    gridDirty = true;
+    updateGridGeometry();
+    gridPixmap = nullptr;
+    gridKeepClear = anchorItemRects(chartGeo, pens, modules.anchors);
+    drawGrid();
+    layOutChart(gridKeepClear);
+    QPixmap frame;
+    renderFrame(frame);
+
+    delete gridPixmap;
+    gridPixmap = keptGrid;
+    chartGeo = keptGeo;
+    pens = keptPens;
+    gridDirty = keptDirty;
+    gridKeepClear = keptClear;
+    gridLabelRects = keptLabels;
+    circleSquares = keptCircles;
+    scaleBarCorner = keptCorner;
+    return frame.toImage();
 }
 
 bool MainWin::updateGridGeometry()
@@ -441,7 +498,7 @@ void MainWin::drawGrid()
 {
     const QImage* background = (ui->chkDrawBGImage->isChecked() && bgImage) ? bgImage : nullptr;
     const QPixmap layer = renderGridLayer(chartGeo, ui->chkDrawGrid->isChecked(), background,
-                                          bgImageOffsetX, bgImageOffsetY, bgImageFactor, gridKeepClear);
+                                          bgImageOffsetX, bgImageOffsetY, bgImageFactor, gridKeepClear, &gridLabelRects);
     // Kept on white, so a frame starts as a plain copy of it instead of a
     // white fill and a blend of a transparent layer at every paint.
     QPixmap opaque(layer.size());
@@ -456,9 +513,7 @@ void MainWin::drawGrid()
 
 void MainWin::drawScaleBar(QPainter* painter)
 {
-    // Clear of the dots and labels of the last pass.
-    scaleBarCorner = chooseScaleBarCorner(chartGeo, painter->fontMetrics(), pens.placed, scaleBarCorner);
-    ::drawScaleBar(painter, chartGeo, scaleBarCorner);
+    ::drawScaleBar(painter, chartGeo, scaleBarCorner);   // in the corner layOutChart chose
 }
 
 void MainWin::drawAnchors(QPainter* painter)
@@ -500,10 +555,17 @@ void MainWin::drawTags(QPainter* painter)
             continue;
         const Tag& tag = modules.tags.at(r.tag);
         for (int a = 0; a < anchors.size(); ++a) {
-            if (tag.showDistRaw && r.rawDist.contains(a))
-                drawDistanceCircle(painter, chartGeo, pens.rawCirclePen, anchors.at(a), r.rawDist.value(a), tag.color);
-            if (tag.showDistAvg && r.avgDist.contains(a))
-                drawDistanceCircle(painter, chartGeo, pens.avgCirclePen, anchors.at(a), r.avgDist.value(a), tag.color);
+            const Anchor& anchor = anchors.at(a);
+            const double cx = double(chartGeo.originX) + anchor.x, cy = double(chartGeo.originY) - anchor.y;
+            for (const bool raw : {true, false}) {
+                if (!(raw ? tag.showDistRaw && r.rawDist.contains(a) : tag.showDistAvg && r.avgDist.contains(a)))
+                    continue;
+                const int radius = (raw ? r.rawDist : r.avgDist).value(a);
+                if (painter)
+                    drawDistanceCircle(painter, chartGeo, raw ? pens.rawCirclePen : pens.avgCirclePen, anchor, radius, tag.color);
+                else
+                    circleSquares.append(QRectF(cx - radius, cy - radius, 2.0 * radius, 2.0 * radius));
+            }
         }
         if (r.rawValid)
             drawRawPosition(painter, chartGeo, pens, tag, float(r.raw.x()), float(r.raw.y()));

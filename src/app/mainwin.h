@@ -120,10 +120,15 @@ public:
     // nothing changed (for comparison and measurement).
     quint64 framesPainted() const { return paintedFrames; }
     void setPaintEveryPass(bool on) { paintEveryPass = on; }
+    // The frame as it would be painted from nothing but the present state:
+    // a new grid layer, new pens and a new layout, nothing kept from earlier
+    // passes. What lblChart shows after a pass must equal it.
+    QImage frameFromScratch();
 
     bool updateGridGeometry();
     void drawGrid();
     void drawScaleBar(QPainter* painter);
+    void layOutChart(const QVector<QRectF>& anchorArea);
     void drawAnchors(QPainter* painter);
     void drawTags(QPainter* painter);
     void drawCalibrationMarks(QPainter* painter);
@@ -224,6 +229,7 @@ private:
     void chartPass(int minFrameMs);
     void runPositioning();
     void paintChart();
+    void renderFrame(QPixmap& frame);
     void undoAnchorMove();
     void checkMasterHeard();
     QString lastFolder() const;
@@ -241,6 +247,8 @@ private:
 
     ScaleBarCorner scaleBarCorner = ScaleBarCorner::BottomLeft;
     QVector<QRectF> gridKeepClear;   // the anchors' dots and names the grid labels keep off
+    QVector<QRectF> gridLabelRects;  // the grid labels of the layer, which the scale bar keeps off
+    QVector<QRectF> circleSquares;   // this pass's distance circles by their bounding squares
     PositioningPass lastPass;        // what the last chart pass computed, drawn by drawTags
     QByteArray drawnSignature;       // of the frame lblChart shows; empty: paint at the next pass
     QElapsedTimer lastPaint;

@@ -69,8 +69,11 @@ QString trMain(const char* text)
 } // namespace
 
 QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QImage* background,
-                        int bgOffsetX, int bgOffsetY, double bgFactor, const QVector<QRectF>& keepClear)
+                        int bgOffsetX, int bgOffsetY, double bgFactor, const QVector<QRectF>& keepClear,
+                        QVector<QRectF>* labelRects)
 {
+    if (labelRects)
+        labelRects->clear();
     QPixmap pixmap(qMax(geo.pixmapW, 0), qMax(geo.pixmapH, 0));
     if (pixmap.isNull() || geo.gridW <= 0 || geo.gridH <= 0)
         return pixmap;
@@ -153,8 +156,11 @@ QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QIma
         // Labels last, so no line runs through them.
         painter.setPen(labelPen);
         const QFontMetricsF fm(gridFont);
-        for (const AxisLabel& label : axisLabels(geo, fm, keepClear))
+        for (const AxisLabel& label : axisLabels(geo, fm, keepClear)) {
             painter.drawText(labelBaseline(label.rect, fm), label.text);
+            if (labelRects)
+                labelRects->append(label.rect);
+        }
     }
     painter.end();
     return pixmap;
@@ -244,7 +250,8 @@ void drawModuleLabel(QPainter* painter, const ChartGeometry& geo, ChartPens& pen
     const QFontMetricsF fm(font);
     const QRectF r = placeLabel(QRectF(0, 0, geo.gridW, geo.gridH), chartPoint(geo, x, y),
                                 10 * geo.cmPerPixel, fm, pens.labelWidths.width(font, text), pens.placed);
-    drawLabelText(painter, font, r, text);
+    if (painter)
+        drawLabelText(painter, font, r, text);
     pens.placed.append(r);
 }
 
@@ -256,7 +263,7 @@ QRect scaleBarRect(const ChartGeometry& geo, const QFontMetrics& fm, ScaleBarCor
 }
 
 ScaleBarCorner chooseScaleBarCorner(const ChartGeometry& geo, const QFontMetrics& fm,
-                                    const QVector<QRectF>& obstacles, ScaleBarCorner current)
+                                    const QVector<QRectF>& obstacles, const QVector<QRectF>& circles)
 {
     const ScaleBarParts parts = scaleBarParts(geo, fm);   // measured once for all four corners
     auto covered = [&](ScaleBarCorner c) {
@@ -266,21 +273,33 @@ ScaleBarCorner chooseScaleBarCorner(const ChartGeometry& geo, const QFontMetrics
             const QRectF i = box.intersected(pixelRect(geo, o));
             area += i.isValid() ? qMax(i.width() * i.height(), 1e-9) : 0.0;
         }
+        // A circle crosses the box where its radius lies between the box's
+        // nearest and farthest point from the centre; a crossing weighs as a
+        // line of a few pixels across the box.
+        for (const QRectF& square : circles) {
+            const QRectF px = pixelRect(geo, square);
+            const QPointF m = px.center();
+            const double r = px.width() / 2;
+            const double nx = qBound(box.left(), m.x(), box.left() + box.width()) - m.x();
+            const double ny = qBound(box.top(), m.y(), box.top() + box.height()) - m.y();
+            const double fx = qMax(qAbs(box.left() - m.x()), qAbs(box.left() + box.width() - m.x()));
+            const double fy = qMax(qAbs(box.top() - m.y()), qAbs(box.top() + box.height() - m.y()));
+            if (std::hypot(nx, ny) <= r + 2 && r - 2 <= std::hypot(fx, fy))
+                area += 3.0 * box.width();
+        }
         return area;
     };
-    // Staying put while nothing is in the way keeps the bar from hopping
-    // after a tag that walks along the edge of its box.
-    if (covered(current) == 0)
-        return current;
-    ScaleBarCorner best = current;
-    double least = covered(current);
+    ScaleBarCorner best = ScaleBarCorner::BottomLeft;
+    double least = -1;
     for (ScaleBarCorner c : {ScaleBarCorner::BottomLeft, ScaleBarCorner::BottomRight,
                              ScaleBarCorner::TopRight, ScaleBarCorner::TopLeft}) {
         const double a = covered(c);
-        if (a < least) {
+        if (least < 0 || a < least) {
             least = a;
             best = c;
         }
+        if (a == 0)
+            break;
     }
     return best;
 }
@@ -329,7 +348,7 @@ void drawAnchorItems(QPainter* painter, const ChartGeometry& geo, ChartPens& pen
 {
     // The anchors come first in every pass: what the last one placed is over.
     pens.placed = anchorItemRects(geo, pens, anchors);
-    if (anchors.isEmpty())
+    if (anchors.isEmpty() || !painter)
         return;
     for (int i = 0; i < anchors.size(); ++i) {
         const Anchor& a = anchors.at(i);
@@ -373,10 +392,10 @@ void drawDistanceCircle(QPainter* painter, const ChartGeometry& geo, QPen& pen,
 void drawRawPosition(QPainter* painter, const ChartGeometry& geo, ChartPens& pens,
                      const Tag& tag, float x, float y)
 {
-    const double cy = std::trunc(double(geo.originY) - double(y));
-    pens.rawPointPen.setColor(tag.color);
-    painter->setPen(pens.rawPointPen);
-    {
+    if (painter) {
+        const double cy = std::trunc(double(geo.originY) - double(y));
+        pens.rawPointPen.setColor(tag.color);
+        painter->setPen(pens.rawPointPen);
         const OpaqueStroke opaque(painter, tag.color);
         painter->drawPoint(QPointF(std::trunc(double(geo.originX) + double(x)), cy));
     }
@@ -407,11 +426,11 @@ QString averagedLabel(const Tag& tag, double rate)
 void drawAveragedPosition(QPainter* painter, const ChartGeometry& geo, ChartPens& pens,
                           const Tag& tag, double rate)
 {
-    const double cx = double(geo.originX) + tag.avgX;
-    const double cy = double(geo.originY) - tag.avgY;
-    pens.avgPointPen.setColor(tag.color);
-    painter->setPen(pens.avgPointPen);
-    {
+    if (painter) {
+        const double cx = double(geo.originX) + tag.avgX;
+        const double cy = double(geo.originY) - tag.avgY;
+        pens.avgPointPen.setColor(tag.color);
+        painter->setPen(pens.avgPointPen);
         const OpaqueStroke opaque(painter, tag.color);
         painter->drawPoint(QPointF(cx, cy));
     }

@@ -21,10 +21,12 @@
 // labels, half-step lines and the axes, on a transparent pixmap of the chart's
 // size. background null means no image; its top-left corner lies at world
 // (bgOffsetX, bgOffsetY) and each image pixel covers bgFactor cm. No grid
-// label is drawn over the keepClear rectangles (chart units).
+// label is drawn over the keepClear rectangles (chart units); labelRects, when
+// given, receives the rectangles of the labels drawn (chart units).
 QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QImage* background,
                         int bgOffsetX, int bgOffsetY, double bgFactor,
-                        const QVector<QRectF>& keepClear = QVector<QRectF>());
+                        const QVector<QRectF>& keepClear = QVector<QRectF>(),
+                        QVector<QRectF>* labelRects = nullptr);
 
 enum class ScaleBarCorner { BottomLeft, BottomRight, TopRight, TopLeft };
 
@@ -32,11 +34,14 @@ enum class ScaleBarCorner { BottomLeft, BottomRight, TopRight, TopLeft };
 // for the painter's font with metrics fm.
 QRect scaleBarRect(const ChartGeometry& geo, const QFontMetrics& fm, ScaleBarCorner corner);
 
-// The corner for the scale bar: the current one while none of the obstacles
-// (chart units) lies under it, else the first free one of bottom left,
-// bottom right, top right, top left, or the least covered when none is free.
+// The corner for the scale bar: the first of bottom left, bottom right, top
+// right, top left that none of the obstacles (chart units) and none of the
+// circles (their bounding squares, chart units) crosses, else the least
+// covered. It depends on nothing but its arguments, so a frame painted from
+// the same state always puts the bar in the same place.
 ScaleBarCorner chooseScaleBarCorner(const ChartGeometry& geo, const QFontMetrics& fm,
-                                    const QVector<QRectF>& obstacles, ScaleBarCorner current);
+                                    const QVector<QRectF>& obstacles,
+                                    const QVector<QRectF>& circles = QVector<QRectF>());
 
 // Chart-unit rectangles of the anchors' dots, then of their names, as
 // drawAnchorItems places them.
@@ -54,6 +59,8 @@ void drawScaleBar(QPainter* painter, const ChartGeometry& geo,
 // chart or cover what this pass drew before (pens.placed), left of it, below
 // or above it, or pulled inside. A label wider than the chart gets a smaller
 // font. drawAnchorItems starts the pass's record in pens.placed.
+// With a null painter they only place: pens.placed is filled as painting
+// would fill it, and nothing is drawn.
 
 // Dots, names and the ring around the master.
 void drawAnchorItems(QPainter* painter, const ChartGeometry& geo, ChartPens& pens,

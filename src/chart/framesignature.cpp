@@ -6,7 +6,8 @@
 #include <QDataStream>
 
 QByteArray frameSignature(const ChartGeometry& geo, qint64 gridLayerKey, const ModuleSetup& modules,
-                          const QVector<TagResult>& results, const Calibration* calibration)
+                          const QVector<TagResult>& results, const Calibration* calibration,
+                          int scaleBarCorner)
 {
     QByteArray sig;
     QDataStream out(&sig, QIODevice::WriteOnly);
@@ -22,7 +23,7 @@ QByteArray frameSignature(const ChartGeometry& geo, qint64 gridLayerKey, const M
         if (r.avgValid && r.tag >= 0 && r.tag < modules.tags.size())
             out << averagedLabel(modules.tags.at(r.tag), r.rate);
     }
-    out << bool(calibration);
+    out << scaleBarCorner << bool(calibration);
     if (calibration)
         out << calibration->originX << calibration->originY << calibration->pointX << calibration->pointY
             << calibration->originSet << calibration->pointSet;

@@ -12,8 +12,10 @@ struct Calibration;
 
 // Everything a chart frame is drawn from: geometry, the grid layer (by its
 // cache key), the modules with their display flags, each tag's results and
-// label, and the calibration marks. Equal signatures give equal frames.
+// label, the calibration marks and the scale bar's corner. Equal signatures
+// give equal frames.
 QByteArray frameSignature(const ChartGeometry& geo, qint64 gridLayerKey, const ModuleSetup& modules,
-                          const QVector<TagResult>& results, const Calibration* calibration);
+                          const QVector<TagResult>& results, const Calibration* calibration,
+                          int scaleBarCorner);
 
 #endif
