@@ -36,6 +36,7 @@
 #include <functional>
 #include <vector>
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -101,6 +102,21 @@ double rssMb()
         return 0;
     const QList<QByteArray> fields = f.readAll().split(' ');
     return fields.size() > 1 ? fields.at(1).toDouble() * double(::sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0) : 0;
+}
+
+// The allocator's view: memory in live blocks, and freed memory it keeps
+// instead of handing back. RSS that grows with the first flat is a leak;
+// with the second growing, it is the allocator holding on to freed pages.
+QString heapText()
+{
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 33))
+    const struct mallinfo2 m = ::mallinfo2();
+    return QStringLiteral("heap in use %1 MB, freed but kept %2 MB")
+        .arg(double(m.uordblks + m.hblkhd) / (1024.0 * 1024.0), 0, 'f', 1)
+        .arg(double(m.fordblks) / (1024.0 * 1024.0), 0, 'f', 1);
+#else
+    return QStringLiteral("heap figures need glibc 2.33");
+#endif
 }
 
 double cpuSeconds(int who)
@@ -379,7 +395,8 @@ int main(int argc, char* argv[])
     });
 
     // ---- resident memory, once a second, and a progress line now and then
-    const double baselineAtS = seconds > 90 ? 60 : 10;
+    // Long runs count growth from minute 5, once start-up and the first recordings have settled.
+    const double baselineAtS = seconds >= 600 ? 300 : seconds > 90 ? 60 : 10;
     const size_t progressEvery = seconds > 90 ? 30 : 10;
     std::vector<double> rss;
     double baselineMb = -1;
@@ -396,9 +413,9 @@ int main(int argc, char* argv[])
         if (rss.size() % progressEvery == 0) {
             // Objects under the window and the link: a count that climbs is a leak.
             const int objects = int(w.findChildren<QObject*>().size() + w.com.findChildren<QObject*>().size());
-            std::fprintf(stderr, "orvane-soak: %3.0f s, RSS %.1f MB, objects %d, stored %llu, chart passes %llu, "
+            std::fprintf(stderr, "orvane-soak: %3.0f s, RSS %.1f MB, %s, objects %d, stored %llu, chart passes %llu, "
                                  "load %s\n",
-                         t, mb, objects, static_cast<unsigned long long>(w.rangingLinesStored()),
+                         t, mb, qPrintable(heapText()), objects, static_cast<unsigned long long>(w.rangingLinesStored()),
                          static_cast<unsigned long long>(passes), qPrintable(loadAverage()));
         }
     });
@@ -548,7 +565,7 @@ int main(int argc, char* argv[])
     const double median = percentile(intervalsMs, 0.5);
     const double p95 = percentile(intervalsMs, 0.95);
 
-    std::printf("soak: %d s, lines sent %lld, stored %lld, lost %lld, malformed %lld, RSS first-minute %.1f MB -> end "
+    std::printf("soak: %d s, lines sent %lld, stored %lld, lost %lld, malformed %lld, RSS at the baseline %.1f MB -> end "
                 "%.1f MB (growth %.1f MB), chart passes %llu, median interval %.1f ms, p95 %.1f ms, CPU %.1f %%, "
                 "reconnects %d ok / %d failed\n",
                 int(wallS + 0.5), static_cast<long long>(sent), static_cast<long long>(stored),
