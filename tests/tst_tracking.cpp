@@ -279,7 +279,7 @@ void TestTracking::batchEqualsWindowReplay()
     QVERIFY(readSettingsFile(demoCfg(), cfg));
     QCOMPARE(cfg.filter, QString("kalman"));
     SettingsData old;   // files from before the filter: the plain average
-    QVERIFY(writeFileBytes(dir.filePath("old.cfg"), "[General]\nAverage=10\n") && readSettingsFile(dir.filePath("old.cfg"), old));
+    QVERIFY(writeFileBytes(dir.filePath("old.cfg"), "[General]\nAnchorCount=0\nAverage=10\n") && readSettingsFile(dir.filePath("old.cfg"), old));
     QCOMPARE(old.filter, QString("average"));
     BatchReplay batch;
     QString error;
