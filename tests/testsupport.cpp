@@ -1,6 +1,8 @@
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -12,6 +14,12 @@
 #include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
+
+FreshUserConfig::FreshUserConfig()
+{
+    static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/orvane-test-config-XXXXXX"));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
+}
 
 FakeMaster::FakeMaster()
 {

@@ -57,6 +57,16 @@ private:
     QPointer<QWidget> lastHandled;
 };
 
+// Every test program keeps the user configuration (window size, last folder,
+// MQTT passwords) in a new, empty folder of its own, removed at its end:
+// programs running side by side, or a run after an earlier one, never see
+// each other's.
+struct FreshUserConfig
+{
+    FreshUserConfig();
+};
+inline const FreshUserConfig freshUserConfig;
+
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs);
 QPushButton* findButton(QObject* parent, const char* name);
 QByteArray readFileBytes(const QString& path);

@@ -10,7 +10,6 @@ class TestLegible : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void chartLabels_data();
     void chartLabels();
     void fitView_data();
