@@ -56,9 +56,9 @@ bool RecordingFlow::stopRecording()
     w.ui->btnRecord->setText(MainWin::tr("Aufzeichnung starten"));
 #ifdef __GLIBC__
     // glibc keeps freed pages in its arenas (each recording's writer thread
-    // may get one of its own) rather than handing them back: over hours of
-    // recordings resident memory climbs in steps although nothing leaks.
-    // Giving them back is cheap next to the syncs that end a recording.
+    // may get one of its own) rather than handing them back, so resident
+    // memory climbs in steps after large buffers were freed although nothing
+    // leaks. Giving them back is cheap next to the syncs that end a recording.
     malloc_trim(0);
 #endif
     return saved;
