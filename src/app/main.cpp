@@ -22,6 +22,8 @@ int runBatch(const BatchReplayOptions& options)
         std::fprintf(stderr, "orvane: %s\n", qUtf8Printable(error));
         return 2;
     }
+    for (const QString& line : batch.report())
+        std::printf("%s\n", qUtf8Printable(line));
     std::fprintf(stderr, "orvane: %llu ranging lines, %llu passes, %llu rows in %.1f s\n",
                  static_cast<unsigned long long>(batch.rangingLines()),
                  static_cast<unsigned long long>(batch.passes()), static_cast<unsigned long long>(batch.rows()),
