@@ -10,7 +10,8 @@
 # p95 and max of the raw fix, the average over 10 and the Kalman filter
 # against the motion-capture truth, with every offset 0 and again with the
 # offsets that --calibrate-at proposes from static-pose5-heading0.
-# Usage: scripts/accuracy.sh [seconds]   (default 300; ORVANE_BUILD=dir picks the build)
+# Usage: scripts/accuracy.sh [seconds]   (default 300; ORVANE_BUILD=dir picks the build;
+#        ORVANE_ACCURACY=sim or real runs only the stand-in's or the real sets' part)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-300}"
@@ -22,7 +23,10 @@ fi
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-for scenario in sim/scenarios/*.json; do
+parts="${ORVANE_ACCURACY:-all}"
+scenarios=(sim/scenarios/*.json)
+[ "$parts" = real ] && scenarios=()
+for scenario in "${scenarios[@]}"; do
   name="$(basename "$scenario" .json)"
   "$build/sim/orvane-sim" --scenario "$scenario" --offline "$seconds" \
     --truth "$work/$name.truth.csv" --record "$work/$name.orec" 2>/dev/null
@@ -62,7 +66,7 @@ EOF
   done
 done
 
-python3 - "$work" sim/scenarios/*.json <<'EOF'
+[ "$parts" = real ] || python3 - "$work" sim/scenarios/*.json <<'EOF'
 import csv, json, math, os, sys
 work, files = sys.argv[1], sys.argv[2:]
 
@@ -138,6 +142,21 @@ for f in files:
                 sp = "%.2f m/s" % pct(speed, 0.5) if speed else "–"
                 print("| %s | %s (%s) | %s%s | %.1f cm | %.1f cm | %.1f cm | %.1f cm | %s |"
                       % (sc.get("name", name), tag, motion, setting, label, s[0], s[1], s[2], max(late), sp))
+            if moving and results.get("Kalman filter"):
+                # How far the filtered track leaves the path (turns: overshoot).
+                path = [tuple(p[:2]) for p in t["waypoints"]]
+                segs = list(zip(path, path[1:] + path[:1]))
+                def off_path(x, y):
+                    best = float("inf")
+                    for (ax, ay), (bx, by) in segs:
+                        l2 = (bx - ax) ** 2 + (by - ay) ** 2
+                        f = max(0.0, min(1.0, ((x - ax) * (bx - ax) + (y - ay) * (by - ay)) / l2)) if l2 else 0.0
+                        best = min(best, math.hypot(x - ax - f * (bx - ax), y - ay - f * (by - ay)))
+                    return best
+                off = [off_path(float(r["avg_x_cm"]), float(r["avg_y_cm"])) for r in rows["kalman"]
+                       if r["tag_id"] == tag and r["avg_x_cm"] != "" and int(r["rec_ms"]) >= 1000]
+                summary.append("%s%s %s: Kalman off the path by at most %.1f cm (after 1 s)"
+                               % (name, label, tag, max(off) if off else float("nan")))
             raw_median = results["raw fix"][1]
             summary.append("%s%s %s: Kalman RMS %.1f cm = %.2f x raw median %.1f cm"
                            % (name, label, tag, results["Kalman filter"][0], results["Kalman filter"][0] / raw_median,
@@ -163,6 +182,7 @@ EOF
 
 # Real ranges: offsets 0, then calibrated at one static set (its tags at their
 # true positions) and those offsets applied to every other set.
+[ "$parts" = sim ] && exit 0
 real=data/realdata
 calib_set=static-pose5-heading0
 points=()
