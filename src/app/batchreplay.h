@@ -34,9 +34,9 @@ struct BatchReplayOptions
     int mqttPort = 0;        // 0: as the settings file says
     // Tags standing at known points (cm) through the whole recording: their
     // ranges give offsets, their positions the accuracy.
-    QVector<QPair<QString, QPointF>> calibrateAt;
-    QVector<QPair<QString, QPointF>> accuracyAt;
-    QString writeSettings;   // non-empty: the settings file again, with the proposed offsets
+    QVector<QPair<QString, QPointF>> calibrateAt{};
+    QVector<QPair<QString, QPointF>> accuracyAt{};
+    QString writeSettings{};   // non-empty: the settings file again, with the proposed offsets
 };
 
 // Runs a recording through the receive path and the positioning step without a
