@@ -1,4 +1,5 @@
 #include "batchreplay.h"
+#include "knownpointdialog.h"
 #include "mainwin.h"
 #include "positioningstep.h"
 #include "settingsfile.h"
@@ -10,7 +11,11 @@
 #include "masterstandin.h"
 #endif
 
+#include <QAction>
 #include <QComboBox>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTableWidget>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -33,6 +38,7 @@ private slots:
     void batchErrors();
     void batchEqualsWindowReplay();
     void filteredOnStandIn();
+    void knownPointFlows();
 };
 
 namespace {
@@ -323,7 +329,65 @@ void TestTracking::filteredOnStandIn()
     QVERIFY(std::sqrt(sum / n) < 12 && worst < 50);
 }
 
+// "Offsets einmessen" and "Genauigkeit prüfen" on the stand-in's standing tag,
+// replayed in real time: the unbiased stand-in proposes offsets near 0 in
+// place of the 25 cm set before, Ctrl+Z puts those back, and the accuracy
+// report names the standing tag's small error and is saved as CSV.
+void TestTracking::knownPointFlows()
+{
+    QTemporaryDir dir;
+    MasterStandIn master(Scenario::builtIn());
+    QVERIFY(master.setRecordFile(dir.filePath("s.orec")));
+    master.runOffline(12000);
+    MainWin w;
+    w.show();
+    QVERIFY(w.loadSettings(demoCfg(), false));
+    for (Anchor& a : w.modules.anchors)
+        a.offset = 25;
+    w.setFileChoosers(nullptr, [&](const QString&, const QString&) { return dir.filePath("report.csv"); });
+    QVERIFY(w.startReplay(dir.filePath("s.orec"), 1.0));
+    for (const char* opener : {"btnCalibrateOffsets", "btnCheckAccuracy"}) {
+        findButton(&w, opener)->click();
+        KnownPointDialog* d = nullptr;
+        for (KnownPointDialog* c : w.findChildren<KnownPointDialog*>())
+            if (c->isVisible())
+                d = c;
+        QVERIFY(d);
+        d->findChild<QComboBox*>("cmbTag")->setCurrentText("2B02");
+        d->findChild<QLineEdit*>("edtX")->setText("300");
+        d->findChild<QLineEdit*>("edtY")->setText("400");
+        d->findChild<QSpinBox*>("spnDuration")->setValue(2);
+        findButton(d, "btnStart")->click();
+        QVERIFY(!findButton(d, "btnStart")->isEnabled());
+        QVERIFY(waitUntil([&] { return findButton(d, "btnStart")->isEnabled(); }, 5000));
+        auto* table = d->findChild<QTableWidget*>("tblResult");
+        findButton(d, "btnApply")->click();
+        if (QByteArray(opener) == "btnCalibrateOffsets") {
+            QCOMPARE(table->rowCount(), 4);
+            for (int r = 0; r < 4; ++r) {
+                QVERIFY2(qAbs(table->item(r, 3)->text().toInt()) <= 3, qPrintable(table->item(r, 3)->text()));
+                QVERIFY(table->item(r, 5)->text().toInt() >= 15);
+                QCOMPARE(w.modules.anchors.at(r).offset, table->item(r, 3)->text().toInt());
+            }
+            for (QAction* a : w.actions())
+                if (a->shortcut() == QKeySequence(QKeySequence::Undo))
+                    a->trigger();
+            for (const Anchor& a : w.modules.anchors)
+                QCOMPARE(a.offset, 25);
+        } else {
+            QCOMPARE(table->rowCount(), 2);   // raw fix and shown position
+            QVERIFY2(table->item(1, 8)->text().toDouble() < 10, qPrintable(table->item(1, 8)->text()));   // CEP50
+            const QList<QByteArray> csv = readFileBytes(dir.filePath("report.csv")).split('\n');
+            QVERIFY(csv.value(0).contains("cep50_cm"));
+            QVERIFY(csv.value(2).startsWith("2B02,300,400,shown,"));
+        }
+        d->close();
+    }
+    w.stopReplay();
+}
+
 #else
+void TestTracking::knownPointFlows() { QSKIP("built without the stand-in"); }
 void TestTracking::batchEqualsWindowReplay() { QSKIP("built without the stand-in"); }
 void TestTracking::filteredOnStandIn() { QSKIP("built without the stand-in"); }
 #endif
