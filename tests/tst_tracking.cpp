@@ -9,6 +9,7 @@
 
 #ifdef ORVANE_HAVE_SIM
 #include "masterstandin.h"
+#include "scenario.h"
 #endif
 
 #include <QAction>
@@ -39,6 +40,8 @@ private slots:
     void batchEqualsWindowReplay();
     void filteredOnStandIn();
     void knownPointFlows();
+    void calibrateOnStandIn_data();
+    void calibrateOnStandIn();
 };
 
 namespace {
@@ -229,6 +232,9 @@ void TestTracking::batchErrors_data()
     QTest::newRow("unwritable output") << "rec.orec" << "demo" << "nodir/out.csv" << 2 << QStringList();
     QTest::newRow("broker refuses") << "rec.orec" << "demo" << "out.csv" << 2 << QStringList{"--mqtt", "127.0.0.1:1"};
     QTest::newRow("no broker named") << "rec.orec" << "demo" << "out.csv" << 2 << QStringList{"--mqtt", ":1883"};
+    QTest::newRow("calibrate, unknown tag") << "rec.orec" << "demo" << "out.csv" << 2 << QStringList{"--calibrate-at", "2B09=300,400"};
+    QTest::newRow("calibrate, no ranges") << "rec.orec" << "demo" << "out.csv" << 2 << QStringList{"--calibrate-at", "2B02=300,400"};
+    QTest::newRow("point not X,Y") << "rec.orec" << "demo" << "out.csv" << 2 << QStringList{"--accuracy-at", "2B01=300"};
 }
 
 // Without a display; a failure says why in one line, exits with 2 and leaves
@@ -386,7 +392,54 @@ void TestTracking::knownPointFlows()
     w.stopReplay();
 }
 
+// The stand-in with a real radio's errors, calibrated by the batch mode at the
+// standing tag: a pair's bias comes back as its offset; a wall or the tag's
+// body delays only the anchors behind it, by the median of the exponential
+// delay (mean x ln 2).
+void TestTracking::calibrateOnStandIn_data()
+{
+    QTest::addColumn<QByteArray>("errors");   // scenario keys
+    QTest::addColumn<QByteArray>("tagKeys");
+    QTest::addColumn<QList<int>>("offsets");
+    QTest::newRow("bias per pair") << QByteArray() << QByteArray(R"("bias": {"1A2B": 18, "3C4D": 25, "5E6F": -7})")
+                                   << QList<int>{-18, -25, 7, 0};
+    QTest::newRow("wall") << QByteArray(R"("nlos": 40, "walls": [[800, 500, 800, 900]],)") << QByteArray(R"("heading": 0)")
+                          << QList<int>{0, 0, -28, 0};
+    QTest::newRow("body") << QByteArray(R"("nlos": 40,)") << QByteArray(R"("heading": 45, "body": 60)")
+                          << QList<int>{-28, 0, 0, 0};
+}
+
+void TestTracking::calibrateOnStandIn()
+{
+    QFETCH(QByteArray, errors); QFETCH(QByteArray, tagKeys); QFETCH(QList<int>, offsets);
+    QTemporaryDir dir;
+    Scenario sc;
+    const QByteArray json = R"({"noise": 3, "tail": 0.05, "dropout": 0, "outliers": 0, )" + errors + R"(
+        "anchors": [{"id": "1A2B", "x": 0, "y": 0}, {"id": "3C4D", "x": 1000, "y": 0},
+                    {"id": "5E6F", "x": 1000, "y": 800}, {"id": "7A80", "x": 0, "y": 800}],
+        "tags": [{"id": "2B02", "position": [300, 400], )" + tagKeys + "}]}";
+    QString error;
+    QVERIFY2(sc.loadJson(json, &error), qPrintable(error));
+    MasterStandIn master(sc);
+    QVERIFY(master.setRecordFile(dir.filePath("s.orec")));
+    master.runOffline(30000);
+    BatchReplayOptions o;
+    o.recording = dir.filePath("s.orec");
+    o.settings = demoCfg();
+    o.calibrateAt = {{"2B02", QPointF(300, 400)}};
+    o.writeSettings = dir.filePath("out.cfg");
+    BatchReplay batch;
+    QVERIFY2(batch.run(o, &error), qPrintable(error));
+    SettingsData written;
+    QVERIFY(readSettingsFile(o.writeSettings, written));
+    QCOMPARE(batch.report().size(), 5);   // header and four anchors
+    for (int a = 0; a < 4; ++a)
+        QVERIFY2(qAbs(written.anchors.at(a).offset - offsets.at(a)) <= 4,
+                 qPrintable(batch.report().join('\n')));
+}
+
 #else
+void TestTracking::calibrateOnStandIn() { QSKIP("built without the stand-in"); }
 void TestTracking::knownPointFlows() { QSKIP("built without the stand-in"); }
 void TestTracking::batchEqualsWindowReplay() { QSKIP("built without the stand-in"); }
 void TestTracking::filteredOnStandIn() { QSKIP("built without the stand-in"); }

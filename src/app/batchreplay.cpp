@@ -94,11 +94,16 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
         publishedCount = counts.published - qMin(counts.published, mqtt->unacknowledged());
         mqtt.reset();   // says "offline"
     }
+    // A known point that gave nothing fails the run before the export replaces anything.
+    if (!reportKnownPoints(given, settings, error)) {
+        exporter.discard();
+        return false;
+    }
     if (!given.output.isEmpty() && !exporter.close()) {
         *error = QStringLiteral("cannot write %1").arg(given.output);
         return false;
     }
-    return reportKnownPoints(given, settings, error);
+    return true;
 }
 
 bool BatchReplay::reportKnownPoints(const BatchReplayOptions& given, const SettingsData& settings, QString* error)
