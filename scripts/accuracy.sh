@@ -6,7 +6,12 @@
 # recording's clock. Prints one table row per scenario, tag and setting.
 # Scenarios whose tags are not at the anchors' height are replayed a second
 # time with the tags' height set (TagHeight), rows marked "with tag height".
-# Usage: scripts/accuracy.sh [seconds]   (default 300; ORVANE_BUILD=dir picks the build)
+# Then the real DW1000 recordings in data/realdata/: per set and tag the RMS,
+# p95 and max of the raw fix, the average over 10 and the Kalman filter
+# against the motion-capture truth, with every offset 0 and again with the
+# offsets that --calibrate-at proposes from static-pose5-heading0.
+# Usage: scripts/accuracy.sh [seconds]   (default 300; ORVANE_BUILD=dir picks the build;
+#        ORVANE_ACCURACY=sim or real runs only the stand-in's or the real sets' part)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-300}"
@@ -18,7 +23,10 @@ fi
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-for scenario in sim/scenarios/*.json; do
+parts="${ORVANE_ACCURACY:-all}"
+scenarios=(sim/scenarios/*.json)
+[ "$parts" = real ] && scenarios=()
+for scenario in "${scenarios[@]}"; do
   name="$(basename "$scenario" .json)"
   "$build/sim/orvane-sim" --scenario "$scenario" --offline "$seconds" \
     --truth "$work/$name.truth.csv" --record "$work/$name.orec" 2>/dev/null
@@ -58,7 +66,7 @@ EOF
   done
 done
 
-python3 - "$work" sim/scenarios/*.json <<'EOF'
+[ "$parts" = real ] || python3 - "$work" sim/scenarios/*.json <<'EOF'
 import csv, json, math, os, sys
 work, files = sys.argv[1], sys.argv[2:]
 
@@ -134,6 +142,21 @@ for f in files:
                 sp = "%.2f m/s" % pct(speed, 0.5) if speed else "–"
                 print("| %s | %s (%s) | %s%s | %.1f cm | %.1f cm | %.1f cm | %.1f cm | %s |"
                       % (sc.get("name", name), tag, motion, setting, label, s[0], s[1], s[2], max(late), sp))
+            if moving and results.get("Kalman filter"):
+                # How far the filtered track leaves the path (turns: overshoot).
+                path = [tuple(p[:2]) for p in t["waypoints"]]
+                segs = list(zip(path, path[1:] + path[:1]))
+                def off_path(x, y):
+                    best = float("inf")
+                    for (ax, ay), (bx, by) in segs:
+                        l2 = (bx - ax) ** 2 + (by - ay) ** 2
+                        f = max(0.0, min(1.0, ((x - ax) * (bx - ax) + (y - ay) * (by - ay)) / l2)) if l2 else 0.0
+                        best = min(best, math.hypot(x - ax - f * (bx - ax), y - ay - f * (by - ay)))
+                    return best
+                off = [off_path(float(r["avg_x_cm"]), float(r["avg_y_cm"])) for r in rows["kalman"]
+                       if r["tag_id"] == tag and r["avg_x_cm"] != "" and int(r["rec_ms"]) >= 1000]
+                summary.append("%s%s %s: Kalman off the path by at most %.1f cm (after 1 s)"
+                               % (name, label, tag, max(off) if off else float("nan")))
             raw_median = results["raw fix"][1]
             summary.append("%s%s %s: Kalman RMS %.1f cm = %.2f x raw median %.1f cm"
                            % (name, label, tag, results["Kalman filter"][0], results["Kalman filter"][0] / raw_median,
@@ -155,4 +178,101 @@ for key, name, tag, results in height_rms:
     flat_name, flat = flat_rms[key][tag]
     print("%s %s with tag height: RMS %s x %s" % (name, tag, ", ".join(
         "%s %.1f cm = %.2f" % (s, results[s][0], results[s][0] / flat[s][0]) for s in results), flat_name))
+EOF
+
+# Real ranges: offsets 0, then calibrated at one static set (its tags at their
+# true positions) and those offsets applied to every other set.
+[ "$parts" = sim ] && exit 0
+real=data/realdata
+calib_set=static-pose5-heading0
+points=()
+while IFS= read -r p; do points+=(--calibrate-at "$p"); done < <(python3 - "$real/$calib_set/truth.csv" <<'EOF'
+import csv, statistics, sys
+rows = list(csv.DictReader(open(sys.argv[1], encoding="utf-8")))
+for tag in sorted({r["tag_id"] for r in rows}):
+    xs = [float(r["x_cm"]) for r in rows if r["tag_id"] == tag]
+    ys = [float(r["y_cm"]) for r in rows if r["tag_id"] == tag]
+    print("%s=%.0f,%.0f" % (tag, statistics.median(xs), statistics.median(ys)))
+EOF
+)
+"$build/orvane" --replay "$real/$calib_set/rec.orec" --settings "$real/$calib_set/room.cfg" "${points[@]}" \
+  --write-settings "$work/real.calibrated.cfg" >"$work/real.offsets.txt" 2>/dev/null
+for dir in "$real"/*/; do
+  set_name="$(basename "$dir")"
+  for filter in average kalman; do
+    "$build/orvane" --replay "$dir/rec.orec" --settings "$dir/room.cfg" \
+      --export "$work/real.$set_name.zero.$filter.csv" --filter "$filter" 2>/dev/null
+    if [ "$set_name" != "$calib_set" ]; then
+      "$build/orvane" --replay "$dir/rec.orec" --settings "$work/real.calibrated.cfg" \
+        --export "$work/real.$set_name.calibrated.$filter.csv" --filter "$filter" 2>/dev/null
+    fi
+  done
+done
+echo
+echo "Offsets proposed at $calib_set (--calibrate-at):"
+sed 's/^/    /' "$work/real.offsets.txt"
+python3 - "$work" "$real" <<'EOF'
+import bisect, csv, math, os, sys
+work, real = sys.argv[1], sys.argv[2]
+
+def truth_of(path):
+    t = {}
+    for r in csv.DictReader(open(path, encoding="utf-8")):
+        t.setdefault(r["tag_id"], []).append((int(r["time_ms"]), float(r["x_cm"]), float(r["y_cm"])))
+    return t
+
+def at(track, ms):
+    # Linear between the truth's samples, held at its ends.
+    times = [p[0] for p in track]
+    i = bisect.bisect_left(times, ms)
+    if i <= 0:
+        return track[0][1:]
+    if i >= len(track):
+        return track[-1][1:]
+    (t0, x0, y0), (t1, x1, y1) = track[i - 1], track[i]
+    f = (ms - t0) / (t1 - t0) if t1 > t0 else 0.0
+    return x0 + f * (x1 - x0), y0 + f * (y1 - y0)
+
+def pct(v, p):
+    v = sorted(v)
+    return v[min(len(v) - 1, int(p * len(v)))] if v else float("nan")
+
+def errors(path, track, tag, kind):
+    e = []
+    for r in csv.DictReader(open(path, encoding="utf-8")):
+        if r["tag_id"] != tag or r[kind + "_x_cm"] == "":
+            continue
+        tx, ty = at(track, int(r["rec_ms"]))
+        e.append(math.hypot(float(r[kind + "_x_cm"]) - tx, float(r[kind + "_y_cm"]) - ty))
+    return e
+
+def rms(e):
+    return math.sqrt(sum(x * x for x in e) / len(e)) if e else float("nan")
+
+sets = sorted(d for d in os.listdir(real) if os.path.isdir(os.path.join(real, d)))
+for offsets, title in (("zero", "offsets 0"), ("calibrated", "offsets from --calibrate-at static-pose5-heading0")):
+    print()
+    print("Real ranges, %s: RMS / p95 / max (cm)" % title)
+    print()
+    print("| Set | Tag | Kalman filter | Average 10 | Raw fix |")
+    print("|---|---|---|---|---|")
+    means = {}
+    for s in sets:
+        if not os.path.exists(os.path.join(work, "real.%s.%s.kalman.csv" % (s, offsets))):
+            continue
+        truth = truth_of(os.path.join(real, s, "truth.csv"))
+        for tag in sorted(truth):
+            cells = []
+            for setting, filter, kind in (("kalman", "kalman", "avg"), ("average", "average", "avg"),
+                                          ("raw", "average", "raw")):
+                e = errors(os.path.join(work, "real.%s.%s.%s.csv" % (s, offsets, filter)), truth[tag], tag, kind)
+                cells.append("%.1f / %.1f / %.1f" % (rms(e), pct(e, 0.95), max(e) if e else float("nan")))
+                group = "dynamic" if s.startswith("dynamic") else "static"
+                means.setdefault((group, setting), []).append(rms(e))
+            print("| %s | %s | %s |" % (s, tag, " | ".join(cells)))
+    print()
+    for group in ("dynamic", "static"):
+        if (group, "kalman") in means:
+            print("%s sets, %s, mean RMS over the tags: Kalman %.1f cm, average %.1f cm, raw fix %.1f cm"
+                  % (group, title, *(sum(v) / len(v) for v in (means[(group, k)] for k in ("kalman", "average", "raw")))))
 EOF

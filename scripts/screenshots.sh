@@ -4,9 +4,11 @@
 # Then the high room: anchors at 2.5 m, the tags' height set, the anchor
 # table's Z column shown.
 # Then a floor plan of the room behind the chart, calibrated as the settings
-# file says (drawn by scripts/floorplan.py), and the discovery dialog.
+# file says (drawn by scripts/floorplan.py), the discovery dialog, and the
+# dialogs of "Offsets einmessen" and "Genauigkeit prüfen".
 # Output: docs/main-window.png, docs/main-window-small.png, docs/tag-height.png,
-# docs/floor-plan.png, docs/discovery.png.
+# docs/floor-plan.png, docs/discovery.png, docs/offsets-dialog.png,
+# docs/accuracy-dialog.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -48,3 +50,12 @@ start_sim
 # not needed: the dialog lists the modules the master knows.
 (cd build && ORVANE_SCREENSHOT="$PWD/../docs/discovery.png" ORVANE_SCREENSHOT_DIALOG=discovery ./orvane --port "$link" --connect ../sim/demo.cfg)
 echo "wrote docs/discovery.png"
+stop_sim
+# The known-point dialogs: the standing tag 2B02 at 300/400, collected for 6 s.
+for which in offsets accuracy; do
+  start_sim
+  (cd build && ORVANE_SCREENSHOT="$PWD/../docs/$which-dialog.png" ORVANE_SCREENSHOT_DIALOG=$which \
+    ./orvane --port "$link" --start-ranging ../sim/demo.cfg)
+  echo "wrote docs/$which-dialog.png"
+  stop_sim
+done

@@ -21,10 +21,16 @@ OutLine RangingLines::ranging(const Scenario& sc, const QStringList& anchors, co
         const double outlierDraw = unit(rng);
         const double outlierSize = 100 + 700 * unit(rng);
         const double dropDraw = unit(rng);
+        // Scenarios without a real radio's errors keep their old sequence.
+        const bool realErrors = sc.nlos > 0 || sc.tail > 0;
+        const double tailDraw = realErrors ? unit(rng) : 1.0;
+        const double nlosDraw = realErrors ? unit(rng) : 0.0;
         qint64 d = 0;
         double dist = 0;
         if (sc.distanceAt(tag, anchorId, ms, &dist)) {
-            dist += noise;
+            dist += sc.pairBias(tag, anchorId) + (tailDraw < sc.tail ? noise * sc.tailScale : noise);
+            if (sc.nlos > 0 && sc.blocked(tag, anchorId, ms))
+                dist += -sc.nlos * std::log(1.0 - nlosDraw);   // exponential: always late, sometimes much
             if (outlierDraw < sc.outliers)
                 dist += outlierSize;   // a reflection taken for the direct path
             if (dropDraw >= sc.dropout) {

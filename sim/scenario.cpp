@@ -97,6 +97,32 @@ bool readModule(const QJsonValue& value, bool tag, Scenario::Module* module, QSt
         *error = where + QStringLiteral("\"speed\" must not be negative");
         return false;
     }
+    module->bias.clear();
+    const QJsonValue bias = obj.value(QLatin1String("bias"));
+    if (!bias.isUndefined()) {
+        const QJsonObject pairs = bias.toObject();
+        if (!tag || !bias.isObject()) {
+            *error = where + QStringLiteral("\"bias\" is an object of anchor ids and cm, for tags only");
+            return false;
+        }
+        for (auto it = pairs.begin(); it != pairs.end(); ++it) {
+            if (!it.value().isDouble() || !(std::fabs(it.value().toDouble()) <= 10000)) {
+                *error = where + QStringLiteral("\"bias\" of %1 must be a number of cm").arg(it.key());
+                return false;
+            }
+            module->bias.insert(it.key().toUpper(), it.value().toDouble());
+        }
+    }
+    module->body = 0;
+    module->heading = 0;
+    if (!readNumber(obj, "body", &module->body, error) || !readNumber(obj, "heading", &module->heading, error)) {
+        *error = where + *error;
+        return false;
+    }
+    if (!(module->body >= 0 && module->body <= 360) || !std::isfinite(module->heading)) {
+        *error = where + QStringLiteral("\"body\" must lie in [0, 360] degrees, \"heading\" be a number");
+        return false;
+    }
     module->configured = true;
     if (obj.contains(QLatin1String("configured"))) {
         if (!obj.value(QLatin1String("configured")).isBool()) {
@@ -182,6 +208,18 @@ bool Scenario::loadJson(const QByteArray& json, QString* error)
             s.tags << m;
         }
     }
+    s.walls.clear();
+    for (const QJsonValue& w : root.value(QLatin1String("walls")).toArray()) {
+        const QJsonArray c = w.toArray();
+        if (c.size() != 4 || !c.at(0).isDouble() || !c.at(1).isDouble() || !c.at(2).isDouble() || !c.at(3).isDouble()) {
+            err = QStringLiteral("every wall must be [x1, y1, x2, y2]");
+            return false;
+        }
+        s.walls << QLineF(c.at(0).toDouble(), c.at(1).toDouble(), c.at(2).toDouble(), c.at(3).toDouble());
+    }
+    if (!readNumber(root, "nlos", &s.nlos, &err) || !readNumber(root, "tail", &s.tail, &err)
+        || !readNumber(root, "tailScale", &s.tailScale, &err))
+        return false;
     double seed = s.seed;
     if (!readNumber(root, "rate", &s.rateHz, &err) || !readNumber(root, "noise", &s.noiseSigma, &err)
         || !readNumber(root, "dropout", &s.dropout, &err) || !readNumber(root, "outliers", &s.outliers, &err)
@@ -256,6 +294,10 @@ QString Scenario::check() const
         return QStringLiteral("\"dropout\" must lie in [0, 1]");
     if (!(outliers >= 0 && outliers <= 1))
         return QStringLiteral("\"outliers\" must lie in [0, 1]");
+    if (!(nlos >= 0 && nlos <= 10000))
+        return QStringLiteral("\"nlos\" must lie in [0, 10000] cm");
+    if (!(tail >= 0 && tail <= 1) || !(tailScale >= 0 && tailScale <= 1000))
+        return QStringLiteral("\"tail\" must lie in [0, 1] and \"tailScale\" in [0, 1000]");
     return QString();
 }
 
@@ -340,4 +382,36 @@ MasterConfig Scenario::initialConfiguration() const
         if (m.configured)
             config.tags << m.id;
     return config;
+}
+
+double Scenario::pairBias(const QString& tag, const QString& anchor) const
+{
+    const Module* t = find(tag);
+    return t ? t->bias.value(anchor.toUpper(), 0.0) : 0.0;
+}
+
+bool Scenario::blocked(const QString& tag, const QString& anchor, qint64 ms) const
+{
+    const Module* t = find(tag);
+    const Module* a = find(anchor);
+    if (!t || !a)
+        return false;
+    const QPointF from = pathPosition(*t, ms);
+    const QLineF ray(from, pathPosition(*a, ms));
+    for (const QLineF& wall : walls)
+        if (ray.intersects(wall, nullptr) == QLineF::BoundedIntersection)
+            return true;
+    if (t->body <= 0 || ray.length() <= 0)
+        return false;
+    double heading = t->heading;
+    if (t->path.size() > 1 && t->speed > 0) {
+        const QPointF ahead = pathPosition(*t, ms + 100) - from;
+        if (!ahead.isNull())
+            heading = std::atan2(ahead.y(), ahead.x()) * 180.0 / M_PI;
+    }
+    // The body sits behind the tag: the anchor is blocked when it lies within
+    // half the body's width of straight back.
+    const double toAnchor = std::atan2(ray.dy(), ray.dx()) * 180.0 / M_PI;
+    const double off = std::fabs(std::remainder(toAnchor - (heading + 180.0), 360.0));
+    return off < t->body / 2.0;
 }

@@ -4,7 +4,9 @@
 #include "masterconfig.h"
 
 #include <QByteArray>
+#include <QLineF>
 #include <QList>
+#include <QMap>
 #include <QPointF>
 #include <QString>
 #include <QVector>
@@ -22,6 +24,11 @@ public:
         double speed = 0;        // cm/s along the path
         double z = 0;            // height, cm
         bool configured = true;  // part of the master's configuration at start
+        // Tags only, the errors of a real radio:
+        QMap<QString, double> bias;   // anchor id -> cm added to every distance to it
+        double body = 0;              // degrees of the view behind the tag its carrier blocks
+        double heading = 0;           // degrees (0 = +x, counter-clockwise) while standing;
+                                      // a moving tag faces where it goes
     };
 
     QString name;
@@ -33,6 +40,19 @@ public:
     double dropout = 0.01;       // probability that one distance is missing (0)
     double outliers = 0.002;     // probability that one distance is far too long
     quint32 seed = 1;
+    // Non-line-of-sight: a wall segment of the scenario or the tag's own body
+    // between tag and anchor delays the signal by an exponentially distributed
+    // extra distance with this mean (cm; always positive, 0: off).
+    double nlos = 0;
+    QVector<QLineF> walls;
+    // Heavy tails: this share of the distances gets its noise tailScale times wider.
+    double tail = 0;
+    double tailScale = 5;
+
+    // Whether a wall or the tag's body lies between tag and anchor at ms.
+    bool blocked(const QString& tag, const QString& anchor, qint64 ms) const;
+    // The constant bias of one tag-anchor pair (cm).
+    double pairBias(const QString& tag, const QString& anchor) const;
 
     // A room of 10 m x 8 m with an anchor in each corner, a tag walking a
     // rectangle at 1 m/s, one standing still, and one more tag on the air that

@@ -1,4 +1,5 @@
 #include "batchreplay.h"
+#include "knownpointdialog.h"
 #include "mainwin.h"
 #include "positioningstep.h"
 #include "settingsfile.h"
@@ -8,9 +9,14 @@
 
 #ifdef ORVANE_HAVE_SIM
 #include "masterstandin.h"
+#include "scenario.h"
 #endif
 
+#include <QAction>
 #include <QComboBox>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTableWidget>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -33,6 +39,9 @@ private slots:
     void batchErrors();
     void batchEqualsWindowReplay();
     void filteredOnStandIn();
+    void knownPointFlows();
+    void calibrateOnStandIn_data();
+    void calibrateOnStandIn();
 };
 
 namespace {
@@ -224,6 +233,9 @@ void TestTracking::batchErrors_data()
     QTest::newRow("unwritable output") << "rec.orec" << "demo" << "nodir/out.csv" << 2 << QStringList();
     QTest::newRow("broker refuses") << "rec.orec" << "demo" << "out.csv" << 2 << QStringList{"--mqtt", "127.0.0.1:1"};
     QTest::newRow("no broker named") << "rec.orec" << "demo" << "out.csv" << 2 << QStringList{"--mqtt", ":1883"};
+    QTest::newRow("calibrate, unknown tag") << "rec.orec" << "demo" << "out.csv" << 2 << QStringList{"--calibrate-at", "2B09=300,400"};
+    QTest::newRow("calibrate, no ranges") << "rec.orec" << "demo" << "out.csv" << 2 << QStringList{"--calibrate-at", "2B02=300,400"};
+    QTest::newRow("point not X,Y") << "rec.orec" << "demo" << "out.csv" << 2 << QStringList{"--accuracy-at", "2B01=300"};
 }
 
 // Without a display; a failure says why in one line, exits with 2 and leaves
@@ -328,7 +340,112 @@ void TestTracking::filteredOnStandIn()
     QVERIFY(std::sqrt(sum / n) < 12 && worst < 50);
 }
 
+// "Offsets einmessen" and "Genauigkeit prüfen" on the stand-in's standing tag,
+// replayed in real time: the unbiased stand-in proposes offsets near 0 in
+// place of the 25 cm set before, Ctrl+Z puts those back, and the accuracy
+// report names the standing tag's small error and is saved as CSV.
+void TestTracking::knownPointFlows()
+{
+    QTemporaryDir dir;
+    MasterStandIn master(Scenario::builtIn());
+    QVERIFY(master.setRecordFile(dir.filePath("s.orec")));
+    master.runOffline(12000);
+    MainWin w;
+    w.show();
+    QVERIFY(w.loadSettings(demoCfg(), false));
+    for (Anchor& a : w.modules.anchors)
+        a.offset = 25;
+    w.setFileChoosers(nullptr, [&](const QString&, const QString&) { return dir.filePath("report.csv"); });
+    QVERIFY(w.startReplay(dir.filePath("s.orec"), 1.0));
+    for (const char* opener : {"btnCalibrateOffsets", "btnCheckAccuracy"}) {
+        findButton(&w, opener)->click();
+        KnownPointDialog* d = nullptr;
+        for (KnownPointDialog* c : w.findChildren<KnownPointDialog*>())
+            if (c->isVisible())
+                d = c;
+        QVERIFY(d);
+        d->findChild<QComboBox*>("cmbTag")->setCurrentText("2B02");
+        d->findChild<QLineEdit*>("edtX")->setText("300");
+        d->findChild<QLineEdit*>("edtY")->setText("400");
+        d->findChild<QSpinBox*>("spnDuration")->setValue(2);
+        findButton(d, "btnStart")->click();
+        QVERIFY(!findButton(d, "btnStart")->isEnabled());
+        QVERIFY(waitUntil([&] { return findButton(d, "btnStart")->isEnabled(); }, 5000));
+        auto* table = d->findChild<QTableWidget*>("tblResult");
+        findButton(d, "btnApply")->click();
+        if (QByteArray(opener) == "btnCalibrateOffsets") {
+            QCOMPARE(table->rowCount(), 4);
+            for (int r = 0; r < 4; ++r) {
+                QVERIFY2(qAbs(table->item(r, 3)->text().toInt()) <= 3, qPrintable(table->item(r, 3)->text()));
+                QVERIFY(table->item(r, 5)->text().toInt() >= 15);
+                QCOMPARE(w.modules.anchors.at(r).offset, table->item(r, 3)->text().toInt());
+            }
+            for (QAction* a : w.actions())
+                if (a->shortcut() == QKeySequence(QKeySequence::Undo))
+                    a->trigger();
+            for (const Anchor& a : w.modules.anchors)
+                QCOMPARE(a.offset, 25);
+        } else {
+            QCOMPARE(table->rowCount(), 2);   // raw fix and shown position
+            QVERIFY2(table->item(1, 8)->text().toDouble() < 10, qPrintable(table->item(1, 8)->text()));   // CEP50
+            const QList<QByteArray> csv = readFileBytes(dir.filePath("report.csv")).split('\n');
+            QVERIFY(csv.value(0).contains("cep50_cm"));
+            QVERIFY(csv.value(2).startsWith("2B02,300,400,shown,"));
+        }
+        d->close();
+    }
+    w.stopReplay();
+}
+
+// The stand-in with a real radio's errors, calibrated by the batch mode at the
+// standing tag: a pair's bias comes back as its offset; a wall or the tag's
+// body delays only the anchors behind it, by the median of the exponential
+// delay (mean x ln 2).
+void TestTracking::calibrateOnStandIn_data()
+{
+    QTest::addColumn<QByteArray>("errors");   // scenario keys
+    QTest::addColumn<QByteArray>("tagKeys");
+    QTest::addColumn<QList<int>>("offsets");
+    QTest::newRow("bias per pair") << QByteArray() << QByteArray(R"("bias": {"1A2B": 18, "3C4D": 25, "5E6F": -7})")
+                                   << QList<int>{-18, -25, 7, 0};
+    QTest::newRow("wall") << QByteArray(R"("nlos": 40, "walls": [[800, 500, 800, 900]],)") << QByteArray(R"("heading": 0)")
+                          << QList<int>{0, 0, -28, 0};
+    QTest::newRow("body") << QByteArray(R"("nlos": 40,)") << QByteArray(R"("heading": 45, "body": 60)")
+                          << QList<int>{-28, 0, 0, 0};
+}
+
+void TestTracking::calibrateOnStandIn()
+{
+    QFETCH(QByteArray, errors); QFETCH(QByteArray, tagKeys); QFETCH(QList<int>, offsets);
+    QTemporaryDir dir;
+    Scenario sc;
+    const QByteArray json = R"({"noise": 3, "tail": 0.05, "dropout": 0, "outliers": 0, )" + errors + R"(
+        "anchors": [{"id": "1A2B", "x": 0, "y": 0}, {"id": "3C4D", "x": 1000, "y": 0},
+                    {"id": "5E6F", "x": 1000, "y": 800}, {"id": "7A80", "x": 0, "y": 800}],
+        "tags": [{"id": "2B02", "position": [300, 400], )" + tagKeys + "}]}";
+    QString error;
+    QVERIFY2(sc.loadJson(json, &error), qPrintable(error));
+    MasterStandIn master(sc);
+    QVERIFY(master.setRecordFile(dir.filePath("s.orec")));
+    master.runOffline(30000);
+    BatchReplayOptions o;
+    o.recording = dir.filePath("s.orec");
+    o.settings = demoCfg();
+    o.calibrateAt = {{"2B02", QPointF(300, 400)}};
+    o.writeSettings = dir.filePath("out.cfg");
+    BatchReplay batch;
+    QVERIFY2(batch.run(o, &error), qPrintable(error));
+    SettingsData written;
+    QVERIFY(readSettingsFile(o.writeSettings, written));
+    QCOMPARE(batch.report().size(), 5);   // header and four anchors
+    for (int a = 0; a < 4; ++a)
+        QVERIFY2(qAbs(written.anchors.at(a).offset - offsets.at(a)) <= 4,
+                 qPrintable(batch.report().join('\n')));
+}
+
 #else
+void TestTracking::calibrateOnStandIn() { QSKIP("built without the stand-in"); }
+void TestTracking::knownPointFlows() { QSKIP("built without the stand-in"); }
 void TestTracking::batchEqualsWindowReplay() { QSKIP("built without the stand-in"); }
 void TestTracking::filteredOnStandIn() { QSKIP("built without the stand-in"); }
 #endif

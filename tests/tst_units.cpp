@@ -2,6 +2,8 @@
 #include "chartdrawing.h"
 #include "cominterface.h"
 #include "configcommand.h"
+#include "errorstatistics.h"
+#include "knownpointcollector.h"
 #include "framing.h"
 #include "rangingsample.h"
 #include "solver.h"
@@ -37,6 +39,10 @@ private slots:
     void calibration_data();
     void calibration();
     void drawing();
+    void offsetProposal_data();
+    void offsetProposal();
+    void errorStatistics_data();
+    void errorStatistics();
 };
 
 using Lines = QList<QByteArray>;
@@ -447,3 +453,91 @@ void TestUnits::drawing()
 
 QTEST_MAIN(TestUnits)
 #include "tst_units.moc"
+
+// A tag at known points, one after the other; every range is the true
+// distance plus its anchor's bias plus an even spread over ±jitter.
+void TestUnits::offsetProposal_data()
+{
+    QTest::addColumn<Points>("points");
+    QTest::addColumn<QList<int>>("bias");      // per anchor, cm
+    QTest::addColumn<int>("jitter");
+    QTest::addColumn<int>("count");            // ranges per anchor and point
+    QTest::addColumn<int>("height");           // tag height, -1: none
+    QTest::addColumn<QList<int>>("doubtful");  // anchors warned about
+    QTest::newRow("one point") << Points{{300, 200}} << QList<int>{18, 25, 10, -5} << 2 << 101 << -1 << QList<int>{};
+    QTest::newRow("two points pooled") << Points{{300, 200}, {700, 650}} << QList<int>{18, 25, 10, -5} << 6 << 30
+                                       << -1 << QList<int>{};
+    QTest::newRow("wide spread") << Points{{500, 400}} << QList<int>{30, 30, 30, 30} << 20 << 60 << -1
+                                 << QList<int>{0, 1, 2, 3};
+    QTest::newRow("few ranges") << Points{{500, 400}} << QList<int>{12, 12, 12, 12} << 1 << 49 << -1
+                                << QList<int>{0, 1, 2, 3};
+    QTest::newRow("tag height") << Points{{300, 200}} << QList<int>{18, 25, 10, -5} << 2 << 100 << 100 << QList<int>{};
+}
+
+void TestUnits::offsetProposal()
+{
+    QFETCH(Points, points); QFETCH(QList<int>, bias); QFETCH(int, jitter); QFETCH(int, count);
+    QFETCH(int, height); QFETCH(QList<int>, doubtful);
+    ModuleSetup m = setupOf("*0A01 0A02 0A03 0A04", "2E00 2E01");
+    const QList<QPoint> at = {{0, 0}, {1000, 0}, {1000, 800}, {0, 800}};
+    for (int a = 0; a < 4; ++a) {
+        m.anchors[a].x = at[a].x();
+        m.anchors[a].y = at[a].y();
+        m.anchors[a].z = 250;
+        m.anchors[a].offset = 40;   // replaced, not added to: the ranges are raw
+    }
+    const std::optional<int> tagHeight = height < 0 ? std::nullopt : std::optional<int>(height);
+    KnownPointCollector c;
+    for (const QPointF& p : points) {
+        c.begin(QStringLiteral("2e00 "), p);
+        for (int i = 0; i < count; ++i) {
+            const double j = count > 1 ? -jitter + 2.0 * jitter * i / (count - 1) : 0.0;
+            QList<int> cm;
+            for (int a = 0; a < 4; ++a)
+                cm << int(std::lround(trueDistance(m.anchors[a], p, tagHeight) + bias[a] + j));
+            for (const QByteArray& line : {dLine("2E00", cm), dLine("2E01", {1, 1, 1, 1})}) {   // 2E01 is not collected
+                RangingSample sample(line);
+                sample.parse();
+                c.addSample(sample, m.anchors, tagHeight);
+            }
+        }
+    }
+    QCOMPARE(c.ranges().size(), points.size());
+    QCOMPARE(c.positions().last().raw.size(), count);
+    const QVector<OffsetProposal> got = proposeOffsets(c.ranges(), m.anchors, tagHeight);
+    QCOMPARE(got.size(), 4);
+    for (const OffsetProposal& p : got) {
+        QCOMPARE(p.offset, -bias[p.anchor]);
+        QCOMPARE(p.count, count * points.size());
+        QVERIFY2(std::fabs(p.spread - jitter) <= 1.0, qPrintable(QString::number(p.spread)));
+        QCOMPARE(p.doubtful(), doubtful.contains(p.anchor));
+        QVERIFY(std::fabs(p.measuredMedian - p.trueDistance - bias[p.anchor]) <= 0.5);
+    }
+}
+
+void TestUnits::errorStatistics_data()
+{
+    QTest::addColumn<Points>("errors");   // positions minus the truth
+    QTest::addColumn<QList<double>>("expected");   // n, mean dx, dy, sigma x, y, CEP50, R95, max
+    Points line;
+    for (int i = 1; i <= 100; ++i)
+        line << QPointF(i, 0) << QPointF(-i, 0);
+    // Radial errors 1,1,2,2,...,100,100: the median between 50 and 51, the 95th
+    // percentile 5 % of the way from 95 to 96.
+    QTest::newRow("spread on a line") << line << QList<double>{200, 0, 0, std::sqrt(2.0 * 338350 / 199), 0, 50.5, 95.05, 100};
+    QTest::newRow("bias only") << QVector<QPointF>(10, QPointF(3, -4)).toList() << QList<double>{10, 3, -4, 0, 0, 5, 5, 5};
+    QTest::newRow("none") << Points{} << QList<double>{0, 0, 0, 0, 0, 0, 0, 0};
+}
+
+void TestUnits::errorStatistics()
+{
+    QFETCH(Points, errors); QFETCH(QList<double>, expected);
+    const QPointF truth(250, -120);
+    QVector<QPointF> positions;
+    for (const QPointF& e : errors)
+        positions << truth + e;
+    const ErrorStatistics s = ::errorStatistics(positions, truth);
+    const QList<double> got = {double(s.n), s.meanDx, s.meanDy, s.sigmaX, s.sigmaY, s.cep50, s.r95, s.max};
+    for (int i = 0; i < got.size(); ++i)
+        QVERIFY2(std::fabs(got[i] - expected[i]) < 1e-6, qPrintable(QString("%1: %2").arg(i).arg(got[i])));
+}

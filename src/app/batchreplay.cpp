@@ -4,6 +4,8 @@
 #include "mqttpassword.h"
 #include "mqttpublisher.h"
 #include "positionexport.h"
+#include "rangingsample.h"
+#include "knownpointreport.h"
 #include "recording.h"
 #include "settingsfile.h"
 
@@ -56,12 +58,17 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
 
     if (!given.mqttHost.isEmpty() && !connectBroker(given, settings.mqtt, error))
         return false;
+    knownPoints = !given.calibrateAt.isEmpty() || !given.accuracyAt.isEmpty();
+    for (const auto& point : given.calibrateAt)
+        calibration.begin(point.first, point.second);
+    for (const auto& point : given.accuracyAt)
+        accuracy.begin(point.first, point.second);
     PositionExport exporter;
-    if (!exporter.open(given.output, true)) {
+    if (!given.output.isEmpty() && !exporter.open(given.output, true)) {
         *error = QStringLiteral("cannot write %1").arg(given.output);
         return false;
     }
-    out = &exporter;
+    out = given.output.isEmpty() ? nullptr : &exporter;
     baseEpochMs = RecordingReader::startEpochMs(given.recording);
     baseTime = QDateTime::fromMSecsSinceEpoch(baseEpochMs).time();
 
@@ -87,10 +94,52 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
         publishedCount = counts.published - qMin(counts.published, mqtt->unacknowledged());
         mqtt.reset();   // says "offline"
     }
-    if (!exporter.close()) {
+    // A known point that gave nothing fails the run before the export replaces anything.
+    if (!reportKnownPoints(given, settings, error)) {
+        exporter.discard();
+        return false;
+    }
+    if (!given.output.isEmpty() && !exporter.close()) {
         *error = QStringLiteral("cannot write %1").arg(given.output);
         return false;
     }
+    return true;
+}
+
+bool BatchReplay::reportKnownPoints(const BatchReplayOptions& given, const SettingsData& settings, QString* error)
+{
+    for (const auto* points : {&given.calibrateAt, &given.accuracyAt})
+        for (const auto& point : *points)
+            if (modules.findTag(point.first) < 0) {
+                *error = QStringLiteral("unknown tag %1").arg(point.first);
+                return false;
+            }
+    for (const KnownPointRanges& r : calibration.ranges())
+        if (r.ranges.isEmpty()) {
+            *error = QStringLiteral("no ranges from tag %1").arg(r.tagId);
+            return false;
+        }
+    for (const KnownPointCollector::Positions& p : accuracy.positions())
+        if (p.raw.isEmpty() && p.shown.isEmpty()) {
+            *error = QStringLiteral("no positions of tag %1").arg(p.tagId);
+            return false;
+        }
+    if (!given.calibrateAt.isEmpty()) {
+        const QVector<OffsetProposal> proposals = proposeOffsets(calibration.ranges(), modules.anchors, options.tagHeight);
+        reportLines += offsetReportLines(proposals, modules.anchors);
+        if (!given.writeSettings.isEmpty()) {
+            SettingsData changed = settings;
+            for (const OffsetProposal& p : proposals)
+                if (p.anchor < changed.anchors.size())
+                    changed.anchors[p.anchor].offset = p.offset;
+            if (!writeSettingsFile(given.writeSettings, changed)) {
+                *error = QStringLiteral("cannot write %1").arg(given.writeSettings);
+                return false;
+            }
+        }
+    }
+    for (const KnownPointCollector::Positions& p : accuracy.positions())
+        reportLines += accuracyReportLines(p);
     return true;
 }
 
@@ -105,6 +154,12 @@ void BatchReplay::receive(const QByteArray& data)
             return;
         if (line.at(2) == 'D') {
             step.addRangingLine(line, now);
+            if (knownPoints) {
+                RangingSample sample(line, now);
+                (void)sample.parse();
+                calibration.addSample(sample, modules.anchors, options.tagHeight);
+                accuracy.addSample(sample, modules.anchors, options.tagHeight);
+            }
             ++lines;
         } else if (line.at(2) == 'K') {
             modules.applyModuleList(line);
@@ -117,10 +172,11 @@ void BatchReplay::pass()
     const qint64 epochMs = baseEpochMs + qint64(nowMs);
     const PositioningPass result = step.run(modules, options, baseTime.addMSecs(int(nowMs % 86400000u)), epochMs);
     ++passCount;
+    accuracy.addPass(result, modules);
     for (const TagResult& r : result.tags) {
         if (r.belowHeight > 0)
             below[r.key] = r.belowHeight;
-        if (!r.rowDue)
+        if (!r.rowDue || !out)
             continue;
         out->append(epochMs, qint64(nowMs), modules.tags.at(r.tag), r);
         ++rowCount;

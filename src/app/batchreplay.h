@@ -2,18 +2,24 @@
 #define BATCHREPLAY_H
 
 #include "modulesetup.h"
+#include "knownpointcollector.h"
 #include "mqttsettings.h"
 #include "positioningstep.h"
 #include "replaycontroller.h"
 
 #include <QByteArray>
 #include <QMap>
+#include <QPair>
+#include <QPointF>
 #include <QString>
+#include <QStringList>
+#include <QVector>
 #include <QTime>
 
 #include <memory>
 
 class MqttPublisher;
+struct SettingsData;
 class PositionExport;
 
 // What the batch mode is asked to do (the command line's --replay road).
@@ -26,6 +32,11 @@ struct BatchReplayOptions
     int averageCount = 0;    // 0: as the settings file says
     QString mqttHost;        // non-empty: the rows are published there too
     int mqttPort = 0;        // 0: as the settings file says
+    // Tags standing at known points (cm) through the whole recording: their
+    // ranges give offsets, their positions the accuracy.
+    QVector<QPair<QString, QPointF>> calibrateAt{};
+    QVector<QPair<QString, QPointF>> accuracyAt{};
+    QString writeSettings{};   // non-empty: the settings file again, with the proposed offsets
 };
 
 // Runs a recording through the receive path and the positioning step without a
@@ -41,6 +52,9 @@ public:
     // (rows go to a file beside it that replaces it only at the end).
     bool run(const BatchReplayOptions& options, QString* error);
 
+    // The report of --calibrate-at and --accuracy-at, one line each.
+    QStringList report() const { return reportLines; }
+
     quint64 rangingLines() const { return lines; }
     quint64 passes() const { return passCount; }
     quint64 rows() const { return rowCount; }
@@ -55,11 +69,16 @@ private:
     void pass();
     bool connectBroker(const BatchReplayOptions& given, MqttSettings settings, QString* error);
     void drainBroker(int maxPending);
+    bool reportKnownPoints(const BatchReplayOptions& given, const SettingsData& settings, QString* error);
 
     ModuleSetup modules;
     PositioningStep step;
     PositioningOptions options;
     PositionExport* out = nullptr;
+    KnownPointCollector calibration;
+    KnownPointCollector accuracy;
+    QStringList reportLines;
+    bool knownPoints = false;   // some tag stands at a known point
     std::unique_ptr<MqttPublisher> mqtt;
     quint64 publishedCount = 0;
     quint64 unpublishedCount = 0;

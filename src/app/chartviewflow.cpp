@@ -119,6 +119,12 @@ void ChartViewFlow::released(QMouseEvent* event, QPointF point)
     showReadouts(world);
 }
 
+void ChartViewFlow::recordOffsets(const QList<QPair<QString, int>>& before)
+{
+    moves.recordOffsets(before);
+    w.undoMoveAction->setEnabled(moves.canUndo());
+}
+
 void ChartViewFlow::undoMove()
 {
     const QString id = moves.undo(w.modules.anchors);

@@ -22,6 +22,8 @@ public:
     void moved(QMouseEvent* event, QPointF point);
     void released(QMouseEvent* event, QPointF point);
     void undoMove();
+    // Offsets a measurement replaced: Ctrl+Z puts them back like a drag.
+    void recordOffsets(const QList<QPair<QString, int>>& before);
     void fitView();
     void resetGrid();
     // Once for the same anchors and grid.

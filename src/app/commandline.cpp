@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include <cmath>
+
 CommandLine::CommandLine()
     : helpOption(parser.addHelpOption()),
       versionOption(parser.addVersionOption()),
@@ -22,6 +24,18 @@ CommandLine::CommandLine()
                  QStringLiteral("Batch mode: publish the positions to the MQTT broker <host[:port]> too "
                                 "(topics and login as the settings file says)."),
                  QStringLiteral("host[:port]")),
+      calibrateOption(QStringLiteral("calibrate-at"),
+                      QStringLiteral("Batch mode: tag <TAG> stood at X,Y cm throughout; print the anchor offsets its "
+                                     "ranges propose (repeatable: the tags are pooled per anchor)."),
+                      QStringLiteral("TAG=X,Y")),
+      writeSettingsOption(QStringLiteral("write-settings"),
+                          QStringLiteral("Batch mode, with --calibrate-at: write the settings file again as <file> "
+                                         "with the proposed offsets."),
+                          QStringLiteral("file")),
+      accuracyOption(QStringLiteral("accuracy-at"),
+                     QStringLiteral("Batch mode: tag <TAG> stood at X,Y cm throughout; print the error statistics "
+                                    "(CEP50, R95) of its raw fix and shown position (repeatable)."),
+                     QStringLiteral("TAG=X,Y")),
       portOption(QStringLiteral("port"), QStringLiteral("The master's serial port, e.g. /dev/ttyUSB0."), QStringLiteral("path")),
       connectOption(QStringLiteral("connect"), QStringLiteral("Connect to the port at start.")),
       startRangingOption(QStringLiteral("start-ranging"), QStringLiteral("Connect and start the ranging at start."))
@@ -29,9 +43,11 @@ CommandLine::CommandLine()
     parser.setApplicationDescription(QStringLiteral(
         "Front end for the UWB positioning kit. Without options the window starts.\n"
         "Window: orvane [--port PATH] [--connect] [--start-ranging] [SETTINGS.cfg]\n"
-        "Batch mode: orvane --replay REC.orec --settings FILE.cfg --export OUT.csv [--mqtt HOST[:PORT]]"));
+        "Batch mode: orvane --replay REC.orec --settings FILE.cfg --export OUT.csv [--mqtt HOST[:PORT]]\n"
+        "            orvane --replay REC.orec --settings FILE.cfg --calibrate-at TAG=X,Y [--write-settings OUT.cfg]\n"
+        "            orvane --replay REC.orec --settings FILE.cfg --accuracy-at TAG=X,Y"));
     parser.addOptions({replayOption, settingsOption, exportOption, filterOption, averageOption, mqttOption,
-                       portOption, connectOption, startRangingOption});
+                       calibrateOption, writeSettingsOption, accuracyOption, portOption, connectOption, startRangingOption});
     parser.addPositionalArgument(QStringLiteral("SETTINGS.cfg"),
                                  QStringLiteral("A settings file to load at start, without the reminder."),
                                  QStringLiteral("[SETTINGS.cfg]"));
@@ -41,7 +57,8 @@ bool CommandLine::windowless(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
-        for (const char* name : {"--replay", "--settings", "--export", "--filter", "--average", "--mqtt", "--help", "-help", "-h",
+        for (const char* name : {"--replay", "--settings", "--export", "--filter", "--average", "--mqtt", "--calibrate-at", "--write-settings",
+                                 "--accuracy-at", "--help", "-help", "-h",
                                  "-?", "--help-all", "--version", "-v"})
             if (arg == name || arg.startsWith(QByteArray(name) + '='))
                 return true;
@@ -62,7 +79,8 @@ bool CommandLine::parse(const QStringList& arguments)
     }
     if (!batch()) {
         startSettings = positional.value(0);
-        for (const QCommandLineOption* o : {&settingsOption, &exportOption, &filterOption, &averageOption, &mqttOption})
+        for (const QCommandLineOption* o : {&settingsOption, &exportOption, &filterOption, &averageOption, &mqttOption,
+                                            &calibrateOption, &writeSettingsOption, &accuracyOption})
             if (parser.isSet(*o)) {
                 error = QStringLiteral("--%1 only goes with --replay").arg(o->names().first());
                 return false;
@@ -77,7 +95,15 @@ bool CommandLine::parse(const QStringList& arguments)
     batchOpts.recording = parser.value(replayOption);
     batchOpts.settings = parser.value(settingsOption);
     batchOpts.output = parser.value(exportOption);
-    if (batchOpts.settings.isEmpty() || batchOpts.output.isEmpty()) {
+    if (!parsePoints(calibrateOption, &batchOpts.calibrateAt) || !parsePoints(accuracyOption, &batchOpts.accuracyAt))
+        return false;
+    batchOpts.writeSettings = parser.value(writeSettingsOption);
+    if (parser.isSet(writeSettingsOption) && (batchOpts.calibrateAt.isEmpty() || batchOpts.writeSettings.isEmpty())) {
+        error = QStringLiteral("--write-settings needs a file name and --calibrate-at");
+        return false;
+    }
+    const bool knownPoints = !batchOpts.calibrateAt.isEmpty() || !batchOpts.accuracyAt.isEmpty();
+    if (batchOpts.settings.isEmpty() || (batchOpts.output.isEmpty() && !knownPoints)) {
         error = QStringLiteral("--replay needs --settings FILE.cfg and --export OUT.csv");
         return false;
     }
@@ -110,6 +136,23 @@ bool CommandLine::parse(const QStringList& arguments)
             error = QStringLiteral("--mqtt takes HOST or HOST:PORT, not \"%1\"").arg(parser.value(mqttOption));
             return false;
         }
+    }
+    return true;
+}
+
+bool CommandLine::parsePoints(const QCommandLineOption& option, QVector<QPair<QString, QPointF>>* points)
+{
+    for (const QString& value : parser.values(option)) {
+        const QString tag = value.section(QLatin1Char('='), 0, 0).trimmed();
+        const QStringList xy = value.section(QLatin1Char('='), 1).split(QLatin1Char(','));
+        bool okX = false, okY = false;
+        const double x = xy.value(0).trimmed().toDouble(&okX);
+        const double y = xy.value(1).trimmed().toDouble(&okY);
+        if (tag.isEmpty() || xy.size() != 2 || !okX || !okY || !std::isfinite(x) || !std::isfinite(y)) {
+            error = QStringLiteral("--%1 takes TAG=X,Y in cm, not \"%2\"").arg(option.names().first(), value);
+            return false;
+        }
+        points->append({tag, QPointF(x, y)});
     }
     return true;
 }

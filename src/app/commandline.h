@@ -35,6 +35,8 @@ public:
     BatchReplayOptions batchOptions() const { return batchOpts; }
 
 private:
+    bool parsePoints(const QCommandLineOption& option, QVector<QPair<QString, QPointF>>* points);
+
     QCommandLineParser parser;
     QCommandLineOption helpOption;
     QCommandLineOption versionOption;
@@ -44,6 +46,9 @@ private:
     QCommandLineOption filterOption;
     QCommandLineOption averageOption;
     QCommandLineOption mqttOption;
+    QCommandLineOption calibrateOption;
+    QCommandLineOption writeSettingsOption;
+    QCommandLineOption accuracyOption;
     QCommandLineOption portOption;
     QCommandLineOption connectOption;
     QCommandLineOption startRangingOption;

@@ -4,6 +4,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSpinBox>
 #include <QElapsedTimer>
 #include <QTimer>
 
@@ -22,6 +25,8 @@ int runBatch(const BatchReplayOptions& options)
         std::fprintf(stderr, "orvane: %s\n", qUtf8Printable(error));
         return 2;
     }
+    for (const QString& line : batch.report())
+        std::printf("%s\n", qUtf8Printable(line));
     std::fprintf(stderr, "orvane: %llu ranging lines, %llu passes, %llu rows in %.1f s\n",
                  static_cast<unsigned long long>(batch.rangingLines()),
                  static_cast<unsigned long long>(batch.passes()), static_cast<unsigned long long>(batch.rows()),
@@ -34,6 +39,34 @@ int runBatch(const BatchReplayOptions& options)
         std::fprintf(stderr, "orvane: %llu distances shorter than the height difference, taken as 0 in the plane\n",
                      static_cast<unsigned long long>(batch.belowHeight()));
     return 0;
+}
+
+// The known-point dialog of "Offsets einmessen" or "Genauigkeit prüfen" with
+// the demo's standing tag at its place, collected for 6 s, then grabbed.
+void grabKnownPointDialog(QWidget& window, const QString& which, const QString& shot)
+{
+    const char* opener = which == QLatin1String("offsets") ? "btnCalibrateOffsets" : "btnCheckAccuracy";
+    if (auto* open = window.findChild<QAbstractButton*>(QLatin1String(opener)))
+        open->click();
+    QWidget* dialog = nullptr;
+    for (QWidget* w : window.findChildren<QWidget*>(QStringLiteral("KnownPointDialog")))
+        if (w->isVisible())
+            dialog = w;
+    if (!dialog) {
+        std::fprintf(stderr, "orvane: no dialog to grab\n");
+        QCoreApplication::exit(1);
+        return;
+    }
+    dialog->findChild<QComboBox*>(QStringLiteral("cmbTag"))->setCurrentText(QStringLiteral("2B02"));
+    dialog->findChild<QLineEdit*>(QStringLiteral("edtX"))->setText(QStringLiteral("300"));
+    dialog->findChild<QLineEdit*>(QStringLiteral("edtY"))->setText(QStringLiteral("400"));
+    dialog->findChild<QSpinBox*>(QStringLiteral("spnDuration"))->setValue(6);
+    dialog->findChild<QAbstractButton*>(QStringLiteral("btnStart"))->click();
+    QTimer::singleShot(6800, dialog, [dialog, shot] {
+        if (!dialog->grab().save(shot))
+            std::fprintf(stderr, "orvane: cannot write %s\n", qUtf8Printable(shot));
+        QCoreApplication::exit(0);
+    });
 }
 
 } // namespace
@@ -79,7 +112,8 @@ int main(int argc, char** argv)
             // Pictures for the documentation: ORVANE_SCREENSHOT=FILE.png grabs the
             // window after ORVANE_SCREENSHOT_DELAY_MS (default 4000) and quits;
             // ORVANE_SCREENSHOT_SIZE=WxH (or "min") sizes it first;
-            // ORVANE_SCREENSHOT_DIALOG=discovery grabs the discovery dialog instead.
+            // ORVANE_SCREENSHOT_DIALOG=discovery grabs the discovery dialog instead,
+            // =offsets or =accuracy the known-point dialog after 6 s at tag 2B02.
             const QString shot = qEnvironmentVariable("ORVANE_SCREENSHOT");
             if (!shot.isEmpty()) {
                 const QString size = qEnvironmentVariable("ORVANE_SCREENSHOT_SIZE");
@@ -89,7 +123,12 @@ int main(int argc, char** argv)
                     window.resize(size.section(QLatin1Char('x'), 0, 0).toInt(), size.section(QLatin1Char('x'), 1).toInt());
                 const int delay = qEnvironmentVariableIsSet("ORVANE_SCREENSHOT_DELAY_MS")
                                       ? qEnvironmentVariableIntValue("ORVANE_SCREENSHOT_DELAY_MS") : 4000;
-                const bool dialog = qEnvironmentVariable("ORVANE_SCREENSHOT_DIALOG") == QLatin1String("discovery");
+                const QString which = qEnvironmentVariable("ORVANE_SCREENSHOT_DIALOG");
+                const bool dialog = which == QLatin1String("discovery");
+                if (which == QLatin1String("offsets") || which == QLatin1String("accuracy")) {
+                    QTimer::singleShot(delay, &window, [&window, shot, which] { grabKnownPointDialog(window, which, shot); });
+                    return app->exec();
+                }
                 QTimer::singleShot(delay, &window, [&window, shot, dialog] {
                     auto grab = [shot](QWidget* w) {
                         if (!w || !w->grab().save(shot))

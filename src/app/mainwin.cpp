@@ -115,6 +115,24 @@ MainWin::MainWin(QWidget* parent)
     ui->lblChart->addAction(undoMoveAction);
     ui->lblChart->setContextMenuPolicy(Qt::ActionsContextMenu);
 
+    // Offsets and accuracy from a tag at a known point: the flows collect the
+    // ranging lines and passes, a click on the chart gives the point.
+    const KnownPointFlow::Context known{&modules, this, [this] { return tagHeight; }};
+    offsetFlow = new OffsetCalibrationFlow(known, this);
+    accuracyFlow = new AccuracyCheckFlow(known, this);
+    accuracyFlow->chooseFile = [this] { return fileChoice.save(tr("Bericht speichern"), tr("CSV (*.csv)")); };
+    for (KnownPointFlow* flow : {static_cast<KnownPointFlow*>(offsetFlow), static_cast<KnownPointFlow*>(accuracyFlow)}) {
+        connect(this, &MainWin::rangingLineStored, flow, &KnownPointFlow::rangingLine);
+        connect(this, &MainWin::positioningPassed, flow, &KnownPointFlow::passComputed);
+        connect(ui->lblChart, &QLabelEx::mousePressed, flow,
+                [this, flow](QMouseEvent*, QPointF p) { flow->chartClicked(pixelToWorld(chartGeo, p)); });
+    }
+    connect(offsetFlow, &OffsetCalibrationFlow::offsetsApplied, this, [this](const QList<QPair<QString, int>>& before) {
+        chartView.recordOffsets(before);
+        fillAnchorTable();
+        statusBar()->showMessage(tr("Offsets übernommen – Strg+Z macht es rückgängig"), 10000);
+    });
+
     for (QLabel* l : {ui->lblMouseX, ui->lblMouseY, ui->lblMouseD, ui->lblMouseXD, ui->lblMouseYD}) {
         l->setText(QStringLiteral("-"));
         // Room for the usual read-outs, so the window need not grow as they change.
@@ -359,8 +377,10 @@ void MainWin::processLines(const QByteArray& chunk)
 
 void MainWin::handleRangingLine(const QByteArray& line)
 {
-    positioning.addRangingLine(line, timeOfDay());
+    const QTime now = timeOfDay();
+    positioning.addRangingLine(line, now);
     ++rangingLinesReceived;
+    emit rangingLineStored(line, now);
 }
 
 // ---------------------------------------------------------------- chart
@@ -525,6 +545,7 @@ void MainWin::runPositioning()
 {
     const PositioningOptions options{averageCount, smoothing, tagHeight};
     lastPass = positioning.run(modules, options, timeOfDay(), epochMs());
+    emit positioningPassed(lastPass);
     if (lastPass.masterDistanceSet) {
         const QString text = tr("Abstand Tag \"%1\" -> Master: %2 cm").arg(lastPass.masterTagName).arg(lastPass.masterDistance);
         if (ui->labAbstandMaster->text() != text)

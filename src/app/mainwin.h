@@ -16,6 +16,8 @@
 #include "connectionflow.h"
 #include "chartviewflow.h"
 #include "settingsflow.h"
+#include "offsetcalibrationflow.h"
+#include "accuracycheckflow.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -150,6 +152,9 @@ public:
 signals:
     void discoverPacket(QByteArray packet);
     void commandResult(bool ok);
+    // Every stored ranging line, and every pass's result, for the flows that collect them.
+    void rangingLineStored(const QByteArray& line, const QTime& received);
+    void positioningPassed(const PositioningPass& pass);
 
 public slots:
     void dataReceived(QByteArray data);
@@ -207,6 +212,8 @@ private slots:
     void on_btnSaveSettings_clicked();
     void on_btnLoadSettings_clicked();
     void on_btnMqtt_clicked();
+    void on_btnCalibrateOffsets_clicked() { offsetFlow->open(); }
+    void on_btnCheckAccuracy_clicked() { accuracyFlow->open(); }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -267,6 +274,8 @@ private:
     ChartViewFlow chartView{*this};
     RecordingFlow recording{*this};
     SettingsFlow settingsFlow{*this};
+    OffsetCalibrationFlow* offsetFlow = nullptr;
+    AccuracyCheckFlow* accuracyFlow = nullptr;
     WindowLayout* windowLayout = nullptr;
     QAction* undoMoveAction = nullptr;
     QTimer* silenceTimer = nullptr;  // a master that never answers after a connect

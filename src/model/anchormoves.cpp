@@ -3,9 +3,20 @@
 #include "anchor.h"
 #include "modulesetup.h"
 
+#include <QStringList>
+
 void AnchorMoves::recordMove(const QString& anchorId, const QPoint& from)
 {
-    moves.append({anchorId, from});
+    moves.append({anchorId, from, {}});
+    while (moves.size() > MaxMoves)
+        moves.removeFirst();
+}
+
+void AnchorMoves::recordOffsets(const QList<QPair<QString, int>>& before)
+{
+    if (before.isEmpty())
+        return;
+    moves.append({QString(), QPoint(), before});
     while (moves.size() > MaxMoves)
         moves.removeFirst();
 }
@@ -16,6 +27,18 @@ QString AnchorMoves::undo(QList<Anchor>& anchors)
     // the drag: find the anchor by id, and skip moves of anchors now gone.
     while (!moves.isEmpty()) {
         const Move m = moves.takeLast();
+        if (!m.offsets.isEmpty()) {
+            QStringList ids;
+            for (const auto& before : m.offsets)
+                for (Anchor& a : anchors)
+                    if (ModuleSetup::sameId(a.id, before.first)) {
+                        a.offset = before.second;
+                        ids << a.id;
+                    }
+            if (!ids.isEmpty())
+                return ids.join(QStringLiteral(", "));
+            continue;
+        }
         for (Anchor& a : anchors) {
             if (ModuleSetup::sameId(a.id, m.id)) {
                 a.x = m.from.x();

@@ -2,22 +2,26 @@
 #define ANCHORMOVES_H
 
 #include <QList>
+#include <QPair>
 #include <QPoint>
 #include <QString>
 
 struct Anchor;
 
-// Anchor positions before each drag on the chart, newest last, so a drag that
-// was meant to measure a distance can be taken back.
+// Anchor positions before each drag on the chart, and offsets before each
+// change by a measurement, newest last, so either can be taken back.
 class AnchorMoves
 {
 public:
     static constexpr int MaxMoves = 50;
 
     void recordMove(const QString& anchorId, const QPoint& from);
+    // Offsets (anchor id, offset) as they were before a measurement replaced them.
+    void recordOffsets(const QList<QPair<QString, int>>& before);
     bool canUndo() const { return !moves.isEmpty(); }
-    // Puts the most recently moved anchor that still exists back where it was;
-    // returns its id, or an empty string when there was nothing to undo.
+    // Puts the most recently moved anchor that still exists back where it was,
+    // or the offsets of the newest change back as they were; returns the ids
+    // (comma-separated), or an empty string when there was nothing to undo.
     QString undo(QList<Anchor>& anchors);
     void clear() { moves.clear(); }
 
@@ -25,6 +29,7 @@ private:
     struct Move {
         QString id;
         QPoint from;
+        QList<QPair<QString, int>> offsets;   // non-empty: an offset change, not a drag
     };
     QList<Move> moves;
 };

@@ -10,8 +10,9 @@
 namespace {
 
 // White-acceleration densities (cm²/s³) of the two models: a tag standing or
-// holding course and speed, and one turning, starting or stopping.
-constexpr double ProcessNoise[2] = {1.0, 30000.0};
+// holding course and speed (a hand-pushed trolley still wavers), and one
+// turning, starting, stopping or reversing at a run.
+constexpr double ProcessNoise[2] = {10.0, 100000.0};
 // Mean time (s) spent in each kind of motion before switching to the other,
 // for the odds 1 - exp(-dt / time): steady motion or standing lasts long, so
 // one noisy sample does not pass for a turn (a real turn still wins within a
@@ -20,8 +21,15 @@ constexpr double ProcessNoise[2] = {1.0, 30000.0};
 constexpr double SteadyTimeS = 100.0;
 constexpr double TurnTimeS = 1.0;
 // A distance further than this many standard deviations of its innovation
-// from every model's prediction is left out.
-constexpr double Gate = 4.0;
+// from every model's prediction is left out. Wide enough for the first
+// sample after a reversal at a run, whose distances all jump at once.
+constexpr double Gate = 6.0;
+// Real radios measure every distance too long by a few decimetres (the signal
+// is late, more so through a body or wall), alike for all anchors to a first
+// approximation: the filter estimates that common bias as a state that drifts
+// slowly (random walk, cm²/s), from none with this uncertainty (cm).
+constexpr double BiasDrift = 1.0;
+constexpr double InitialBiasSigma = 30.0;
 // The distance noise assumed before the fixes' residuals tell (cm), and its bounds.
 constexpr double InitialNoise = 5.0;
 constexpr double MinNoise = 1.0;
@@ -45,8 +53,10 @@ bool TrackFilter::start(const QMap<int, int>& distances, const QList<Anchor>& an
     const double posVar = 4.0 * noiseSigma * noiseSigma;
     const double velVar = StartSpeedSigma * StartSpeedSigma;
     for (Model& m : models) {
-        m.x << fix.x(), fix.y(), 0.0, 0.0;
-        m.P = Vec(posVar, posVar, velVar, velVar).asDiagonal();
+        m.x << fix.x(), fix.y(), 0.0, 0.0, 0.0;
+        Vec v;
+        v << posVar, posVar, velVar, velVar, InitialBiasSigma * InitialBiasSigma;
+        m.P = v.asDiagonal();
     }
     weight.fill(1.0 / Models);
     tracking = true;
@@ -104,6 +114,7 @@ void TrackFilter::predict(double dt)
         Q(0, 0) = Q(1, 1) = a;
         Q(0, 2) = Q(2, 0) = Q(1, 3) = Q(3, 1) = b;
         Q(2, 2) = Q(3, 3) = c;
+        Q(4, 4) = BiasDrift * dt;
         models[j].x = F * mixed[j].x;
         models[j].P = F * mixed[j].P * F.transpose() + Q;
         weight[j] = prior[j];
@@ -204,8 +215,9 @@ void TrackFilter::addSample(const QMap<int, int>& distances, const QList<Anchor>
             const double range = std::hypot(dx, dy);
             if (range < 1.0)
                 continue;   // on the anchor: no direction to correct along
-            Eigen::RowVector4d H(dx / range, dy / range, 0.0, 0.0);
-            const double nu = it.value() - range;
+            Row H;
+            H << dx / range, dy / range, 0.0, 0.0, 1.0;
+            const double nu = it.value() - range - m.x(4);
             plausible = nu * nu <= Gate * Gate * ((H * m.P * H.transpose())(0, 0) + r);
         }
         if (plausible) {
@@ -226,8 +238,9 @@ void TrackFilter::addSample(const QMap<int, int>& distances, const QList<Anchor>
             const double range = std::hypot(dx, dy);
             if (range < 1.0)
                 continue;
-            Eigen::RowVector4d H(dx / range, dy / range, 0.0, 0.0);
-            const double nu = usable.value(k) - range;
+            Row H;
+            H << dx / range, dy / range, 0.0, 0.0, 1.0;
+            const double nu = usable.value(k) - range - m.x(4);
             const double hph = (H * m.P * H.transpose())(0, 0);
             const double s = hph + r;
             const Vec K = m.P * H.transpose() / s;

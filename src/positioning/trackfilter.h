@@ -13,7 +13,9 @@
 struct Anchor;
 
 // Tracks one tag from its ranging samples: position and velocity in the plane
-// (cm, cm/s), updated by every sample at its own arrival time.
+// (cm, cm/s), updated by every sample at its own arrival time, and the range
+// bias that real radios add to every distance alike (cm), so a too-long
+// distance to every anchor does not pull the tag off its place.
 //
 // Two constant-velocity Kalman filters run side by side and are blended by how
 // well each explains the distances (interacting multiple models): one with
@@ -49,8 +51,11 @@ public:
     int starts() const { return startCount; }
 
 private:
-    using Vec = Eigen::Vector4d;
-    using Mat = Eigen::Matrix4d;
+    // x, y (cm), vx, vy (cm/s) and the range bias common to all anchors (cm).
+    static constexpr int States = 5;
+    using Vec = Eigen::Matrix<double, States, 1>;
+    using Mat = Eigen::Matrix<double, States, States>;
+    using Row = Eigen::Matrix<double, 1, States>;
     static constexpr int Models = 2;
     static constexpr int NoiseWindow = 50;
 

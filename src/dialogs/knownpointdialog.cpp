@@ -1,0 +1,132 @@
+#include "knownpointdialog.h"
+
+#include "ui_knownpointdialog.h"
+
+#include <QCloseEvent>
+#include <QHeaderView>
+
+KnownPointDialog::KnownPointDialog(const QString& title, const QString& applyText, QWidget* parent)
+    : QDialog(parent), ui(new Ui::KnownPointDialog)
+{
+    ui->setupUi(this);
+    setWindowTitle(title);
+    ui->btnApply->setText(applyText);
+    ui->tblResult->verticalHeader()->hide();
+    ui->tblResult->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Not modal: the chart stays live behind it, for the ranging and the pick.
+    setModal(false);
+}
+
+KnownPointDialog::~KnownPointDialog()
+{
+    delete ui;
+}
+
+void KnownPointDialog::setTags(const QStringList& ids)
+{
+    const QString current = tag();
+    ui->cmbTag->clear();
+    ui->cmbTag->addItems(ids);
+    const int keep = ids.indexOf(current);
+    if (keep >= 0)
+        ui->cmbTag->setCurrentIndex(keep);
+}
+
+QString KnownPointDialog::tag() const
+{
+    return ui->cmbTag->currentText();
+}
+
+bool KnownPointDialog::point(QPointF* at) const
+{
+    bool okX = false, okY = false;
+    const double x = ui->edtX->text().trimmed().toDouble(&okX);
+    const double y = ui->edtY->text().trimmed().toDouble(&okY);
+    if (okX && okY)
+        *at = QPointF(x, y);
+    return okX && okY;
+}
+
+void KnownPointDialog::setPoint(const QPoint& at)
+{
+    ui->edtX->setText(QString::number(at.x()));
+    ui->edtY->setText(QString::number(at.y()));
+}
+
+void KnownPointDialog::setHeightText(const QString& text)
+{
+    ui->lblHeight->setText(text);
+}
+
+int KnownPointDialog::durationSeconds() const
+{
+    return ui->spnDuration->value();
+}
+
+void KnownPointDialog::setDurationSeconds(int s)
+{
+    ui->spnDuration->setValue(s);
+}
+
+bool KnownPointDialog::picking() const
+{
+    return ui->btnPickPoint->isChecked();
+}
+
+void KnownPointDialog::setPicking(bool on)
+{
+    ui->btnPickPoint->setChecked(on);
+}
+
+void KnownPointDialog::setCollecting(bool on)
+{
+    for (QWidget* w : {static_cast<QWidget*>(ui->cmbTag), static_cast<QWidget*>(ui->edtX),
+                       static_cast<QWidget*>(ui->edtY), static_cast<QWidget*>(ui->btnPickPoint),
+                       static_cast<QWidget*>(ui->spnDuration), static_cast<QWidget*>(ui->btnStart),
+                       static_cast<QWidget*>(ui->btnReset)})
+        w->setEnabled(!on);
+    ui->btnCancel->setEnabled(on);
+    if (on)
+        ui->btnApply->setEnabled(false);
+}
+
+void KnownPointDialog::setProgress(int percent, const QString& text)
+{
+    ui->barProgress->setValue(percent);
+    ui->lblCollected->setText(text);
+}
+
+void KnownPointDialog::setTable(const QStringList& headers, const QVector<QStringList>& rows, const QVector<bool>& marked)
+{
+    ui->tblResult->clear();
+    ui->tblResult->setColumnCount(headers.size());
+    ui->tblResult->setHorizontalHeaderLabels(headers);
+    ui->tblResult->setRowCount(rows.size());
+    for (int r = 0; r < rows.size(); ++r)
+        for (int c = 0; c < rows.at(r).size() && c < headers.size(); ++c) {
+            auto* item = new QTableWidgetItem(rows.at(r).at(c));
+            if (c > 0)
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            if (marked.value(r))
+                item->setBackground(QColor(255, 220, 220));
+            ui->tblResult->setItem(r, c, item);
+        }
+}
+
+void KnownPointDialog::setWarning(const QString& text)
+{
+    ui->lblWarning->setText(text);
+}
+
+void KnownPointDialog::setApplyEnabled(bool on)
+{
+    ui->btnApply->setEnabled(on);
+}
+
+void KnownPointDialog::closeEvent(QCloseEvent* event)
+{
+    // A collection under way ends with the dialog.
+    emit cancelRequested();
+    setPicking(false);
+    QDialog::closeEvent(event);
+}
