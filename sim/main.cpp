@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QSocketNotifier>
 #include <QTextStream>
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+#include <QTextCodec>
+#endif
 
 #include <csignal>
 #include <cstdio>
@@ -44,6 +47,10 @@ bool readDouble(const QCommandLineParser& p, const QString& name, double* value,
 
 int main(int argc, char* argv[])
 {
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Messages and file names as UTF-8 whatever the locale, as under Qt 6.
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvane-sim"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.1"));

@@ -1,6 +1,7 @@
 #include "batchreplay.h"
 #include "commandline.h"
 #include "mainwin.h"
+#include "qtcompat.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -40,6 +41,7 @@ int runBatch(const BatchReplayOptions& options)
 
 int main(int argc, char** argv)
 {
+    QtCompat::useUtf8Locale();
     int code = 0;
     {
         // The batch mode, help and version run without a display.

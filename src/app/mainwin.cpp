@@ -15,6 +15,7 @@
 #include "framesignature.h"
 #include "timeofday.h"
 #include "translations.h"
+#include "utf8settings.h"
 #include "windowlayout.h"
 
 #include <QAction>
@@ -594,13 +595,13 @@ bool MainWin::loadSettings(const QString& path, bool remind) { return settingsFl
 
 QString MainWin::lastFolder() const
 {
-    return QSettings().value(QStringLiteral("Dateien/Ordner")).toString();
+    return Utf8Settings().value(QStringLiteral("Dateien/Ordner")).toString();
 }
 
 void MainWin::rememberFolder(const QString& path)
 {
     if (!path.isEmpty())
-        QSettings().setValue(QStringLiteral("Dateien/Ordner"), QFileInfo(path).absolutePath());
+        Utf8Settings().setValue(QStringLiteral("Dateien/Ordner"), QFileInfo(path).absolutePath());
 }
 
 // ---------------------------------------------------------------- MQTT
