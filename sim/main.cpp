@@ -1,5 +1,6 @@
 // orvane-sim: plays the master module of the positioning kit on a pseudo
 // terminal, so that the program can connect to it like to the real kit.
+#include "buildversion.h"
 #include "masterstandin.h"
 #include "scenario.h"
 
@@ -53,7 +54,7 @@ int main(int argc, char* argv[])
 #endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvane-sim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.1"));
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(BuildVersion::full()));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(

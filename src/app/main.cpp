@@ -1,4 +1,5 @@
 #include "batchreplay.h"
+#include "buildversion.h"
 #include "commandline.h"
 #include "mainwin.h"
 #include "qtcompat.h"
@@ -47,7 +48,7 @@ int main(int argc, char** argv)
         // The batch mode, help and version run without a display.
         std::unique_ptr<QCoreApplication> app(CommandLine::windowless(argc, argv) ? new QCoreApplication(argc, argv)
                                                                                    : new QApplication(argc, argv));
-        QCoreApplication::setApplicationVersion(QStringLiteral("1.1"));
+        QCoreApplication::setApplicationVersion(QString::fromUtf8(BuildVersion::full()));
         CommandLine commandLine;
         if (!commandLine.parse(QCoreApplication::arguments())) {
             std::fprintf(stderr, "orvane: %s\n", qUtf8Printable(commandLine.errorText()));

@@ -2,6 +2,7 @@
 #include "ui_mainwin.h"
 
 #include "aboutwin.h"
+#include "buildversion.h"
 #include "chartdrawing.h"
 #include "commandwin.h"
 #include "discoverwin.h"
@@ -71,7 +72,7 @@ MainWin::MainWin(QWidget* parent)
 
     QCoreApplication::setOrganizationName(QStringLiteral("Fenwright"));
     QCoreApplication::setApplicationName(QStringLiteral("DW1000 HRP Orvane V1.1 Demo"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.1"));
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(BuildVersion::release()));
 
     QCoreApplication::installTranslator(&translator);
     // "translations" in the working directory first, then beside the binary, the
