@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             chartPass(w);
         // The receive buffer never holds more than one unfinished line.
         if (w->rxBuffer.size() > Framing::MaxPendingBytes + 64) {
-            std::fprintf(stderr, "rxBuffer grew to %d bytes\n", w->rxBuffer.size());
+            std::fprintf(stderr, "rxBuffer grew to %d bytes\n", int(w->rxBuffer.size()));
             std::abort();
         }
     }

@@ -83,7 +83,7 @@ void abortOnLongHistory(MainWin* w)
 {
     for (const QList<RangingSample*>& list : qAsConst(w->rangingHistory)) {
         if (list.size() > 200) {
-            std::fprintf(stderr, "history of %d samples\n", list.size());
+            std::fprintf(stderr, "history of %d samples\n", int(list.size()));
             std::abort();
         }
     }

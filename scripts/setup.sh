@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Orvane needs that are not installed yet.
-# Usage: scripts/setup.sh [test|mutants]   ("test" adds what the tests, benchmarks
-# and fuzzers need, "mutants" what scripts/mutants.sh needs)
+# Usage: scripts/setup.sh [test|mutants|package]... [qt6]
+#   "test" adds what the tests, benchmarks and fuzzers need, "mutants" what
+#   scripts/mutants.sh needs, "package" what scripts/package.sh needs to build
+#   and check the Debian package; "qt6" adds Qt 6 (for -DORVANE_QT=6).
 set -euo pipefail
-packages=(cmake g++ make pkg-config qtbase5-dev libqt5serialport5-dev libeigen3-dev qttranslations5-l10n libmosquitto-dev)
-case "${1:-}" in
-  test) packages+=(libbenchmark-dev clang libclang-rt-14-dev mosquitto mosquitto-clients openssl) ;;
-  mutants) packages+=(libbenchmark-dev mosquitto mosquitto-clients openssl rsync perl) ;;
-esac
+packages=(cmake g++ make pkg-config git qtbase5-dev libqt5serialport5-dev libeigen3-dev qttranslations5-l10n libmosquitto-dev)
+for what in "$@"; do
+  case "$what" in
+    test) packages+=(libbenchmark-dev clang libclang-rt-14-dev mosquitto mosquitto-clients openssl) ;;
+    mutants) packages+=(libbenchmark-dev mosquitto mosquitto-clients openssl rsync perl) ;;
+    package) packages+=(dpkg-dev file lintian appstream desktop-file-utils) ;;
+    qt6) packages+=(qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-translations-l10n) ;;
+    *) echo "scripts/setup.sh: unknown set '$what' (test, mutants, package, qt6)" >&2; exit 2 ;;
+  esac
+done
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

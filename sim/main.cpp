@@ -1,5 +1,6 @@
 // orvane-sim: plays the master module of the positioning kit on a pseudo
 // terminal, so that the program can connect to it like to the real kit.
+#include "buildversion.h"
 #include "masterstandin.h"
 #include "scenario.h"
 
@@ -8,6 +9,9 @@
 #include <QFile>
 #include <QSocketNotifier>
 #include <QTextStream>
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+#include <QTextCodec>
+#endif
 
 #include <csignal>
 #include <cstdio>
@@ -44,9 +48,13 @@ bool readDouble(const QCommandLineParser& p, const QString& name, double* value,
 
 int main(int argc, char* argv[])
 {
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Messages and file names as UTF-8 whatever the locale, as under Qt 6.
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvane-sim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.1"));
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(BuildVersion::full()));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(

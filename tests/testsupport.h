@@ -2,6 +2,7 @@
 #define TESTSUPPORT_H
 
 #include "modulesetup.h"
+#include "qtcompat.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

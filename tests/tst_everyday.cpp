@@ -56,7 +56,7 @@ void TestEveryday::silentMasterAndLostConnection()
     // Until the lost port is handled to the end: the button to connect again comes last.
     QVERIFY(waitUntil([&] { return w.findChild<QPushButton*>("btnConnect")->isEnabled(); }, 3000));
     QVERIFY(!w.com.isOpen());
-    const QImage shown = w.findChild<QLabelEx*>("lblChart")->pixmap(Qt::ReturnByValue).toImage();
+    const QImage shown = QtCompat::pixmap(w.findChild<QLabelEx*>("lblChart")).toImage();
     const QColor c = shown.pixelColor(2, 2);
     QVERIFY2(c.red() == c.green() && c.green() == c.blue(), qPrintable(c.name()));   // grey, not red
     QVERIFY(w.findChild<QLabel*>("labAbstandMaster")->text().isEmpty());
@@ -93,7 +93,8 @@ void TestEveryday::undoAnchorMove()
     for (const QPoint& to : {QPoint(300, 500), QPoint(100, 100)}) {
         const QPoint from = pixel(at(1).x(), at(1).y());
         QTest::mousePress(chart, Qt::LeftButton, Qt::NoModifier, from);
-        QMouseEvent drag(QEvent::MouseMove, pixel(to.x(), to.y()), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        const QPoint over = pixel(to.x(), to.y());
+        QMouseEvent drag(QEvent::MouseMove, over, chart->mapToGlobal(over), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(chart, &drag);
         QTest::mouseRelease(chart, Qt::LeftButton, Qt::NoModifier, pixel(to.x(), to.y()));
     }

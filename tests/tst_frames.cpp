@@ -51,7 +51,7 @@ struct Window {
         now = now.addMSecs(ms);
         epoch += ms;
     }
-    QImage shown() { return w.findChild<QLabelEx*>("lblChart")->pixmap(Qt::ReturnByValue).toImage(); }
+    QImage shown() { return QtCompat::pixmap(w.findChild<QLabelEx*>("lblChart")).toImage(); }
 };
 
 QByteArray line(int x, int y)

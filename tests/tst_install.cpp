@@ -1,7 +1,6 @@
 #include "testsupport.h"
 
 #include <QDir>
-#include <QLibraryInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -35,7 +34,7 @@ void TestInstall::installedTree()
     // Each program takes "translations" in the working directory first, then
     // the folder beside it or the installed one; a folder holding only the
     // index qt_de.qm, without the catalogues it lists, is passed over.
-    const QString qtDir = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+    const QString qtDir = QtCompat::translationsPath();
     if (!QFileInfo::exists(qtDir + "/qt_de.qm"))
         QSKIP("Qt's German translations (qttranslations5-l10n) are not installed");
     QVERIFY(QDir(work.path()).mkpath("full/translations") && QDir(work.path()).mkpath("partial/translations"));

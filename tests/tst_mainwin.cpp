@@ -430,7 +430,7 @@ void TestMainWin::mouseAndPicture()
     chosen = dir.filePath("cut.png");
     button(w, "btnSelectBackground")->click();
     pass(w);
-    QVERIFY(w.bgImage && w.bgImage->isNull() && w.chartGeo.gridW == 1400 && !chart(w)->pixmap(Qt::ReturnByValue).isNull());
+    QVERIFY(w.bgImage && w.bgImage->isNull() && w.chartGeo.gridW == 1400 && !QtCompat::pixmap(chart(w)).isNull());
 }
 
 void TestMainWin::settings()

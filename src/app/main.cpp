@@ -1,6 +1,8 @@
 #include "batchreplay.h"
+#include "buildversion.h"
 #include "commandline.h"
 #include "mainwin.h"
+#include "qtcompat.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -73,12 +75,13 @@ void grabKnownPointDialog(QWidget& window, const QString& which, const QString& 
 
 int main(int argc, char** argv)
 {
+    QtCompat::useUtf8Locale();
     int code = 0;
     {
         // The batch mode, help and version run without a display.
         std::unique_ptr<QCoreApplication> app(CommandLine::windowless(argc, argv) ? new QCoreApplication(argc, argv)
                                                                                    : new QApplication(argc, argv));
-        QCoreApplication::setApplicationVersion(QStringLiteral("1.1"));
+        QCoreApplication::setApplicationVersion(QString::fromUtf8(BuildVersion::full()));
         CommandLine commandLine;
         if (!commandLine.parse(QCoreApplication::arguments())) {
             std::fprintf(stderr, "orvane: %s\n", qUtf8Printable(commandLine.errorText()));

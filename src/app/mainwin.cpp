@@ -2,6 +2,7 @@
 #include "ui_mainwin.h"
 
 #include "aboutwin.h"
+#include "buildversion.h"
 #include "chartdrawing.h"
 #include "commandwin.h"
 #include "discoverwin.h"
@@ -15,6 +16,7 @@
 #include "framesignature.h"
 #include "timeofday.h"
 #include "translations.h"
+#include "utf8settings.h"
 #include "windowlayout.h"
 
 #include <QAction>
@@ -70,7 +72,7 @@ MainWin::MainWin(QWidget* parent)
 
     QCoreApplication::setOrganizationName(QStringLiteral("Fenwright"));
     QCoreApplication::setApplicationName(QStringLiteral("DW1000 HRP Orvane V1.1 Demo"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.1"));
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(BuildVersion::release()));
 
     QCoreApplication::installTranslator(&translator);
     // "translations" in the working directory first, then beside the binary, the
@@ -677,13 +679,13 @@ bool MainWin::loadSettings(const QString& path, bool remind) { return settingsFl
 
 QString MainWin::lastFolder() const
 {
-    return QSettings().value(QStringLiteral("Dateien/Ordner")).toString();
+    return Utf8Settings().value(QStringLiteral("Dateien/Ordner")).toString();
 }
 
 void MainWin::rememberFolder(const QString& path)
 {
     if (!path.isEmpty())
-        QSettings().setValue(QStringLiteral("Dateien/Ordner"), QFileInfo(path).absolutePath());
+        Utf8Settings().setValue(QStringLiteral("Dateien/Ordner"), QFileInfo(path).absolutePath());
 }
 
 // ---------------------------------------------------------------- MQTT

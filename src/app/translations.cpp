@@ -1,8 +1,8 @@
 #include "translations.h"
+#include "qtcompat.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QLibraryInfo>
 #include <QTranslator>
 
 QStringList qtTranslationDirs()
@@ -12,7 +12,7 @@ QStringList qtTranslationDirs()
         QStringLiteral("translations"),
         appDir + QStringLiteral("/translations"),
         QDir::cleanPath(appDir + QStringLiteral("/../share/orvane/translations")),
-        QLibraryInfo::location(QLibraryInfo::TranslationsPath),
+        QtCompat::translationsPath(),
     };
 }
 

@@ -1,4 +1,5 @@
 #include "windowlayout.h"
+#include "utf8settings.h"
 
 #include <QEvent>
 #include <QGuiApplication>
@@ -24,7 +25,7 @@ WindowLayout::WindowLayout(QMainWindow* window, QSplitter* splitter, QScrollArea
     window->installEventFilter(this);
     updateMinimumSizes();
 
-    if (!window->restoreGeometry(QSettings().value(GeometryKey).toByteArray())) {
+    if (!window->restoreGeometry(Utf8Settings().value(GeometryKey).toByteArray())) {
         const QScreen* screen = QGuiApplication::primaryScreen();
         const QRect avail = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
         window->resize((avail.size() * 0.9).expandedTo(window->minimumSize()));
@@ -57,7 +58,7 @@ void WindowLayout::placeSplitter()
     if (placed)
         return;
     placed = true;
-    if (splitter->restoreState(QSettings().value(SplitterKey).toByteArray()))
+    if (splitter->restoreState(Utf8Settings().value(SplitterKey).toByteArray()))
         return;
     const int scrollBar = panel->verticalScrollBar()->sizeHint().width();
     const int width = window->width();
@@ -67,7 +68,7 @@ void WindowLayout::placeSplitter()
 
 void WindowLayout::save()
 {
-    QSettings prefs;
+    Utf8Settings prefs;
     prefs.setValue(GeometryKey, window->saveGeometry());
     prefs.setValue(SplitterKey, splitter->saveState());
 }

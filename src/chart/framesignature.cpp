@@ -4,6 +4,7 @@
 #include "chartdrawing.h"
 
 #include <QDataStream>
+#include <QIODevice>
 
 QByteArray frameSignature(const ChartGeometry& geo, qint64 gridLayerKey, const ModuleSetup& modules,
                           const QVector<TagResult>& results, const Calibration* calibration,

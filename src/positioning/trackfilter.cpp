@@ -272,7 +272,7 @@ bool TrackFilter::estimate(const QTime& at, QPointF* position, QPointF* velocity
     if (!tracking)
         return false;
     const Vec x = combined();
-    const double dt = seconds(qBound<qint64>(0, signedMsecsBetween(last, at), MaxExtrapolationMs));
+    const double dt = seconds(qBound(qint64(0), signedMsecsBetween(last, at), qint64(MaxExtrapolationMs)));
     if (position)
         *position = QPointF(x(0) + x(2) * dt, x(1) + x(3) * dt);
     if (velocity)

@@ -1,4 +1,5 @@
 #include "mqttpassword.h"
+#include "utf8settings.h"
 
 #include <QFile>
 #include <QSettings>
@@ -30,13 +31,13 @@ QString MqttPassword::load(const QString& host, const QString& user)
 {
     if (fromEnvironment())
         return qEnvironmentVariable(EnvironmentVariable);
-    const QSettings config(QSettings::NativeFormat, QSettings::UserScope, Organisation, Application);
+    const Utf8Settings config(QSettings::NativeFormat, QSettings::UserScope, Organisation, Application);
     return config.value(key(host, user)).toString();
 }
 
 void MqttPassword::store(const QString& host, const QString& user, const QString& password)
 {
-    QSettings config(QSettings::NativeFormat, QSettings::UserScope, Organisation, Application);
+    Utf8Settings config(QSettings::NativeFormat, QSettings::UserScope, Organisation, Application);
     if (password.isEmpty())
         config.remove(key(host, user));
     else

@@ -1,6 +1,7 @@
 #include "settingsfile.h"
 
 #include "durablefile.h"
+#include "utf8settings.h"
 
 #include <QColor>
 #include <QDir>
@@ -51,7 +52,7 @@ int readCount(const QSettings& s, const QString& key)
     const qlonglong count = s.value(key).toLongLong(&ok);
     if (!ok)
         return 0;
-    return int(qBound<qlonglong>(0, count, MaxSettingsRecords));
+    return int(qBound(qlonglong(0), count, qlonglong(MaxSettingsRecords)));
 }
 
 void writeAll(QSettings& s, const SettingsData& d)
@@ -224,7 +225,7 @@ bool writeSettingsFile(const QString& path, const SettingsData& data)
     {
         QFile written(freshSettingsPath(scratch));
         {
-            QSettings settings(written.fileName(), QSettings::IniFormat);
+            Utf8Settings settings(written.fileName(), QSettings::IniFormat);
             writeAll(settings, data);
             settings.sync();
             if (settings.status() != QSettings::NoError)
@@ -264,7 +265,7 @@ bool readSettingsFile(const QString& path, SettingsData& data)
         return false;
     copy.close();
 
-    QSettings settings(copy.fileName(), QSettings::IniFormat);
+    Utf8Settings settings(copy.fileName(), QSettings::IniFormat);
     // Sections are parsed on first use; listing every key makes the whole
     // file parsed, so a broken line anywhere shows in the status.
     const QStringList keys = settings.allKeys();

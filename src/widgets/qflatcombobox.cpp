@@ -1,4 +1,5 @@
 #include "qflatcombobox.h"
+#include "qtcompat.h"
 
 #include <QMouseEvent>
 #include <QLineEdit>
@@ -59,7 +60,7 @@ void QFlatComboBox::mousePressEvent(QMouseEvent* event)
 {
     if (isEditable() && lineEdit()) {
         const QRect editArea(QPoint(0, 0), lineEdit()->size());
-        if (editArea.contains(event->pos())) {
+        if (editArea.contains(QtCompat::position(event).toPoint())) {
             QComboBox::mousePressEvent(event);
             return;
         }

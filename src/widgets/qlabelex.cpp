@@ -1,4 +1,5 @@
 #include "qlabelex.h"
+#include "qtcompat.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -12,7 +13,7 @@ void QLabelEx::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton) {
         pointmoving = true;
-        emit mousePressed(event, QPointF(event->pos()));
+        emit mousePressed(event, QtCompat::position(event));
     }
     QLabel::mousePressEvent(event);
 }
@@ -20,7 +21,7 @@ void QLabelEx::mousePressEvent(QMouseEvent* event)
 void QLabelEx::mouseReleaseEvent(QMouseEvent* event)
 {
     if (pointmoving && event->button() == Qt::LeftButton) {
-        emit mouseReleased(event, QPointF(event->pos()));
+        emit mouseReleased(event, QtCompat::position(event));
         pointmoving = false;
     }
     QLabel::mouseReleaseEvent(event);
@@ -28,13 +29,13 @@ void QLabelEx::mouseReleaseEvent(QMouseEvent* event)
 
 void QLabelEx::mouseMoveEvent(QMouseEvent* event)
 {
-    emit mouseMoved(event, QPointF(event->pos()), pointmoving);
+    emit mouseMoved(event, QtCompat::position(event), pointmoving);
     QLabel::mouseMoveEvent(event);
 }
 
 void QLabelEx::paintEvent(QPaintEvent* event)
 {
-    const QPixmap shown = pixmap(Qt::ReturnByValue);
+    const QPixmap shown = QtCompat::pixmap(this);
     if (hasScaledContents() && contentsRect() == rect() && !shown.isNull() && !shown.hasAlphaChannel()
         && shown.size() == size() && shown.devicePixelRatio() == devicePixelRatioF()) {
         // An opaque picture that fits exactly (the chart's frames) is copied as
