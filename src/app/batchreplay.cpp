@@ -57,7 +57,7 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
     if (!given.mqttHost.isEmpty() && !connectBroker(given, settings.mqtt, error))
         return false;
     PositionExport exporter;
-    if (!exporter.open(given.output, true)) {
+    if (!exporter.open(given.output, true, given.distances ? PositionExport::anchorIds(modules.anchors) : QStringList())) {
         *error = QStringLiteral("cannot write %1").arg(given.output);
         return false;
     }
@@ -122,7 +122,7 @@ void BatchReplay::pass()
             below[r.key] = r.belowHeight;
         if (!r.rowDue)
             continue;
-        out->append(epochMs, qint64(nowMs), modules.tags.at(r.tag), r);
+        out->append(epochMs, qint64(nowMs), modules.tags.at(r.tag), r, modules.anchors);
         ++rowCount;
         if (mqtt) {
             // Far faster than any broker: keep the unacknowledged few, as the

@@ -26,6 +26,7 @@ struct BatchReplayOptions
     int averageCount = 0;    // 0: as the settings file says
     QString mqttHost;        // non-empty: the rows are published there too
     int mqttPort = 0;        // 0: as the settings file says
+    bool distances = false;  // a d_<anchor id>_cm column per anchor
 };
 
 // Runs a recording through the receive path and the positioning step without a

@@ -22,6 +22,8 @@ CommandLine::CommandLine()
                  QStringLiteral("Batch mode: publish the positions to the MQTT broker <host[:port]> too "
                                 "(topics and login as the settings file says)."),
                  QStringLiteral("host[:port]")),
+      distancesOption(QStringLiteral("distances"),
+                      QStringLiteral("Batch mode: add the distance to each anchor (offset applied) as columns d_<anchor id>_cm.")),
       portOption(QStringLiteral("port"), QStringLiteral("The master's serial port, e.g. /dev/ttyUSB0."), QStringLiteral("path")),
       connectOption(QStringLiteral("connect"), QStringLiteral("Connect to the port at start.")),
       startRangingOption(QStringLiteral("start-ranging"), QStringLiteral("Connect and start the ranging at start."))
@@ -29,8 +31,8 @@ CommandLine::CommandLine()
     parser.setApplicationDescription(QStringLiteral(
         "Front end for the UWB positioning kit. Without options the window starts.\n"
         "Window: orvane [--port PATH] [--connect] [--start-ranging] [SETTINGS.cfg]\n"
-        "Batch mode: orvane --replay REC.orec --settings FILE.cfg --export OUT.csv [--mqtt HOST[:PORT]]"));
-    parser.addOptions({replayOption, settingsOption, exportOption, filterOption, averageOption, mqttOption,
+        "Batch mode: orvane --replay REC.orec --settings FILE.cfg --export OUT.csv [--mqtt HOST[:PORT]] [--distances]"));
+    parser.addOptions({replayOption, settingsOption, exportOption, filterOption, averageOption, mqttOption, distancesOption,
                        portOption, connectOption, startRangingOption});
     parser.addPositionalArgument(QStringLiteral("SETTINGS.cfg"),
                                  QStringLiteral("A settings file to load at start, without the reminder."),
@@ -41,7 +43,7 @@ bool CommandLine::windowless(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
-        for (const char* name : {"--replay", "--settings", "--export", "--filter", "--average", "--mqtt", "--help", "-help", "-h",
+        for (const char* name : {"--replay", "--settings", "--export", "--filter", "--average", "--mqtt", "--distances", "--help", "-help", "-h",
                                  "-?", "--help-all", "--version", "-v"})
             if (arg == name || arg.startsWith(QByteArray(name) + '='))
                 return true;
@@ -62,7 +64,7 @@ bool CommandLine::parse(const QStringList& arguments)
     }
     if (!batch()) {
         startSettings = positional.value(0);
-        for (const QCommandLineOption* o : {&settingsOption, &exportOption, &filterOption, &averageOption, &mqttOption})
+        for (const QCommandLineOption* o : {&settingsOption, &exportOption, &filterOption, &averageOption, &mqttOption, &distancesOption})
             if (parser.isSet(*o)) {
                 error = QStringLiteral("--%1 only goes with --replay").arg(o->names().first());
                 return false;
@@ -77,6 +79,7 @@ bool CommandLine::parse(const QStringList& arguments)
     batchOpts.recording = parser.value(replayOption);
     batchOpts.settings = parser.value(settingsOption);
     batchOpts.output = parser.value(exportOption);
+    batchOpts.distances = parser.isSet(distancesOption);
     if (batchOpts.settings.isEmpty() || batchOpts.output.isEmpty()) {
         error = QStringLiteral("--replay needs --settings FILE.cfg and --export OUT.csv");
         return false;

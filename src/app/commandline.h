@@ -44,6 +44,7 @@ private:
     QCommandLineOption filterOption;
     QCommandLineOption averageOption;
     QCommandLineOption mqttOption;
+    QCommandLineOption distancesOption;
     QCommandLineOption portOption;
     QCommandLineOption connectOption;
     QCommandLineOption startRangingOption;

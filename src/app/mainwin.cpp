@@ -486,7 +486,7 @@ void MainWin::runPositioning()
             continue;
         const Tag& tag = modules.tags.at(r.tag);
         if (recording.session.isExporting())
-            recording.session.positionExport().append(tag.lastUpdateMs, recMs, tag, r);
+            recording.session.positionExport().append(tag.lastUpdateMs, recMs, tag, r, modules.anchors);
         if (mqtt.isEnabled())
             mqtt.publishPosition(PositionMessage::of(tag, r));
     }
@@ -505,9 +505,9 @@ void MainWin::drawTags(QPainter* painter)
             if (tag.showDistAvg && r.avgDist.contains(a))
                 drawDistanceCircle(painter, chartGeo, pens.avgCirclePen, anchors.at(a), r.avgDist.value(a), tag.color);
         }
-        if (r.rawValid)
+        if (r.rawValid && tag.showPosRaw)
             drawRawPosition(painter, chartGeo, pens, tag, float(r.raw.x()), float(r.raw.y()));
-        if (r.avgValid)
+        if (r.avgValid && tag.showPosAvg)
             drawAveragedPosition(painter, chartGeo, pens, tag, r.rate);
     }
 }
