@@ -36,6 +36,7 @@ class DiscoverWin;
 class CommandWin;
 class MasterInfo;
 class WindowLayout;
+class ReplayTimeline;
 class QLabel;
 class QTimer;
 class QImage;
@@ -130,6 +131,10 @@ public:
     void loadBackgroundImage(const QString& path);
 
     bool sendCommand(const QByteArray& command, bool loose);
+    // Why the last exchange failed, for the user; empty after one that succeeded.
+    QString exchangeError() const { return lastExchangeError; }
+    // Labels and enabled controls from the connection and session state.
+    void updateControls();
     void processLines(const QByteArray& chunk);
     void refreshComPorts();
     void connectPort();
@@ -145,6 +150,8 @@ public:
 signals:
     void discoverPacket(QByteArray packet);
     void commandResult(bool ok);
+    // Just before commandResult(false): why.
+    void commandFailed(QString reason);
 
 public slots:
     void dataReceived(QByteArray data);
@@ -197,7 +204,6 @@ private slots:
     void timedChartPass();
     void on_btnRecord_clicked();
     void on_btnReplay_clicked();
-    void on_cmbReplaySpeed_currentIndexChanged(int index);
 
     void on_btnSaveSettings_clicked();
     void on_btnLoadSettings_clicked();
@@ -214,7 +220,6 @@ private:
     friend class RecordingFlow;
     friend class SettingsFlow;
 
-    void setConnectedControls(bool connected);
     void setRangingControls(bool ranging);
     bool openPort(int baud);
     void finishDisconnect();
@@ -260,10 +265,12 @@ private:
     RecordingFlow recording{*this};
     SettingsFlow settingsFlow{*this};
     WindowLayout* windowLayout = nullptr;
+    ReplayTimeline* replayTimeline = nullptr;   // under the chart while a replay runs
     QAction* undoMoveAction = nullptr;
     QTimer* silenceTimer = nullptr;  // a master that never answers after a connect
     quint64 packetLines = 0;
     quint64 packetLinesAtConnect = 0;
+    QString lastExchangeError;
 };
 
 #endif
