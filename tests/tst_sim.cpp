@@ -53,7 +53,7 @@ void TestSim::programAgainstStandIn()
     QVERIFY(connectWindow(w, master.slavePath()));
     QVERIFY(waitUntil([&] { return master.isPeerConnected(); }, 2000));
     // The demo settings, the reminder answered No; then ranging, with the chart running.
-    const QString cfg = QFINDTESTDATA("../sim/demo.cfg");
+    const QString cfg = qEnvironmentVariable("ORVANE_SOURCE_DIR") + "/sim/demo.cfg";   // found also when __FILE__ is relative (ccache)
     w.setFileChoosers([&](const QString&, const QString&) { return cfg; }, nullptr);
     findButton(&w, "btnLoadSettings")->click();
     QCOMPARE(w.modules.tags.size(), 2);
