@@ -193,7 +193,7 @@ void TestEveryday::replayFeedback()
     // Paused, the recorded time stands still; sought, it goes on from there.
     findButton(line, "btnPlayPause")->click();
     const QString paused = time->text();
-    QTest::qWait(600);
+    QTest::qWait(1100);   // the time shows whole seconds
     QCOMPARE(time->text(), paused);
     line->findChild<QSlider*>("sldPosition")->setValue(30000);
     QVERIFY(time->text().startsWith("0:30 / "));

@@ -241,12 +241,17 @@ void ConnectionFlow::watchLostPort()
         lostWatch->stop();
         return;
     }
-    // A device path (a stable by-id link included), or a port name as the system lists it.
-    const bool present = QFileInfo::exists(lostPath) || ComInterface::availablePortNames().contains(lostPath);
+    // Not while a replay feeds the window: counted afresh once it is over.
+    if (w.recording.replay.isRunning()) {
+        presentTicks = 0;
+        return;
+    }
+    // A device path (a stable by-id link included), or a port name as the system lists it (COM3).
+    const bool isPath = lostPath.contains(QLatin1Char('/'));
+    const bool present = isPath ? QFileInfo::exists(lostPath) : ComInterface::availablePortNames().contains(lostPath);
     presentTicks = present ? presentTicks + 1 : 0;
-    // Back for a moment: give a freshly plugged adapter time to settle. Not
-    // while a replay feeds the window; it asks once the replay is over.
-    if (presentTicks < 2 || w.recording.replay.isRunning())
+    // Back for a moment: give a freshly plugged adapter time to settle.
+    if (presentTicks < 2)
         return;
     if (w.ui->chkAutoReconnect->isChecked()) {
         reconnect();   // a failed attempt is tried again at the next tick

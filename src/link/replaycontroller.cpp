@@ -57,6 +57,12 @@ void ReplayController::setSpeed(double speed)
         timer->start(pace > 0 ? 5 : 0);
 }
 
+void ReplayController::restartClockAt(quint32 ms)
+{
+    targetBaseMs = ms;
+    clock.restart();
+}
+
 void ReplayController::setPaused(bool on)
 {
     if (!running || on == paused)
@@ -66,9 +72,7 @@ void ReplayController::setPaused(bool on)
         timer->stop();
         return;
     }
-    // The recorded clock goes on from where it stood.
-    targetBaseMs = now;
-    clock.restart();
+    restartClockAt(now);   // the recorded clock goes on from where it stood
     timer->start(pace > 0 ? 5 : 0);
 }
 
@@ -91,15 +95,14 @@ bool ReplayController::seek(quint32 ms)
     }
     now = qMin(ms, total);
     lastPassMs = now;
-    targetBaseMs = now;
-    clock.restart();
+    restartClockAt(now);
     emit progress(now, total);
     return true;
 }
 
 void ReplayController::step()
 {
-    if (!running)
+    if (!running || paused)
         return;
     QElapsedTimer slice;
     slice.start();

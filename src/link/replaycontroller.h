@@ -57,6 +57,7 @@ signals:
 
 private:
     void step();
+    void restartClockAt(quint32 ms);
 
     RecordingReader reader;
     QTimer* timer = nullptr;
