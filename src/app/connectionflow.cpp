@@ -180,14 +180,19 @@ QString ConnectionFlow::finish(bool lost)
     w.redrawTimer->stop();
     w.silenceTimer->stop();
     // The last frame stays visible, greyed out: its positions are no longer live.
-    if (w.chartPixmap)
+    // A replay that runs meanwhile goes on drawing on its own cadence.
+    const bool replaying = w.recording.replay.isRunning();
+    if (replaying && !w.recording.replay.isFast())
+        w.redrawTimer->start(10);
+    else if (!replaying && w.chartPixmap)
         w.ui->lblChart->setPixmap(disconnectedFrame(*w.chartPixmap));
     w.drawnSignature.clear();
     w.ui->labAbstandMaster->setText(QString());
     QObject::disconnect(&w.com, &ComInterface::dataReceived, &w, &MainWin::dataReceived);
     w.com.setForwarding(false);
     w.com.close();
-    w.rxBuffer.clear();
+    if (!replaying)
+        w.rxBuffer.clear();
     lostWhileRanging = lost && w.rangingActive;
     lostPath = lost ? openedPath : QString();
     linkUp = false;
