@@ -7,6 +7,7 @@
 #include "testsupport.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QMouseEvent>
@@ -38,6 +39,7 @@ void TestEveryday::silentMasterAndLostConnection()
     const QString link = dir.filePath("master");   // a stable name for the device, as the by-id links are
     QVERIFY(!pty.path().isEmpty() && QFile::link(pty.path(), link));
     MainWin w;
+    w.findChild<QCheckBox*>("chkAutoReconnect")->setChecked(false);   // kept from an earlier run otherwise
     w.show();
     QVERIFY(connectWindow(w, link));
     // Nothing answers: after 2 s the status bar asks, and the connection label agrees.
@@ -84,6 +86,14 @@ void TestEveryday::silentMasterAndLostConnection()
     QCOMPARE(boxes.seen.last(), QString("Verbindung|Master wieder da – verbinden?|Question"));
     QCOMPARE(back.countLine("$PS,\r\n"), 1);
     QCOMPARE(w.statusBar()->currentMessage(), QString("Wieder verbunden mit %1. Das Ranging läuft wieder.").arg(link));
+    // With "Automatisch neu verbinden" it does so without asking.
+    w.findChild<QCheckBox*>("chkAutoReconnect")->setChecked(true);
+    back.close();
+    QVERIFY(waitUntil([&] { return !w.rangingActive; }, 3000));
+    FakeMaster third;
+    QVERIFY(QFile::remove(link) && QFile::link(third.path(), link));
+    QVERIFY(waitUntil([&] { return w.rangingActive; }, 5000));
+    QVERIFY(third.countLine("$PS,\r\n") == 1 && boxes.seen.size() == 2);
 }
 
 void TestEveryday::undoAnchorMove()
