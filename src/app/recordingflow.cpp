@@ -133,8 +133,11 @@ bool RecordingFlow::startReplay(const QString& path, double speed)
     w.statusBar()->clearMessage();
     // Paced, the chart runs on its timer as when connected; as fast as possible,
     // the replay asks for the passes at the live cadence of the recorded time.
+    // (Connected, the live timer stops for a fast replay: its passes are the replay's own.)
     if (!replay.isFast())
         w.redrawTimer->start(10);
+    else
+        w.redrawTimer->stop();
     return true;
 }
 
