@@ -106,7 +106,7 @@ void BM_ReplayFastest(benchmark::State& state)
             QCoreApplication::processEvents();
         seconds += t.nsecsElapsed() / 1e9;
         lines += rec.lines;
-        QFile csv(dir.filePath("tenminutes.replay.csv"));
+        QFile csv(dir.filePath("tenminutes.replay-avg10.csv"));
         if (csv.open(QIODevice::ReadOnly))
             rows += csv.readAll().count('\n') - 1;
     }

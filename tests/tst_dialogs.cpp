@@ -4,6 +4,7 @@
 #include "rolecells.h"
 #include "testsupport.h"
 
+#include <QLabel>
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QtTest>
@@ -225,15 +226,23 @@ void TestDialogs::closeWhileDiscovering()
     Discovery d(&setup);
     d.dialog.show();
     d.click("btnStartDiscovery");
-    // OK at the hint refuses; Ignore, then Cancel at the question refuses;
-    // Ignore, then OK closes and leaves the records alone.
-    for (auto a : {QMessageBox::Ok, QMessageBox::Ignore, QMessageBox::Cancel, QMessageBox::Ignore, QMessageBox::Ok})
-        boxes.answer(a);
-    QVERIFY(!d.dialog.close() && !d.dialog.close() && d.dialog.close());
-    const QString hint = "Bitte beenden Sie erst den Erkennungsmodus!";
+    // Nothing changed: leaving stops the discovery without a single question.
+    d.dialog.close();
+    QVERIFY(boxes.seen.isEmpty() && !d.dialog.isVisible());
+    QCOMPARE(d.harness.commands, QList<QByteArray>({"$PW,1,\r\n", "$PW,0,\r\n"}));
+    // A changed name: one question; Cancel stays, OK leaves the records alone.
+    Discovery e(&setup);
+    e.dialog.show();
+    e.set(1, ColName, "Nord");
+    boxes.answer(QMessageBox::Cancel);
+    boxes.answer(QMessageBox::Ok);
+    QVERIFY(!e.dialog.close() && e.dialog.isVisible());
+    e.dialog.close();
+    QVERIFY(!e.dialog.isVisible() && setup.anchors.at(1).name == "5E6F");
     const QString discard = "Achtung:\nAlle geänderten Einstellungen bzgl Tags und Anker werden verworfen!";
-    QCOMPARE(boxes.texts(), QStringList({hint, hint, discard, hint, discard}));
-    QVERIFY(d.harness.commands.size() == 1 && setup.anchors.size() == 2);
+    QCOMPARE(boxes.texts(), QStringList({discard, discard}));
+    // The lights are explained.
+    QVERIFY(e.dialog.findChild<QLabel*>("lblLegend")->text().contains("grün"));
 }
 
 void TestDialogs::commandDialog()
@@ -258,6 +267,7 @@ void TestDialogs::commandDialog()
     click({"btnSendCommand", "rbLEDon", "btnSendCommand", "rbRXLED", "rbLEDoff", "btnSendCommand"});
     modules->setCurrentIndex(0);
     harness.answers = {false};
+    harness.beforeAnswer = [&](const QByteArray&) { dialog.commandFailed("Grund"); };   // as the window says why
     click({"rbTXLED", "rbLEDon", "btnSendCommand"});
     QCOMPARE(harness.commands, QList<QByteArray>({"$PH,9c0d,2,0,\r\n", "$PH,FFFF,1,1,\r\n"}));
     CommandWin second(nullptr);
@@ -266,7 +276,7 @@ void TestDialogs::commandDialog()
     findButton(&second, "btnSendCommand")->click();
     const QString missing = "Befehl senden|Sie müssen zuerst einen Befehl auswählen!|Warning";
     QCOMPARE(boxes.seen, QStringList({missing, missing, "Befehl senden|Befehl wurde ausgeführt|Information",
-                                      "Befehl senden|Fehler: Befehl wurde nicht ausgeführt|Warning",
+                                      "Befehl senden|Fehler: Befehl wurde nicht ausgeführt|Warning|Grund",
                                       "Befehl senden|Sie müssen die Parameter spezifizieren!|Warning"}));
 }
 

@@ -3,13 +3,17 @@
 #include "mainwin.h"
 #include "qlabelex.h"
 #include "recording.h"
+#include "replaytimeline.h"
 #include "testsupport.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QLineEdit>
+#include <QSlider>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -30,36 +34,65 @@ void TestEveryday::silentMasterAndLostConnection()
 {
     FakeMaster pty;   // a port with nothing that answers on it
     pty.policy = FakeMaster::Silent;
-    QVERIFY(!pty.path().isEmpty());
+    QTemporaryDir dir;
+    const QString link = dir.filePath("master");   // a stable name for the device, as the by-id links are
+    QVERIFY(!pty.path().isEmpty() && QFile::link(pty.path(), link));
     MainWin w;
+    w.findChild<QCheckBox*>("chkAutoReconnect")->setChecked(false);   // kept from an earlier run otherwise
     w.show();
-    QVERIFY(connectWindow(w, pty.path()));
-    // Nothing answers: after 2 s the status bar asks, the labels keep their texts.
-    const QString expected = QString("Kein Master an %1? Seit 2 s keine Antwort.").arg(pty.path());
+    QVERIFY(connectWindow(w, link));
+    // Nothing answers: after 2 s the status bar asks, and the connection label agrees.
+    const QString expected = QString("Kein Master an %1? Seit 2 s keine Antwort.").arg(link);
     QVERIFY(waitUntil([&] { return w.statusBar()->currentMessage() == expected; }, 4000));
-    QCOMPARE(w.findChild<QLabel*>("lblConnectionState")->text(), QString("verbunden"));
-    w.disconnectPort();
-
-    // A master that speaks within the 2 s: no such message.
-    w.statusBar()->clearMessage();
-    QVERIFY(connectWindow(w, pty.path()));
+    auto* state = w.findChild<QLabel*>("lblConnectionState");
+    QCOMPARE(state->text(), QString("verbunden – Master antwortet nicht"));
+    // Starting the ranging says which command went unanswered and what to check.
+    w.modules = setupOf("1A2B* 3C4D 5E6F");
+    w.fillAnchorTable();
+    ModalAnswerer boxes;
+    findButton(&w, "btnStartRanging")->click();
+    QVERIFY2(boxes.seen.value(0).startsWith("Ranging starten|Das Ranging konnte nicht gestartet werden!|Warning|"
+                                            "Der Master hat den Befehl „$PS“ nicht beantwortet")
+                 && boxes.seen.value(0).contains(link), qPrintable(boxes.seen.value(0)));
+    // The master speaks: the label says plain "verbunden" again.
     QVERIFY(pty.send("$PX,1A2B,1.0\r\n"));
-    QTest::qWait(2500);
-    QVERIFY(w.statusBar()->currentMessage().isEmpty());
+    QVERIFY(waitUntil([&] { return state->text() == "verbunden"; }, 2000));
 
-    // The last frame stays, greyed out; the master distance goes.
+    // Ranging and recording when the port vanishes: the recording ends and says
+    // where it went, the last frame stays greyed, the master distance goes.
+    pty.policy = FakeMaster::Echo;
+    findButton(&w, "btnStartRanging")->click();
+    QVERIFY(w.rangingActive && w.startRecording(dir.filePath("cut.orec")));
     w.findChild<QLabel*>("labAbstandMaster")->setText("Abstand Tag \"x\" -> Master: 582 cm");
     QVERIFY(waitUntil([&] { return w.chartPixmap && !w.chartPixmap->isNull(); }, 2000));
     w.chartPixmap->fill(Qt::red);
-    ModalAnswerer boxes;
     pty.close();
-    // Until the lost port is handled to the end: the button to connect again comes last.
-    QVERIFY(waitUntil([&] { return w.findChild<QPushButton*>("btnConnect")->isEnabled(); }, 3000));
-    QVERIFY(!w.com.isOpen());
+    QVERIFY(waitUntil([&] { return state->text() == "nicht verbunden – Verbindung verloren"; }, 3000));
     const QImage shown = QtCompat::pixmap(w.findChild<QLabelEx*>("lblChart")).toImage();
     const QColor c = shown.pixelColor(2, 2);
     QVERIFY2(c.red() == c.green() && c.green() == c.blue(), qPrintable(c.name()));   // grey, not red
     QVERIFY(w.findChild<QLabel*>("labAbstandMaster")->text().isEmpty());
+    QVERIFY2(w.statusBar()->currentMessage().startsWith("Die Verbindung zum Master wurde unterbrochen! Aufzeichnung beendet "
+                                                        "(Verbindung verloren): " + QDir::toNativeSeparators(dir.filePath("cut.orec")) + ", "),
+             qPrintable(w.statusBar()->currentMessage()));
+    QVERIFY(!findButton(&w, "btnRecord")->isEnabled() && !findButton(&w, "btnSendCommand")->isEnabled());
+
+    // The device comes back: the window offers to connect, and the ranging runs again.
+    FakeMaster back;
+    QVERIFY(QFile::remove(link) && QFile::link(back.path(), link));
+    boxes.answer(QMessageBox::Yes);
+    QVERIFY(waitUntil([&] { return w.rangingActive; }, 5000));
+    QCOMPARE(boxes.seen.last(), QString("Verbindung|Master wieder da – verbinden?|Question"));
+    QCOMPARE(back.countLine("$PS,\r\n"), 1);
+    QCOMPARE(w.statusBar()->currentMessage(), QString("Wieder verbunden mit %1. Das Ranging läuft wieder.").arg(link));
+    // With "Automatisch neu verbinden" it does so without asking.
+    w.findChild<QCheckBox*>("chkAutoReconnect")->setChecked(true);
+    back.close();
+    QVERIFY(waitUntil([&] { return !w.rangingActive; }, 3000));
+    FakeMaster third;
+    QVERIFY(QFile::remove(link) && QFile::link(third.path(), link));
+    QVERIFY(waitUntil([&] { return w.rangingActive; }, 5000));
+    QVERIFY(third.countLine("$PS,\r\n") == 1 && boxes.seen.size() == 2);
 }
 
 void TestEveryday::undoAnchorMove()
@@ -158,17 +191,40 @@ void TestEveryday::replayFeedback()
     for (int ms = 0; ms <= 61000; ms += 500)   // a minute and a second of recorded time
         rec.append(quint32(ms), "$PX,1A2B,1.0\r\n");
     QVERIFY(rec.close());
-    QVERIFY(writeFileBytes(dir.filePath("walk.replay.csv"), "an earlier replay\n"));
 
+    // Connected but idle is fine for a replay; the time line shows where it is.
+    FakeMaster master;
     MainWin w;
-    QVERIFY(w.startReplay(path, 1.0));
-    QVERIFY(waitUntil([&] { return w.statusBar()->currentMessage().endsWith(" von 1:01"); }, 2000));
-    // Faster while it runs, to the end; the earlier export is kept.
-    w.findChild<QComboBox*>("cmbReplaySpeed")->setCurrentIndex(4);
-    QVERIFY(waitUntil([&] { return !w.isReplaying(); }, 5000));
-    QVERIFY(w.statusBar()->currentMessage().startsWith("Wiedergabe beendet (1:01), Positionen in "));
-    QVERIFY(w.statusBar()->currentMessage().endsWith("walk.replay-2.csv"));
-    QCOMPARE(readFileBytes(dir.filePath("walk.replay.csv")), QByteArray("an earlier replay\n"));
+    w.show();
+    QVERIFY(connectWindow(w, master.path()) && w.startReplay(path, 1.0));
+    auto* line = w.findChild<ReplayTimeline*>();
+    auto* time = line->findChild<QLabel*>("lblTime");
+    QVERIFY(line->isVisible() && waitUntil([&] { return time->text().endsWith(" / 1:01"); }, 2000));
+    // Paused, the recorded time stands still; sought, it goes on from there.
+    findButton(line, "btnPlayPause")->click();
+    const QString paused = time->text();
+    QTest::qWait(1100);   // the time shows whole seconds
+    QCOMPARE(time->text(), paused);
+    line->findChild<QSlider*>("sldPosition")->setValue(30000);
+    QVERIFY(time->text().startsWith("0:30 / "));
+    // Stopped by hand: said, the export named partial, the frame greyed, the time line gone.
+    QVERIFY(waitUntil([&] { return w.chartPixmap && !w.chartPixmap->isNull(); }, 2000));
+    w.chartPixmap->fill(Qt::red);
+    findButton(&w, "btnReplay")->click();
+    const QColor c = w.findChild<QLabelEx*>("lblChart")->pixmap(Qt::ReturnByValue).toImage().pixelColor(2, 2);
+    QVERIFY2(c.red() == c.green() && c.green() == c.blue(), qPrintable(c.name()));
+    const QString partial = dir.filePath("walk.replay-avg10.partial.csv");
+    QCOMPARE(w.statusBar()->currentMessage(), "Wiedergabe beendet bei 0:30 von 1:01, unvollständige Positionen in "
+                                                  + QDir::toNativeSeparators(partial));
+    QVERIFY(QFileInfo::exists(partial) && !QFileInfo::exists(dir.filePath("walk.replay-avg10.csv")) && !line->isVisible());
+    // To the end: complete, under one name per recording and filter setting, however often.
+    for (int run = 0; run < 2; ++run) {
+        QVERIFY(w.startReplay(path, 0));
+        QVERIFY(waitUntil([&] { return !w.isReplaying(); }, 5000));
+    }
+    QCOMPARE(w.statusBar()->currentMessage(), "Wiedergabe beendet (1:01), Positionen in "
+                                                  + QDir::toNativeSeparators(dir.filePath("walk.replay-avg10.csv")));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 3);
 }
 
 QTEST_MAIN(TestEveryday)

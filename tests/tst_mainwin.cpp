@@ -4,6 +4,7 @@
 #include "discoverwin.h"
 #include "mainwin.h"
 #include "masterinfo.h"
+#include "numberedit.h"
 #include "qflatcombobox.h"
 #include "qlabelex.h"
 #include "testsupport.h"
@@ -11,6 +12,8 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QLabel>
+#include <QLayout>
+#include <QStatusBar>
 #include <QLineEdit>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -114,7 +117,8 @@ void TestMainWin::serial()
     ModalAnswerer boxes;
     for (const char* name : {"btnDisconnect", "btnStartRanging", "btnDiscovery", "btnSendCommand"})
         QVERIFY2(!button(w, name)->isEnabled(), name);
-    QVERIFY(!w.sendCommand("$PW,1,\r\n", false));   // port closed: false at once
+    QVERIFY(!w.sendCommand("$PW,1,\r\n", false));   // port closed: false at once, and why
+    QCOMPARE(w.exchangeError(), QString("Keine Verbindung zum Master: zuerst „Verbindung herstellen“."));
 
     // Paths from the environment are offered when they exist; a stable name
     // shows its device and opens the link it stands for.
@@ -180,6 +184,7 @@ void TestMainWin::serial()
     button(w, "btnStartRanging")->click();
     QVERIFY(w.rangingActive);
     QCOMPARE(boxes.texts(3), QStringList({"Das Ranging konnte nicht gestartet werden!", "Das Ranging konnte nicht gestoppt werden!"}));
+    QVERIFY2(boxes.seen.at(4).contains("|Der Master hat den Befehl „$PG“ nicht beantwortet (6 Versuche"), qPrintable(boxes.seen.at(4)));
     // Disconnecting while ranging sends the stop first, answered or not; nothing is read afterwards.
     master.lines.clear();
     w.disconnectPort();
@@ -187,6 +192,7 @@ void TestMainWin::serial()
     QVERIFY(!w.com.isOpen() && !w.rangingActive && button(w, "btnConnect")->isEnabled() && !w.redrawTimer->isActive());
     // (How many samples came before depends on retransmissions the master answered.)
     const int samples = w.rangingHistory.value("1A2B").size();
+    QVERIFY(!button(w, "btnSendCommand")->isEnabled());   // nothing to send it to
     master.send(dLine("1A2B", {500}));
     QTest::qWait(100);
     QCOMPARE(w.rangingHistory.value("1A2B").size(), samples);
@@ -196,13 +202,11 @@ void TestMainWin::serial()
     button(w, "btnStartRanging")->click();
     button(w, "btnStartRanging")->click();
     QVERIFY(!w.rangingActive && button(w, "btnDiscovery")->isEnabled() && !button(w, "btnSendCommand")->isEnabled());
-    // The port vanishes: one warning, and the setup stays.
+    // The port vanishes: said without a box, and the setup stays.
     master.close();
-    QVERIFY(waitUntil([&] { return boxes.seen.size() == 6; }, 3000));
-    QCOMPARE(boxes.seen.last(), QString("Verbindung|Die Verbindung zum Master wurde unterbrochen!|Warning"));
-    QVERIFY(!w.com.isOpen() && button(w, "btnConnect")->isEnabled() && w.modules.anchors.size() == 3);
-    QTest::qWait(200);
-    QCOMPARE(boxes.seen.size(), 6);
+    QVERIFY(waitUntil([&] { return w.findChild<QLabel*>("lblConnectionState")->text() == "nicht verbunden – Verbindung verloren"; }, 3000));
+    QCOMPARE(w.statusBar()->currentMessage(), QString("Die Verbindung zum Master wurde unterbrochen!"));
+    QVERIFY(button(w, "btnConnect")->isEnabled() && w.modules.anchors.size() == 3 && boxes.seen.size() == 5);
 }
 
 void TestMainWin::receiving()
@@ -319,8 +323,9 @@ void TestMainWin::chartPass()
     const QImage img = w.chartPixmap->toImage();
     auto px = [&](int x, int y) { return QColor(img.pixel((500 + x) / 2, (500 - y) / 2)); };
     QCOMPARE(px(t.avgX, t.avgY), green);
-    // Only averaged circles for the other tag: no position, but the circle round the master passes through its true place.
-    QCOMPARE(w.modules.tags.at(1).avgX, Tag::NoPosition);
+    // Only averaged circles for the other tag; its position is computed for the export all the same, and
+    // the circle round the master passes through its true place.
+    QVERIFY(qAbs(w.modules.tags.at(1).avgX + 200) <= 2);
     bool onCircle = false;
     for (int d = -4; d <= 4; d += 2)
         onCircle = onCircle || px(-400 + circles.at(0) + d, -400) == orange;
@@ -355,6 +360,18 @@ void TestMainWin::mouseAndPicture()
     QTest::mouseMove(c, {258, 240});
     QTest::mouseRelease(c, Qt::LeftButton, Qt::NoModifier, {265, 230});
     QCOMPARE(readouts(w), QString("30 cm 40 cm 30 cm 40 cm 50 cm"));
+    // The read-outs say what they are, and the measured line stays on the chart.
+    auto row = [&](const char* name) {
+        QStringList texts;
+        auto* layout = w.findChild<QLayout*>(name);
+        for (int i = 0; i < layout->count(); ++i)
+            if (auto* label = qobject_cast<QLabel*>(layout->itemAt(i)->widget()))
+                texts << label->text().simplified();
+        return texts.join(' ');
+    };
+    QCOMPARE(row("horizontalLayout_mouse") + " / " + row("horizontalLayout_delta"),
+             QString("Maus: X 30 cm Y 40 cm / Strecke: ΔX 30 cm ΔY 40 cm Länge 50 cm"));
+    QVERIFY(qGray(c->grab().toImage().pixel(265, 230)) < 100 && qGray(c->pixmap(Qt::ReturnByValue).toImage().pixel(265, 230)) > 200);
     // Where two anchors lie on each other the later one is dragged; the table follows when the button is released.
     w.modules.anchors = {Anchor("A1", "Eins", Qt::red, -200, -200, 0, true, 0), Anchor("A2", "Zwei", Qt::blue, -200, -200, 0, false, 0),
                          Anchor("A3", "Drei", Qt::green, 100, 100, 0, false, 0)};
@@ -431,6 +448,13 @@ void TestMainWin::mouseAndPicture()
     button(w, "btnSelectBackground")->click();
     pass(w);
     QVERIFY(w.bgImage && w.bgImage->isNull() && w.chartGeo.gridW == 1400 && !QtCompat::pixmap(chart(w)).isNull());
+    // Grid fields take numbers only, and are marked while they hold none.
+    QLineEdit* width = edit(w, "edtGridW");
+    width->clear();
+    QTest::keyClicks(width, "abc");
+    QVERIFY(width->text().isEmpty() && isMarkedInvalid(width));
+    QTest::keyClicks(width, "1400");
+    QVERIFY(!isMarkedInvalid(width));
 }
 
 void TestMainWin::settings()
@@ -506,7 +530,9 @@ void TestMainWin::recordAndReplay()
     const QList<Anchor> room = {Anchor("1A2B", "M", Qt::red, 0, 0, 0, true, 0), Anchor("3C4D", "A1", Qt::blue, 1000, 0, 0, false, 0),
                                 Anchor("5E6F", "A2", Qt::cyan, 1000, 800, 0, false, 0)};
     w.modules.anchors = room;
-    w.modules.tags = {Tag("2B01", "Süd, \"Ecke\"", Qt::red, true, true, false, false, true, true, true)};
+    // The raw position is not shown, and still exported; so are the distances.
+    w.modules.tags = {Tag("2B01", "Süd, \"Ecke\"", Qt::red, false, true, false, false, true, true, true)};
+    w.findChild<QCheckBox*>("chkExportDistances")->setChecked(true);
     w.averageCount = 1;
     const qint64 base = QDateTime(QDate(2024, 5, 1), QTime(10, 0)).toMSecsSinceEpoch();
     qint64 now = 0;
@@ -527,7 +553,12 @@ void TestMainWin::recordAndReplay()
     // needed (the name's comma shifts the later fields by one when split here).
     const QList<QByteArray> rows = readFileBytes(dir.filePath("s.csv")).split('\n');
     QCOMPARE(rows.size(), 12);
-    QCOMPARE(rows.first(), QByteArray("time,tag_id,tag_name,raw_x_cm,raw_y_cm,avg_x_cm,avg_y_cm,speed_mps,rate_hz,rec_ms"));
+    QCOMPARE(rows.first(), QByteArray("time,tag_id,tag_name,raw_x_cm,raw_y_cm,avg_x_cm,avg_y_cm,speed_mps,rate_hz,rec_ms,"
+                                      "d_1A2B_cm,d_3C4D_cm,d_5E6F_cm"));
+    QStringList used;
+    for (int d : distancesTo(room, 290, 300))
+        used << QString::number(d);
+    QCOMPARE(QString(rows.at(10).split(',').mid(11).join(',')), used.join(','));
     const Tag& t = w.modules.tags.at(0);
     QCOMPARE(rows.at(10), (QDateTime::fromMSecsSinceEpoch(base + 1000).toString(Qt::ISODateWithMs) + ",2B01,\"Süd, \"\"Ecke\"\"\","
                            + QString("%1,%2,%1,%2,").arg(t.rawX).arg(t.rawY)).toUtf8() + rows.at(10).split(',').mid(8).join(','));
@@ -548,7 +579,7 @@ void TestMainWin::recordAndReplay()
         out.removeDuplicates();
         return out;
     };
-    QCOMPARE(positions(dir.filePath("s.replay.csv")), positions(dir.filePath("s.csv")));
+    QCOMPARE(positions(dir.filePath("s.replay-avg1.csv")), positions(dir.filePath("s.csv")));
     // What is no recording is refused with a warning.
     QVERIFY(writeFileBytes(path, "ORVANE-RECORDING 2\n"));
     button(w, "btnReplay")->click();

@@ -217,7 +217,7 @@ void TestMqtt::replayPublishes()
     QVERIFY(w.startReplay(broker.path("walk.orec"), 0));
     QVERIFY(waitUntil([&] { return !w.isReplaying(); }, 20000));
 
-    const QList<QByteArray> rows = readFileBytes(broker.path("walk.replay.csv")).trimmed().split('\n').mid(1);
+    const QList<QByteArray> rows = readFileBytes(broker.path("walk.replay-avg10.csv")).trimmed().split('\n').mid(1);
     QVERIFY(rows.size() > 40);
     QVERIFY(waitUntil([&] { return live.messages("/position").size() >= rows.size(); }, 10000));
     const QList<Message> positions = live.messages("/position");
@@ -234,6 +234,7 @@ void TestMqtt::replayPublishes()
             got << (o[key].isNull() ? QString() : got.size() < 7 ? QString::number(o[key].toInt())
                                                                   : QString::number(o[key].toDouble(), 'f', 3));
         QCOMPARE(got, QStringList{"1A2B"} + csv.mid(1, 8));
+        QVERIFY(!o["raw_x_cm"].isNull());   // also for "Steher", whose raw position is not shown
         last[csv[1]] = positions.at(i).payload;
     }
 

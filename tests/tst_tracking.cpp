@@ -225,7 +225,7 @@ void TestTracking::batchErrors_data()
     QTest::addColumn<QString>("output");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("extra");
-    QTest::newRow("fine") << "rec.orec" << "demo" << "out.csv" << 0 << QStringList();
+    QTest::newRow("fine") << "rec.orec" << "demo" << "out.csv" << 0 << QStringList{"--distances"};
     QTest::newRow("no recording") << "missing.orec" << "demo" << "out.csv" << 2 << QStringList();
     QTest::newRow("not a recording") << "demo" << "demo" << "out.csv" << 2 << QStringList();
     QTest::newRow("no settings") << "rec.orec" << "missing.cfg" << "out.csv" << 2 << QStringList();
@@ -271,8 +271,11 @@ void TestTracking::batchErrors()
     QCOMPARE(err.count('\n'), 1);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);   // no temporary file left
     const QByteArray csv = readFileBytes(dir.filePath("out.csv"));
+    // Raw positions although the settings do not show them; the distances used, by anchor.
+    const QList<QByteArray> row = csv.split('\n').value(1).split(',');
     if (exitCode == 0)
-        QVERIFY(csv.startsWith(PositionExport::HeaderRow) && csv.count('\n') == 3);
+        QVERIFY2(csv.startsWith(PositionExport::header({"1A2B", "3C4D", "5E6F", "7A80"})) && csv.count('\n') == 3
+                     && !row.value(3).isEmpty() && row.value(10) == "500" && row.value(11) == "806", csv.constData());
     else
         QVERIFY2(csv == "old\n" && err.startsWith("orvane: "), err.constData());
 }
@@ -305,7 +308,7 @@ void TestTracking::batchEqualsWindowReplay()
     w.findChild<QComboBox*>("cmbFilter")->setCurrentIndex(1);   // "Kalman"
     QVERIFY(w.startReplay(dir.filePath("s.orec"), 0));
     QVERIFY(waitUntil([&] { return !w.isReplaying(); }, 30000));
-    const QByteArray window = readFileBytes(dir.filePath("s.replay.csv"));
+    const QByteArray window = readFileBytes(dir.filePath("s.replay-kalman.csv"));
     QVERIFY(window.count('\n') > 300);
     QCOMPARE(readFileBytes(dir.filePath("batch.csv")), window);
 }

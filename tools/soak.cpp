@@ -572,7 +572,9 @@ int main(int argc, char* argv[])
         replayed += w.rangingLinesStored() - before;
         QFile::remove(path);
         QFile::remove(QFileInfo(path).dir().filePath(QFileInfo(path).completeBaseName() + QStringLiteral(".csv")));
-        QFile::remove(QFileInfo(path).dir().filePath(QFileInfo(path).completeBaseName() + QStringLiteral(".replay.csv")));
+        const QDir folder = QFileInfo(path).dir();
+        for (const QString& name : folder.entryList({QFileInfo(path).completeBaseName() + QStringLiteral(".replay-*.csv")}, QDir::Files))
+            QFile::remove(folder.filePath(name));
     }
     const double replayS = double(replayClock.elapsed()) / 1000.0;
     const double replayCpuPercent = 100.0 * (cpuSeconds(RUSAGE_SELF) - replayCpuStart) / std::max(0.001, replayS);

@@ -64,7 +64,7 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
     for (const auto& point : given.accuracyAt)
         accuracy.begin(point.first, point.second);
     PositionExport exporter;
-    if (!given.output.isEmpty() && !exporter.open(given.output, true)) {
+    if (!given.output.isEmpty() && !exporter.open(given.output, true, given.distances ? PositionExport::anchorIds(modules.anchors) : QStringList())) {
         *error = QStringLiteral("cannot write %1").arg(given.output);
         return false;
     }
@@ -178,7 +178,7 @@ void BatchReplay::pass()
             below[r.key] = r.belowHeight;
         if (!r.rowDue || !out)
             continue;
-        out->append(epochMs, qint64(nowMs), modules.tags.at(r.tag), r);
+        out->append(epochMs, qint64(nowMs), modules.tags.at(r.tag), r, modules.anchors);
         ++rowCount;
         if (mqtt) {
             // Far faster than any broker: keep the unacknowledged few, as the

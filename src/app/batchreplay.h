@@ -37,6 +37,7 @@ struct BatchReplayOptions
     QVector<QPair<QString, QPointF>> calibrateAt{};
     QVector<QPair<QString, QPointF>> accuracyAt{};
     QString writeSettings{};   // non-empty: the settings file again, with the proposed offsets
+    bool distances = false;  // a d_<anchor id>_cm column per anchor
 };
 
 // Runs a recording through the receive path and the positioning step without a

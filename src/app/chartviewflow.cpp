@@ -5,6 +5,7 @@
 #include "mainwin.h"
 #include "solver.h"
 #include "ui_mainwin.h"
+#include "qlabelex.h"
 
 #include <QAction>
 #include <QLabel>
@@ -67,11 +68,26 @@ void ChartViewFlow::showReadouts(const QPoint& world)
     w.ui->lblMouseYD->setText(MainWin::tr("%1 cm").arg(qint64(world.y()) - truncCm(w.pressPos.y())));
 }
 
+void ChartViewFlow::showMeasureLine(QPointF to, const QPoint& world)
+{
+    // A drag over the floor measures: its line and length stay on the chart
+    // until the next press.
+    if (!measuring || QLineF(pressPixel, to).length() < 3) {
+        w.ui->lblChart->setMeasureLine(QLineF(), QString());
+        return;
+    }
+    const int length = truncCm(w.pressPos.distanceToPoint(QVector2D(world)));
+    w.ui->lblChart->setMeasureLine(QLineF(pressPixel, to), MainWin::tr("%1 cm").arg(length));
+}
+
 void ChartViewFlow::pressed(QMouseEvent* event, QPointF point)
 {
     const QPoint world = pixelToWorld(w.chartGeo, point);
     w.pressPos = QVector2D(world);
     w.dragAnchor = -1;
+    pressPixel = point;
+    measuring = false;
+    w.ui->lblChart->setMeasureLine(QLineF(), QString());
     if (event->buttons() & Qt::LeftButton) {
         // A click picks a calibration point while one is asked for, else it may grab an anchor.
         if (!w.calibrationFlow.pick(world) && w.mouseMode == 0) {
@@ -86,6 +102,7 @@ void ChartViewFlow::pressed(QMouseEvent* event, QPointF point)
             }
         }
     }
+    measuring = (event->buttons() & Qt::LeftButton) && w.dragAnchor < 0 && w.mouseMode == 0;
     w.ui->lblMouseX->setText(MainWin::tr("%1 cm").arg(world.x()));
     w.ui->lblMouseY->setText(MainWin::tr("%1 cm").arg(world.y()));
     for (QLabel* l : {w.ui->lblMouseD, w.ui->lblMouseXD, w.ui->lblMouseYD})
@@ -99,6 +116,8 @@ void ChartViewFlow::moved(QMouseEvent* event, QPointF point)
         w.modules.anchors[w.dragAnchor].x = world.x();
         w.modules.anchors[w.dragAnchor].y = world.y();
     }
+    if (event->buttons() & Qt::LeftButton)
+        showMeasureLine(point, world);
     showReadouts(world);
 }
 
@@ -116,6 +135,8 @@ void ChartViewFlow::released(QMouseEvent* event, QPointF point)
         }
         w.fillAnchorTable();
     }
+    showMeasureLine(point, world);
+    measuring = false;
     showReadouts(world);
 }
 

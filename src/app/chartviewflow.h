@@ -31,9 +31,12 @@ public:
 
 private:
     void showReadouts(const QPoint& world);
+    void showMeasureLine(QPointF to, const QPoint& world);
     MainWin& w;
     AnchorMoves moves;
     QPoint dragStart;       // where the dragged anchor stood before the drag
+    QPointF pressPixel;     // where a measuring drag began, in the chart label's pixels
+    bool measuring = false;
     QString outsideNote;    // the anchors and grid of the last note
 };
 

@@ -36,6 +36,8 @@ CommandLine::CommandLine()
                      QStringLiteral("Batch mode: tag <TAG> stood at X,Y cm throughout; print the error statistics "
                                     "(CEP50, R95) of its raw fix and shown position (repeatable)."),
                      QStringLiteral("TAG=X,Y")),
+      distancesOption(QStringLiteral("distances"),
+                      QStringLiteral("Batch mode: add the distance to each anchor (offset applied) as columns d_<anchor id>_cm.")),
       portOption(QStringLiteral("port"), QStringLiteral("The master's serial port, e.g. /dev/ttyUSB0."), QStringLiteral("path")),
       connectOption(QStringLiteral("connect"), QStringLiteral("Connect to the port at start.")),
       startRangingOption(QStringLiteral("start-ranging"), QStringLiteral("Connect and start the ranging at start."))
@@ -43,10 +45,10 @@ CommandLine::CommandLine()
     parser.setApplicationDescription(QStringLiteral(
         "Front end for the UWB positioning kit. Without options the window starts.\n"
         "Window: orvane [--port PATH] [--connect] [--start-ranging] [SETTINGS.cfg]\n"
-        "Batch mode: orvane --replay REC.orec --settings FILE.cfg --export OUT.csv [--mqtt HOST[:PORT]]\n"
+        "Batch mode: orvane --replay REC.orec --settings FILE.cfg --export OUT.csv [--mqtt HOST[:PORT]] [--distances]\n"
         "            orvane --replay REC.orec --settings FILE.cfg --calibrate-at TAG=X,Y [--write-settings OUT.cfg]\n"
         "            orvane --replay REC.orec --settings FILE.cfg --accuracy-at TAG=X,Y"));
-    parser.addOptions({replayOption, settingsOption, exportOption, filterOption, averageOption, mqttOption,
+    parser.addOptions({replayOption, settingsOption, exportOption, filterOption, averageOption, mqttOption, distancesOption,
                        calibrateOption, writeSettingsOption, accuracyOption, portOption, connectOption, startRangingOption});
     parser.addPositionalArgument(QStringLiteral("SETTINGS.cfg"),
                                  QStringLiteral("A settings file to load at start, without the reminder."),
@@ -57,7 +59,7 @@ bool CommandLine::windowless(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
-        for (const char* name : {"--replay", "--settings", "--export", "--filter", "--average", "--mqtt", "--calibrate-at", "--write-settings",
+        for (const char* name : {"--replay", "--settings", "--export", "--filter", "--average", "--mqtt", "--distances", "--calibrate-at", "--write-settings",
                                  "--accuracy-at", "--help", "-help", "-h",
                                  "-?", "--help-all", "--version", "-v"})
             if (arg == name || arg.startsWith(QByteArray(name) + '='))
@@ -80,7 +82,7 @@ bool CommandLine::parse(const QStringList& arguments)
     if (!batch()) {
         startSettings = positional.value(0);
         for (const QCommandLineOption* o : {&settingsOption, &exportOption, &filterOption, &averageOption, &mqttOption,
-                                            &calibrateOption, &writeSettingsOption, &accuracyOption})
+                                            &calibrateOption, &writeSettingsOption, &accuracyOption, &distancesOption})
             if (parser.isSet(*o)) {
                 error = QStringLiteral("--%1 only goes with --replay").arg(o->names().first());
                 return false;
@@ -97,6 +99,7 @@ bool CommandLine::parse(const QStringList& arguments)
     batchOpts.output = parser.value(exportOption);
     if (!parsePoints(calibrateOption, &batchOpts.calibrateAt) || !parsePoints(accuracyOption, &batchOpts.accuracyAt))
         return false;
+    batchOpts.distances = parser.isSet(distancesOption);
     batchOpts.writeSettings = parser.value(writeSettingsOption);
     if (parser.isSet(writeSettingsOption) && (batchOpts.calibrateAt.isEmpty() || batchOpts.writeSettings.isEmpty())) {
         error = QStringLiteral("--write-settings needs a file name and --calibrate-at");

@@ -49,6 +49,7 @@ private:
     QCommandLineOption calibrateOption;
     QCommandLineOption writeSettingsOption;
     QCommandLineOption accuracyOption;
+    QCommandLineOption distancesOption;
     QCommandLineOption portOption;
     QCommandLineOption connectOption;
     QCommandLineOption startRangingOption;

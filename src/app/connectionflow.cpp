@@ -42,18 +42,44 @@ void ConnectionFlow::refreshPorts()
             w.ui->cmbComPort->addItem(path);
 }
 
-void ConnectionFlow::setControls(bool connected)
+SessionState ConnectionFlow::state() const
 {
-    w.ui->btnConnect->setEnabled(!connected);
-    w.ui->btnDisconnect->setEnabled(connected);
-    w.ui->btnRefreshComPorts->setEnabled(!connected);
-    w.ui->cmbComPort->setEnabled(!connected);
-    w.ui->edtBaud->setEnabled(!connected);
-    w.ui->btnStartRanging->setEnabled(connected);
-    w.ui->btnDiscovery->setEnabled(connected);
-    w.ui->btnRecord->setEnabled(connected);
-    w.ui->btnReplay->setEnabled(!connected);
-    w.ui->lblConnectionState->setText(connected ? MainWin::tr("verbunden") : MainWin::tr("nicht verbunden"));
+    SessionState s;
+    s.portOpen = w.com.isOpen();
+    s.portLost = !lostPath.isEmpty();
+    s.masterSilent = masterSilent;
+    s.ranging = w.rangingActive;
+    s.recording = w.recording.session.isRecording();
+    s.replaying = w.recording.replay.isRunning();
+    return s;
+}
+
+void ConnectionFlow::updateControls()
+{
+    const SessionState::Controls c = state().controls();
+    w.ui->btnConnect->setEnabled(c.connect);
+    w.ui->btnRefreshComPorts->setEnabled(c.connect);
+    w.ui->cmbComPort->setEnabled(c.connect);
+    w.ui->edtBaud->setEnabled(c.connect);
+    w.ui->btnDisconnect->setEnabled(c.disconnect);
+    w.ui->btnStartRanging->setEnabled(c.ranging);
+    w.ui->btnStartRanging->setText(c.rangingText);
+    w.ui->btnDiscovery->setEnabled(c.discovery);
+    w.ui->btnSendCommand->setEnabled(c.sendCommand);
+    w.ui->btnRecord->setEnabled(c.record);
+    w.ui->btnRecord->setText(c.recordText);
+    w.ui->btnReplay->setEnabled(c.replay);
+    w.ui->btnReplay->setText(c.replayText);
+    w.ui->lblConnectionState->setText(c.connectionText);
+}
+
+void ConnectionFlow::packetHeard()
+{
+    sinceLastPacket.start();
+    if (masterSilent) {
+        masterSilent = false;
+        updateControls();
+    }
 }
 
 void ConnectionFlow::connectChosen()
@@ -62,7 +88,7 @@ void ConnectionFlow::connectChosen()
     bool ok = false;
     baud = w.ui->edtBaud->text().toInt(&ok, 10);
     if (!ok || baud < 1) {
-        w.setConnectedControls(false);
+        updateControls();
         w.masterInfo->setMasterInfo(QString(), QString());
         QMessageBox::warning(&w, MainWin::tr("Verbindung herstellen"), MainWin::tr("Ungültige Baud-Rate!"), QMessageBox::Ok);
         return;
@@ -79,8 +105,20 @@ void ConnectionFlow::connectChosen()
 
 bool ConnectionFlow::open(int baud)
 {
-    if (w.com.open(chosenPortPath(w.ui->cmbComPort), baud)) {
-        w.setConnectedControls(true);
+    return openPath(chosenPortPath(w.ui->cmbComPort), baud);
+}
+
+bool ConnectionFlow::openPath(const QString& path, int baud)
+{
+    openedPath = path;
+    if (w.com.open(path, baud)) {
+        linkUp = true;
+        lostPath.clear();
+        if (lostWatch)
+            lostWatch->stop();
+        masterSilent = false;
+        sinceLastPacket.invalidate();
+        updateControls();
         w.rxBuffer.clear();
         QObject::connect(&w.com, &ComInterface::dataReceived, &w, &MainWin::dataReceived, Qt::UniqueConnection);
         w.com.setForwarding(true);
@@ -91,7 +129,7 @@ bool ConnectionFlow::open(int baud)
         w.drawnSignature.clear();
         return true;
     }
-    w.setConnectedControls(false);
+    updateControls();
     w.masterInfo->setMasterInfo(QString(), QString());
     return false;
 }
@@ -116,7 +154,7 @@ QStringList ConnectionFlow::applyStartup(const QString& settingsPath, const QStr
         if (w.modules.anchors.size() < 3)
             problems << MainWin::tr("Das Ranging ist erst ab 3 Ankern möglich!");
         else if (!w.sendCommand("$PS,\r\n", true))
-            problems << MainWin::tr("Das Ranging konnte nicht gestartet werden!");
+            problems << MainWin::tr("Das Ranging konnte nicht gestartet werden!") + QLatin1Char(' ') + w.exchangeError();
         else
             w.setRangingControls(true);
     }
@@ -135,56 +173,139 @@ void ConnectionFlow::disconnect()
     w.finishDisconnect();
 }
 
-void ConnectionFlow::finish()
+QString ConnectionFlow::finish(bool lost)
 {
-    w.stopRecording();
+    // A recording ends with the link: say where it went, and why it ended.
+    const QString note = w.recording.endRecording(lost);
     w.redrawTimer->stop();
     w.silenceTimer->stop();
     // The last frame stays visible, greyed out: its positions are no longer live.
-    if (w.chartPixmap)
+    // A replay that runs meanwhile goes on drawing on its own cadence.
+    const bool replaying = w.recording.replay.isRunning();
+    if (replaying && !w.recording.replay.isFast())
+        w.redrawTimer->start(10);
+    else if (!replaying && w.chartPixmap)
         w.ui->lblChart->setPixmap(disconnectedFrame(*w.chartPixmap));
     w.drawnSignature.clear();
     w.ui->labAbstandMaster->setText(QString());
     QObject::disconnect(&w.com, &ComInterface::dataReceived, &w, &MainWin::dataReceived);
     w.com.setForwarding(false);
     w.com.close();
-    w.rxBuffer.clear();
-    w.setConnectedControls(false);
-    w.ui->btnStartRanging->setText(MainWin::tr("Ranging starten"));
+    if (!replaying)
+        w.rxBuffer.clear();
+    lostWhileRanging = lost && w.rangingActive;
+    lostPath = lost ? openedPath : QString();
+    linkUp = false;
+    masterSilent = false;
     w.masterInfo->setMasterInfo(QString(), QString());
     w.rangingActive = false;
+    updateControls();
+    if (!note.isEmpty())
+        w.statusBar()->showMessage(note);
+    return note;
 }
 
 void ConnectionFlow::checkMasterHeard()
 {
-    // The connection label keeps saying "verbunden": the port is open. Whether
-    // a master answers on it is a separate question, told for a while.
-    if (w.com.isOpen() && w.packetLines == w.packetLinesAtConnect)
-        w.statusBar()->showMessage(MainWin::tr("Kein Master an %1? Seit 2 s keine Antwort.").arg(chosenPortPath(w.ui->cmbComPort)), 10000);
+    if (!w.com.isOpen())
+        return;
+    // Nothing at all since the connect, or nothing for as long as the status
+    // label takes to say "keine Verbindung": the label says it too.
+    const bool never = w.packetLines == w.packetLinesAtConnect;
+    if (never && !masterSilent)
+        w.statusBar()->showMessage(MainWin::tr("Kein Master an %1? Seit 2 s keine Antwort.").arg(openedPath), 10000);
+    const bool silent = never || (sinceLastPacket.isValid() && sinceLastPacket.elapsed() > MasterInfo::silenceLimitMs);
+    if (silent != masterSilent) {
+        masterSilent = silent;
+        updateControls();
+    }
+    w.silenceTimer->start(1000);
 }
 
 void ConnectionFlow::portLost()
 {
     // The port went away under us (adapter pulled, far end closed): nothing can be
-    // sent any more, so go straight to the disconnected state and say so.
-    if (!w.ui->btnDisconnect->isEnabled())
+    // sent any more, so go straight to the disconnected state, say so, and
+    // watch for the device to come back.
+    if (!linkUp)
         return;
-    w.finishDisconnect();
-    QMessageBox::warning(&w, MainWin::tr("Verbindung"), MainWin::tr("Die Verbindung zum Master wurde unterbrochen!"),
-                         QMessageBox::Ok);
+    const QString note = finish(true);
+    w.statusBar()->showMessage(MainWin::tr("Die Verbindung zum Master wurde unterbrochen!")
+                               + (note.isEmpty() ? QString() : QLatin1Char(' ') + note));
+    if (!lostWatch) {
+        lostWatch = new QTimer(&w);
+        QObject::connect(lostWatch, &QTimer::timeout, &w, [this] { watchLostPort(); });
+    }
+    presentTicks = 0;
+    lostWatch->start(500);
+}
+
+void ConnectionFlow::watchLostPort()
+{
+    if (lostPath.isEmpty() || w.com.isOpen()) {
+        lostWatch->stop();
+        return;
+    }
+    // Not while a replay feeds the window: counted afresh once it is over.
+    if (w.recording.replay.isRunning()) {
+        presentTicks = 0;
+        return;
+    }
+    // A device path (a stable by-id link included), or a port name as the system lists it (COM3).
+    const bool isPath = lostPath.contains(QLatin1Char('/'));
+    const bool present = isPath ? QFileInfo::exists(lostPath) : ComInterface::availablePortNames().contains(lostPath);
+    presentTicks = present ? presentTicks + 1 : 0;
+    // Back for a moment: give a freshly plugged adapter time to settle.
+    if (presentTicks < 2)
+        return;
+    if (w.ui->chkAutoReconnect->isChecked()) {
+        reconnect();   // a failed attempt is tried again at the next tick
+        return;
+    }
+    if (presentTicks != 2)
+        return;
+    lostWatch->stop();
+    const auto answer = QMessageBox::question(&w, MainWin::tr("Verbindung"), MainWin::tr("Master wieder da – verbinden?"),
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    if (lostPath.isEmpty() || w.com.isOpen())
+        return;
+    // Declined: asked again only when the device comes back another time.
+    lostWatch->start(500);
+    if (answer == QMessageBox::Yes)
+        reconnect();
+}
+
+void ConnectionFlow::reconnect()
+{
+    const QString path = lostPath;
+    const bool restart = lostWhileRanging;
+    if (!openPath(path, w.ui->edtBaud->text().toInt())) {
+        // Still unusable (no permission yet): stay in the lost state.
+        lostPath = path;
+        lostWhileRanging = restart;
+        updateControls();
+        return;
+    }
+    QString text = MainWin::tr("Wieder verbunden mit %1.").arg(path);
+    if (restart) {
+        if (w.ui->tblAnker->rowCount() >= 3 && w.sendCommand("$PS,\r\n", true)) {
+            w.setRangingControls(true);
+            text += QLatin1Char(' ') + MainWin::tr("Das Ranging läuft wieder.");
+        } else {
+            text += QLatin1Char(' ') + MainWin::tr("Das Ranging konnte nicht gestartet werden!") + QLatin1Char(' ')
+                  + w.exchangeError();
+        }
+    }
+    w.statusBar()->showMessage(text, 15000);
 }
 
 void ConnectionFlow::toggleRanging()
 {
     if (w.rangingActive) {
         if (w.sendCommand("$PG,\r\n", true)) {
-            w.rangingActive = false;
-            w.ui->btnStartRanging->setText(MainWin::tr("Ranging starten"));
-            w.ui->btnDiscovery->setEnabled(true);
-            w.ui->btnSendCommand->setEnabled(false);
+            setRangingControls(false);
         } else {
-            QMessageBox::warning(&w, MainWin::tr("Ranging stoppen"), MainWin::tr("Das Ranging konnte nicht gestoppt werden!"),
-                                 QMessageBox::Ok);
+            warnWithReason(MainWin::tr("Ranging stoppen"), MainWin::tr("Das Ranging konnte nicht gestoppt werden!"));
         }
         return;
     }
@@ -196,15 +317,19 @@ void ConnectionFlow::toggleRanging()
     if (w.sendCommand("$PS,\r\n", true)) {
         w.setRangingControls(true);
     } else {
-        QMessageBox::warning(&w, MainWin::tr("Ranging starten"), MainWin::tr("Das Ranging konnte nicht gestartet werden!"),
-                             QMessageBox::Ok);
+        warnWithReason(MainWin::tr("Ranging starten"), MainWin::tr("Das Ranging konnte nicht gestartet werden!"));
     }
 }
 
 void ConnectionFlow::setRangingControls(bool ranging)
 {
     w.rangingActive = ranging;
-    w.ui->btnStartRanging->setText(ranging ? MainWin::tr("Ranging stoppen") : MainWin::tr("Ranging starten"));
-    w.ui->btnDiscovery->setEnabled(!ranging);
-    w.ui->btnSendCommand->setEnabled(ranging);
+    updateControls();
+}
+
+void ConnectionFlow::warnWithReason(const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, &w);
+    box.setInformativeText(w.exchangeError());
+    box.exec();
 }

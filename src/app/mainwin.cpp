@@ -6,12 +6,15 @@
 #include "chartdrawing.h"
 #include "commandwin.h"
 #include "discoverwin.h"
+#include "exchangefailure.h"
 #include "framing.h"
 #include "masterinfo.h"
 #include "mqttdialog.h"
 #include "mqttpassword.h"
+#include "numberedit.h"
 #include "qflatcombobox.h"
 #include "qlabelex.h"
+#include "replaytimeline.h"
 #include "moduletables.h"
 #include "framesignature.h"
 #include "timeofday.h"
@@ -100,12 +103,14 @@ MainWin::MainWin(QWidget* parent)
     connect(undoMoveAction, &QAction::triggered, this, &MainWin::undoAnchorMove);
     addAction(undoMoveAction);
 
-    ui->btnDisconnect->setEnabled(false);
-    ui->btnStartRanging->setEnabled(false);
-    ui->btnDiscovery->setEnabled(false);
-    ui->btnSendCommand->setEnabled(false);
+    updateControls();
 
     ui->edtTagHeight->setValidator(new QIntValidator(-100000, 100000, ui->edtTagHeight));
+    // The grid takes whole centimetres only; a size must be positive.
+    guardNumberEdit(ui->edtGridW, 1, 10000000);
+    guardNumberEdit(ui->edtGridH, 1, 10000000);
+    guardNumberEdit(ui->edtGridX, -10000000, 10000000);
+    guardNumberEdit(ui->edtGridY, -10000000, 10000000);
     ModuleTables::setUpColumns(ui->tblAnker, ui->tblTags);
 
     ui->cmbLastMeasures->setCurrentText(QStringLiteral("10"));
@@ -156,6 +161,16 @@ MainWin::MainWin(QWidget* parent)
         lblMqttStatus->setText(text);
         lblMqttStatus->setVisible(mqtt.isEnabled());
     });
+
+    replayTimeline = new ReplayTimeline(ui->chartArea);
+    replayTimeline->hide();
+    ui->chartArea->layout()->addWidget(replayTimeline);
+    recording.attachTimeline(replayTimeline);
+
+    // Whether a port that comes back is connected without asking; kept for the next start.
+    ui->chkAutoReconnect->setChecked(QSettings().value(QStringLiteral("Verbindung/AutomatischNeuVerbinden")).toBool());
+    connect(ui->chkAutoReconnect, &QCheckBox::toggled, this,
+            [](bool on) { QSettings().setValue(QStringLiteral("Verbindung/AutomatischNeuVerbinden"), on); });
 
     windowLayout = new WindowLayout(this, ui->splitterMain, ui->scrollConfig);
     ui->chart->installEventFilter(this);
@@ -209,7 +224,7 @@ qint64 MainWin::epochMs() const { return recording.replay.isRunning() ? recordin
 // ---------------------------------------------------------------- connection
 
 void MainWin::refreshComPorts() { connection.refreshPorts(); }
-void MainWin::setConnectedControls(bool connected) { connection.setControls(connected); }
+void MainWin::updateControls() { connection.updateControls(); }
 void MainWin::connectPort() { connection.connectChosen(); }
 bool MainWin::openPort(int baud) { return connection.open(baud); }
 QStringList MainWin::applyStartup(const QString& settingsPath, const QString& portPath, bool connectNow, bool startRanging)
@@ -233,9 +248,11 @@ void MainWin::on_btnDiscovery_clicked()
     discoverWin->setModules(&modules);
     connect(discoverWin, &DiscoverWin::executeCommand, this, &MainWin::executeCommand);
     connect(this, &MainWin::discoverPacket, discoverWin, &DiscoverWin::discoverPacket);
+    connect(this, &MainWin::commandFailed, discoverWin, &DiscoverWin::commandFailed);
     connect(this, &MainWin::commandResult, discoverWin, &DiscoverWin::commandResult);
     discoverWin->exec();
     disconnect(this, &MainWin::commandResult, discoverWin, &DiscoverWin::commandResult);
+    disconnect(this, &MainWin::commandFailed, discoverWin, &DiscoverWin::commandFailed);
     disconnect(this, &MainWin::discoverPacket, discoverWin, &DiscoverWin::discoverPacket);
     disconnect(discoverWin, &DiscoverWin::executeCommand, this, &MainWin::executeCommand);
     fillAnchorTable();
@@ -251,9 +268,11 @@ void MainWin::on_btnSendCommand_clicked()
     commandWin = new CommandWin(this);
     commandWin->setModules(&modules);
     connect(commandWin, &CommandWin::executeCommand, this, &MainWin::executeCommand);
+    connect(this, &MainWin::commandFailed, commandWin, &CommandWin::commandFailed);
     connect(this, &MainWin::commandResult, commandWin, &CommandWin::commandResult);
     commandWin->exec();
     disconnect(this, &MainWin::commandResult, commandWin, &CommandWin::commandResult);
+    disconnect(this, &MainWin::commandFailed, commandWin, &CommandWin::commandFailed);
     disconnect(commandWin, &CommandWin::executeCommand, this, &MainWin::executeCommand);
     delete commandWin;
     commandWin = nullptr;
@@ -289,12 +308,17 @@ bool MainWin::sendCommand(const QByteArray& command, bool loose)
 {
     // Reached again from the event loop this exchange spins (a queued handler,
     // a timer), a blocking lock would deadlock the GUI thread: refuse instead.
-    if (!exchangeMutex.tryLock())
+    const auto fail = [&](ExchangeFailure why) {
+        lastExchangeError = exchangeFailureText(why, command, connection.portPath(), ui->edtBaud->text().toInt(), com.lastError());
         return false;
+    };
+    if (!exchangeMutex.tryLock())
+        return fail(ExchangeFailure::Busy);
     if (!com.isOpen()) {
         exchangeMutex.unlock();
-        return false;
+        return fail(ExchangeFailure::NotConnected);
     }
+    lastExchangeError.clear();
     replyOk = false;
     awaitingReply = true;
     looseReply = loose;
@@ -303,24 +327,30 @@ bool MainWin::sendCommand(const QByteArray& command, bool loose)
     const QPointer<QWidget> focus = QApplication::focusWidget();
     setEnabled(false);
     bool result = false;
+    ExchangeFailure failure = ExchangeFailure::NotSent;
     if (com.write(command)) {
         while (awaitingReply && com.commandPending) {
             QThread::msleep(10);
             QCoreApplication::processEvents();
         }
         result = replyOk;
+        failure = ExchangeFailure::Unanswered;
     }
     awaitingReply = false;
     setEnabled(true);
     if (focus && !QApplication::focusWidget() && focus->isVisible() && focus->isEnabled())
         focus->setFocus();
     exchangeMutex.unlock();
+    if (!result)
+        fail(failure);
     return result;
 }
 
 void MainWin::executeCommand(QByteArray command, bool loose)
 {
     const bool ok = !command.isEmpty() && sendCommand(command, loose);
+    if (!ok && !command.isEmpty())
+        emit commandFailed(lastExchangeError);
     emit commandResult(ok);
 }
 
@@ -340,6 +370,7 @@ void MainWin::processLines(const QByteArray& chunk)
         if (!Framing::isPacketLine(line))
             return;
         ++packetLines;
+        connection.packetHeard();
         if (awaitingReply) {
             if (com.checkReply(line, looseReply)) {
                 com.commandPending = false;
@@ -564,7 +595,7 @@ void MainWin::runPositioning()
             continue;
         const Tag& tag = modules.tags.at(r.tag);
         if (recording.session.isExporting())
-            recording.session.positionExport().append(tag.lastUpdateMs, recMs, tag, r);
+            recording.session.positionExport().append(tag.lastUpdateMs, recMs, tag, r, modules.anchors);
         if (mqtt.isEnabled())
             mqtt.publishPosition(PositionMessage::of(tag, r));
     }
@@ -590,9 +621,9 @@ void MainWin::drawTags(QPainter* painter)
                     circleSquares.append(QRectF(cx - radius, cy - radius, 2.0 * radius, 2.0 * radius));
             }
         }
-        if (r.rawValid)
+        if (r.rawValid && tag.showPosRaw)
             drawRawPosition(painter, chartGeo, pens, tag, float(r.raw.x()), float(r.raw.y()));
-        if (r.avgValid)
+        if (r.avgValid && tag.showPosAvg)
             drawAveragedPosition(painter, chartGeo, pens, tag, r.rate);
     }
 }
@@ -668,7 +699,6 @@ bool MainWin::stopRecording() { return recording.stopRecording(); }
 void MainWin::on_btnRecord_clicked() { recording.toggleRecording(); }
 bool MainWin::startReplay(const QString& path, double speed) { return recording.startReplay(path, speed); }
 void MainWin::stopReplay() { recording.stopReplay(); }
-void MainWin::on_cmbReplaySpeed_currentIndexChanged(int index) { recording.speedChosen(index); }
 void MainWin::on_btnReplay_clicked() { recording.toggleReplay(); }
 
 // ---------------------------------------------------------------- settings

@@ -38,6 +38,7 @@ class DiscoverWin;
 class CommandWin;
 class MasterInfo;
 class WindowLayout;
+class ReplayTimeline;
 class QLabel;
 class QTimer;
 class QImage;
@@ -137,6 +138,10 @@ public:
     void loadBackgroundImage(const QString& path);
 
     bool sendCommand(const QByteArray& command, bool loose);
+    // Why the last exchange failed, for the user; empty after one that succeeded.
+    QString exchangeError() const { return lastExchangeError; }
+    // Labels and enabled controls from the connection and session state.
+    void updateControls();
     void processLines(const QByteArray& chunk);
     void refreshComPorts();
     void connectPort();
@@ -155,6 +160,8 @@ signals:
     // Every stored ranging line, and every pass's result, for the flows that collect them.
     void rangingLineStored(const QByteArray& line, const QTime& received);
     void positioningPassed(const PositioningPass& pass);
+    // Just before commandResult(false): why.
+    void commandFailed(QString reason);
 
 public slots:
     void dataReceived(QByteArray data);
@@ -207,7 +214,6 @@ private slots:
     void timedChartPass();
     void on_btnRecord_clicked();
     void on_btnReplay_clicked();
-    void on_cmbReplaySpeed_currentIndexChanged(int index);
 
     void on_btnSaveSettings_clicked();
     void on_btnLoadSettings_clicked();
@@ -226,7 +232,6 @@ private:
     friend class RecordingFlow;
     friend class SettingsFlow;
 
-    void setConnectedControls(bool connected);
     void setRangingControls(bool ranging);
     bool openPort(int baud);
     void finishDisconnect();
@@ -277,10 +282,12 @@ private:
     OffsetCalibrationFlow* offsetFlow = nullptr;
     AccuracyCheckFlow* accuracyFlow = nullptr;
     WindowLayout* windowLayout = nullptr;
+    ReplayTimeline* replayTimeline = nullptr;   // under the chart while a replay runs
     QAction* undoMoveAction = nullptr;
     QTimer* silenceTimer = nullptr;  // a master that never answers after a connect
     quint64 packetLines = 0;
     quint64 packetLinesAtConnect = 0;
+    QString lastExchangeError;
 };
 
 #endif

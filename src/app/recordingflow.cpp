@@ -2,11 +2,14 @@
 
 #include "mainwin.h"
 #include "masterinfo.h"
+#include "disconnectedframe.h"
 #include "recordingfiles.h"
+#include "replaytimeline.h"
 #include "ui_mainwin.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QStatusBar>
@@ -15,14 +18,6 @@
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
-
-namespace {
-double replaySpeedAt(int index)
-{
-    static const double speeds[] = {1.0, 2.0, 5.0, 10.0, 0.0};
-    return speeds[qBound(0, index, 4)];
-}
-} // namespace
 
 RecordingFlow::RecordingFlow(MainWin& window)
     : w(window)
@@ -34,17 +29,28 @@ RecordingFlow::RecordingFlow(MainWin& window)
     QObject::connect(&replay, &ReplayController::batch, &w, &MainWin::dataReceived);
     QObject::connect(&replay, &ReplayController::passDue, &w, [this] { passDue(); });
     QObject::connect(&replay, &ReplayController::finished, &w, [this] { finishReplay(); });
-    QObject::connect(&replay, &ReplayController::progress, &w, [this](quint32 nowMs, quint32 totalMs) {
-        w.statusBar()->showMessage(MainWin::tr("Wiedergabe: %1 von %2")
-                                       .arg(RecordingFiles::clockText(nowMs), RecordingFiles::clockText(totalMs)));
-    });
+}
+
+void RecordingFlow::attachTimeline(ReplayTimeline* line)
+{
+    // The time line shows the progress; the status bar is kept for what happened.
+    timeline = line;
+    QObject::connect(&replay, &ReplayController::progress, timeline, &ReplayTimeline::setProgress);
+    QObject::connect(timeline, &ReplayTimeline::pauseToggled, &w, [this](bool paused) { replay.setPaused(paused); });
+    QObject::connect(timeline, &ReplayTimeline::speedChanged, &w, [this](double speed) { speedChosen(speed); });
+    QObject::connect(timeline, &ReplayTimeline::seekRequested, &w, [this](quint32 ms) { seek(ms); });
+}
+
+QStringList RecordingFlow::exportedDistances() const
+{
+    return w.ui->chkExportDistances->isChecked() ? PositionExport::anchorIds(w.modules.anchors) : QStringList();
 }
 
 bool RecordingFlow::startRecording(const QString& path)
 {
-    if (!session.start(path))
+    if (!session.start(path, exportedDistances()))
         return false;
-    w.ui->btnRecord->setText(MainWin::tr("Aufzeichnung beenden"));
+    w.updateControls();
     return true;
 }
 
@@ -53,7 +59,7 @@ bool RecordingFlow::stopRecording()
     if (!session.isRecording() && !session.isExporting())
         return true;
     const bool saved = session.stop();
-    w.ui->btnRecord->setText(MainWin::tr("Aufzeichnung starten"));
+    w.updateControls();
 #ifdef __GLIBC__
     // glibc keeps freed pages in its arenas (each recording's writer thread
     // may get one of its own) rather than handing them back, so resident
@@ -62,6 +68,23 @@ bool RecordingFlow::stopRecording()
     malloc_trim(0);
 #endif
     return saved;
+}
+
+QString RecordingFlow::endRecording(bool linkLost)
+{
+    // Only a recording: a replay's export runs on without the link.
+    if (!session.isRecording())
+        return QString();
+    const QString path = session.fileName();
+    const QString csv = session.csvName();
+    const bool saved = stopRecording();
+    const QString text = linkLost ? MainWin::tr("Aufzeichnung beendet (Verbindung verloren): %1, %2; Positionen in %3")
+                                  : MainWin::tr("Aufzeichnung beendet: %1, %2; Positionen in %3");
+    QString note = text.arg(QDir::toNativeSeparators(path), RecordingFiles::sizeText(QFileInfo(path).size()),
+                            QDir::toNativeSeparators(csv));
+    if (!saved)
+        note += QLatin1Char(' ') + MainWin::tr("Die Aufzeichnung konnte nicht vollständig gespeichert werden!");
+    return note;
 }
 
 void RecordingFlow::toggleRecording()
@@ -92,8 +115,9 @@ void RecordingFlow::toggleRecording()
 
 bool RecordingFlow::startReplay(const QString& path, double speed)
 {
-    // Not beside a live session, nor over a recording's export.
-    if (replay.isRunning() || w.com.isOpen() || session.isRecording())
+    // Not beside a live ranging, nor over a recording's export; connected but
+    // idle is fine: nothing is sent while it runs.
+    if (replay.isRunning() || w.rangingActive || session.isRecording())
         return false;
     // Nothing changes unless the file is a recording.
     if (!replay.start(path, speed))
@@ -106,20 +130,25 @@ bool RecordingFlow::startReplay(const QString& path, double speed)
     // A replay starts from an empty history, as a session does.
     w.clearRangingHistory();
     w.rxBuffer.clear();
-    // An earlier replay's export is kept: this one gets the next free name.
-    exportPath = RecordingFiles::freeReplayExportName(path);
-    (void)session.startExport(exportPath);
-    // Nothing may be sent while a replay feeds the receive path.
-    const QList<QWidget*> sending = {w.ui->btnConnect, w.ui->btnDisconnect, w.ui->btnRefreshComPorts,
-                                     w.ui->cmbComPort, w.ui->btnStartRanging, w.ui->btnDiscovery,
-                                     w.ui->btnSendCommand, w.ui->btnRecord};
-    for (QWidget* b : sending)
-        b->setEnabled(false);
-    w.ui->btnReplay->setText(MainWin::tr("Wiedergabe beenden"));
+    // One export per recording and filter setting: the same replay gives the
+    // same rows, so it replaces its own earlier file and no other.
+    exportPath = RecordingFiles::replayExportName(path, w.smoothing == Smoothing::Kalman ? QStringLiteral("kalman")
+                                                                                         : QStringLiteral("avg%1").arg(w.averageCount));
+    (void)session.startExport(exportPath, exportedDistances());
+    w.updateControls();
+    if (timeline) {
+        timeline->setPaused(false);
+        timeline->setProgress(0, replay.totalMs());
+        timeline->show();
+    }
+    w.statusBar()->clearMessage();
     // Paced, the chart runs on its timer as when connected; as fast as possible,
     // the replay asks for the passes at the live cadence of the recorded time.
+    // (Connected, the live timer stops for a fast replay: its passes are the replay's own.)
     if (!replay.isFast())
         w.redrawTimer->start(10);
+    else
+        w.redrawTimer->stop();
     return true;
 }
 
@@ -127,17 +156,41 @@ void RecordingFlow::stopReplay()
 {
     if (!replay.isRunning())
         return;
+    const quint32 reached = replay.nowMs(), total = replay.totalMs();
+    const bool complete = replay.isContiguous() && finishing;
     replay.stop();
     w.redrawTimer->stop();
     (void)session.stop();
+    // An export that does not cover the recording once from start to end says so in its name.
+    QString written = exportPath;
+    if (!complete && QFileInfo::exists(exportPath)) {
+        written = RecordingFiles::partialName(exportPath);
+        QFile::remove(written);
+        if (!QFile::rename(exportPath, written))
+            written = exportPath;
+    }
     w.rxBuffer.clear();
     // Samples stamped with replayed times must not reach a later session.
     w.clearRangingHistory();
     w.masterInfo->now = liveMasterClock ? liveMasterClock : [] { return QDateTime::currentMSecsSinceEpoch(); };
     w.masterInfo->setMasterInfo(QString(), QString());
-    w.ui->btnReplay->setText(MainWin::tr("Aufzeichnung abspielen"));
-    w.setConnectedControls(false);
-    w.ui->btnSendCommand->setEnabled(false);
+    if (timeline)
+        timeline->hide();
+    w.updateControls();
+    // The last frame stays, greyed: it is no live position.
+    if (w.chartPixmap)
+        w.ui->lblChart->setPixmap(disconnectedFrame(*w.chartPixmap, MainWin::tr("Wiedergabe beendet")));
+    w.drawnSignature.clear();
+    // Connected (idle): the live chart goes on.
+    if (w.com.isOpen())
+        w.redrawTimer->start(10);
+    const QString where = QDir::toNativeSeparators(written);
+    if (complete)
+        w.statusBar()->showMessage(MainWin::tr("Wiedergabe beendet (%1), Positionen in %2").arg(RecordingFiles::clockText(total), where), 15000);
+    else
+        w.statusBar()->showMessage(MainWin::tr("Wiedergabe beendet bei %1 von %2, unvollständige Positionen in %3")
+                                       .arg(RecordingFiles::clockText(reached), RecordingFiles::clockText(total), where),
+                                   15000);
 }
 
 void RecordingFlow::passDue()
@@ -153,18 +206,27 @@ void RecordingFlow::finishReplay()
     // The batches after the last pass are drawn and exported too.
     w.redrawChart();
     w.redrawTimer->stop();
-    const quint32 total = replay.totalMs();
+    finishing = true;
     stopReplay();
-    w.statusBar()->showMessage(MainWin::tr("Wiedergabe beendet (%1), Positionen in %2")
-                                 .arg(RecordingFiles::clockText(total), QDir::toNativeSeparators(exportPath)),
-                             15000);
+    finishing = false;
 }
 
-void RecordingFlow::speedChosen(int index)
+void RecordingFlow::seek(quint32 ms)
 {
     if (!replay.isRunning())
         return;
-    replay.setSpeed(replaySpeedAt(index));
+    // Positions and filters start afresh from the point sought, as at the start.
+    w.clearRangingHistory();
+    w.rxBuffer.clear();
+    (void)replay.seek(ms);
+    w.drawnSignature.clear();
+}
+
+void RecordingFlow::speedChosen(double speed)
+{
+    if (!replay.isRunning())
+        return;
+    replay.setSpeed(speed);
     if (replay.isFast())
         w.redrawTimer->stop();
     else
@@ -180,7 +242,7 @@ void RecordingFlow::toggleReplay()
     const QString path = w.fileChoice.open(MainWin::tr("Aufzeichnung abspielen"), MainWin::tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
     if (path.isEmpty())
         return;
-    if (!startReplay(path, replaySpeedAt(w.ui->cmbReplaySpeed->currentIndex())))
+    if (!startReplay(path, timeline ? timeline->speed() : 1.0))
         QMessageBox::warning(&w, MainWin::tr("Aufzeichnung abspielen"), MainWin::tr("Die Aufzeichnung konnte nicht gelesen werden!"),
                              QMessageBox::Ok);
 }

@@ -28,7 +28,7 @@ QString SessionRecorder::csvBeside(const QString& recordingPath)
     return info.dir().filePath(info.completeBaseName() + QStringLiteral(".csv"));
 }
 
-bool SessionRecorder::start(const QString& path)
+bool SessionRecorder::start(const QString& path, const QStringList& distanceAnchors)
 {
     if (writer.isOpen() || positions.isOpen())
         return false;
@@ -37,7 +37,7 @@ bool SessionRecorder::start(const QString& path)
         return false;
     if (!writer.open(path))
         return false;
-    if (!positions.open(csv)) {
+    if (!positions.open(csv, false, distanceAnchors)) {
         writer.close();
         QFile::remove(path);
         return false;
@@ -48,9 +48,9 @@ bool SessionRecorder::start(const QString& path)
     return true;
 }
 
-bool SessionRecorder::startExport(const QString& path)
+bool SessionRecorder::startExport(const QString& path, const QStringList& distanceAnchors)
 {
-    if (writer.isOpen() || positions.isOpen() || !positions.open(path))
+    if (writer.isOpen() || positions.isOpen() || !positions.open(path, false, distanceAnchors))
         return false;
     csvPath = path;
     flushTimer->start(1000);

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QTimer;
 
@@ -22,9 +23,10 @@ public:
 
     // False, with no file left behind, when either file cannot be created or
     // the export's name would be the recording's own.
-    bool start(const QString& path);
+    // distanceAnchors: the anchors whose distances the export adds as columns.
+    bool start(const QString& path, const QStringList& distanceAnchors = {});
     // The position export alone, e.g. for a replay.
-    bool startExport(const QString& csvPath);
+    bool startExport(const QString& csvPath, const QStringList& distanceAnchors = {});
     // Closes whatever is open; false when the files did not fully reach the disk.
     bool stop();
 

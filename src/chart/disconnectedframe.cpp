@@ -4,7 +4,7 @@
 #include <QFont>
 #include <QPainter>
 
-QPixmap disconnectedFrame(const QPixmap& lastFrame)
+QPixmap disconnectedFrame(const QPixmap& lastFrame, const QString& caption)
 {
     if (lastFrame.isNull() || lastFrame.width() < 2)
         return lastFrame;
@@ -16,7 +16,7 @@ QPixmap disconnectedFrame(const QPixmap& lastFrame)
     font.setBold(true);
     p.setFont(font);
     p.setPen(QColor(90, 90, 90));
-    p.drawText(grey.rect(), Qt::AlignCenter, QCoreApplication::translate("MainWin", "getrennt"));
+    p.drawText(grey.rect(), Qt::AlignCenter, caption.isEmpty() ? QCoreApplication::translate("MainWin", "getrennt") : caption);
     p.end();
     return QPixmap::fromImage(grey);
 }

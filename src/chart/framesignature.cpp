@@ -20,9 +20,14 @@ QByteArray frameSignature(const ChartGeometry& geo, qint64 gridLayerKey, const M
         out << t.id << t.name << t.color.rgba() << t.showPosRaw << t.showPosAvg << t.showDistRaw << t.showDistAvg
             << t.showCoordinates << t.showSpeed << t.showRate;
     for (const TagResult& r : results) {
-        out << r.tag << r.rawValid << r.raw << r.avgValid << r.avg << r.rawDist << r.avgDist;
-        if (r.avgValid && r.tag >= 0 && r.tag < modules.tags.size())
-            out << averagedLabel(modules.tags.at(r.tag), r.rate);
+        if (r.tag < 0 || r.tag >= modules.tags.size())
+            continue;
+        // Only what is drawn: positions computed for the export alone change no frame.
+        const Tag& t = modules.tags.at(r.tag);
+        const bool raw = r.rawValid && t.showPosRaw, avg = r.avgValid && t.showPosAvg;
+        out << r.tag << raw << (raw ? r.raw : QPointF()) << avg << (avg ? r.avg : QPointF()) << r.rawDist << r.avgDist;
+        if (avg)
+            out << averagedLabel(t, r.rate);
     }
     out << scaleBarCorner << bool(calibration);
     if (calibration)

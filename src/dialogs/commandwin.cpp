@@ -92,9 +92,13 @@ void CommandWin::on_btnSendCommand_clicked()
 
 void CommandWin::commandResult(bool ok)
 {
-    if (ok)
+    if (ok) {
+        failureReason.clear();
         QMessageBox::information(this, tr("Befehl senden"), tr("Befehl wurde ausgeführt"), QMessageBox::Ok);
-    else
-        QMessageBox::warning(this, tr("Befehl senden"), tr("Fehler: Befehl wurde nicht ausgeführt"),
-                             QMessageBox::Ok);
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, tr("Befehl senden"), tr("Fehler: Befehl wurde nicht ausgeführt"), QMessageBox::Ok, this);
+    box.setInformativeText(failureReason);
+    failureReason.clear();
+    box.exec();
 }

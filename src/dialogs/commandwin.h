@@ -28,6 +28,8 @@ signals:
 
 public slots:
     void commandResult(bool ok);
+    // The reason for the failure that commandResult(false) reports next.
+    void commandFailed(const QString& reason) { failureReason = reason; }
 
 private slots:
     void on_cmbModule_currentIndexChanged(int index);
@@ -38,6 +40,7 @@ private slots:
 private:
     Ui::CommandWin* ui;
     ModuleSetup* modules = nullptr;
+    QString failureReason;
 };
 
 #endif

@@ -125,6 +125,25 @@ void DiscoverWin::setModules(ModuleSetup* setup)
         cells.idBackground = Qt::red;
         appendRow(cells);
     }
+    initialSnapshot = configurationSnapshot();
+}
+
+QString DiscoverWin::configurationSnapshot() const
+{
+    QStringList rows;
+    QTableWidget* table = ui->tblModule;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const int role = roleCellValue(table, row, ColRole);
+        if (role == RoleNotUsed)
+            continue;
+        QStringList cells = {QString::number(role), cellColor(table, row, ColColor).name()};
+        for (int column : {ColId, ColName, ColX, ColY, ColZ, ColOffset})
+            cells << cellText(row, column);
+        for (int i = 0; i < flagCount; ++i)
+            cells << QString::number(isCellChecked(table, row, ColFirstFlag + i));
+        rows << cells.join(QLatin1Char('|'));
+    }
+    return rows.join(QLatin1Char('\n'));
 }
 
 void DiscoverWin::appendRow(const RowCells& cells)
@@ -162,7 +181,11 @@ int DiscoverWin::cellInt(int row, int column) const
 
 void DiscoverWin::warn(const QString& title, const QString& text)
 {
-    QMessageBox::warning(this, title, text, QMessageBox::Ok);
+    // Failed commands say why; the reason belongs to this warning only.
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
+    box.setInformativeText(failureReason);
+    failureReason.clear();
+    box.exec();
 }
 
 void DiscoverWin::on_btnStartDiscovery_clicked()
@@ -401,8 +424,13 @@ void DiscoverWin::commandResult(bool ok)
         break;
     case DiscoveryState::StopPending:
         state = DiscoveryState::Idle;
-        if (!ok)
+        if (!ok) {
+            closeAfterStop = false;
             warn(tr("Erkennungsmodus beenden"), tr("Der Erkennungsmodus konnte nicht beendet werden!"));
+        } else if (closeAfterStop) {
+            closeAfterStop = false;
+            on_btnCancelDiscovery_clicked();   // closes, after giving a reset master its configuration back
+        }
         break;
     case DiscoveryState::ResetPending:
         if (ok) {
@@ -444,6 +472,7 @@ void DiscoverWin::commandResult(bool ok)
     case DiscoveryState::Discovering:
         break;
     }
+    failureReason.clear();
     updateButtons();
 }
 
@@ -467,16 +496,13 @@ void DiscoverWin::reject()
 
 void DiscoverWin::closeEvent(QCloseEvent* event)
 {
-    if (!closeAllowed) {
-        if (state != DiscoveryState::Idle) {
-            const QMessageBox::StandardButton answer = QMessageBox::warning(
-                this, tr("Konfiguration verwerfen"), tr("Bitte beenden Sie erst den Erkennungsmodus!"),
-                QMessageBox::Ok | QMessageBox::Ignore);
-            if (answer != QMessageBox::Ignore) {
-                event->ignore();
-                return;
-            }
-        }
+    if (closeAllowed) {
+        QDialog::closeEvent(event);
+        return;
+    }
+    // One question at most, and only when leaving would lose something.
+    const bool changed = configurationReset || configurationSnapshot() != initialSnapshot;
+    if (changed) {
         const QMessageBox::StandardButton answer = QMessageBox::question(
             this, tr("Konfiguration verwerfen"),
             tr("Achtung:\nAlle geänderten Einstellungen bzgl Tags und Anker werden verworfen!"),
@@ -485,7 +511,14 @@ void DiscoverWin::closeEvent(QCloseEvent* event)
             event->ignore();
             return;
         }
-        closeAllowed = true;
     }
-    QDialog::closeEvent(event);
+    event->ignore();
+    if (state == DiscoveryState::Discovering) {
+        // Leaving stops the discovery; the dialog closes once the master confirms.
+        closeAfterStop = true;
+        on_btnStartDiscovery_clicked();
+    } else if (state == DiscoveryState::Idle) {
+        // After a reset the master gets its configuration back, as with "Verwerfen".
+        on_btnCancelDiscovery_clicked();
+    }
 }

@@ -46,6 +46,8 @@ signals:
 public slots:
     void discoverPacket(QByteArray packet);
     void commandResult(bool ok);
+    // The reason for the failure that commandResult(false) reports next.
+    void commandFailed(const QString& reason) { failureReason = reason; }
 
 private slots:
     void on_btnFinishDiscovery_clicked();
@@ -80,13 +82,18 @@ private:
     int cellInt(int row, int column) const;
     void updateButtons();
     void warn(const QString& title, const QString& text);
+    // What "Übernehmen" would make of the table, to tell whether leaving loses anything.
+    QString configurationSnapshot() const;
 
     Ui::DiscoverWin* ui;
     DiscoveryState state = DiscoveryState::Idle;
     QMap<QString, int> roleNames;
     bool configurationReset = false;
     bool closeAllowed = false;
+    bool closeAfterStop = false;   // leaving waits for discovery to stop
+    QString initialSnapshot;
     ModuleSetup* modules = nullptr;
+    QString failureReason;
 };
 
 #endif

@@ -45,14 +45,18 @@ QString sizeText(qint64 bytes)
     return QStringLiteral("%1 B").arg(bytes);
 }
 
-QString freeReplayExportName(const QString& recordingPath)
+QString replayExportName(const QString& recordingPath, const QString& setting)
 {
     const QFileInfo info(recordingPath);
-    const QString base = info.dir().filePath(info.completeBaseName() + QStringLiteral(".replay"));
-    QString name = base + QStringLiteral(".csv");
-    for (int n = 2; QFileInfo::exists(name) && n < 10000; ++n)
-        name = base + QStringLiteral("-%1.csv").arg(n);
-    return name;
+    return info.dir().filePath(info.completeBaseName() + QStringLiteral(".replay-%1.csv").arg(setting));
+}
+
+QString partialName(const QString& csvPath)
+{
+    QString name = csvPath;
+    if (name.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive))
+        name.chop(4);
+    return name + QStringLiteral(".partial.csv");
 }
 
 } // namespace RecordingFiles

@@ -16,9 +16,12 @@ QString clockText(qint64 ms);
 // "1.3 MB", "420 KB", "12 B".
 QString sizeText(qint64 bytes);
 
-// NAME.replay.csv beside the recording, or NAME.replay-2.csv, -3 … when
-// earlier replays left theirs: a replay never overwrites an earlier export.
-QString freeReplayExportName(const QString& recordingPath);
+// NAME.replay-SETTING.csv beside the recording: one name per recording and
+// filter setting (e.g. "avg10", "kalman").
+QString replayExportName(const QString& recordingPath, const QString& setting);
+
+// X.partial.csv for X.csv: an export that does not cover its whole recording.
+QString partialName(const QString& csvPath);
 
 } // namespace RecordingFiles
 

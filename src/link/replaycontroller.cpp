@@ -16,6 +16,9 @@ bool ReplayController::start(const QString& path, double speed)
     if (running || !reader.open(path))
         return false;
     running = true;
+    paused = false;
+    contiguous = true;
+    this->path = path;
     pace = speed > 0 ? speed : 0.0;
     now = 0;
     lastPassMs = 0;
@@ -50,12 +53,56 @@ void ReplayController::setSpeed(double speed)
     targetBaseMs = now;
     clock.restart();
     pace = speed > 0 ? speed : 0.0;
+    if (!paused)
+        timer->start(pace > 0 ? 5 : 0);
+}
+
+void ReplayController::restartClockAt(quint32 ms)
+{
+    targetBaseMs = ms;
+    clock.restart();
+}
+
+void ReplayController::setPaused(bool on)
+{
+    if (!running || on == paused)
+        return;
+    paused = on;
+    if (paused) {
+        timer->stop();
+        return;
+    }
+    restartClockAt(now);   // the recorded clock goes on from where it stood
     timer->start(pace > 0 ? 5 : 0);
+}
+
+bool ReplayController::seek(quint32 ms)
+{
+    if (!running)
+        return false;
+    reader.close();
+    hasPending = false;
+    pendingBatch.clear();
+    if (!reader.open(path))
+        return false;
+    contiguous = false;
+    // Records are kept in time order: skip to the first at or after ms.
+    while (reader.next(pendingMs, pendingBatch)) {
+        if (pendingMs >= ms) {
+            hasPending = true;
+            break;
+        }
+    }
+    now = qMin(ms, total);
+    lastPassMs = now;
+    restartClockAt(now);
+    emit progress(now, total);
+    return true;
 }
 
 void ReplayController::step()
 {
-    if (!running)
+    if (!running || paused)
         return;
     QElapsedTimer slice;
     slice.start();

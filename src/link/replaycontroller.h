@@ -30,6 +30,14 @@ public:
     void stop();
     // The new pace starts from the recorded time reached so far.
     void setSpeed(double speed);
+    // Paused, no batch leaves and the recorded clock stands still.
+    void setPaused(bool paused);
+    bool isPaused() const { return paused; }
+    // Goes on from recorded time ms (back or forth): the batches before it are
+    // skipped. The receiver must drop what earlier batches left behind.
+    bool seek(quint32 ms);
+    // Whether the batches went out once each from the start, unbroken by a seek.
+    bool isContiguous() const { return contiguous; }
 
     bool isRunning() const { return running; }
     bool isFast() const { return pace <= 0; }
@@ -49,10 +57,14 @@ signals:
 
 private:
     void step();
+    void restartClockAt(quint32 ms);
 
     RecordingReader reader;
     QTimer* timer = nullptr;
     bool running = false;
+    bool paused = false;
+    bool contiguous = true;
+    QString path;
     double pace = 1.0;
     QElapsedTimer clock;
     QElapsedTimer progressClock;

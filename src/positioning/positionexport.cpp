@@ -1,6 +1,7 @@
 #include "positionexport.h"
 
 #include "durablefile.h"
+#include "modulesetup.h"
 #include "positioningstep.h"
 #include "tag.h"
 
@@ -19,7 +20,24 @@ PositionExport::~PositionExport()
         close();
 }
 
-bool PositionExport::open(const QString& path, bool atomic)
+QByteArray PositionExport::header(const QStringList& distanceAnchors)
+{
+    QByteArray row(HeaderRow);
+    row.chop(1);
+    for (const QString& id : distanceAnchors)
+        row += ',' + csvField(QStringLiteral("d_%1_cm").arg(id.trimmed())).toUtf8();
+    return row + '\n';
+}
+
+QStringList PositionExport::anchorIds(const QList<Anchor>& anchors)
+{
+    QStringList ids;
+    for (const Anchor& a : anchors)
+        ids << a.id;
+    return ids;
+}
+
+bool PositionExport::open(const QString& path, bool atomic, const QStringList& distanceAnchors)
 {
     close();
     if (atomic)
@@ -30,7 +48,8 @@ bool PositionExport::open(const QString& path, bool atomic)
         file.reset();
         return false;
     }
-    file->write(HeaderRow);
+    distanceIds = distanceAnchors;
+    file->write(header(distanceIds));
     return true;
 }
 
@@ -44,7 +63,8 @@ QString PositionExport::csvField(const QString& text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-void PositionExport::append(qint64 epochMs, qint64 recMs, const Tag& tag, const TagResult& result)
+void PositionExport::append(qint64 epochMs, qint64 recMs, const Tag& tag, const TagResult& result,
+                            const QList<Anchor>& anchors)
 {
     const bool rawValid = result.rawValid, avgValid = result.avgValid;
     if (!isOpen() || (!rawValid && !avgValid))
@@ -55,7 +75,17 @@ void PositionExport::append(qint64 epochMs, qint64 recMs, const Tag& tag, const 
     row += QLatin1Char(',');
     row += avgValid ? QString::number(tag.avgX) + QLatin1Char(',') + QString::number(tag.avgY) : QStringLiteral(",");
     row += QLatin1Char(',') + QString::number(result.speed, 'f', 3) + QLatin1Char(',')
-         + QString::number(result.rate, 'f', 3) + QLatin1Char(',') + QString::number(recMs) + QLatin1Char('\n');
+         + QString::number(result.rate, 'f', 3) + QLatin1Char(',') + QString::number(recMs);
+    // Anchors are matched by id: the records may have changed since the header.
+    for (const QString& id : qAsConst(distanceIds)) {
+        row += QLatin1Char(',');
+        for (int a = 0; a < anchors.size(); ++a)
+            if (ModuleSetup::sameId(anchors.at(a).id, id) && result.rawDist.contains(a)) {
+                row += QString::number(result.rawDist.value(a));
+                break;
+            }
+    }
+    row += QLatin1Char('\n');
     file->write(row.toUtf8());
 }
 

@@ -2,10 +2,13 @@
 #define POSITIONEXPORT_H
 
 #include <QFileDevice>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
+struct Anchor;
 struct Tag;
 struct TagResult;
 
@@ -15,7 +18,10 @@ struct TagResult;
 // when they need it, so spreadsheets and pandas read it as is. Times are local
 // ISO 8601 with milliseconds; positions in whole cm, empty where none was
 // computed; speed (m/s) and rate (Hz) as the chart's label shows them; rec_ms
-// is the time on the recording's own clock (ms since it started).
+// is the time on the recording's own clock (ms since it started). Raw and
+// averaged positions are written whether the chart shows them or not.
+// Optionally one column d_<anchor id>_cm per anchor follows: the latest
+// distance to it with its offset applied, as the raw position used it.
 class PositionExport
 {
 public:
@@ -24,9 +30,15 @@ public:
     ~PositionExport();
     // atomic: the rows go to a file beside `path` that replaces it only on
     // close(), so a run that fails leaves no partial file (discard() drops it).
-    bool open(const QString& path, bool atomic = false);
+    // distanceAnchors: the anchor ids that get a distance column, in this order.
+    bool open(const QString& path, bool atomic = false, const QStringList& distanceAnchors = {});
     bool isOpen() const { return file && file->isOpen(); }
-    void append(qint64 epochMs, qint64 recMs, const Tag& tag, const TagResult& result);
+    // anchors: the records result's distances are indexed by.
+    void append(qint64 epochMs, qint64 recMs, const Tag& tag, const TagResult& result,
+                const QList<Anchor>& anchors = {});
+    // The header with the distance columns for these anchor ids.
+    static QByteArray header(const QStringList& distanceAnchors);
+    static QStringList anchorIds(const QList<Anchor>& anchors);
     void flush();
     // False when something could not be written (atomic: the file is not replaced).
     bool close();
@@ -36,6 +48,7 @@ public:
 
 private:
     std::unique_ptr<QFileDevice> file;
+    QStringList distanceIds;
 };
 
 #endif

@@ -157,7 +157,9 @@ PositioningPass PositioningStep::run(ModuleSetup& modules, const PositioningOpti
             pass.masterTagName = tag.name;
             pass.masterDistance = masterDistance;
         }
-        if (tag.showPosRaw && d.rawDist.size() >= 3) {
+        // Both positions are computed whatever the chart shows: the export and
+        // the publisher carry them independently of the view.
+        if (d.rawDist.size() >= 3) {
             r.rawValid = true;
             r.raw = solveFromDistances(d.rawDist, anchors);
             tag.prevRawX = tag.rawX;
@@ -165,17 +167,15 @@ PositioningPass PositioningStep::run(ModuleSetup& modules, const PositioningOpti
             tag.rawX = truncCm(r.raw.x());
             tag.rawY = truncCm(r.raw.y());
         }
-        if (tag.showPosAvg) {
-            if (kalman) {
-                r.avgValid = tracked;
-            } else if (d.avgDist.size() >= 3) {
-                r.avgValid = true;
-                r.avg = solveFromDistances(d.avgDist, anchors);
-                averagedSpeed(st, r.avg, list.last()->received);
-            }
-            if (r.avgValid)
-                tag.updateAveragedPosition(truncCm(r.avg.x()), truncCm(r.avg.y()));
+        if (kalman) {
+            r.avgValid = tracked;
+        } else if (d.avgDist.size() >= 3) {
+            r.avgValid = true;
+            r.avg = solveFromDistances(d.avgDist, anchors);
+            averagedSpeed(st, r.avg, list.last()->received);
         }
+        if (r.avgValid)
+            tag.updateAveragedPosition(truncCm(r.avg.x()), truncCm(r.avg.y()));
         if (kalman)
             r.speed = tracked ? std::hypot(velocity.x(), velocity.y()) / 100.0 : 0.0;
         else

@@ -49,9 +49,9 @@ struct TagResult
     int tag = -1;              // index into ModuleSetup::tags
     QMap<int, int> rawDist;    // anchor index -> latest distance
     QMap<int, int> avgDist;    // anchor index -> averaged distance (filtered: from the filtered position)
-    bool rawValid = false;     // a raw fix was computed (flag on, three distances)
+    bool rawValid = false;     // a raw fix was computed (three distances), shown or not
     QPointF raw;
-    bool avgValid = false;     // an averaged or filtered position was computed
+    bool avgValid = false;     // an averaged or filtered position was computed, shown or not
     QPointF avg;
     double speed = 0.0;        // m/s
     double rate = 0.0;         // Hz

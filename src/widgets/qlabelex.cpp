@@ -42,6 +42,7 @@ void QLabelEx::paintEvent(QPaintEvent* event)
         // it is: no scaling, and from the next frame on no background under it.
         setAttribute(Qt::WA_OpaquePaintEvent, true);
         QPainter(this).drawPixmap(0, 0, shown);
+        paintMeasureLine();
         return;
     }
     if (testAttribute(Qt::WA_OpaquePaintEvent)) {
@@ -50,4 +51,37 @@ void QLabelEx::paintEvent(QPaintEvent* event)
         QPainter(this).fillRect(rect(), palette().brush(backgroundRole()));
     }
     QLabel::paintEvent(event);
+    paintMeasureLine();
+}
+
+void QLabelEx::setMeasureLine(const QLineF& line, const QString& text)
+{
+    if (line == measure && text == measureText)
+        return;
+    measure = line;
+    measureText = text;
+    update();
+}
+
+void QLabelEx::paintMeasureLine()
+{
+    if (measure.isNull())
+        return;
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(20, 20, 20), 2, Qt::DashLine, Qt::RoundCap));
+    p.drawLine(measure);
+    p.setBrush(QColor(20, 20, 20));
+    for (const QPointF& end : {measure.p1(), measure.p2()})
+        p.drawEllipse(end, 3, 3);
+    // The length on a white patch beside the middle, kept inside the label.
+    const QRectF box = QRectF(p.fontMetrics().boundingRect(measureText)).adjusted(-4, -2, 4, 2);
+    QRectF at = box.translated(measure.center() - box.center() + QPointF(0, -box.height()));
+    at.moveLeft(qBound(0.0, at.left(), qMax(0.0, width() - at.width())));
+    at.moveTop(qBound(0.0, at.top(), qMax(0.0, height() - at.height())));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(255, 255, 255, 220));
+    p.drawRect(at);
+    p.setPen(QColor(20, 20, 20));
+    p.drawText(at, Qt::AlignCenter, measureText);
 }

@@ -2,6 +2,7 @@
 #define QLABELEX_H
 
 #include <QLabel>
+#include <QLineF>
 #include <QPointF>
 
 class QMouseEvent;
@@ -12,6 +13,11 @@ class QLabelEx : public QLabel
     Q_OBJECT
 public:
     explicit QLabelEx(QWidget* parent = nullptr);
+
+    // A measuring line over the picture, in this label's pixels, with its
+    // length as text beside its middle; a null line removes it.
+    void setMeasureLine(const QLineF& line, const QString& text);
+    QLineF measureLine() const { return measure; }
 
 signals:
     void mousePressed(QMouseEvent* event, QPointF point);
@@ -25,7 +31,10 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void paintMeasureLine();
     bool pointmoving = false;
+    QLineF measure;
+    QString measureText;
 };
 
 #endif
