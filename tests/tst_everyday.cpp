@@ -51,8 +51,8 @@ void TestEveryday::silentMasterAndLostConnection()
 
     // The last frame stays, greyed out; the master distance goes.
     w.findChild<QLabel*>("labAbstandMaster")->setText("Abstand Tag \"x\" -> Master: 582 cm");
-    QVERIFY(waitUntil([&] { return w.chartPixmap && !w.chartPixmap->isNull(); }, 2000));
-    w.chartPixmap->fill(Qt::red);
+    QVERIFY(waitUntil([&] { return w.frame.chartPixmap && !w.frame.chartPixmap->isNull(); }, 2000));
+    w.frame.chartPixmap->fill(Qt::red);
     ModalAnswerer boxes;
     pty.close();
     QVERIFY(waitUntil([&] { return !w.com.isOpen(); }, 3000));

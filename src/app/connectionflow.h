@@ -1,34 +1,55 @@
 #ifndef CONNECTIONFLOW_H
 #define CONNECTIONFLOW_H
 
+#include <QByteArray>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
-class MainWin;
+#include <functional>
+
+class ComInterface;
+class ConnectionPanel;
+class MasterInfo;
+class QWidget;
 
 // Opening and closing the port to the master, the controls that follow the
 // connection's state, and starting and stopping the ranging.
-class ConnectionFlow
+class ConnectionFlow : public QObject
 {
+    Q_OBJECT
 public:
-    explicit ConnectionFlow(MainWin& window) : w(window) {}
+    using SendCommand = std::function<bool(const QByteArray& command, bool loose)>;
+    ConnectionFlow(QWidget* window, ComInterface& com, ConnectionPanel* panel, MasterInfo* masterInfo,
+                   bool& rangingActive, SendCommand sendCommand);
 
     void refreshPorts();
-    void setControls(bool connected);
     // The port chosen in the window, with a box when it fails.
     void connectChosen();
     bool open(int baud);
-    QStringList applyStartup(const QString& settingsPath, const QString& portPath, bool connectNow, bool startRanging);
+    // From the command line: one line per problem, no boxes. anchorCount: the anchors loaded.
+    QStringList applyStartup(const QString& portPath, bool connectNow, bool startRanging, int anchorCount);
     // Stops the ranging first when it runs.
     void disconnect();
     void finish();
-    void checkMasterHeard();
     void portLost();
-    void toggleRanging();
+    void toggleRanging(int anchorCount);
     void setRangingControls(bool ranging);
 
+signals:
+    // The port is open, or was closed; the window follows with its timers and controls.
+    void opened();
+    void closed();
+    void openFailed();
+    void rangingChanged(bool ranging);
+
 private:
-    MainWin& w;
+    QWidget* window;
+    ComInterface& com;
+    ConnectionPanel* panel;
+    MasterInfo* masterInfo;
+    bool& rangingActive;
+    SendCommand sendCommand;
 };
 
 #endif

@@ -2,7 +2,19 @@
 #include "ui_mainwin.h"
 
 #include "aboutwin.h"
+#include "calibrationflow.h"
 #include "chartdrawing.h"
+#include "chartviewflow.h"
+#include "connectionflow.h"
+#include "connectionpanel.h"
+#include "disconnectedframe.h"
+#include "modulespanel.h"
+#include "recordingflow.h"
+#include "recordingpanel.h"
+#include "settingsflow.h"
+#include "sidepanel.h"
+#include "toolspanel.h"
+#include "viewpanel.h"
 #include "commandwin.h"
 #include "discoverwin.h"
 #include "framing.h"
@@ -11,7 +23,6 @@
 #include "mqttpassword.h"
 #include "qflatcombobox.h"
 #include "qlabelex.h"
-#include "moduletables.h"
 #include "framesignature.h"
 #include "timeofday.h"
 #include "translations.h"
@@ -38,22 +49,10 @@
 #include <QThread>
 #include <QTimer>
 
-bool parseInt(const QString& text, int& value)
-{
-    if (text.isEmpty()) {
-        value = 0;
-        return false;
-    }
-    bool ok = false;
-    value = text.trimmed().toInt(&ok, 10);
-    return ok;
-}
-
 MainWin::MainWin(QWidget* parent)
     : QMainWindow(parent, Qt::WindowFlags()), rangingHistory(positioning.history())
 {
     ui = new Ui::MainWin;
-    tablesInSync = false;
     setClocks(nullptr, nullptr);
     // The dialogs open where the user last chose a file, not in the working folder.
     fileChoice.open = [this](const QString& caption, const QString& filter) {
@@ -80,6 +79,18 @@ MainWin::MainWin(QWidget* parent)
     blankPixmap = new QPixmap(1, 1);
     blankPixmap->fill(Qt::white);
 
+    // A drag meant to measure a distance may have moved an anchor: Ctrl+Z (or
+    // the chart's context menu) puts it back.
+    undoMoveAction = new QAction(tr("Ankerverschiebung rückgängig"), this);
+    undoMoveAction->setShortcut(QKeySequence::Undo);
+    undoMoveAction->setEnabled(false);
+    connect(undoMoveAction, &QAction::triggered, this, &MainWin::undoAnchorMove);
+    addAction(undoMoveAction);
+
+    masterInfo = new MasterInfo(nullptr);
+    buildPanels();
+    wireFlows();
+
     refreshComPorts();
 
     redrawTimer = new QTimer(this);
@@ -90,24 +101,8 @@ MainWin::MainWin(QWidget* parent)
     silenceTimer->setSingleShot(true);
     connect(silenceTimer, &QTimer::timeout, this, &MainWin::checkMasterHeard);
 
-    // A drag meant to measure a distance may have moved an anchor: Ctrl+Z (or
-    // the chart's context menu) puts it back.
-    undoMoveAction = new QAction(tr("Ankerverschiebung rückgängig"), this);
-    undoMoveAction->setShortcut(QKeySequence::Undo);
-    undoMoveAction->setEnabled(false);
-    connect(undoMoveAction, &QAction::triggered, this, &MainWin::undoAnchorMove);
-    addAction(undoMoveAction);
-
-    ui->btnDisconnect->setEnabled(false);
-    ui->btnStartRanging->setEnabled(false);
-    ui->btnDiscovery->setEnabled(false);
-    ui->btnSendCommand->setEnabled(false);
-
-    ui->edtTagHeight->setValidator(new QIntValidator(-100000, 100000, ui->edtTagHeight));
-    ModuleTables::setUpColumns(ui->tblAnker, ui->tblTags);
-
-    ui->cmbLastMeasures->setCurrentText(QStringLiteral("10"));
-    on_cmbLastMeasures_currentIndexChanged(ui->cmbLastMeasures->currentIndex());
+    // The panels start disconnected, with "10" measurements averaged.
+    on_cmbLastMeasures_currentIndexChanged(0);
 
     connect(ui->lblChart, &QLabelEx::mouseMoved, this, &MainWin::gridMouseMoved);
     connect(ui->lblChart, &QLabelEx::mousePressed, this, &MainWin::gridMousePressed);
@@ -121,12 +116,9 @@ MainWin::MainWin(QWidget* parent)
         l->setMinimumWidth(l->fontMetrics().horizontalAdvance(tr("%1 cm").arg(-99999)));
     }
     ui->labAbstandMaster->setText(QString());
-    ui->lblBaud->hide();
-    ui->edtBaud->hide();
 
     updateCalibrationButtons();
 
-    masterInfo = new MasterInfo(nullptr);
     ui->statusBar->addPermanentWidget(masterInfo, 0);
     lblMqttStatus = new QLabel(mqtt.statusText());
     lblMqttStatus->setObjectName(QStringLiteral("lblMqttStatus"));
@@ -139,8 +131,132 @@ MainWin::MainWin(QWidget* parent)
 
     windowLayout = new WindowLayout(this, ui->splitterMain, ui->scrollConfig);
     ui->chart->installEventFilter(this);
+}
 
-    tablesInSync = true;
+void MainWin::buildPanels()
+{
+    auto* side = new SidePanel(ui->ConfigWidget);
+    connectionPanel = side->connection;
+    modulesPanel = side->modules;
+    viewPanel = side->view;
+    toolsPanel = side->tools;
+    recordingPanel = side->recording;
+
+    ConnectionPanel* c = connectionPanel;
+    connect(c, &ConnectionPanel::refreshRequested, this, &MainWin::on_btnRefreshComPorts_clicked);
+    connect(c, &ConnectionPanel::connectRequested, this, &MainWin::on_btnConnect_clicked);
+    connect(c, &ConnectionPanel::disconnectRequested, this, &MainWin::on_btnDisconnect_clicked);
+    connect(c, &ConnectionPanel::rangingRequested, this, &MainWin::on_btnStartRanging_clicked);
+    connect(c, &ConnectionPanel::sendCommandRequested, this, &MainWin::on_btnSendCommand_clicked);
+    connect(c, &ConnectionPanel::aboutRequested, this, &MainWin::on_btnAbout_clicked);
+
+    connect(modulesPanel, &ModulesPanel::discoveryRequested, this, &MainWin::on_btnDiscovery_clicked);
+    connect(modulesPanel, &ModulesPanel::anchorsEdited, this, [this](const QList<Anchor>& anchors) {
+        modules.anchors = anchors;
+        mqtt.setAnchors(modules.anchors);
+    });
+    connect(modulesPanel, &ModulesPanel::tagsEdited, this, [this](const QList<Tag>& tags) { modules.tags = tags; });
+
+    connect(viewPanel, &ViewPanel::viewEdited, this, [this] { gridDirty = true; });
+    connect(viewPanel, &ViewPanel::fitRequested, this, &MainWin::on_btnFitView_clicked);
+    connect(viewPanel, &ViewPanel::resetRequested, this, &MainWin::on_btnResetGrid_clicked);
+
+    ToolsPanel* t = toolsPanel;
+    connect(t, &ToolsPanel::averageChosen, this, &MainWin::on_cmbLastMeasures_currentIndexChanged);
+    connect(t, &ToolsPanel::filterChosen, this, &MainWin::on_cmbFilter_currentIndexChanged);
+    connect(t, &ToolsPanel::tagHeightEdited, this, &MainWin::on_edtTagHeight_textChanged);
+    connect(t, &ToolsPanel::selectBackgroundRequested, this, &MainWin::on_btnSelectBackground_clicked);
+    connect(t, &ToolsPanel::clearBackgroundRequested, this, &MainWin::on_btnClearBackground_clicked);
+    connect(t, &ToolsPanel::calibrationRequested, this, &MainWin::on_btnBGImageSetup_clicked);
+    connect(t, &ToolsPanel::originRequested, this, &MainWin::on_btnBGImageOrigin_clicked);
+    connect(t, &ToolsPanel::pointRequested, this, &MainWin::on_btnBGImageDist_clicked);
+    connect(t, &ToolsPanel::distanceEdited, this, &MainWin::on_edtBGImageDistance_textChanged);
+    connect(t, &ToolsPanel::calibrationAccepted, this, &MainWin::on_btnAcceptBGImageSetup_clicked);
+    connect(t, &ToolsPanel::calibrationCancelled, this, &MainWin::on_btnAcceptBGImageCancel_clicked);
+    connect(t, &ToolsPanel::loadSettingsRequested, this, &MainWin::on_btnLoadSettings_clicked);
+    connect(t, &ToolsPanel::saveSettingsRequested, this, &MainWin::on_btnSaveSettings_clicked);
+    connect(t, &ToolsPanel::mqttRequested, this, &MainWin::on_btnMqtt_clicked);
+
+    connect(recordingPanel, &RecordingPanel::recordRequested, this, &MainWin::on_btnRecord_clicked);
+    connect(recordingPanel, &RecordingPanel::replayRequested, this, &MainWin::on_btnReplay_clicked);
+    connect(recordingPanel, &RecordingPanel::replaySpeedChosen, this, &MainWin::on_cmbReplaySpeed_currentIndexChanged);
+    setConnectedControls(false);
+}
+
+void MainWin::wireFlows()
+{
+    calibrationFlow = new CalibrationFlow(this, background, toolsPanel, viewPanel, ui->lblChart, fileChoice);
+    connect(calibrationFlow, &CalibrationFlow::backgroundChanged, this, [this] { gridDirty = true; });
+
+    connection = new ConnectionFlow(this, com, connectionPanel, masterInfo, rangingActive,
+                                    [this](const QByteArray& command, bool loose) { return sendCommand(command, loose); });
+    connect(connection, &ConnectionFlow::opened, this, &MainWin::portOpened);
+    connect(connection, &ConnectionFlow::closed, this, &MainWin::portClosed);
+    connect(connection, &ConnectionFlow::openFailed, this, [this] { setConnectedControls(false); });
+    connect(connection, &ConnectionFlow::rangingChanged, this, [this](bool ranging) {
+        modulesPanel->setDiscoveryEnabled(!ranging);
+        // Ranging anchors stand where they stand: a drag on the chart should not move one.
+        viewPanel->setAnchorsLocked(ranging);
+    });
+
+    const ChartViewFlow::Readouts readouts{ui->lblMouseX, ui->lblMouseY, ui->lblMouseD, ui->lblMouseXD, ui->lblMouseYD};
+    chartView = new ChartViewFlow(this, modules, chartGeo, background, *calibrationFlow, viewPanel, ui->chart, readouts,
+                                  undoMoveAction);
+    connect(chartView, &ChartViewFlow::statusMessage, this, &MainWin::statusMessage);
+    connect(chartView, &ChartViewFlow::statusCleared, statusBar(), &QStatusBar::clearMessage);
+    connect(chartView, &ChartViewFlow::anchorsMoved, this, [this](bool redrawNow) {
+        fillAnchorTable();
+        if (!redrawNow)
+            return;
+        gridDirty = true;
+        if (!redrawTimer->isActive())
+            redrawChart();
+    });
+
+    recording = new RecordingFlow(this, recordingPanel, com, masterInfo, fileChoice);
+    connect(recording, &RecordingFlow::statusMessage, this, &MainWin::statusMessage);
+    connect(recording, &RecordingFlow::bytesReplayed, this, &MainWin::dataReceived);
+    connect(recording, &RecordingFlow::replayStarted, this, [this] {
+        clearRangingHistory();
+        rxBuffer.clear();
+        // Nothing may be sent while a replay feeds the receive path.
+        connectionPanel->setSendingBlocked();
+        modulesPanel->setDiscoveryEnabled(false);
+    });
+    connect(recording, &RecordingFlow::replayStopped, this, [this] {
+        rxBuffer.clear();
+        clearRangingHistory();
+        setConnectedControls(false);
+    });
+    connect(recording, &RecordingFlow::chartPassWanted, this, [this](int minFrameMs) {
+        chartPass(minFrameMs);
+        redrawTimer->stop();
+    });
+    connect(recording, &RecordingFlow::chartTimerWanted, this, [this](bool running) {
+        if (running)
+            redrawTimer->start(10);
+        else
+            redrawTimer->stop();
+    });
+
+    const SettingsFlow::Parts parts{modules, background, mqtt, *calibrationFlow, com, viewPanel, toolsPanel};
+    settingsFlow = new SettingsFlow(this, parts, fileChoice);
+    connect(settingsFlow, &SettingsFlow::statusMessage, this, &MainWin::statusMessage);
+    connect(settingsFlow, &SettingsFlow::applied, this, [this] {
+        fillAnchorTable();
+        fillTagTable();
+        gridDirty = true;
+    });
+    connect(settingsFlow, &SettingsFlow::loaded, this, &MainWin::noteAnchorsOutside);
+    connect(settingsFlow, &SettingsFlow::discoveryWanted, this, [this] {
+        if (com.isOpen() && !rangingActive)
+            on_btnDiscovery_clicked();
+    });
+}
+
+void MainWin::statusMessage(const QString& text, int timeoutMs)
+{
+    statusBar()->showMessage(text, timeoutMs);
 }
 
 MainWin::~MainWin()
@@ -157,11 +273,7 @@ MainWin::~MainWin()
     redrawTimer->stop();
     delete redrawTimer;
     redrawTimer = nullptr;
-    delete bgImage;
-    delete gridPixmap;
-    delete chartPixmap;
     delete blankPixmap;
-    delete calibration;
     clearRangingHistory();
     delete ui;
     ui = nullptr;
@@ -183,28 +295,66 @@ void MainWin::setFileChoosers(FileChooser open, FileChooser save)
 }
 
 // A replay runs the chart pass on the recorded clock.
-QTime MainWin::timeOfDay() const { return recording.replay.isRunning() ? recording.replay.timeOfDay() : liveTimeOfDay(); }
-qint64 MainWin::epochMs() const { return recording.replay.isRunning() ? recording.replay.epochMs() : liveEpochMs(); }
+qint64 MainWin::epochMs() const { return recording->replay.isRunning() ? recording->replay.epochMs() : liveEpochMs(); }
 
 // ---------------------------------------------------------------- connection
 
-void MainWin::refreshComPorts() { connection.refreshPorts(); }
-void MainWin::setConnectedControls(bool connected) { connection.setControls(connected); }
-void MainWin::connectPort() { connection.connectChosen(); }
-bool MainWin::openPort(int baud) { return connection.open(baud); }
+
+void MainWin::setConnectedControls(bool connected)
+{
+    connectionPanel->setConnected(connected);
+    modulesPanel->setDiscoveryEnabled(connected);
+    recordingPanel->setConnected(connected);
+}
+
 QStringList MainWin::applyStartup(const QString& settingsPath, const QString& portPath, bool connectNow, bool startRanging)
 {
-    return connection.applyStartup(settingsPath, portPath, connectNow, startRanging);
+    // From the command line: no message boxes, one line per problem.
+    QStringList problems;
+    if (!settingsPath.isEmpty() && !loadSettings(settingsPath, false))
+        problems << tr("Die Einstellungsdatei '%1' konnte nicht gelesen werden.").arg(settingsPath);
+    return problems + connection->applyStartup(portPath, connectNow, startRanging, modules.anchors.size());
 }
-void MainWin::disconnectPort() { connection.disconnect(); }
-void MainWin::finishDisconnect() { connection.finish(); }
-void MainWin::checkMasterHeard() { connection.checkMasterHeard(); }
-void MainWin::portLost() { connection.portLost(); }
-void MainWin::on_btnStartRanging_clicked() { connection.toggleRanging(); }
-void MainWin::setRangingControls(bool ranging) { connection.setRangingControls(ranging); }
-void MainWin::on_btnRefreshComPorts_clicked() { refreshComPorts(); }
-void MainWin::on_btnConnect_clicked() { connectPort(); }
-void MainWin::on_btnDisconnect_clicked() { disconnectPort(); }
+
+void MainWin::disconnectPort()
+{
+    redrawTimer->stop();
+    connection->disconnect();
+}
+
+void MainWin::portOpened()
+{
+    setConnectedControls(true);
+    rxBuffer.clear();
+    connect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived, Qt::UniqueConnection);
+    redrawTimer->start(10);
+    packetLinesAtConnect = packetLines;
+    silenceTimer->start(2000);
+    frame.invalidate();
+}
+
+void MainWin::portClosed()
+{
+    stopRecording();
+    redrawTimer->stop();
+    silenceTimer->stop();
+    // The last frame stays visible, greyed out: its positions are no longer live.
+    if (frame.chartPixmap)
+        ui->lblChart->setPixmap(disconnectedFrame(*frame.chartPixmap));
+    frame.invalidate();
+    ui->labAbstandMaster->setText(QString());
+    disconnect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived);
+    rxBuffer.clear();
+    setConnectedControls(false);
+}
+
+void MainWin::checkMasterHeard()
+{
+    // The connection label keeps saying "verbunden": the port is open. Whether
+    // a master answers on it is a separate question, told for a while.
+    if (com.isOpen() && packetLines == packetLinesAtConnect)
+        statusBar()->showMessage(tr("Kein Master an %1? Seit 2 s keine Antwort.").arg(connectionPanel->chosenPortPath()), 10000);
+}
 
 void MainWin::on_btnDiscovery_clicked()
 {
@@ -249,7 +399,7 @@ void MainWin::on_btnAbout_clicked()
 void MainWin::on_cmbLastMeasures_currentIndexChanged(int)
 {
     int value = 0;
-    averageCount = parseInt(ui->cmbLastMeasures->currentText(), value) ? value : 0;
+    averageCount = parseInt(toolsPanel->averageText(), value) ? value : 0;
 }
 
 void MainWin::on_cmbFilter_currentIndexChanged(int index)
@@ -260,7 +410,7 @@ void MainWin::on_cmbFilter_currentIndexChanged(int index)
 void MainWin::on_edtTagHeight_textChanged(const QString& text)
 {
     tagHeight = tagHeightFromText(text);
-    ui->tblAnker->setColumnHidden(5, !tagHeight);
+    modulesPanel->setHeightColumnShown(bool(tagHeight));
 }
 
 // ---------------------------------------------------------------- exchange
@@ -308,7 +458,7 @@ void MainWin::executeCommand(QByteArray command, bool loose)
 
 void MainWin::dataReceived(QByteArray data)
 {
-    recording.session.appendBytes(data);
+    recording->session.appendBytes(data);
     const QByteArray chunk = Framing::takeCompleteLines(rxBuffer, data);
     if (!chunk.isEmpty())
         processLines(chunk);
@@ -384,50 +534,22 @@ void MainWin::chartPass(int minFrameMs)
     bool changed = false;
     if (gridDirty)
         changed = updateGridGeometry();
-    // Grid labels give way to the anchors' dots and names, so the layer follows them.
-    const QVector<QRectF> anchorArea = anchorItemRects(chartGeo, pens, modules.anchors);
-    if (!gridPixmap || gridPixmap->width() != chartGeo.pixmapW || gridPixmap->height() != chartGeo.pixmapH || changed
-        || anchorArea != gridKeepClear) {
-        gridKeepClear = anchorArea;
-        drawGrid();
-    }
+    frame.updateGrid(scene(), changed);
     runPositioning();
-    // Nothing visible changed since the last frame: the label keeps showing it.
-    const QByteArray signature = frameSignature(chartGeo, gridPixmap ? gridPixmap->cacheKey() : 0, modules,
-                                                lastPass.tags, calibration);
-    if (paintEveryPass
-        || (signature != drawnSignature && (minFrameMs <= 0 || !lastPaint.isValid() || lastPaint.elapsed() >= minFrameMs))) {
-        paintChart();
-        ++paintedFrames;
-        drawnSignature = signature;
-        lastPaint.start();
-    }
+    if (frame.paintIfChanged(scene(), minFrameMs))
+        ui->lblChart->setPixmap(*frame.chartPixmap);
     redrawTimer->start(10);
 }
 
-void MainWin::paintChart()
+ChartFrame::Scene MainWin::scene()
 {
-    if (!chartPixmap)
-        chartPixmap = new QPixmap;
-    *chartPixmap = gridPixmap->copy();
-    if (!chartPixmap->isNull()) {
-        QPainter painter(chartPixmap);
-        painter.setWindow(0, 0, chartGeo.pixmapW, chartGeo.pixmapH);
-        drawScaleBar(&painter);
-        painter.setWindow(0, 0, chartGeo.gridW, chartGeo.gridH);
-        drawAnchors(&painter);
-        drawTags(&painter);
-        if (calibration)
-            drawCalibrationMarks(&painter);
-    }
-    ui->lblChart->setPixmap(*chartPixmap);
+    return {chartGeo, pens, modules, lastPass.tags, background, viewPanel->drawsGrid(), viewPanel->drawsBackground()};
 }
 
 bool MainWin::updateGridGeometry()
 {
     int w = 0, h = 0, x = 0, y = 0;
-    if (!parseInt(ui->edtGridW->text(), w) || !parseInt(ui->edtGridH->text(), h)
-        || !parseInt(ui->edtGridX->text(), x) || !parseInt(ui->edtGridY->text(), y))
+    if (!viewPanel->gridRect(x, y, w, h))
         return false;
     // A zero or negative size, or an empty container, keeps the last good geometry.
     if (!computeChartGeometry(x, y, w, h, ui->chart->width(), ui->chart->height(), chartGeo))
@@ -437,34 +559,6 @@ bool MainWin::updateGridGeometry()
     return true;
 }
 
-void MainWin::drawGrid()
-{
-    const QImage* background = (ui->chkDrawBGImage->isChecked() && bgImage) ? bgImage : nullptr;
-    const QPixmap layer = renderGridLayer(chartGeo, ui->chkDrawGrid->isChecked(), background,
-                                          bgImageOffsetX, bgImageOffsetY, bgImageFactor, gridKeepClear);
-    // Kept on white, so a frame starts as a plain copy of it instead of a
-    // white fill and a blend of a transparent layer at every paint.
-    QPixmap opaque(layer.size());
-    opaque.fill(Qt::white);
-    if (!opaque.isNull()) {
-        QPainter p(&opaque);
-        p.drawPixmap(0, 0, layer);
-    }
-    delete gridPixmap;
-    gridPixmap = new QPixmap(opaque);
-}
-
-void MainWin::drawScaleBar(QPainter* painter)
-{
-    // Clear of the dots and labels of the last pass.
-    scaleBarCorner = chooseScaleBarCorner(chartGeo, painter->fontMetrics(), pens.placed, scaleBarCorner);
-    ::drawScaleBar(painter, chartGeo, scaleBarCorner);
-}
-
-void MainWin::drawAnchors(QPainter* painter)
-{
-    drawAnchorItems(painter, chartGeo, pens, modules.anchors);
-}
 
 void MainWin::runPositioning()
 {
@@ -475,7 +569,7 @@ void MainWin::runPositioning()
         if (ui->labAbstandMaster->text() != text)
             ui->labAbstandMaster->setText(text);
     }
-    const qint64 recMs = recording.replay.isRunning() ? qint64(recording.replay.nowMs()) : recording.session.elapsedMs();
+    const qint64 recMs = recording->replay.isRunning() ? qint64(recording->replay.nowMs()) : recording->session.elapsedMs();
     for (const TagResult& r : qAsConst(lastPass.tags)) {
         if (r.belowHeight > belowShown.value(r.key)) {
             belowShown[r.key] = r.belowHeight;
@@ -485,48 +579,17 @@ void MainWin::runPositioning()
         if (!r.rowDue)
             continue;
         const Tag& tag = modules.tags.at(r.tag);
-        if (recording.session.isExporting())
-            recording.session.positionExport().append(tag.lastUpdateMs, recMs, tag, r);
+        if (recording->session.isExporting())
+            recording->session.positionExport().append(tag.lastUpdateMs, recMs, tag, r);
         if (mqtt.isEnabled())
             mqtt.publishPosition(PositionMessage::of(tag, r));
     }
 }
 
-void MainWin::drawTags(QPainter* painter)
-{
-    const QList<Anchor>& anchors = modules.anchors;
-    for (const TagResult& r : qAsConst(lastPass.tags)) {
-        if (r.tag < 0 || r.tag >= modules.tags.size())
-            continue;
-        const Tag& tag = modules.tags.at(r.tag);
-        for (int a = 0; a < anchors.size(); ++a) {
-            if (tag.showDistRaw && r.rawDist.contains(a))
-                drawDistanceCircle(painter, chartGeo, pens.rawCirclePen, anchors.at(a), r.rawDist.value(a), tag.color);
-            if (tag.showDistAvg && r.avgDist.contains(a))
-                drawDistanceCircle(painter, chartGeo, pens.avgCirclePen, anchors.at(a), r.avgDist.value(a), tag.color);
-        }
-        if (r.rawValid)
-            drawRawPosition(painter, chartGeo, pens, tag, float(r.raw.x()), float(r.raw.y()));
-        if (r.avgValid)
-            drawAveragedPosition(painter, chartGeo, pens, tag, r.rate);
-    }
-}
-
-void MainWin::clearRangingHistory()
-{
-    positioning.clear();
-}
-
-void MainWin::drawCalibrationMarks(QPainter* painter)
-{
-    if (calibration)
-        ::drawCalibrationMarks(painter, chartGeo, pens, *calibration);
-}
-
 void MainWin::resizeEvent(QResizeEvent* event)
 {
     ui->lblChart->setPixmap(*blankPixmap);
-    drawnSignature.clear();
+    frame.invalidate();
     QMainWindow::resizeEvent(event);
     gridDirty = true;
 }
@@ -539,58 +602,17 @@ bool MainWin::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void MainWin::on_edtGridX_textChanged(const QString&) { gridDirty = true; }
-void MainWin::on_edtGridY_textChanged(const QString&) { gridDirty = true; }
-void MainWin::on_edtGridW_textChanged(const QString&) { gridDirty = true; }
-void MainWin::on_edtGridH_textChanged(const QString&) { gridDirty = true; }
-void MainWin::on_chkDrawGrid_toggled(bool) { gridDirty = true; }
-void MainWin::on_chkDrawBGImage_toggled(bool) { gridDirty = true; }
 
-void MainWin::setGridEdits(int x, int y, int w, int h)
-{
-    ui->edtGridX->setText(QString::number(x));
-    ui->edtGridY->setText(QString::number(y));
-    ui->edtGridW->setText(QString::number(w));
-    ui->edtGridH->setText(QString::number(h));
-}
-
-void MainWin::on_btnFitView_clicked() { chartView.fitView(); }
-void MainWin::noteAnchorsOutside() { chartView.noteAnchorsOutside(); }
-void MainWin::on_btnResetGrid_clicked() { chartView.resetGrid(); }
-void MainWin::gridMousePressed(QMouseEvent* event, QPointF point) { chartView.pressed(event, point); }
-void MainWin::gridMouseMoved(QMouseEvent* event, QPointF point, bool) { chartView.moved(event, point); }
-void MainWin::gridMouseReleased(QMouseEvent* event, QPointF point) { chartView.released(event, point); }
-void MainWin::undoAnchorMove() { chartView.undoMove(); }
 
 
 // ---------------------------------------------------------------- background image
 
-void MainWin::loadBackgroundImage(const QString& path) { calibrationFlow.loadImage(path); }
-void MainWin::on_btnSelectBackground_clicked() { calibrationFlow.chooseImage(); }
-void MainWin::on_btnClearBackground_clicked() { calibrationFlow.clearImage(); }
-void MainWin::on_btnBGImageSetup_clicked() { calibrationFlow.begin(); }
-void MainWin::on_btnBGImageOrigin_clicked() { calibrationFlow.pickOrigin(); }
-void MainWin::on_btnBGImageDist_clicked() { calibrationFlow.pickPoint(); }
-void MainWin::on_edtBGImageDistance_textChanged(const QString& text) { calibrationFlow.distanceEdited(text); }
-void MainWin::on_btnAcceptBGImageSetup_clicked() { calibrationFlow.accept(); }
-void MainWin::on_btnAcceptBGImageCancel_clicked() { calibrationFlow.cancel(); }
-void MainWin::updateCalibrationButtons() { calibrationFlow.updateButtons(); }
 
 // ---------------------------------------------------------------- recording and replay
 
-bool MainWin::startRecording(const QString& path) { return recording.startRecording(path); }
-bool MainWin::stopRecording() { return recording.stopRecording(); }
-void MainWin::on_btnRecord_clicked() { recording.toggleRecording(); }
-bool MainWin::startReplay(const QString& path, double speed) { return recording.startReplay(path, speed); }
-void MainWin::stopReplay() { recording.stopReplay(); }
-void MainWin::on_cmbReplaySpeed_currentIndexChanged(int index) { recording.speedChosen(index); }
-void MainWin::on_btnReplay_clicked() { recording.toggleReplay(); }
 
 // ---------------------------------------------------------------- settings
 
-void MainWin::on_btnSaveSettings_clicked() { settingsFlow.save(); }
-void MainWin::on_btnLoadSettings_clicked() { settingsFlow.chooseAndLoad(); }
-bool MainWin::loadSettings(const QString& path, bool remind) { return settingsFlow.load(path, remind); }
 
 QString MainWin::lastFolder() const
 {
@@ -626,70 +648,7 @@ void MainWin::on_btnMqtt_clicked()
 
 void MainWin::fillAnchorTable()
 {
-    tablesInSync = false;
-    for (QFlatComboBox* combo : ModuleTables::fillAnchors(ui->tblAnker, modules.anchors).colours)
-        connect(combo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &MainWin::tableAnkerComboBoxSelected);
-    tablesInSync = true;
+    modulesPanel->showAnchors(modules.anchors);
     mqtt.setAnchors(modules.anchors);
 }
 
-void MainWin::fillTagTable()
-{
-    tablesInSync = false;
-    const ModuleTables::Editors editors = ModuleTables::fillTags(ui->tblTags, modules.tags);
-    for (QFlatComboBox* combo : editors.colours)
-        connect(combo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &MainWin::tableTagsComboBoxSelected);
-    for (QCheckBox* box : editors.checkBoxes)
-        connect(box, &QCheckBox::toggled, this, &MainWin::tableTagsCheckboxToggled);
-    tablesInSync = true;
-}
-
-void MainWin::readAnchorTable()
-{
-    modules.anchors = ModuleTables::readAnchors(ui->tblAnker);
-    mqtt.setAnchors(modules.anchors);
-}
-
-void MainWin::readTagTable() { modules.tags = ModuleTables::readTags(ui->tblTags); }
-void MainWin::updateAnchorComboColors() { ModuleTables::recolourCombos(ui->tblAnker); }
-void MainWin::updateTagComboColors() { ModuleTables::recolourCombos(ui->tblTags); }
-
-void MainWin::on_tblAnker_cellChanged(int, int)
-{
-    if (tablesInSync)
-        readAnchorTable();
-}
-
-void MainWin::tableAnkerCheckboxToggled(bool)
-{
-    if (tablesInSync)
-        readAnchorTable();
-}
-
-void MainWin::tableAnkerComboBoxSelected(int)
-{
-    if (!tablesInSync)
-        return;
-    readAnchorTable();
-    updateAnchorComboColors();
-}
-
-void MainWin::on_tblTags_cellChanged(int, int)
-{
-    if (tablesInSync)
-        readTagTable();
-}
-
-void MainWin::tableTagsCheckboxToggled(bool)
-{
-    if (tablesInSync)
-        readTagTable();
-}
-
-void MainWin::tableTagsComboBoxSelected(int)
-{
-    if (!tablesInSync)
-        return;
-    readTagTable();
-    updateTagComboColors();
-}

@@ -1,9 +1,9 @@
 #include "recordingflow.h"
 
-#include "mainwin.h"
+#include "cominterface.h"
 #include "masterinfo.h"
 #include "recordingfiles.h"
-#include "ui_mainwin.h"
+#include "recordingpanel.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -20,19 +20,20 @@ double replaySpeedAt(int index)
 }
 } // namespace
 
-RecordingFlow::RecordingFlow(MainWin& window)
-    : w(window)
+RecordingFlow::RecordingFlow(QWidget* window, RecordingPanel* panel, const ComInterface& com, MasterInfo* masterInfo,
+                             const FileChoice& files)
+    : QObject(window), window(window), panel(panel), com(com), masterInfo(masterInfo), files(files)
 {
-    QObject::connect(&session, &SessionRecorder::progress, &w, [this](qint64 elapsedMs, qint64 bytes) {
-        w.statusBar()->showMessage(MainWin::tr("Aufzeichnung läuft: %1, %2")
-                                       .arg(RecordingFiles::clockText(elapsedMs), RecordingFiles::sizeText(bytes)));
+    connect(&session, &SessionRecorder::progress, this, [this](qint64 elapsedMs, qint64 bytes) {
+        emit statusMessage(tr("Aufzeichnung läuft: %1, %2")
+                               .arg(RecordingFiles::clockText(elapsedMs), RecordingFiles::sizeText(bytes)), 0);
     });
-    QObject::connect(&replay, &ReplayController::batch, &w, &MainWin::dataReceived);
-    QObject::connect(&replay, &ReplayController::passDue, &w, [this] { passDue(); });
-    QObject::connect(&replay, &ReplayController::finished, &w, [this] { finishReplay(); });
-    QObject::connect(&replay, &ReplayController::progress, &w, [this](quint32 nowMs, quint32 totalMs) {
-        w.statusBar()->showMessage(MainWin::tr("Wiedergabe: %1 von %2")
-                                       .arg(RecordingFiles::clockText(nowMs), RecordingFiles::clockText(totalMs)));
+    connect(&replay, &ReplayController::batch, this, &RecordingFlow::bytesReplayed);
+    connect(&replay, &ReplayController::passDue, this, [this] { passDue(); });
+    connect(&replay, &ReplayController::finished, this, [this] { finishReplay(); });
+    connect(&replay, &ReplayController::progress, this, [this](quint32 nowMs, quint32 totalMs) {
+        emit statusMessage(tr("Wiedergabe: %1 von %2")
+                               .arg(RecordingFiles::clockText(nowMs), RecordingFiles::clockText(totalMs)), 0);
     });
 }
 
@@ -40,7 +41,7 @@ bool RecordingFlow::startRecording(const QString& path)
 {
     if (!session.start(path))
         return false;
-    w.ui->btnRecord->setText(MainWin::tr("Aufzeichnung beenden"));
+    panel->setRecording(true);
     return true;
 }
 
@@ -49,7 +50,7 @@ bool RecordingFlow::stopRecording()
     if (!session.isRecording() && !session.isExporting())
         return true;
     const bool saved = session.stop();
-    w.ui->btnRecord->setText(MainWin::tr("Aufzeichnung starten"));
+    panel->setRecording(false);
     return saved;
 }
 
@@ -60,14 +61,14 @@ void RecordingFlow::toggleRecording()
         const QString path = session.fileName();
         const QString csv = session.csvName();
         if (!stopRecording())
-            QMessageBox::warning(&w, MainWin::tr("Aufzeichnung beenden"),
-                                 MainWin::tr("Die Aufzeichnung konnte nicht vollständig gespeichert werden!"), QMessageBox::Ok);
+            QMessageBox::warning(window, tr("Aufzeichnung beenden"),
+                                 tr("Die Aufzeichnung konnte nicht vollständig gespeichert werden!"), QMessageBox::Ok);
         else
-            w.statusBar()->showMessage(MainWin::tr("Aufzeichnung gespeichert: %1, Positionen in %2")
+            emit statusMessage(tr("Aufzeichnung gespeichert: %1, Positionen in %2")
                                          .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(csv)), 15000);
         return;
     }
-    QString path = w.fileChoice.save(MainWin::tr("Aufzeichnung starten"), MainWin::tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
+    QString path = files.save(tr("Aufzeichnung starten"), tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
     if (path.isEmpty())
         return;
     // A name ending in ".csv" would be the export's own name.
@@ -75,40 +76,34 @@ void RecordingFlow::toggleRecording()
     if (suffix.isEmpty() || suffix.compare(QLatin1String("csv"), Qt::CaseInsensitive) == 0)
         path += QStringLiteral(".orec");
     if (!startRecording(path))
-        QMessageBox::warning(&w, MainWin::tr("Aufzeichnung starten"), MainWin::tr("Die Aufzeichnung konnte nicht angelegt werden!"),
+        QMessageBox::warning(window, tr("Aufzeichnung starten"), tr("Die Aufzeichnung konnte nicht angelegt werden!"),
                              QMessageBox::Ok);
 }
 
 bool RecordingFlow::startReplay(const QString& path, double speed)
 {
     // Not beside a live session, nor over a recording's export.
-    if (replay.isRunning() || w.com.isOpen() || session.isRecording())
+    if (replay.isRunning() || com.isOpen() || session.isRecording())
         return false;
     // Nothing changes unless the file is a recording.
     if (!replay.start(path, speed))
         return false;
     // The chart pass and the status label follow the recorded time, so expiry,
     // rate, speed and liveness come out as they did live, whatever the pace.
-    liveMasterClock = w.masterInfo->now;
-    w.masterInfo->now = [this] { return replay.epochMs(); };
-    w.masterInfo->setMasterInfo(QString(), QString());
+    liveMasterClock = masterInfo->now;
+    masterInfo->now = [this] { return replay.epochMs(); };
+    masterInfo->setMasterInfo(QString(), QString());
     // A replay starts from an empty history, as a session does.
-    w.clearRangingHistory();
-    w.rxBuffer.clear();
+    emit replayStarted();
     // An earlier replay's export is kept: this one gets the next free name.
     exportPath = RecordingFiles::freeReplayExportName(path);
     (void)session.startExport(exportPath);
-    // Nothing may be sent while a replay feeds the receive path.
-    const QList<QWidget*> sending = {w.ui->btnConnect, w.ui->btnDisconnect, w.ui->btnRefreshComPorts,
-                                     w.ui->cmbComPort, w.ui->btnStartRanging, w.ui->btnDiscovery,
-                                     w.ui->btnSendCommand, w.ui->btnRecord};
-    for (QWidget* b : sending)
-        b->setEnabled(false);
-    w.ui->btnReplay->setText(MainWin::tr("Wiedergabe beenden"));
+    panel->setRecordEnabled(false);
+    panel->setReplaying(true);
     // Paced, the chart runs on its timer as when connected; as fast as possible,
     // the replay asks for the passes at the live cadence of the recorded time.
     if (!replay.isFast())
-        w.redrawTimer->start(10);
+        emit chartTimerWanted(true);
     return true;
 }
 
@@ -117,34 +112,29 @@ void RecordingFlow::stopReplay()
     if (!replay.isRunning())
         return;
     replay.stop();
-    w.redrawTimer->stop();
+    emit chartTimerWanted(false);
     (void)session.stop();
-    w.rxBuffer.clear();
+    masterInfo->now = liveMasterClock ? liveMasterClock : [] { return QDateTime::currentMSecsSinceEpoch(); };
+    masterInfo->setMasterInfo(QString(), QString());
+    panel->setReplaying(false);
     // Samples stamped with replayed times must not reach a later session.
-    w.clearRangingHistory();
-    w.masterInfo->now = liveMasterClock ? liveMasterClock : [] { return QDateTime::currentMSecsSinceEpoch(); };
-    w.masterInfo->setMasterInfo(QString(), QString());
-    w.ui->btnReplay->setText(MainWin::tr("Aufzeichnung abspielen"));
-    w.setConnectedControls(false);
-    w.ui->btnSendCommand->setEnabled(false);
+    emit replayStopped();
 }
 
 void RecordingFlow::passDue()
 {
     // Every pass computes and exports; painting 30 frames a second is all the
     // eye can follow and keeps a fast replay compute-bound.
-    w.chartPass(33);
-    w.redrawTimer->stop();
+    emit chartPassWanted(33);
 }
 
 void RecordingFlow::finishReplay()
 {
     // The batches after the last pass are drawn and exported too.
-    w.redrawChart();
-    w.redrawTimer->stop();
+    emit chartPassWanted(0);
     const quint32 total = replay.totalMs();
     stopReplay();
-    w.statusBar()->showMessage(MainWin::tr("Wiedergabe beendet (%1), Positionen in %2")
+    emit statusMessage(tr("Wiedergabe beendet (%1), Positionen in %2")
                                  .arg(RecordingFiles::clockText(total), QDir::toNativeSeparators(exportPath)),
                              15000);
 }
@@ -154,10 +144,7 @@ void RecordingFlow::speedChosen(int index)
     if (!replay.isRunning())
         return;
     replay.setSpeed(replaySpeedAt(index));
-    if (replay.isFast())
-        w.redrawTimer->stop();
-    else
-        w.redrawTimer->start(10);
+    emit chartTimerWanted(!replay.isFast());
 }
 
 void RecordingFlow::toggleReplay()
@@ -166,10 +153,10 @@ void RecordingFlow::toggleReplay()
         stopReplay();
         return;
     }
-    const QString path = w.fileChoice.open(MainWin::tr("Aufzeichnung abspielen"), MainWin::tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
+    const QString path = files.open(tr("Aufzeichnung abspielen"), tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
     if (path.isEmpty())
         return;
-    if (!startReplay(path, replaySpeedAt(w.ui->cmbReplaySpeed->currentIndex())))
-        QMessageBox::warning(&w, MainWin::tr("Aufzeichnung abspielen"), MainWin::tr("Die Aufzeichnung konnte nicht gelesen werden!"),
+    if (!startReplay(path, replaySpeedAt(panel->replaySpeedIndex())))
+        QMessageBox::warning(window, tr("Aufzeichnung abspielen"), tr("Die Aufzeichnung konnte nicht gelesen werden!"),
                              QMessageBox::Ok);
 }

@@ -1,21 +1,28 @@
 #ifndef RECORDINGFLOW_H
 #define RECORDINGFLOW_H
 
+#include "filechoice.h"
 #include "replaycontroller.h"
 #include "sessionrecorder.h"
 
+#include <QObject>
 #include <QString>
 
 #include <functional>
 
-class MainWin;
+class ComInterface;
+class MasterInfo;
+class RecordingPanel;
+class QWidget;
 
 // Recording a live session and replaying a recorded one through the
 // window's receive path, with the buttons, boxes and status texts around it.
-class RecordingFlow
+class RecordingFlow : public QObject
 {
+    Q_OBJECT
 public:
-    explicit RecordingFlow(MainWin& window);
+    RecordingFlow(QWidget* window, RecordingPanel* panel, const ComInterface& com, MasterInfo* masterInfo,
+                  const FileChoice& files);
 
     bool startRecording(const QString& path);
     bool stopRecording();   // false when the files did not fully reach the disk
@@ -28,10 +35,25 @@ public:
     SessionRecorder session;
     ReplayController replay;
 
+signals:
+    void statusMessage(const QString& text, int timeoutMs);
+    // Recorded bytes for the receive path.
+    void bytesReplayed(QByteArray data);
+    // A replay begins (from an empty history) or ended; while it runs nothing may be sent.
+    void replayStarted();
+    void replayStopped();
+    // One chart pass now; the chart timer stays off afterwards.
+    void chartPassWanted(int minFrameMs);
+    void chartTimerWanted(bool running);
+
 private:
     void passDue();
     void finishReplay();
-    MainWin& w;
+    QWidget* window;
+    RecordingPanel* panel;
+    const ComInterface& com;
+    MasterInfo* masterInfo;
+    const FileChoice& files;
     QString exportPath;
     std::function<qint64()> liveMasterClock;   // the status label's, while a replay has it
 };

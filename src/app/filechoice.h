@@ -1,0 +1,15 @@
+#ifndef FILECHOICE_H
+#define FILECHOICE_H
+
+#include <QString>
+
+#include <functional>
+
+// The file choosers the flows ask; the native dialogs unless replaced (tests).
+using FileChooser = std::function<QString(const QString& caption, const QString& filter)>;
+struct FileChoice
+{
+    FileChooser open, save;
+};
+
+#endif

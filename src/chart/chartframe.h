@@ -1,0 +1,72 @@
+#ifndef CHARTFRAME_H
+#define CHARTFRAME_H
+
+#include "chartdrawing.h"
+#include "chartgeometry.h"
+#include "chartpens.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QRectF>
+#include <QVector>
+
+struct ChartBackground;
+struct TagResult;
+class ModuleSetup;
+class QPainter;
+
+// The picture of one chart pass: the cached grid layer (grid, labels and
+// floor plan) and the frame drawn over a copy of it (scale bar, anchors,
+// tags, calibration marks). A frame is painted only when something visible
+// changed, and no more often than asked.
+class ChartFrame
+{
+public:
+    // What a pass shows.
+    struct Scene
+    {
+        const ChartGeometry& geo;
+        ChartPens& pens;
+        const ModuleSetup& modules;
+        const QVector<TagResult>& tags;
+        const ChartBackground& background;
+        bool drawGridLines;
+        bool drawBackground;
+    };
+
+    ChartFrame() = default;
+    ChartFrame(const ChartFrame&) = delete;
+    ChartFrame& operator=(const ChartFrame&) = delete;
+    ~ChartFrame();
+
+    // Redraws the grid layer when the geometry changed, its size is off, or
+    // the anchors (whose dots and names the labels keep off) moved.
+    void updateGrid(const Scene& scene, bool geometryChanged);
+    // Paints a new frame when it differs from the shown one and minFrameMs
+    // have passed (0: at once); true when it did.
+    bool paintIfChanged(const Scene& scene, int minFrameMs);
+    // The next pass paints whatever changed.
+    void invalidate() { drawnSignature.clear(); }
+
+    void drawGrid(const Scene& scene);
+    void drawScaleBar(QPainter* painter, const Scene& scene);
+    void drawAnchors(QPainter* painter, const Scene& scene);
+    void drawTags(QPainter* painter, const Scene& scene);
+    void drawCalibrationMarks(QPainter* painter, const Scene& scene);
+
+    QPixmap* chartPixmap = nullptr;
+    QPixmap* gridPixmap = nullptr;
+    quint64 paintedFrames = 0;
+    bool paintEveryPass = false;     // for comparison and measurement
+
+private:
+    void paint(const Scene& scene);
+
+    ScaleBarCorner scaleBarCorner = ScaleBarCorner::BottomLeft;
+    QVector<QRectF> gridKeepClear;   // the anchors' dots and names the grid labels keep off
+    QByteArray drawnSignature;       // of the frame shown; empty: paint at the next pass
+    QElapsedTimer lastPaint;
+};
+
+#endif
