@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -91,9 +92,14 @@ int main(int argc, char** argv)
                                       ? qEnvironmentVariableIntValue("ORVANE_SCREENSHOT_DELAY_MS") : 4000;
                 const bool dialog = qEnvironmentVariable("ORVANE_SCREENSHOT_DIALOG") == QLatin1String("discovery");
                 QTimer::singleShot(delay, &window, [&window, shot, dialog] {
-                    auto grab = [shot](QWidget* w) {
+                    auto grab = [shot, &window](QWidget* w) {
                         if (!w || !w->grab().save(shot))
                             std::fprintf(stderr, "orvane: cannot write %s\n", qUtf8Printable(shot));
+                        // The chart's share of the window, for the documentation.
+                        if (const QWidget* chart = window.findChild<QWidget*>(QStringLiteral("chart")))
+                            std::printf("%s: window %dx%d, chart %dx%d = %.0f %%\n", qUtf8Printable(QFileInfo(shot).fileName()),
+                                        window.width(), window.height(), chart->width(), chart->height(),
+                                        100.0 * chart->width() * chart->height() / (window.width() * window.height()));
                         QCoreApplication::exit(0);
                     };
                     if (!dialog) {

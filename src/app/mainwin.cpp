@@ -113,7 +113,7 @@ MainWin::MainWin(QWidget* parent)
     for (QLabel* l : {ui->lblMouseX, ui->lblMouseY, ui->lblMouseD, ui->lblMouseXD, ui->lblMouseYD}) {
         l->setText(QStringLiteral("-"));
         // Room for the usual read-outs, so the window need not grow as they change.
-        l->setMinimumWidth(l->fontMetrics().horizontalAdvance(tr("%1 cm").arg(-99999)));
+        l->setMinimumWidth(l->fontMetrics().horizontalAdvance(tr("%1 cm").arg(-9999)));
     }
     ui->labAbstandMaster->setText(QString());
 
@@ -129,7 +129,15 @@ MainWin::MainWin(QWidget* parent)
         lblMqttStatus->setVisible(mqtt.isEnabled());
     });
 
-    windowLayout = new WindowLayout(this, ui->splitterMain, ui->scrollConfig);
+    windowLayout = new WindowLayout(this, ui->splitterMain, ui->scrollConfig, ui->btnTogglePanel, {ui->readoutBar});
+    ui->lblChart->addAction(windowLayout->presentationAction);
+    // Shown to an audience, the labels are read from afar.
+    connect(windowLayout, &WindowLayout::presentationChanged, this, [this](bool on) {
+        pens.labelScale = on ? 1.5 : 1.0;
+        gridDirty = true;
+        if (!redrawTimer->isActive())
+            redrawChart();
+    });
     ui->chart->installEventFilter(this);
 }
 

@@ -5,6 +5,7 @@
 #include "qflatcombobox.h"
 
 #include <QCheckBox>
+#include <QHeaderView>
 
 ModulesPanel::ModulesPanel(QWidget* parent)
     : QWidget(parent), ui(new Ui::ModulesPanel)
@@ -13,6 +14,18 @@ ModulesPanel::ModulesPanel(QWidget* parent)
     connect(ui->btnDiscovery, &QPushButton::clicked, this, &ModulesPanel::discoveryRequested);
     ui->btnDiscovery->setEnabled(false);
     ModuleTables::setUpColumns(ui->tblAnker, ui->tblTags);
+    // The kit has at most four anchors: their table shows them all. The tag
+    // table takes the height that is left and scrolls its rows on a small
+    // screen rather than pushing the panel out of view.
+    for (QTableWidget* t : {ui->tblAnker, ui->tblTags}) {
+        t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 10);
+        t->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    }
+    const int rows = 4 * ui->tblAnker->verticalHeader()->defaultSectionSize();
+    ui->tblAnker->setFixedHeight(ui->tblAnker->horizontalHeader()->sizeHint().height() + rows + 2 * ui->tblAnker->frameWidth());
+    ui->tblTags->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    ui->tblTags->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    ui->tblTags->setMinimumHeight(ui->tblTags->horizontalHeader()->sizeHint().height() + rows / 2 + 2 * ui->tblTags->frameWidth());
     tablesInSync = true;
 }
 

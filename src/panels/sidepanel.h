@@ -10,8 +10,8 @@ class ToolsPanel;
 class RecordingPanel;
 class QWidget;
 
-// The column beside the chart: the five panels, each under a header that
-// folds it away, top to bottom in the order a session uses them.
+// The column beside the chart: the five panels, top to bottom in the order
+// a session uses them.
 class SidePanel : public QObject
 {
     Q_OBJECT
