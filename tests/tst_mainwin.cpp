@@ -375,6 +375,21 @@ void TestMainWin::mouseAndPicture()
     QCOMPARE(w.chartViewFlow()->dragAnchor, -1);
     QTest::mouseRelease(c, Qt::LeftButton, Qt::NoModifier, {305, 205});
     w.findChild<QCheckBox*>("chkLockAnchors")->setChecked(false);
+    // The wheel zooms about the pointer and the middle button pans; the grid edits follow.
+    const auto grid = [&w] {
+        return QStringList{edit(w, "edtGridX")->text(), edit(w, "edtGridY")->text(), edit(w, "edtGridW")->text(),
+                           edit(w, "edtGridH")->text()}.join(' ');
+    };
+    QWheelEvent wheel(QPointF(150, 350), QPointF(c->mapToGlobal(QPoint(150, 350))), {}, {0, 120}, Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(c, &wheel);
+    QCOMPARE(grid(), QString("-440 -440 800 800"));   // (-200, -200) stays under the pointer
+    QTest::mousePress(c, Qt::MiddleButton, Qt::NoModifier, {150, 350});
+    QTest::mouseMove(c, {200, 300});
+    QTest::mouseRelease(c, Qt::MiddleButton, Qt::NoModifier, {200, 300});
+    QCOMPARE(grid(), QString("-540 -540 800 800"));
+    edit(w, "edtGridX")->setText("-500"), edit(w, "edtGridY")->setText("-500");
+    edit(w, "edtGridW")->setText("1000"), edit(w, "edtGridH")->setText("1000");
 
     // A picture comes at 1 cm per pixel, its lower-left corner at the origin, the grid fitted to it.
     QTemporaryDir dir;

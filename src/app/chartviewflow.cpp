@@ -73,8 +73,30 @@ void ChartViewFlow::showReadouts(const QPoint& world)
     labels.dy->setText(tr("%1 cm").arg(qint64(world.y()) - truncCm(pressPos.y())));
 }
 
+void ChartViewFlow::zoom(QPointF point, int angleDelta)
+{
+    int x = 0, y = 0, w = 0, h = 0;
+    if (angleDelta == 0 || !view->gridRect(x, y, w, h) || w <= 0 || h <= 0)
+        return;
+    // One notch: a fifth closer, or back out. The world point under the
+    // pointer stays under it.
+    const double f = angleDelta > 0 ? 0.8 : 1.25;
+    const double nw = qBound(10.0, w * f, 1e7), nh = qBound(10.0, h * f, 1e7);
+    const QPoint p = pixelToWorld(geo, point);
+    const double sx = nw / w, sy = nh / h;
+    view->setGridRect(truncToInt(p.x() - (p.x() - double(x)) * sx), truncToInt(p.y() - (p.y() - double(y)) * sy),
+                      truncToInt(nw), truncToInt(nh));
+}
+
 void ChartViewFlow::pressed(QMouseEvent* event, QPointF point)
 {
+    if (event->button() == Qt::MiddleButton) {
+        int w = 0, h = 0;
+        panning = view->gridRect(panGridX, panGridY, w, h);
+        panStart = point;
+        panCmPerPixel = geo.cmPerPixel;
+        return;
+    }
     const QPoint world = pixelToWorld(geo, point);
     pressPos = QVector2D(world);
     dragAnchor = -1;
@@ -101,6 +123,14 @@ void ChartViewFlow::pressed(QMouseEvent* event, QPointF point)
 
 void ChartViewFlow::moved(QMouseEvent* event, QPointF point)
 {
+    if (panning && (event->buttons() & Qt::MiddleButton)) {
+        // The world follows the pointer; y grows upwards.
+        int x = 0, y = 0, w = 0, h = 0;
+        if (view->gridRect(x, y, w, h))
+            view->setGridRect(truncToInt(panGridX - (point.x() - panStart.x()) * panCmPerPixel),
+                              truncToInt(panGridY + (point.y() - panStart.y()) * panCmPerPixel), w, h);
+        return;
+    }
     const QPoint world = pixelToWorld(geo, point);
     if ((event->buttons() & Qt::LeftButton) && dragAnchor >= 0 && dragAnchor < modules.anchors.size()) {
         modules.anchors[dragAnchor].x = world.x();
@@ -111,6 +141,10 @@ void ChartViewFlow::moved(QMouseEvent* event, QPointF point)
 
 void ChartViewFlow::released(QMouseEvent* event, QPointF point)
 {
+    if (event->button() == Qt::MiddleButton) {
+        panning = false;
+        return;
+    }
     const QPoint world = pixelToWorld(geo, point);
     if (!(event->buttons() & Qt::LeftButton) && dragAnchor >= 0) {
         if (dragAnchor < modules.anchors.size()) {

@@ -38,6 +38,8 @@ public:
     void moved(QMouseEvent* event, QPointF point);
     void released(QMouseEvent* event, QPointF point);
     void undoMove();
+    // The wheel zooms about the pointer: the grid edits follow.
+    void zoom(QPointF point, int angleDelta);
     void fitView();
     void resetGrid();
     // Once for the same anchors and grid.
@@ -65,6 +67,11 @@ private:
     AnchorMoves moves;
     QPoint dragStart;       // where the dragged anchor stood before the drag
     QString outsideNote;    // the anchors and grid of the last note
+    // A drag with the middle button pans: where it began, the grid then and its scale.
+    bool panning = false;
+    QPointF panStart;
+    int panGridX = 0, panGridY = 0;
+    double panCmPerPixel = 1.0;
 };
 
 #endif

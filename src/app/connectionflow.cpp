@@ -12,10 +12,12 @@
 #include <QTimer>
 
 ConnectionFlow::ConnectionFlow(QWidget* window, ComInterface& com, ConnectionPanel* panel, MasterInfo* masterInfo,
-                               bool& rangingActive, SendCommand sendCommand)
+                               bool& rangingActive, SendCommand sendCommand, const quint64& packetLines)
     : QObject(window), window(window), com(com), panel(panel), masterInfo(masterInfo), rangingActive(rangingActive),
-      sendCommand(std::move(sendCommand))
+      sendCommand(std::move(sendCommand)), packetLines(packetLines), silenceTimer(new QTimer(this))
 {
+    silenceTimer->setSingleShot(true);
+    connect(silenceTimer, &QTimer::timeout, this, &ConnectionFlow::checkMasterHeard);
 }
 
 void ConnectionFlow::refreshPorts()
@@ -60,6 +62,8 @@ bool ConnectionFlow::open(int baud)
         emit opened();
         com.setForwarding(true);
         masterInfo->setMasterInfo(QString(), QString());
+        packetLinesAtConnect = packetLines;
+        silenceTimer->start(2000);
         return true;
     }
     emit openFailed();
@@ -104,11 +108,20 @@ void ConnectionFlow::disconnect()
 
 void ConnectionFlow::finish()
 {
+    silenceTimer->stop();
     com.setForwarding(false);
     com.close();
     emit closed();
     masterInfo->setMasterInfo(QString(), QString());
     rangingActive = false;
+}
+
+void ConnectionFlow::checkMasterHeard()
+{
+    // The connection label keeps saying "verbunden": the port is open. Whether
+    // a master answers on it is a separate question, told for a while.
+    if (com.isOpen() && packetLines == packetLinesAtConnect)
+        emit statusMessage(tr("Kein Master an %1? Seit 2 s keine Antwort.").arg(panel->chosenPortPath()), 10000);
 }
 
 void ConnectionFlow::portLost()

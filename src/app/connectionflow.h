@@ -11,6 +11,7 @@
 class ComInterface;
 class ConnectionPanel;
 class MasterInfo;
+class QTimer;
 class QWidget;
 
 // Opening and closing the port to the master, the controls that follow the
@@ -20,8 +21,10 @@ class ConnectionFlow : public QObject
     Q_OBJECT
 public:
     using SendCommand = std::function<bool(const QByteArray& command, bool loose)>;
+    // packetLines: the window's count of packet lines received, which tells
+    // whether a master answers after a connect.
     ConnectionFlow(QWidget* window, ComInterface& com, ConnectionPanel* panel, MasterInfo* masterInfo,
-                   bool& rangingActive, SendCommand sendCommand);
+                   bool& rangingActive, SendCommand sendCommand, const quint64& packetLines);
 
     void refreshPorts();
     // The port chosen in the window, with a box when it fails.
@@ -32,6 +35,7 @@ public:
     // Stops the ranging first when it runs.
     void disconnect();
     void finish();
+    void checkMasterHeard();
     void portLost();
     void toggleRanging(int anchorCount);
     void setRangingControls(bool ranging);
@@ -42,6 +46,7 @@ signals:
     void closed();
     void openFailed();
     void rangingChanged(bool ranging);
+    void statusMessage(const QString& text, int timeoutMs);
 
 private:
     QWidget* window;
@@ -50,6 +55,9 @@ private:
     MasterInfo* masterInfo;
     bool& rangingActive;
     SendCommand sendCommand;
+    const quint64& packetLines;
+    quint64 packetLinesAtConnect = 0;
+    QTimer* silenceTimer;   // a master that never answers after a connect
 };
 
 #endif

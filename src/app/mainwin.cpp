@@ -19,8 +19,7 @@
 #include "discoverwin.h"
 #include "framing.h"
 #include "masterinfo.h"
-#include "mqttdialog.h"
-#include "mqttpassword.h"
+#include "mqttsetup.h"
 #include "qflatcombobox.h"
 #include "qlabelex.h"
 #include "framesignature.h"
@@ -34,17 +33,13 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QImage>
-#include <QIntValidator>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
-#include <QSettings>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
@@ -54,17 +49,7 @@ MainWin::MainWin(QWidget* parent)
 {
     ui = new Ui::MainWin;
     setClocks(nullptr, nullptr);
-    // The dialogs open where the user last chose a file, not in the working folder.
-    fileChoice.open = [this](const QString& caption, const QString& filter) {
-        const QString path = QFileDialog::getOpenFileName(this, caption, lastFolder(), filter);
-        rememberFolder(path);
-        return path;
-    };
-    fileChoice.save = [this](const QString& caption, const QString& filter) {
-        const QString path = QFileDialog::getSaveFileName(this, caption, lastFolder(), filter);
-        rememberFolder(path);
-        return path;
-    };
+    fileChoice = FileChoice::native(this);
     ui->setupUi(this);
 
     QCoreApplication::setOrganizationName(QStringLiteral("Fenwright"));
@@ -97,16 +82,13 @@ MainWin::MainWin(QWidget* parent)
     connect(redrawTimer, &QTimer::timeout, this, &MainWin::timedChartPass);
     connect(&com, &ComInterface::portLost, this, &MainWin::portLost, Qt::QueuedConnection);
 
-    silenceTimer = new QTimer(this);
-    silenceTimer->setSingleShot(true);
-    connect(silenceTimer, &QTimer::timeout, this, &MainWin::checkMasterHeard);
-
     // The panels start disconnected, with "10" measurements averaged.
     on_cmbLastMeasures_currentIndexChanged(0);
 
     connect(ui->lblChart, &QLabelEx::mouseMoved, this, &MainWin::gridMouseMoved);
     connect(ui->lblChart, &QLabelEx::mousePressed, this, &MainWin::gridMousePressed);
     connect(ui->lblChart, &QLabelEx::mouseReleased, this, &MainWin::gridMouseReleased);
+    connect(ui->lblChart, &QLabelEx::wheelTurned, chartView, &ChartViewFlow::zoom);
     ui->lblChart->addAction(undoMoveAction);
     ui->lblChart->setContextMenuPolicy(Qt::ActionsContextMenu);
 
@@ -197,7 +179,9 @@ void MainWin::wireFlows()
     connect(calibrationFlow, &CalibrationFlow::backgroundChanged, this, [this] { gridDirty = true; });
 
     connection = new ConnectionFlow(this, com, connectionPanel, masterInfo, rangingActive,
-                                    [this](const QByteArray& command, bool loose) { return sendCommand(command, loose); });
+                                    [this](const QByteArray& command, bool loose) { return sendCommand(command, loose); },
+                                    packetLines);
+    connect(connection, &ConnectionFlow::statusMessage, this, &MainWin::statusMessage);
     connect(connection, &ConnectionFlow::opened, this, &MainWin::portOpened);
     connect(connection, &ConnectionFlow::closed, this, &MainWin::portClosed);
     connect(connection, &ConnectionFlow::openFailed, this, [this] { setConnectedControls(false); });
@@ -336,8 +320,6 @@ void MainWin::portOpened()
     rxBuffer.clear();
     connect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived, Qt::UniqueConnection);
     redrawTimer->start(10);
-    packetLinesAtConnect = packetLines;
-    silenceTimer->start(2000);
     frame.invalidate();
 }
 
@@ -345,7 +327,6 @@ void MainWin::portClosed()
 {
     stopRecording();
     redrawTimer->stop();
-    silenceTimer->stop();
     // The last frame stays visible, greyed out: its positions are no longer live.
     if (frame.chartPixmap)
         ui->lblChart->setPixmap(disconnectedFrame(*frame.chartPixmap));
@@ -354,14 +335,6 @@ void MainWin::portClosed()
     disconnect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived);
     rxBuffer.clear();
     setConnectedControls(false);
-}
-
-void MainWin::checkMasterHeard()
-{
-    // The connection label keeps saying "verbunden": the port is open. Whether
-    // a master answers on it is a separate question, told for a while.
-    if (com.isOpen() && packetLines == packetLinesAtConnect)
-        statusBar()->showMessage(tr("Kein Master an %1? Seit 2 s keine Antwort.").arg(connectionPanel->chosenPortPath()), 10000);
 }
 
 void MainWin::on_btnDiscovery_clicked()
@@ -613,44 +586,7 @@ bool MainWin::eventFilter(QObject* watched, QEvent* event)
 
 
 
-// ---------------------------------------------------------------- background image
-
-
-// ---------------------------------------------------------------- recording and replay
-
-
-// ---------------------------------------------------------------- settings
-
-
-QString MainWin::lastFolder() const
-{
-    return QSettings().value(QStringLiteral("Dateien/Ordner")).toString();
-}
-
-void MainWin::rememberFolder(const QString& path)
-{
-    if (!path.isEmpty())
-        QSettings().setValue(QStringLiteral("Dateien/Ordner"), QFileInfo(path).absolutePath());
-}
-
-// ---------------------------------------------------------------- MQTT
-
-void MainWin::on_btnMqtt_clicked()
-{
-    MqttDialog dialog(this);
-    dialog.setSettings(mqtt.settings());
-    dialog.setPasswordFixed(MqttPassword::fromEnvironment());
-    dialog.setStatus(mqtt.statusText());
-    connect(&mqtt, &MqttPublisher::statusChanged, &dialog, &MqttDialog::setStatus);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    MqttSettings settings = dialog.settings();
-    if (MqttPassword::fromEnvironment())
-        settings.password = MqttPassword::load(settings.host, settings.user);
-    else
-        MqttPassword::store(settings.host, settings.user, settings.password);
-    mqtt.configure(settings);
-}
+void MainWin::on_btnMqtt_clicked() { runMqttSetup(this, mqtt); }
 
 // ---------------------------------------------------------------- tables
 

@@ -213,9 +213,6 @@ private:
     void runPositioning();
     ChartFrame::Scene scene();
     void undoAnchorMove() { chartView->undoMove(); }
-    void checkMasterHeard();
-    QString lastFolder() const;
-    void rememberFolder(const QString& path);
     void noteAnchorsOutside() { chartView->noteAnchorsOutside(); }
     QTime timeOfDay() const { return recording->replay.isRunning() ? recording->replay.timeOfDay() : liveTimeOfDay(); }
     qint64 epochMs() const;
@@ -243,9 +240,7 @@ private:
     SettingsFlow* settingsFlow = nullptr;
     WindowLayout* windowLayout = nullptr;
     QAction* undoMoveAction = nullptr;
-    QTimer* silenceTimer = nullptr;  // a master that never answers after a connect
     quint64 packetLines = 0;
-    quint64 packetLinesAtConnect = 0;
 };
 
 #endif

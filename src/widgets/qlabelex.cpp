@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QWheelEvent>
 
 QLabelEx::QLabelEx(QWidget* parent)
     : QLabel(parent, Qt::WindowFlags())
@@ -13,6 +14,8 @@ void QLabelEx::mousePressEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton) {
         pointmoving = true;
         emit mousePressed(event, QPointF(event->pos()));
+    } else if (event->button() == Qt::MiddleButton) {
+        emit mousePressed(event, QPointF(event->pos()));
     }
     QLabel::mousePressEvent(event);
 }
@@ -22,6 +25,8 @@ void QLabelEx::mouseReleaseEvent(QMouseEvent* event)
     if (pointmoving && event->button() == Qt::LeftButton) {
         emit mouseReleased(event, QPointF(event->pos()));
         pointmoving = false;
+    } else if (event->button() == Qt::MiddleButton) {
+        emit mouseReleased(event, QPointF(event->pos()));
     }
     QLabel::mouseReleaseEvent(event);
 }
@@ -30,6 +35,12 @@ void QLabelEx::mouseMoveEvent(QMouseEvent* event)
 {
     emit mouseMoved(event, QPointF(event->pos()), pointmoving);
     QLabel::mouseMoveEvent(event);
+}
+
+void QLabelEx::wheelEvent(QWheelEvent* event)
+{
+    emit wheelTurned(event->position(), event->angleDelta().y());
+    event->accept();
 }
 
 void QLabelEx::paintEvent(QPaintEvent* event)
