@@ -3,6 +3,7 @@
 #include "mainwin.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -88,6 +89,11 @@ int main(int argc, char** argv)
                     window.resize(window.minimumSizeHint().expandedTo(window.minimumSize()));
                 else if (size.contains(QLatin1Char('x')))
                     window.resize(size.section(QLatin1Char('x'), 0, 0).toInt(), size.section(QLatin1Char('x'), 1).toInt());
+                // ORVANE_SCREENSHOT_VIEW=presentation grabs the presentation view (F11).
+                if (qEnvironmentVariable("ORVANE_SCREENSHOT_VIEW") == QLatin1String("presentation"))
+                    for (QAction* action : window.actions())
+                        if (action->shortcut() == QKeySequence(Qt::Key_F11))
+                            action->trigger();
                 const int delay = qEnvironmentVariableIsSet("ORVANE_SCREENSHOT_DELAY_MS")
                                       ? qEnvironmentVariableIntValue("ORVANE_SCREENSHOT_DELAY_MS") : 4000;
                 const bool dialog = qEnvironmentVariable("ORVANE_SCREENSHOT_DIALOG") == QLatin1String("discovery");
