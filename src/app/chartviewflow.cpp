@@ -21,6 +21,11 @@ ChartViewFlow::ChartViewFlow(QObject* parent, ModuleSetup& modules, const ChartG
     : QObject(parent), modules(modules), geo(geometry), bg(background), calibration(calibration), view(view),
       chart(chart), labels(readouts), undoAction(undoAction)
 {
+    for (QLabel* l : {labels.x, labels.y, labels.d, labels.dx, labels.dy}) {
+        l->setText(QStringLiteral("-"));
+        // Room for the usual read-outs, so the window need not grow as they change.
+        l->setMinimumWidth(l->fontMetrics().horizontalAdvance(tr("%1 cm").arg(-9999)));
+    }
 }
 
 void ChartViewFlow::fitView()

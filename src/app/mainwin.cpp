@@ -2,14 +2,9 @@
 #include "ui_mainwin.h"
 
 #include "aboutwin.h"
-#include "accuracycheckflow.h"
 #include "buildversion.h"
-#include "exchangefailure.h"
-#include "offsetcalibrationflow.h"
 #include "replaytimeline.h"
-#include "utf8settings.h"
 #include "calibrationflow.h"
-#include "chartdrawing.h"
 #include "chartviewflow.h"
 #include "connectionflow.h"
 #include "connectionpanel.h"
@@ -26,28 +21,19 @@
 #include "framing.h"
 #include "masterinfo.h"
 #include "mqttsetup.h"
-#include "qflatcombobox.h"
 #include "qlabelex.h"
-#include "framesignature.h"
 #include "timeofday.h"
 #include "translations.h"
 #include "windowlayout.h"
 
 #include <QAction>
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QMessageBox>
-#include <QPainter>
 #include <QPixmap>
-#include <QPointer>
 #include <QStatusBar>
-#include <QThread>
 #include <QTimer>
 
 MainWin::MainWin(QWidget* parent)
@@ -99,24 +85,12 @@ MainWin::MainWin(QWidget* parent)
     ui->lblChart->addAction(undoMoveAction);
     ui->lblChart->setContextMenuPolicy(Qt::ActionsContextMenu);
 
-    for (QLabel* l : {ui->lblMouseX, ui->lblMouseY, ui->lblMouseD, ui->lblMouseXD, ui->lblMouseYD}) {
-        l->setText(QStringLiteral("-"));
-        // Room for the usual read-outs, so the window need not grow as they change.
-        l->setMinimumWidth(l->fontMetrics().horizontalAdvance(tr("%1 cm").arg(-9999)));
-    }
     ui->labAbstandMaster->setText(QString());
 
     updateCalibrationButtons();
 
     ui->statusBar->addPermanentWidget(masterInfo, 0);
-    lblMqttStatus = new QLabel(mqtt.statusText());
-    lblMqttStatus->setObjectName(QStringLiteral("lblMqttStatus"));
-    lblMqttStatus->hide();
-    ui->statusBar->addPermanentWidget(lblMqttStatus, 0);
-    connect(&mqtt, &MqttPublisher::statusChanged, this, [this](const QString& text) {
-        lblMqttStatus->setText(text);
-        lblMqttStatus->setVisible(mqtt.isEnabled());
-    });
+    ui->statusBar->addPermanentWidget(mqttStatusLabel(mqtt), 0);
 
     windowLayout = new WindowLayout(this, ui->splitterMain, ui->scrollConfig, ui->btnTogglePanel, {ui->readoutBar});
     ui->lblChart->addAction(windowLayout->presentationAction);
@@ -185,11 +159,6 @@ void MainWin::buildPanels()
     connect(recordingPanel, &RecordingPanel::replayRequested, this, &MainWin::on_btnReplay_clicked);
     connect(t, &ToolsPanel::calibrateOffsetsRequested, this, &MainWin::on_btnCalibrateOffsets_clicked);
     connect(t, &ToolsPanel::checkAccuracyRequested, this, &MainWin::on_btnCheckAccuracy_clicked);
-
-    // Whether a port that comes back is connected without asking; kept for the next start.
-    c->setAutoReconnect(Utf8Settings().value(QStringLiteral("Verbindung/AutomatischNeuVerbinden")).toBool());
-    connect(c, &ConnectionPanel::autoReconnectToggled, this,
-            [](bool on) { Utf8Settings().setValue(QStringLiteral("Verbindung/AutomatischNeuVerbinden"), on); });
 }
 
 void MainWin::wireFlows()
@@ -204,7 +173,9 @@ void MainWin::wireFlows()
     connect(connection, &ConnectionFlow::opened, this, &MainWin::portOpened);
     connect(connection, &ConnectionFlow::closed, this, &MainWin::portClosed);
     connect(connection, &ConnectionFlow::controlsChanged, this, &MainWin::applyControls);
-    connection->exchangeError = [this] { return lastExchangeError; };
+    connection->exchangeError = [this] { return exchange.lastError(); };
+    exchange.portPath = [this] { return connection->portPath(); };
+    exchange.baud = [this] { return connectionPanel->baudText().toInt(); };
     connection->anchorCount = [this] { return int(modules.anchors.size()); };
     connection->sessionFacts = [this](SessionState& s) {
         s.recording = recording->session.isRecording();
@@ -259,12 +230,7 @@ void MainWin::wireFlows()
         chartPass(minFrameMs);
         redrawTimer->stop();
     });
-    connect(recording, &RecordingFlow::chartTimerWanted, this, [this](bool running) {
-        if (running)
-            redrawTimer->start(10);
-        else
-            redrawTimer->stop();
-    });
+    connect(recording, &RecordingFlow::chartTimerWanted, this, [this](bool on) { on ? redrawTimer->start(10) : redrawTimer->stop(); });
 
     const SettingsFlow::Parts parts{modules, background, mqtt, *calibrationFlow, com, viewPanel, toolsPanel};
     settingsFlow = new SettingsFlow(this, parts, fileChoice);
@@ -301,14 +267,6 @@ void MainWin::wireKnownPointFlows()
         fillAnchorTable();
         statusBar()->showMessage(tr("Offsets übernommen – Strg+Z macht es rückgängig"), 10000);
     });
-}
-
-void MainWin::on_btnCalibrateOffsets_clicked() { offsetFlow->open(); }
-void MainWin::on_btnCheckAccuracy_clicked() { accuracyFlow->open(); }
-
-void MainWin::statusMessage(const QString& text, int timeoutMs)
-{
-    statusBar()->showMessage(text, timeoutMs);
 }
 
 MainWin::~MainWin()
@@ -350,7 +308,6 @@ void MainWin::setFileChoosers(FileChooser open, FileChooser save)
 qint64 MainWin::epochMs() const { return recording->replay.isRunning() ? recording->replay.epochMs() : liveEpochMs(); }
 
 // ---------------------------------------------------------------- connection
-
 
 void MainWin::applyControls(const SessionState::Controls& c)
 {
@@ -414,11 +371,7 @@ void MainWin::on_btnDiscovery_clicked()
     connect(this, &MainWin::discoverPacket, discoverWin, &DiscoverWin::discoverPacket);
     connect(this, &MainWin::commandFailed, discoverWin, &DiscoverWin::commandFailed);
     connect(this, &MainWin::commandResult, discoverWin, &DiscoverWin::commandResult);
-    discoverWin->exec();
-    disconnect(this, &MainWin::commandResult, discoverWin, &DiscoverWin::commandResult);
-    disconnect(this, &MainWin::commandFailed, discoverWin, &DiscoverWin::commandFailed);
-    disconnect(this, &MainWin::discoverPacket, discoverWin, &DiscoverWin::discoverPacket);
-    disconnect(discoverWin, &DiscoverWin::executeCommand, this, &MainWin::executeCommand);
+    discoverWin->exec();   // its connections go with it
     fillAnchorTable();
     fillTagTable();
     noteAnchorsOutside();
@@ -435,19 +388,11 @@ void MainWin::on_btnSendCommand_clicked()
     connect(this, &MainWin::commandFailed, commandWin, &CommandWin::commandFailed);
     connect(this, &MainWin::commandResult, commandWin, &CommandWin::commandResult);
     commandWin->exec();
-    disconnect(this, &MainWin::commandResult, commandWin, &CommandWin::commandResult);
-    disconnect(this, &MainWin::commandFailed, commandWin, &CommandWin::commandFailed);
-    disconnect(commandWin, &CommandWin::executeCommand, this, &MainWin::executeCommand);
     delete commandWin;
     commandWin = nullptr;
 }
 
-void MainWin::on_btnAbout_clicked()
-{
-    auto* about = new AboutWin(this);
-    about->exec();
-    delete about;
-}
+void MainWin::on_btnAbout_clicked() { AboutWin(this).exec(); }
 
 void MainWin::on_cmbLastMeasures_currentIndexChanged(int)
 {
@@ -468,54 +413,11 @@ void MainWin::on_edtTagHeight_textChanged(const QString& text)
 
 // ---------------------------------------------------------------- exchange
 
-bool MainWin::sendCommand(const QByteArray& command, bool loose)
-{
-    // Reached again from the event loop this exchange spins (a queued handler,
-    // a timer), a blocking lock would deadlock the GUI thread: refuse instead.
-    const auto fail = [&](ExchangeFailure why) {
-        lastExchangeError = exchangeFailureText(why, command, connection->portPath(), connectionPanel->baudText().toInt(),
-                                                com.lastError());
-        return false;
-    };
-    if (!exchangeMutex.tryLock())
-        return fail(ExchangeFailure::Busy);
-    if (!com.isOpen()) {
-        exchangeMutex.unlock();
-        return fail(ExchangeFailure::NotConnected);
-    }
-    lastExchangeError.clear();
-    replyOk = false;
-    awaitingReply = true;
-    looseReply = loose;
-    // Disabling takes the keyboard focus away (also from an open dialog, which is a
-    // child of this window); it goes back where the user left it afterwards.
-    const QPointer<QWidget> focus = QApplication::focusWidget();
-    setEnabled(false);
-    bool result = false;
-    ExchangeFailure failure = ExchangeFailure::NotSent;
-    if (com.write(command)) {
-        while (awaitingReply && com.commandPending) {
-            QThread::msleep(10);
-            QCoreApplication::processEvents();
-        }
-        result = replyOk;
-        failure = ExchangeFailure::Unanswered;
-    }
-    awaitingReply = false;
-    setEnabled(true);
-    if (focus && !QApplication::focusWidget() && focus->isVisible() && focus->isEnabled())
-        focus->setFocus();
-    exchangeMutex.unlock();
-    if (!result)
-        fail(failure);
-    return result;
-}
-
 void MainWin::executeCommand(QByteArray command, bool loose)
 {
     const bool ok = !command.isEmpty() && sendCommand(command, loose);
     if (!ok && !command.isEmpty())
-        emit commandFailed(lastExchangeError);
+        emit commandFailed(exchange.lastError());
     emit commandResult(ok);
 }
 
@@ -536,15 +438,7 @@ void MainWin::processLines(const QByteArray& chunk)
             return;
         ++packetLines;
         connection->packetHeard();
-        if (awaitingReply) {
-            if (com.checkReply(line, looseReply)) {
-                com.commandPending = false;
-                awaitingReply = false;
-                replyOk = true;
-            }
-            if (!com.commandPending)
-                awaitingReply = false;
-        }
+        exchange.lineReceived(line);
         switch (line.at(2)) {
         case 'D':
             handleRangingLine(line);
@@ -645,7 +539,6 @@ bool MainWin::updateGridGeometry()
     return true;
 }
 
-
 void MainWin::runPositioning()
 {
     const PositioningOptions options{averageCount, smoothing, tagHeight};
@@ -688,9 +581,6 @@ bool MainWin::eventFilter(QObject* watched, QEvent* event)
         gridDirty = true;
     return QMainWindow::eventFilter(watched, event);
 }
-
-
-
 
 void MainWin::on_btnMqtt_clicked() { runMqttSetup(this, mqtt); }
 

@@ -14,6 +14,9 @@
 #include "chartbackground.h"
 #include "chartframe.h"
 #include "filechoice.h"
+#include "masterexchange.h"
+#include "accuracycheckflow.h"
+#include "offsetcalibrationflow.h"
 #include "calibrationflow.h"
 #include "chartviewflow.h"
 #include "connectionflow.h"
@@ -31,6 +34,7 @@
 #include <QPair>
 #include <QMutex>
 #include <QPen>
+#include <QStatusBar>
 #include <QFont>
 #include <QTranslator>
 #include <QVector2D>
@@ -45,8 +49,6 @@ class WindowLayout;
 class ConnectionPanel;
 class ToolsPanel;
 class RecordingPanel;
-class OffsetCalibrationFlow;
-class AccuracyCheckFlow;
 class ReplayTimeline;
 class QLabel;
 class QTimer;
@@ -71,6 +73,7 @@ public:
     // --- the members the other parts of the program share
     Ui::MainWin* ui = nullptr;
     ComInterface com;
+    MasterExchange exchange{this, com};
     QByteArray rxBuffer;
     RangingHistory& rangingHistory;  // the positioning step's histories
     DiscoverWin* discoverWin = nullptr;
@@ -78,10 +81,6 @@ public:
     QTimer* redrawTimer = nullptr;
     ModuleSetup modules;
     int averageCount = 10;
-    QMutex exchangeMutex;
-    bool awaitingReply = false;
-    bool looseReply = false;
-    bool replyOk = false;
     bool rangingActive = false;
     MasterInfo* masterInfo = nullptr;
 
@@ -141,9 +140,9 @@ public:
     void drawCalibrationMarks(QPainter* painter) { frame.drawCalibrationMarks(painter, scene()); }
     void loadBackgroundImage(const QString& path) { calibrationFlow->loadImage(path); }
 
-    bool sendCommand(const QByteArray& command, bool loose);
+    bool sendCommand(const QByteArray& command, bool loose) { return exchange.send(command, loose); }
     // Why the last exchange failed, for the user; empty after one that succeeded.
-    QString exchangeError() const { return lastExchangeError; }
+    QString exchangeError() const { return exchange.lastError(); }
     // Labels and enabled controls from the connection and session state.
     void updateControls() { connection->updateControls(); }
     void processLines(const QByteArray& chunk);
@@ -206,8 +205,8 @@ private:
     void on_btnSaveSettings_clicked() { settingsFlow->save(); }
     void on_btnLoadSettings_clicked() { settingsFlow->chooseAndLoad(); }
     void on_btnMqtt_clicked();
-    void on_btnCalibrateOffsets_clicked();
-    void on_btnCheckAccuracy_clicked();
+    void on_btnCalibrateOffsets_clicked() { offsetFlow->open(); }
+    void on_btnCheckAccuracy_clicked() { accuracyFlow->open(); }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -220,7 +219,7 @@ private:
     void portClosed(bool lost);
     void applyControls(const SessionState::Controls& c);
     void wireKnownPointFlows();
-    void statusMessage(const QString& text, int timeoutMs);
+    void statusMessage(const QString& text, int timeoutMs) { statusBar()->showMessage(text, timeoutMs); }
     void setRangingControls(bool ranging) { connection->setRangingControls(ranging); }
     bool openPort(int baud) { return connection->open(baud); }
     void finishDisconnect() { connection->finish(); }
@@ -249,7 +248,6 @@ private:
     FileChoice fileChoice;
 
     MqttPublisher mqtt;              // positions, anchors and status to an MQTT broker
-    QLabel* lblMqttStatus = nullptr; // its status in the status bar, while enabled
 
     CalibrationFlow* calibrationFlow = nullptr;
     ConnectionFlow* connection = nullptr;
@@ -262,7 +260,6 @@ private:
     ReplayTimeline* replayTimeline = nullptr;   // under the chart while a replay runs
     QAction* undoMoveAction = nullptr;
     quint64 packetLines = 0;
-    QString lastExchangeError;
 };
 
 #endif

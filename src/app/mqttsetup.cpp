@@ -4,6 +4,8 @@
 #include "mqttpassword.h"
 #include "mqttpublisher.h"
 
+#include <QLabel>
+
 void runMqttSetup(QWidget* parent, MqttPublisher& mqtt)
 {
     MqttDialog dialog(parent);
@@ -19,4 +21,16 @@ void runMqttSetup(QWidget* parent, MqttPublisher& mqtt)
     else
         MqttPassword::store(settings.host, settings.user, settings.password);
     mqtt.configure(settings);
+}
+
+QLabel* mqttStatusLabel(MqttPublisher& mqtt)
+{
+    auto* label = new QLabel(mqtt.statusText());
+    label->setObjectName(QStringLiteral("lblMqttStatus"));
+    label->hide();
+    QObject::connect(&mqtt, &MqttPublisher::statusChanged, label, [label, &mqtt](const QString& text) {
+        label->setText(text);
+        label->setVisible(mqtt.isEnabled());
+    });
+    return label;
 }

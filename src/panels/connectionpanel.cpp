@@ -1,6 +1,8 @@
 #include "connectionpanel.h"
 #include "ui_connectionpanel.h"
 
+#include <QSettings>
+
 ConnectionPanel::ConnectionPanel(QWidget* parent)
     : QWidget(parent), ui(new Ui::ConnectionPanel)
 {
@@ -11,7 +13,10 @@ ConnectionPanel::ConnectionPanel(QWidget* parent)
     connect(ui->btnStartRanging, &QPushButton::clicked, this, &ConnectionPanel::rangingRequested);
     connect(ui->btnSendCommand, &QPushButton::clicked, this, &ConnectionPanel::sendCommandRequested);
     connect(ui->btnAbout, &QPushButton::clicked, this, &ConnectionPanel::aboutRequested);
-    connect(ui->chkAutoReconnect, &QCheckBox::toggled, this, &ConnectionPanel::autoReconnectToggled);
+    // Whether a port that comes back is connected without asking; kept for the next start.
+    ui->chkAutoReconnect->setChecked(QSettings().value(QStringLiteral("Verbindung/AutomatischNeuVerbinden")).toBool());
+    connect(ui->chkAutoReconnect, &QCheckBox::toggled, this,
+            [](bool on) { QSettings().setValue(QStringLiteral("Verbindung/AutomatischNeuVerbinden"), on); });
     ui->btnDisconnect->setEnabled(false);
     ui->btnStartRanging->setEnabled(false);
     ui->btnSendCommand->setEnabled(false);
@@ -70,4 +75,3 @@ void ConnectionPanel::showControls(bool connect, bool disconnect, bool ranging, 
 }
 
 bool ConnectionPanel::autoReconnect() const { return ui->chkAutoReconnect->isChecked(); }
-void ConnectionPanel::setAutoReconnect(bool on) { ui->chkAutoReconnect->setChecked(on); }

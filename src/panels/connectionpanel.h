@@ -27,9 +27,8 @@ public:
     // What the session state allows, and what its labels say.
     void showControls(bool connect, bool disconnect, bool ranging, const QString& rangingText, bool sendCommand,
                       const QString& connectionText);
-    // "Automatisch neu verbinden": a port that comes back is connected without asking.
+    // "Automatisch neu verbinden" (remembered): a port that comes back is connected without asking.
     bool autoReconnect() const;
-    void setAutoReconnect(bool on);
 
 signals:
     void refreshRequested();
@@ -38,7 +37,6 @@ signals:
     void rangingRequested();
     void sendCommandRequested();
     void aboutRequested();
-    void autoReconnectToggled(bool on);
 
 private:
     Ui::ConnectionPanel* ui;
