@@ -158,7 +158,7 @@ void TestFrames::randomChangesShowFreshFrames()
                                       (w.chartGeo.gridY + w.chartGeo.gridH - a.y) / w.chartGeo.cmPerPixel);
                     const QPoint to = from + QPoint(rng.bounded(-40, 40), rng.bounded(-40, 40));
                     QTest::mousePress(label, Qt::LeftButton, {}, from);
-                    QMouseEvent move(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+                    QMouseEvent move(QEvent::MouseMove, QPointF(to), QPointF(label->mapToGlobal(to)), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
                     QApplication::sendEvent(label, &move);
                     QTest::mouseRelease(label, Qt::LeftButton, {}, to);
                     break;
