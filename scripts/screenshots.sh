@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Takes the README's pictures without a display: the stand-in ranges in its
-# room and the window is grabbed at 1600 x 1000 and at its minimum size.
+# room and the window is grabbed at 1600 x 1000, at a laptop's 1366 x 740 and
+# at its minimum size (each line printed gives the chart's share of the
+# window), and in the presentation view (F11, full screen).
 # Then the high room: anchors at 2.5 m, the tags' height set, the anchor
 # table's Z column shown.
 # Then a floor plan of the room behind the chart, calibrated as the settings
 # file says (drawn by scripts/floorplan.py), the discovery dialog, and the
 # dialogs of "Offsets einmessen" and "Genauigkeit prüfen".
-# Output: docs/main-window.png, docs/main-window-small.png, docs/tag-height.png,
-# docs/floor-plan.png, docs/discovery.png, docs/offsets-dialog.png,
-# docs/accuracy-dialog.png.
+# Output: docs/main-window.png, docs/main-window-laptop.png, docs/main-window-small.png,
+# docs/presentation.png, docs/tag-height.png, docs/floor-plan.png, docs/discovery.png,
+# docs/offsets-dialog.png, docs/accuracy-dialog.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -23,10 +25,11 @@ stop_sim() { kill $sim 2>/dev/null || true; wait $sim 2>/dev/null || true; rm -f
 trap stop_sim EXIT
 start_sim
 export QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$(mktemp -d)"
-for size in 1600x1000 min; do
-  out="$PWD/docs/main-window.png"
-  [ "$size" = min ] && out="$PWD/docs/main-window-small.png"
-  (cd build && ORVANE_SCREENSHOT="$out" ORVANE_SCREENSHOT_SIZE="$size" ./orvane --port "$link" --start-ranging ../sim/demo.cfg)
+for shot in 1600x1000:main-window 1366x740:main-window-laptop min:main-window-small 1600x1000:presentation; do
+  size="${shot%%:*}" out="$PWD/docs/${shot#*:}.png" view=
+  [ "${shot#*:}" = presentation ] && view=presentation
+  (cd build && ORVANE_SCREENSHOT="$out" ORVANE_SCREENSHOT_SIZE="$size" ORVANE_SCREENSHOT_VIEW="$view" \
+     ./orvane --port "$link" --start-ranging ../sim/demo.cfg)
   echo "wrote $out"
 done
 stop_sim

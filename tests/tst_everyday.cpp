@@ -64,8 +64,8 @@ void TestEveryday::silentMasterAndLostConnection()
     findButton(&w, "btnStartRanging")->click();
     QVERIFY(w.rangingActive && w.startRecording(dir.filePath("cut.orec")));
     w.findChild<QLabel*>("labAbstandMaster")->setText("Abstand Tag \"x\" -> Master: 582 cm");
-    QVERIFY(waitUntil([&] { return w.chartPixmap && !w.chartPixmap->isNull(); }, 2000));
-    w.chartPixmap->fill(Qt::red);
+    QVERIFY(waitUntil([&] { return w.frame.chartPixmap && !w.frame.chartPixmap->isNull(); }, 2000));
+    w.frame.chartPixmap->fill(Qt::red);
     pty.close();
     QVERIFY(waitUntil([&] { return state->text() == "nicht verbunden – Verbindung verloren"; }, 3000));
     const QImage shown = QtCompat::pixmap(w.findChild<QLabelEx*>("lblChart")).toImage();
@@ -142,8 +142,9 @@ void TestEveryday::undoAnchorMove()
     QCOMPARE(at(0), QPoint(0, 0));
     // The chart's context menu offers the same action.
     QCOMPARE(chart->contextMenuPolicy(), Qt::ActionsContextMenu);
-    QCOMPARE(chart->actions().size(), 1);
+    QCOMPARE(chart->actions().size(), 2);
     QVERIFY(!chart->actions().first()->isEnabled());   // nothing left to undo
+    QCOMPARE(chart->actions().last()->shortcut(), QKeySequence(Qt::Key_F11));   // and the presentation view
 }
 
 void TestEveryday::settingsSuffixAndConfirmation()
@@ -208,8 +209,8 @@ void TestEveryday::replayFeedback()
     line->findChild<QSlider*>("sldPosition")->setValue(30000);
     QVERIFY(time->text().startsWith("0:30 / "));
     // Stopped by hand: said, the export named partial, the frame greyed, the time line gone.
-    QVERIFY(waitUntil([&] { return w.chartPixmap && !w.chartPixmap->isNull(); }, 2000));
-    w.chartPixmap->fill(Qt::red);
+    QVERIFY(waitUntil([&] { return w.frame.chartPixmap && !w.frame.chartPixmap->isNull(); }, 2000));
+    w.frame.chartPixmap->fill(Qt::red);
     findButton(&w, "btnReplay")->click();
     const QColor c = w.findChild<QLabelEx*>("lblChart")->pixmap(Qt::ReturnByValue).toImage().pixelColor(2, 2);
     QVERIFY2(c.red() == c.green() && c.green() == c.blue(), qPrintable(c.name()));

@@ -185,7 +185,7 @@ void TestFrames::randomChangesShowFreshFrames()
                     w.findChild<QCheckBox*>(rng.bounded(2) ? "chkDrawBGImage" : "chkDrawGrid")->toggle();
                     break;
                 case 7:   // calibration marks picked on the plan
-                    if (!w.calibration)
+                    if (!w.background.calibration)
                         findButton(&w, "btnBGImageSetup")->click();
                     findButton(&w, rng.bounded(2) ? "btnBGImageOrigin" : "btnBGImageDist")->click();
                     QTest::mouseClick(label, Qt::LeftButton, {}, QPoint(rng.bounded(label->width()), rng.bounded(label->height())));

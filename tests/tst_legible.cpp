@@ -1,6 +1,7 @@
 #include "chartfit.h"
 #include "labelplacement.h"
 #include "mainwin.h"
+#include "rotatedheaderview.h"
 #include "testsupport.h"
 
 #include <QtTest>
@@ -166,10 +167,15 @@ void TestLegible::windowAtMinimumSize()
     for (auto* t : w->findChildren<QTableWidget*>()) {
         QHeaderView* h = t->horizontalHeader();
         const int margins = 2 * t->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, h);
+        const auto* upright = qobject_cast<RotatedHeaderView*>(h);
         for (int c = 0; c < t->columnCount(); ++c) {
             const QString text = t->horizontalHeaderItem(c)->text();
             if (t->isColumnHidden(c))
                 continue;
+            if (upright && upright->isRotated(c)) {   // turned upright: the header's height holds it
+                QVERIFY2(h->fontMetrics().horizontalAdvance(text) + margins <= h->height(), qPrintable(text));
+                continue;
+            }
             for (const QString& word : text.split(' '))
                 QVERIFY2(h->fontMetrics().horizontalAdvance(word) + margins <= h->sectionSize(c), qPrintable(text));
             QVERIFY2(h->fontMetrics().horizontalAdvance(text) + margins <= h->sectionSize(c)
@@ -177,6 +183,39 @@ void TestLegible::windowAtMinimumSize()
         }
         QVERIFY(t->viewport()->width() >= h->length());
     }
+
+    // The chart's share of the window: at least 45 % at the minimum size, 60 % at 1600 x 1000;
+    // at 1366 x 740 the whole panel is in view without scrolling.
+    auto* panel = w->findChild<QScrollArea*>();
+    const auto share = [w] {
+        const QWidget* c = w->findChild<QWidget*>("chart");
+        return double(c->width()) * c->height() / (w->width() * w->height());
+    };
+    QVERIFY2(share() >= 0.45, qPrintable(QString::number(share())));
+    for (const QSize& size : {QSize(1600, 1000), QSize(1366, 740)}) {
+        w->resize(size);
+        QTest::qWait(50);
+        QCOMPARE(w->size(), size);
+        QVERIFY2(share() >= (size.width() == 1600 ? 0.60 : 0.5), qPrintable(QString::number(share())));
+        QVERIFY(!panel->verticalScrollBar()->isVisible());
+    }
+    // F9 puts the panel away and brings it back as it was; F11 shows the chart
+    // alone, full screen, its labels larger, and Escape returns.
+    const int panelWidth = panel->width();
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    QTest::keyClick(w, Qt::Key_F9);
+    QTest::qWait(50);
+    QVERIFY2(!panel->isVisible() && share() >= 0.85, qPrintable(QString::number(share())));
+    QTest::keyClick(w, Qt::Key_F9);
+    QTest::qWait(50);
+    QCOMPARE(panel->width(), panelWidth);
+    QTest::keyClick(w, Qt::Key_F11);
+    QTest::qWait(50);
+    QVERIFY2(w->isFullScreen() && share() >= 0.90 && w->pens.labelScale == 1.5, qPrintable(QString::number(share())));
+    QTest::keyClick(w, Qt::Key_Escape);
+    QTest::qWait(50);
+    QVERIFY(!w->isFullScreen() && panel->isVisible() && w->pens.labelScale == 1.0);
 
     delete w;
 }

@@ -84,8 +84,8 @@ QString placement(MainWin& w)
     QStringList grid;
     for (const char* name : {"edtGridX", "edtGridY", "edtGridW", "edtGridH"})
         grid << edit(w, name)->text();
-    return grid.join(' ') + QString(" / %1 %2 %3 %4 / %5 %6 %7").arg(w.imageGridX).arg(w.imageGridY).arg(w.imageGridW)
-                                .arg(w.imageGridH).arg(w.bgImageFactor).arg(w.bgImageOffsetX).arg(w.bgImageOffsetY);
+    return grid.join(' ') + QString(" / %1 %2 %3 %4 / %5 %6 %7").arg(w.background.imageGridX).arg(w.background.imageGridY).arg(w.background.imageGridW)
+                                .arg(w.background.imageGridH).arg(w.background.bgImageFactor).arg(w.background.bgImageOffsetX).arg(w.background.bgImageOffsetY);
 }
 
 QList<int> distancesTo(const QList<Anchor>& anchors, double x, double y)
@@ -287,10 +287,10 @@ void TestMainWin::tables()
     QCOMPARE(recordsOf(w.modules).last(), QString("7a8b|Wagen|#ff22ff99|1110101"));
     QCOMPARE(combo(tt, 0)->palette().color(QPalette::Base), colorList.at(9));
     // While the flag is down the table slots stay silent.
-    w.tablesInSync = false;
+    w.modulesPanel->tablesInSync = false;
     ta->item(0, 1)->setText("still");
     QCOMPARE(w.modules.anchors[1].name, QString("  Nord 2 "));
-    w.tablesInSync = true;
+    w.modulesPanel->tablesInSync = true;
     // A module list arriving inside a colour box's own signal rebuilds the table
     // under that box: the choice is kept and the old box goes once it returns.
     QPointer<QFlatComboBox> old = combo(ta, 1);
@@ -320,7 +320,7 @@ void TestMainWin::chartPass()
     const Tag& t = w.modules.tags.at(0);
     QVERIFY(qAbs(t.avgX - 100) <= 2 && qAbs(t.avgY + 50) <= 2 && qAbs(t.rawX - 100) <= 2 && qAbs(t.rawY + 50) <= 2);
     QCOMPARE(t.lastUpdateMs, qint64(1000000));
-    const QImage img = w.chartPixmap->toImage();
+    const QImage img = w.frame.chartPixmap->toImage();
     auto px = [&](int x, int y) { return QColor(img.pixel((500 + x) / 2, (500 - y) / 2)); };
     QCOMPARE(px(t.avgX, t.avgY), green);
     // Only averaged circles for the other tag; its position is computed for the export all the same, and
@@ -369,8 +369,8 @@ void TestMainWin::mouseAndPicture()
                 texts << label->text().simplified();
         return texts.join(' ');
     };
-    QCOMPARE(row("horizontalLayout_mouse") + " / " + row("horizontalLayout_delta"),
-             QString("Maus: X 30 cm Y 40 cm / Strecke: ΔX 30 cm ΔY 40 cm Länge 50 cm"));
+    QCOMPARE(row("horizontalLayout_readouts").trimmed(),
+             QString("Maus: X 30 cm Y 40 cm Strecke: ΔX 30 cm ΔY 40 cm Länge 50 cm"));
     {   // somewhere along the drag the shown label is dark where the chart's own frame is light
         const QImage shown = c->grab().toImage(), frame = QtCompat::pixmap(c).toImage();
         bool drawn = false;
@@ -394,9 +394,30 @@ void TestMainWin::mouseAndPicture()
     // Five pixels either way catch an anchor, the square's edge included.
     for (const auto& p : {qMakePair(QPoint(305, 205), 2), qMakePair(QPoint(295, 195), 2), qMakePair(QPoint(306, 200), -1)}) {
         QTest::mousePress(c, Qt::LeftButton, Qt::NoModifier, p.first);
-        QCOMPARE(w.dragAnchor, p.second);
+        QCOMPARE(w.chartViewFlow()->dragAnchor, p.second);
         QTest::mouseRelease(c, Qt::LeftButton, Qt::NoModifier, p.first);
     }
+    // "Anker fixieren" keeps every anchor where it stands.
+    w.findChild<QCheckBox*>("chkLockAnchors")->setChecked(true);
+    QTest::mousePress(c, Qt::LeftButton, Qt::NoModifier, {305, 205});
+    QCOMPARE(w.chartViewFlow()->dragAnchor, -1);
+    QTest::mouseRelease(c, Qt::LeftButton, Qt::NoModifier, {305, 205});
+    w.findChild<QCheckBox*>("chkLockAnchors")->setChecked(false);
+    // The wheel zooms about the pointer and the middle button pans; the grid edits follow.
+    const auto grid = [&w] {
+        return QStringList{edit(w, "edtGridX")->text(), edit(w, "edtGridY")->text(), edit(w, "edtGridW")->text(),
+                           edit(w, "edtGridH")->text()}.join(' ');
+    };
+    QWheelEvent wheel(QPointF(150, 350), QPointF(c->mapToGlobal(QPoint(150, 350))), {}, {0, 120}, Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(c, &wheel);
+    QCOMPARE(grid(), QString("-440 -440 800 800"));   // (-200, -200) stays under the pointer
+    QTest::mousePress(c, Qt::MiddleButton, Qt::NoModifier, {150, 350});
+    QTest::mouseMove(c, {200, 300});
+    QTest::mouseRelease(c, Qt::MiddleButton, Qt::NoModifier, {200, 300});
+    QCOMPARE(grid(), QString("-540 -540 800 800"));
+    edit(w, "edtGridX")->setText("-500"), edit(w, "edtGridY")->setText("-500");
+    edit(w, "edtGridW")->setText("1000"), edit(w, "edtGridH")->setText("1000");
 
     // A picture comes at 1 cm per pixel, its lower-left corner at the origin, the grid fitted to it.
     QTemporaryDir dir;
@@ -423,7 +444,7 @@ void TestMainWin::mouseAndPicture()
     accept();
     edit(w, "edtBGImageDistance")->setText("600");
     accept();               // the same spot twice gives no scale
-    QVERIFY(w.calibration && w.mouseMode == 2 && w.modules.anchors[2].x == 100);
+    QVERIFY(w.background.calibration && w.background.mouseMode == 2 && w.modules.anchors[2].x == 100);
     pass(w);                // the marks are drawn meanwhile
     click(w, {400, 400});
     accept();
@@ -434,18 +455,18 @@ void TestMainWin::mouseAndPicture()
     QCOMPARE(refusals, QStringList({"Sie haben noch keinen Koordinatenursprung gewählt!", "Sie haben noch keinen Messpunkt gewählt!",
                                     "Sie haben noch keinen Messabstand eingegeben!",
                                     "Ursprung und Messpunkt dürfen nicht übereinstimmen!", "Image erfolgreich angepasst"}));
-    QVERIFY(boxes.seen.size() == 8 && !w.calibration && w.mouseMode == 0);
+    QVERIFY(boxes.seen.size() == 8 && !w.background.calibration && w.background.mouseMode == 0);
     QCOMPARE(placement(w), QString("-200 -200 1400 1000 / -200 -200 1400 1000 / 2 -200 800"));
     // The picked origin is now the world's origin, with the picture under it.
     QVERIFY(showWindow(w));
     click(w, {100, 400});
     QCOMPARE(readouts(w).left(9), QString("0 cm 0 cm"));
-    QCOMPARE(QColor(w.chartPixmap->toImage().pixel(60, 240)), QColor(Qt::blue));
+    QCOMPARE(QColor(w.frame.chartPixmap->toImage().pixel(60, 240)), QColor(Qt::blue));
 
     // Cancelled, the picture stays at 1 cm per pixel; cleared, there is nothing to calibrate.
     button(w, "btnBGImageSetup")->click();
     button(w, "btnAcceptBGImageCancel")->click();
-    QVERIFY(!w.calibration && placement(w).endsWith("/ 1 0 500"));
+    QVERIFY(!w.background.calibration && placement(w).endsWith("/ 1 0 500"));
     button(w, "btnClearBackground")->click();
     button(w, "btnBGImageSetup")->click();
     QCOMPARE(boxes.seen.last(), QString("Image anpassen|Kein Hintergrundbild ausgewählt!|Warning"));
@@ -454,7 +475,7 @@ void TestMainWin::mouseAndPicture()
     chosen = dir.filePath("cut.png");
     button(w, "btnSelectBackground")->click();
     pass(w);
-    QVERIFY(w.bgImage && w.bgImage->isNull() && w.chartGeo.gridW == 1400 && !QtCompat::pixmap(chart(w)).isNull());
+    QVERIFY(w.background.bgImage && w.background.bgImage->isNull() && w.chartGeo.gridW == 1400 && !QtCompat::pixmap(chart(w)).isNull());
     // Grid fields take numbers only, and are marked while they hold none.
     QLineEdit* width = edit(w, "edtGridW");
     width->clear();
@@ -474,7 +495,7 @@ void TestMainWin::settings()
     ModalAnswerer boxes;
     w.setFileChoosers(chooser, chooser);
     button(w, "btnSelectBackground")->click();
-    w.bgImageFactor = 1.0 / 3.0;
+    w.background.bgImageFactor = 1.0 / 3.0;
     w.modules = setupOf("1A2B* 3C4D", "7A8B");
     w.modules.anchors[1].name = "Süd = \"zwei\"; %1";
     w.fillAnchorTable();
@@ -492,7 +513,7 @@ void TestMainWin::settings()
     QCOMPARE(recordsOf(v.modules), recordsOf(w.modules));
     QCOMPARE(table(v, "tblAnker")->item(1, 1)->text(), w.modules.anchors[1].name);
     QCOMPARE(placement(v), placement(w));
-    QVERIFY(v.averageCount == 5 && v.bgImage && v.bgImage->size() == QSize(40, 30) && v.gridDirty);
+    QVERIFY(v.averageCount == 5 && v.background.bgImage && v.background.bgImage->size() == QSize(40, 30) && v.gridDirty);
     const QString reminder = "Module konfigurieren|Achtung:\nSofern die Einstellungen nicht zu dem Modulsetup passen, ist vor "
                              "dem Ranging die Modulkonfiguration vorzunehmen um den Master zu konfigurieren!";
     QCOMPARE(boxes.seen, QStringList({reminder + "|Information"}));

@@ -1,121 +1,129 @@
 #include "calibrationflow.h"
 
-#include "mainwin.h"
-#include "ui_mainwin.h"
+#include "chartbackground.h"
+#include "parseint.h"
+#include "toolspanel.h"
+#include "viewpanel.h"
 
 #include <QImage>
 #include <QMessageBox>
 
 namespace {
-QString title() { return MainWin::tr("Image anpassen"); }
+QString title() { return CalibrationFlow::tr("Image anpassen"); }
+}
+
+CalibrationFlow::CalibrationFlow(QWidget* window, ChartBackground& background, ToolsPanel* tools, ViewPanel* view,
+                                 QWidget* chartLabel, const FileChoice& files)
+    : QObject(window), window(window), bg(background), tools(tools), view(view), chartLabel(chartLabel), files(files)
+{
 }
 
 void CalibrationFlow::loadImage(const QString& path)
 {
-    if (w.bgImage) {
-        delete w.bgImage;
-        w.bgImage = nullptr;
-        w.bgImagePath.clear();
+    if (bg.bgImage) {
+        delete bg.bgImage;
+        bg.bgImage = nullptr;
+        bg.bgImagePath.clear();
     }
     if (path.isEmpty())
         return;
-    w.bgImage = new QImage(path);
-    w.bgImagePath = path;
-    w.bgImageOffsetX = 0;
-    w.bgImageOffsetY = w.bgImage->height();
-    w.bgImageFactor = 1.0;
-    w.gridDirty = true;
+    bg.bgImage = new QImage(path);
+    bg.bgImagePath = path;
+    bg.bgImageOffsetX = 0;
+    bg.bgImageOffsetY = bg.bgImage->height();
+    bg.bgImageFactor = 1.0;
+    emit backgroundChanged();
 }
 
 void CalibrationFlow::chooseImage()
 {
-    const QString path = w.fileChoice.open(MainWin::tr("Hintergrundbild wählen"),
-                                           MainWin::tr("Bilder (*.bmp *.png *.jpg);;alle Dateien (*.*)"));
+    const QString path = files.open(tr("Hintergrundbild wählen"),
+                                           tr("Bilder (*.bmp *.png *.jpg);;alle Dateien (*.*)"));
     if (path.isEmpty())
         return;
     loadImage(path);
-    w.ui->chkDrawBGImage->setChecked(w.bgImage != nullptr);
-    if (w.bgImage) {
-        w.imageGridX = 0;
-        w.imageGridY = 0;
-        w.imageGridW = w.bgImage->width();
-        w.imageGridH = w.bgImage->height();
-        w.setGridEdits(0, 0, w.bgImage->width(), w.bgImage->height());
+    view->setDrawsBackground(bg.bgImage != nullptr);
+    if (bg.bgImage) {
+        bg.imageGridX = 0;
+        bg.imageGridY = 0;
+        bg.imageGridW = bg.bgImage->width();
+        bg.imageGridH = bg.bgImage->height();
+        view->setGridRect(0, 0, bg.bgImage->width(), bg.bgImage->height());
     }
 }
 
 void CalibrationFlow::clearImage()
 {
-    if (w.bgImage) {
-        delete w.bgImage;
-        w.bgImage = nullptr;
-        w.gridDirty = true;
+    if (bg.bgImage) {
+        delete bg.bgImage;
+        bg.bgImage = nullptr;
+        emit backgroundChanged();
     }
 }
 
 void CalibrationFlow::begin()
 {
-    if (!w.bgImage) {
-        QMessageBox::warning(&w, title(), MainWin::tr("Kein Hintergrundbild ausgewählt!"), QMessageBox::Cancel);
+    if (!bg.bgImage) {
+        QMessageBox::warning(window, title(), tr("Kein Hintergrundbild ausgewählt!"), QMessageBox::Cancel);
         updateButtons();
         return;
     }
-    QMessageBox::information(&w, title(), MainWin::tr("Bitte wählen Sie den Ursprung, einen Messpunkt und den Abstand zwischen den Punkten in cm anhand der Buttons rechts daneben!"), QMessageBox::Ok);
-    delete w.calibration;
-    w.calibration = new Calibration;
-    w.ui->edtBGImageDistance->setText(QString());
-    *w.calibration = Calibration();
+    QMessageBox::information(window, title(), tr("Bitte wählen Sie den Ursprung, einen Messpunkt und den Abstand zwischen den Punkten in cm anhand der Buttons rechts daneben!"), QMessageBox::Ok);
+    delete bg.calibration;
+    bg.calibration = new Calibration;
+    tools->clearDistance();
+    *bg.calibration = Calibration();
     // The image is shown whole, one pixel a centimetre, while the points are picked.
-    w.bgImageOffsetX = 0;
-    w.bgImageOffsetY = w.bgImage->height();
-    w.bgImageFactor = 1.0;
-    w.ui->chkDrawBGImage->setChecked(true);
-    w.setGridEdits(0, 0, w.bgImage->width(), w.bgImage->height());
-    w.ui->lblChart->setCursor(Qt::CrossCursor);
-    w.gridDirty = true;
+    bg.bgImageOffsetX = 0;
+    bg.bgImageOffsetY = bg.bgImage->height();
+    bg.bgImageFactor = 1.0;
+    view->setDrawsBackground(true);
+    view->setGridRect(0, 0, bg.bgImage->width(), bg.bgImage->height());
+    chartLabel->setCursor(Qt::CrossCursor);
+    emit backgroundChanged();
     updateButtons();
 }
 
 void CalibrationFlow::pickOrigin()
 {
-    if (!w.calibration)
+    if (!bg.calibration)
         return;
-    QMessageBox::information(&w, title(), MainWin::tr("Bitte klicken Sie im Bild auf die Stelle des gewünschten Koordinatenursprungs (0,0).\n\nSie können so oft an eine beliebige Stelle klicken, wie sie möchten!"), QMessageBox::Ok);
-    w.mouseMode = 1;
+    QMessageBox::information(window, title(), tr("Bitte klicken Sie im Bild auf die Stelle des gewünschten Koordinatenursprungs (0,0).\n\nSie können so oft an eine beliebige Stelle klicken, wie sie möchten!"), QMessageBox::Ok);
+    bg.mouseMode = 1;
 }
 
 void CalibrationFlow::pickPoint()
 {
-    if (!w.calibration)
+    if (!bg.calibration)
         return;
-    QMessageBox::information(&w, title(), MainWin::tr("Sie müssen im Bild einen Zielpunkt selektieren, dessen Abstand (in cm) zum Ursprung angegeben werden muss!\n\nBitte markieren Sie nun diesen Punkt!\n\nSie können so oft an eine beliebige Stelle klicken, wie sie möchten!"), QMessageBox::Ok);
-    w.mouseMode = 2;
+    QMessageBox::information(window, title(), tr("Sie müssen im Bild einen Zielpunkt selektieren, dessen Abstand (in cm) zum Ursprung angegeben werden muss!\n\nBitte markieren Sie nun diesen Punkt!\n\nSie können so oft an eine beliebige Stelle klicken, wie sie möchten!"), QMessageBox::Ok);
+    bg.mouseMode = 2;
 }
 
 void CalibrationFlow::distanceEdited(const QString& text)
 {
-    if (!w.calibration)
+    if (!bg.calibration)
         return;
     int value = 0;
-    w.calibration->distanceSet = parseInt(text, value);
-    if (w.calibration->distanceSet)
-        w.calibration->distance = value;
+    bg.calibration->distanceSet = parseInt(text, value);
+    if (bg.calibration->distanceSet)
+        bg.calibration->distance = value;
 }
 
 bool CalibrationFlow::pick(const QPoint& world)
 {
-    if (!w.calibration)
+    if (!bg.calibration)
         return false;
-    if (w.mouseMode == 1) {
-        w.calibration->originX = world.x();
-        w.calibration->originY = world.y();
-        w.calibration->originSet = true;
+    if (bg.mouseMode == 1) {
+        bg.calibration->originX = world.x();
+        bg.calibration->originY = world.y();
+        bg.calibration->originSet = true;
         return true;
     }
-    if (w.mouseMode == 2) {
-        w.calibration->pointX = world.x();
-        w.calibration->pointY = world.y();
-        w.calibration->pointSet = true;
+    if (bg.mouseMode == 2) {
+        bg.calibration->pointX = world.x();
+        bg.calibration->pointY = world.y();
+        bg.calibration->pointSet = true;
         return true;
     }
     return false;
@@ -123,71 +131,65 @@ bool CalibrationFlow::pick(const QPoint& world)
 
 void CalibrationFlow::accept()
 {
-    Calibration* c = w.calibration;
+    Calibration* c = bg.calibration;
     if (!c) {
         updateButtons();
         return;
     }
     if (!c->originSet) {
-        QMessageBox::warning(&w, title(), MainWin::tr("Sie haben noch keinen Koordinatenursprung gewählt!"), QMessageBox::Cancel);
+        QMessageBox::warning(window, title(), tr("Sie haben noch keinen Koordinatenursprung gewählt!"), QMessageBox::Cancel);
         return;
     }
     if (!c->pointSet) {
-        QMessageBox::warning(&w, title(), MainWin::tr("Sie haben noch keinen Messpunkt gewählt!"), QMessageBox::Cancel);
+        QMessageBox::warning(window, title(), tr("Sie haben noch keinen Messpunkt gewählt!"), QMessageBox::Cancel);
         return;
     }
     if (!c->distanceSet) {
-        QMessageBox::warning(&w, title(), MainWin::tr("Sie haben noch keinen Messabstand eingegeben!"), QMessageBox::Cancel);
+        QMessageBox::warning(window, title(), tr("Sie haben noch keinen Messabstand eingegeben!"), QMessageBox::Cancel);
         return;
     }
-    const int previousMode = w.mouseMode;
-    w.mouseMode = 3;
+    const int previousMode = bg.mouseMode;
+    bg.mouseMode = 3;
     CalibrationResult result;
-    const int imageW = w.bgImage ? w.bgImage->width() : 0;
-    const int imageH = w.bgImage ? w.bgImage->height() : 0;
+    const int imageW = bg.bgImage ? bg.bgImage->width() : 0;
+    const int imageH = bg.bgImage ? bg.bgImage->height() : 0;
     if (!computeCalibration(*c, imageW, imageH, result)) {
         // Two coincident points give no scale; let the user pick again.
-        w.mouseMode = previousMode;
-        QMessageBox::warning(&w, title(), MainWin::tr("Ursprung und Messpunkt dürfen nicht übereinstimmen!"), QMessageBox::Cancel);
+        bg.mouseMode = previousMode;
+        QMessageBox::warning(window, title(), tr("Ursprung und Messpunkt dürfen nicht übereinstimmen!"), QMessageBox::Cancel);
         return;
     }
-    w.bgImageFactor = result.factor;
-    w.bgImageOffsetX = result.offsetX;
-    w.bgImageOffsetY = result.offsetY;
-    delete w.calibration;
-    w.calibration = nullptr;
-    QMessageBox::information(&w, title(), MainWin::tr("Image erfolgreich angepasst"), QMessageBox::Ok);
-    w.imageGridX = result.gridX;
-    w.imageGridY = result.gridY;
-    w.imageGridW = result.gridW;
-    w.imageGridH = result.gridH;
-    w.setGridEdits(w.imageGridX, w.imageGridY, w.imageGridW, w.imageGridH);
-    w.gridDirty = true;
+    bg.bgImageFactor = result.factor;
+    bg.bgImageOffsetX = result.offsetX;
+    bg.bgImageOffsetY = result.offsetY;
+    delete bg.calibration;
+    bg.calibration = nullptr;
+    QMessageBox::information(window, title(), tr("Image erfolgreich angepasst"), QMessageBox::Ok);
+    bg.imageGridX = result.gridX;
+    bg.imageGridY = result.gridY;
+    bg.imageGridW = result.gridW;
+    bg.imageGridH = result.gridH;
+    view->setGridRect(bg.imageGridX, bg.imageGridY, bg.imageGridW, bg.imageGridH);
+    emit backgroundChanged();
     finish();
 }
 
 void CalibrationFlow::cancel()
 {
-    delete w.calibration;
-    w.calibration = nullptr;
+    delete bg.calibration;
+    bg.calibration = nullptr;
     finish();
 }
 
 void CalibrationFlow::finish()
 {
-    w.ui->edtBGImageDistance->setText(QString());
-    w.ui->lblChart->setCursor(Qt::ArrowCursor);
-    w.mouseMode = 0;
+    tools->clearDistance();
+    chartLabel->setCursor(Qt::ArrowCursor);
+    bg.mouseMode = 0;
     updateButtons();
 }
 
 void CalibrationFlow::updateButtons()
 {
-    const bool calibrating = w.calibration != nullptr;
-    w.ui->btnBGImageOrigin->setEnabled(calibrating);
-    w.ui->btnAcceptBGImageCancel->setEnabled(calibrating);
-    w.ui->btnAcceptBGImageSetup->setEnabled(calibrating);
-    w.ui->btnBGImageDist->setEnabled(calibrating);
-    w.ui->edtBGImageDistance->setEnabled(calibrating);
-    w.ui->btnBGImageSetup->setEnabled(!calibrating);
+    tools->setCalibrating(bg.calibration != nullptr);
 }

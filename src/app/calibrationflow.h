@@ -1,19 +1,26 @@
 #ifndef CALIBRATIONFLOW_H
 #define CALIBRATIONFLOW_H
 
+#include "filechoice.h"
+
+#include <QObject>
 #include <QPoint>
 #include <QString>
 
-class MainWin;
+struct ChartBackground;
+class ToolsPanel;
+class ViewPanel;
 
 // The floor plan behind the chart: choosing and clearing it, and measuring
 // it in (origin, a second point, their distance in cm) so that its pixels
-// land on centimetres. Spans several of the window's buttons and the chart's
-// mouse, and keeps its results in the window's background-image members.
-class CalibrationFlow
+// land on centimetres. Spans several buttons of the side panel and the
+// chart's mouse, and keeps its results in the background record.
+class CalibrationFlow : public QObject
 {
+    Q_OBJECT
 public:
-    explicit CalibrationFlow(MainWin& window) : w(window) {}
+    CalibrationFlow(QWidget* window, ChartBackground& background, ToolsPanel* tools, ViewPanel* view,
+                    QWidget* chartLabel, const FileChoice& files);
 
     void loadImage(const QString& path);
     void chooseImage();
@@ -29,9 +36,18 @@ public:
     bool pick(const QPoint& world);
     void updateButtons();
 
+signals:
+    // The picture or its placement changed: the grid layer is out of date.
+    void backgroundChanged();
+
 private:
     void finish();
-    MainWin& w;
+    QWidget* window;
+    ChartBackground& bg;
+    ToolsPanel* tools;
+    ViewPanel* view;
+    QWidget* chartLabel;
+    const FileChoice& files;
 };
 
 #endif

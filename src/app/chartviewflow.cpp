@@ -2,10 +2,12 @@
 
 #include "chartfit.h"
 #include "chartgeometry.h"
-#include "mainwin.h"
-#include "solver.h"
-#include "ui_mainwin.h"
+#include "calibrationflow.h"
+#include "chartbackground.h"
+#include "modulesetup.h"
 #include "qlabelex.h"
+#include "solver.h"
+#include "viewpanel.h"
 
 #include <QAction>
 #include <QLabel>
@@ -13,16 +15,29 @@
 #include <QStatusBar>
 #include <QTimer>
 
+ChartViewFlow::ChartViewFlow(QObject* parent, ModuleSetup& modules, const ChartGeometry& geometry,
+                             ChartBackground& background, CalibrationFlow& calibration, ViewPanel* view, QWidget* chart,
+                             const Readouts& readouts, QAction* undoAction)
+    : QObject(parent), modules(modules), geo(geometry), bg(background), calibration(calibration), view(view),
+      chart(chart), labels(readouts), undoAction(undoAction)
+{
+    for (QLabel* l : {labels.x, labels.y, labels.d, labels.dx, labels.dy}) {
+        l->setText(QStringLiteral("-"));
+        // Room for the usual read-outs, so the window need not grow as they change.
+        l->setMinimumWidth(l->fontMetrics().horizontalAdvance(tr("%1 cm").arg(-9999)));
+    }
+}
+
 void ChartViewFlow::fitView()
 {
-    const GridRect r = fitViewRect(w.modules.anchors, w.ui->chart->size());
+    const GridRect r = fitViewRect(modules.anchors, chart->size());
     if (r.isEmpty()) {
-        w.ui->statusBar->showMessage(MainWin::tr("Keine Anker – nichts anzupassen"), 5000);
+        emit statusMessage(tr("Keine Anker – nichts anzupassen"), 5000);
         return;
     }
-    w.setGridEdits(r.x, r.y, r.w, r.h);
+    view->setGridRect(r.x, r.y, r.w, r.h);
     outsideNote.clear();
-    w.ui->statusBar->clearMessage();
+    emit statusCleared();
 }
 
 // Tells the user, once for the same anchors and grid, that the grid hides
@@ -30,91 +45,106 @@ void ChartViewFlow::fitView()
 void ChartViewFlow::noteAnchorsOutside()
 {
     GridRect grid;
-    if (!parseInt(w.ui->edtGridX->text(), grid.x) || !parseInt(w.ui->edtGridY->text(), grid.y)
-        || !parseInt(w.ui->edtGridW->text(), grid.w) || !parseInt(w.ui->edtGridH->text(), grid.h))
+    if (!view->gridRect(grid.x, grid.y, grid.w, grid.h))
         return;
-    if (anchorsOutside(w.modules.anchors, grid) == 0) {
+    if (anchorsOutside(modules.anchors, grid) == 0) {
         outsideNote.clear();
         return;
     }
     QString key = QStringLiteral("%1 %2 %3 %4").arg(grid.x).arg(grid.y).arg(grid.w).arg(grid.h);
-    for (const Anchor& a : qAsConst(w.modules.anchors))
+    for (const Anchor& a : qAsConst(modules.anchors))
         key += QStringLiteral(";%1 %2 %3").arg(a.id).arg(a.x).arg(a.y);
     if (key == outsideNote)
         return;
     outsideNote = key;
-    w.ui->statusBar->showMessage(MainWin::tr("Anker außerhalb der Ansicht – „Ansicht anpassen“ zeigt alle"), 15000);
+    emit statusMessage(tr("Anker außerhalb der Ansicht – „Ansicht anpassen“ zeigt alle"), 15000);
 }
 
 void ChartViewFlow::resetGrid()
 {
-    if (w.imageGridW <= 10)
-        w.imageGridW = 100;
-    if (w.imageGridH <= 100)
-        w.imageGridH = 100;
-    w.ui->edtGridH->setText(QString::number(w.imageGridH));
-    w.ui->edtGridW->setText(QString::number(w.imageGridW));
-    w.ui->edtGridX->setText(QString::number(w.imageGridX));
-    w.ui->edtGridY->setText(QString::number(w.imageGridY));
+    if (bg.imageGridW <= 10)
+        bg.imageGridW = 100;
+    if (bg.imageGridH <= 100)
+        bg.imageGridH = 100;
+    view->setGridRect(bg.imageGridX, bg.imageGridY, bg.imageGridW, bg.imageGridH);
 }
 
 void ChartViewFlow::showReadouts(const QPoint& world)
 {
-    w.ui->lblMouseX->setText(MainWin::tr("%1 cm").arg(world.x()));
-    w.ui->lblMouseY->setText(MainWin::tr("%1 cm").arg(world.y()));
-    const float d = w.pressPos.distanceToPoint(QVector2D(world));
-    w.ui->lblMouseD->setText(MainWin::tr("%1 cm").arg(truncCm(d)));
-    w.ui->lblMouseXD->setText(MainWin::tr("%1 cm").arg(qint64(world.x()) - truncCm(w.pressPos.x())));
-    w.ui->lblMouseYD->setText(MainWin::tr("%1 cm").arg(qint64(world.y()) - truncCm(w.pressPos.y())));
+    labels.x->setText(tr("%1 cm").arg(world.x()));
+    labels.y->setText(tr("%1 cm").arg(world.y()));
+    const float d = pressPos.distanceToPoint(QVector2D(world));
+    labels.d->setText(tr("%1 cm").arg(truncCm(d)));
+    labels.dx->setText(tr("%1 cm").arg(qint64(world.x()) - truncCm(pressPos.x())));
+    labels.dy->setText(tr("%1 cm").arg(qint64(world.y()) - truncCm(pressPos.y())));
 }
 
-void ChartViewFlow::showMeasureLine(QPointF to, const QPoint& world)
+void ChartViewFlow::zoom(QPointF point, int angleDelta)
 {
-    // A drag over the floor measures: its line and length stay on the chart
-    // until the next press.
-    if (!measuring || QLineF(pressPixel, to).length() < 3) {
-        w.ui->lblChart->setMeasureLine(QLineF(), QString());
+    int x = 0, y = 0, w = 0, h = 0;
+    if (angleDelta == 0 || !view->gridRect(x, y, w, h) || w <= 0 || h <= 0)
         return;
-    }
-    const int length = truncCm(w.pressPos.distanceToPoint(QVector2D(world)));
-    w.ui->lblChart->setMeasureLine(QLineF(pressPixel, to), MainWin::tr("%1 cm").arg(length));
+    // One notch: a fifth closer, or back out. The world point under the
+    // pointer stays under it.
+    const double f = angleDelta > 0 ? 0.8 : 1.25;
+    const double nw = qBound(10.0, w * f, 1e7), nh = qBound(10.0, h * f, 1e7);
+    const QPoint p = pixelToWorld(geo, point);
+    const double sx = nw / w, sy = nh / h;
+    view->setGridRect(truncToInt(p.x() - (p.x() - double(x)) * sx), truncToInt(p.y() - (p.y() - double(y)) * sy),
+                      truncToInt(nw), truncToInt(nh));
 }
 
 void ChartViewFlow::pressed(QMouseEvent* event, QPointF point)
 {
-    const QPoint world = pixelToWorld(w.chartGeo, point);
-    w.pressPos = QVector2D(world);
-    w.dragAnchor = -1;
+    if (event->button() == Qt::MiddleButton) {
+        int w = 0, h = 0;
+        panning = view->gridRect(panGridX, panGridY, w, h);
+        panStart = point;
+        panCmPerPixel = geo.cmPerPixel;
+        return;
+    }
+    const QPoint world = pixelToWorld(geo, point);
+    pressPos = QVector2D(world);
+    dragAnchor = -1;
     pressPixel = point;
     measuring = false;
-    w.ui->lblChart->setMeasureLine(QLineF(), QString());
+    labels.chart->setMeasureLine(QLineF(), QString());
     if (event->buttons() & Qt::LeftButton) {
-        // A click picks a calibration point while one is asked for, else it may grab an anchor.
-        if (!w.calibrationFlow.pick(world) && w.mouseMode == 0) {
-            const qint64 t = qint64(5 * w.chartGeo.cmPerPixel);
-            for (int i = w.modules.anchors.size() - 1; i >= 0; --i) {
-                const Anchor& a = w.modules.anchors.at(i);
+        // A click picks a calibration point while one is asked for, else it may
+        // grab an anchor, unless the anchors are locked.
+        if (!calibration.pick(world) && bg.mouseMode == 0 && !view->anchorsLocked()) {
+            const qint64 t = qint64(5 * geo.cmPerPixel);
+            for (int i = modules.anchors.size() - 1; i >= 0; --i) {
+                const Anchor& a = modules.anchors.at(i);
                 if (qAbs(qint64(a.x) - world.x()) <= t && qAbs(qint64(a.y) - world.y()) <= t) {
-                    w.dragAnchor = i;
+                    dragAnchor = i;
                     dragStart = QPoint(a.x, a.y);
                     break;
                 }
             }
         }
     }
-    measuring = (event->buttons() & Qt::LeftButton) && w.dragAnchor < 0 && w.mouseMode == 0;
-    w.ui->lblMouseX->setText(MainWin::tr("%1 cm").arg(world.x()));
-    w.ui->lblMouseY->setText(MainWin::tr("%1 cm").arg(world.y()));
-    for (QLabel* l : {w.ui->lblMouseD, w.ui->lblMouseXD, w.ui->lblMouseYD})
-        l->setText(MainWin::tr("0 cm"));
+    measuring = (event->buttons() & Qt::LeftButton) && dragAnchor < 0 && bg.mouseMode == 0;
+    labels.x->setText(tr("%1 cm").arg(world.x()));
+    labels.y->setText(tr("%1 cm").arg(world.y()));
+    for (QLabel* l : {labels.d, labels.dx, labels.dy})
+        l->setText(tr("0 cm"));
 }
 
 void ChartViewFlow::moved(QMouseEvent* event, QPointF point)
 {
-    const QPoint world = pixelToWorld(w.chartGeo, point);
-    if ((event->buttons() & Qt::LeftButton) && w.dragAnchor >= 0 && w.dragAnchor < w.modules.anchors.size()) {
-        w.modules.anchors[w.dragAnchor].x = world.x();
-        w.modules.anchors[w.dragAnchor].y = world.y();
+    if (panning && (event->buttons() & Qt::MiddleButton)) {
+        // The world follows the pointer; y grows upwards.
+        int x = 0, y = 0, w = 0, h = 0;
+        if (view->gridRect(x, y, w, h))
+            view->setGridRect(truncToInt(panGridX - (point.x() - panStart.x()) * panCmPerPixel),
+                              truncToInt(panGridY + (point.y() - panStart.y()) * panCmPerPixel), w, h);
+        return;
+    }
+    const QPoint world = pixelToWorld(geo, point);
+    if ((event->buttons() & Qt::LeftButton) && dragAnchor >= 0 && dragAnchor < modules.anchors.size()) {
+        modules.anchors[dragAnchor].x = world.x();
+        modules.anchors[dragAnchor].y = world.y();
     }
     if (event->buttons() & Qt::LeftButton)
         showMeasureLine(point, world);
@@ -123,39 +153,52 @@ void ChartViewFlow::moved(QMouseEvent* event, QPointF point)
 
 void ChartViewFlow::released(QMouseEvent* event, QPointF point)
 {
-    const QPoint world = pixelToWorld(w.chartGeo, point);
-    if (!(event->buttons() & Qt::LeftButton) && w.dragAnchor >= 0) {
-        if (w.dragAnchor < w.modules.anchors.size()) {
-            const Anchor& a = w.modules.anchors.at(w.dragAnchor);
+    if (event->button() == Qt::MiddleButton) {
+        panning = false;
+        return;
+    }
+    const QPoint world = pixelToWorld(geo, point);
+    if (!(event->buttons() & Qt::LeftButton) && dragAnchor >= 0) {
+        if (dragAnchor < modules.anchors.size()) {
+            const Anchor& a = modules.anchors.at(dragAnchor);
             if (QPoint(a.x, a.y) != dragStart) {
                 moves.recordMove(a.id, dragStart);
-                w.undoMoveAction->setEnabled(true);
-                w.statusBar()->showMessage(MainWin::tr("Anker %1 verschoben – Strg+Z macht es rückgängig").arg(a.id), 10000);
+                undoAction->setEnabled(true);
+                emit statusMessage(tr("Anker %1 verschoben – Strg+Z macht es rückgängig").arg(a.id), 10000);
             }
         }
-        w.fillAnchorTable();
+        emit anchorsMoved(false);
     }
     showMeasureLine(point, world);
     measuring = false;
     showReadouts(world);
 }
 
+void ChartViewFlow::showMeasureLine(QPointF to, const QPoint& world)
+{
+    // A drag over the floor measures: its line and length stay on the chart
+    // until the next press.
+    if (!measuring || QLineF(pressPixel, to).length() < 3) {
+        labels.chart->setMeasureLine(QLineF(), QString());
+        return;
+    }
+    const int length = truncCm(pressPos.distanceToPoint(QVector2D(world)));
+    labels.chart->setMeasureLine(QLineF(pressPixel, to), tr("%1 cm").arg(length));
+}
+
 void ChartViewFlow::recordOffsets(const QList<QPair<QString, int>>& before)
 {
     moves.recordOffsets(before);
-    w.undoMoveAction->setEnabled(moves.canUndo());
+    undoAction->setEnabled(moves.canUndo());
 }
 
 void ChartViewFlow::undoMove()
 {
-    const QString id = moves.undo(w.modules.anchors);
-    w.undoMoveAction->setEnabled(moves.canUndo());
+    const QString id = moves.undo(modules.anchors);
+    undoAction->setEnabled(moves.canUndo());
     if (id.isEmpty())
         return;
-    w.fillAnchorTable();
-    w.gridDirty = true;
-    // While disconnected no chart pass runs; show the anchor back in place now.
-    if (!w.redrawTimer->isActive())
-        w.redrawChart();
-    w.statusBar()->showMessage(MainWin::tr("Anker %1 zurückgesetzt").arg(id), 5000);
+    // While disconnected no chart pass runs; the anchor is shown back in place now.
+    emit anchorsMoved(true);
+    emit statusMessage(tr("Anker %1 zurückgesetzt").arg(id), 5000);
 }

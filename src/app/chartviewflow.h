@@ -3,20 +3,38 @@
 
 #include "anchormoves.h"
 
+#include <QObject>
 #include <QPoint>
 #include <QPointF>
 #include <QString>
+#include <QVector2D>
 
-class MainWin;
+struct ChartBackground;
+struct ChartGeometry;
+class CalibrationFlow;
+class ModuleSetup;
+class ViewPanel;
+class QLabelEx;
+class QAction;
+class QLabel;
 class QMouseEvent;
+class QWidget;
 
 // What the user does on and around the chart: the mouse read-outs, dragging
 // an anchor and taking the move back, fitting and resetting the view, and the
 // note that anchors lie outside it.
-class ChartViewFlow
+class ChartViewFlow : public QObject
 {
+    Q_OBJECT
 public:
-    explicit ChartViewFlow(MainWin& window) : w(window) {}
+    // The chart area's read-outs: x, y, and the differences to the pressed point.
+    struct Readouts
+    {
+        QLabel *x, *y, *d, *dx, *dy;
+        QLabelEx* chart;   // the picture a measuring drag draws its line over
+    };
+    ChartViewFlow(QObject* parent, ModuleSetup& modules, const ChartGeometry& geometry, ChartBackground& background,
+                  CalibrationFlow& calibration, ViewPanel* view, QWidget* chart, const Readouts& readouts, QAction* undoAction);
 
     void pressed(QMouseEvent* event, QPointF point);
     void moved(QMouseEvent* event, QPointF point);
@@ -24,20 +42,43 @@ public:
     void undoMove();
     // Offsets a measurement replaced: Ctrl+Z puts them back like a drag.
     void recordOffsets(const QList<QPair<QString, int>>& before);
+    // The wheel zooms about the pointer: the grid edits follow.
+    void zoom(QPointF point, int angleDelta);
     void fitView();
     void resetGrid();
     // Once for the same anchors and grid.
     void noteAnchorsOutside();
 
+    QVector2D pressPos;
+    int dragAnchor = -1;
+
+signals:
+    void statusMessage(const QString& text, int timeoutMs);
+    void statusCleared();
+    // An anchor was moved on the chart, or moved back: the table and the chart follow.
+    void anchorsMoved(bool redrawNow);
+
 private:
     void showReadouts(const QPoint& world);
     void showMeasureLine(QPointF to, const QPoint& world);
-    MainWin& w;
+    ModuleSetup& modules;
+    const ChartGeometry& geo;
+    ChartBackground& bg;
+    CalibrationFlow& calibration;
+    ViewPanel* view;
+    QWidget* chart;
+    Readouts labels;
+    QAction* undoAction;
     AnchorMoves moves;
     QPoint dragStart;       // where the dragged anchor stood before the drag
     QPointF pressPixel;     // where a measuring drag began, in the chart label's pixels
     bool measuring = false;
     QString outsideNote;    // the anchors and grid of the last note
+    // A drag with the middle button pans: where it began, the grid then and its scale.
+    bool panning = false;
+    QPointF panStart;
+    int panGridX = 0, panGridY = 0;
+    double panCmPerPixel = 1.0;
 };
 
 #endif

@@ -5,11 +5,13 @@
 #include "qtcompat.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -124,6 +126,11 @@ int main(int argc, char** argv)
                     window.resize(window.minimumSizeHint().expandedTo(window.minimumSize()));
                 else if (size.contains(QLatin1Char('x')))
                     window.resize(size.section(QLatin1Char('x'), 0, 0).toInt(), size.section(QLatin1Char('x'), 1).toInt());
+                // ORVANE_SCREENSHOT_VIEW=presentation grabs the presentation view (F11).
+                if (qEnvironmentVariable("ORVANE_SCREENSHOT_VIEW") == QLatin1String("presentation"))
+                    for (QAction* action : window.actions())
+                        if (action->shortcut() == QKeySequence(Qt::Key_F11))
+                            action->trigger();
                 const int delay = qEnvironmentVariableIsSet("ORVANE_SCREENSHOT_DELAY_MS")
                                       ? qEnvironmentVariableIntValue("ORVANE_SCREENSHOT_DELAY_MS") : 4000;
                 const QString which = qEnvironmentVariable("ORVANE_SCREENSHOT_DIALOG");
@@ -133,9 +140,14 @@ int main(int argc, char** argv)
                     return app->exec();
                 }
                 QTimer::singleShot(delay, &window, [&window, shot, dialog] {
-                    auto grab = [shot](QWidget* w) {
+                    auto grab = [shot, &window](QWidget* w) {
                         if (!w || !w->grab().save(shot))
                             std::fprintf(stderr, "orvane: cannot write %s\n", qUtf8Printable(shot));
+                        // The chart's share of the window, for the documentation.
+                        if (const QWidget* chart = window.findChild<QWidget*>(QStringLiteral("chart")))
+                            std::printf("%s: window %dx%d, chart %dx%d = %.0f %%\n", qUtf8Printable(QFileInfo(shot).fileName()),
+                                        window.width(), window.height(), chart->width(), chart->height(),
+                                        100.0 * chart->width() * chart->height() / (window.width() * window.height()));
                         QCoreApplication::exit(0);
                     };
                     if (!dialog) {

@@ -3,74 +3,45 @@
 
 #include "aboutwin.h"
 #include "buildversion.h"
-#include "chartdrawing.h"
+#include "replaytimeline.h"
+#include "calibrationflow.h"
+#include "chartviewflow.h"
+#include "connectionflow.h"
+#include "connectionpanel.h"
+#include "disconnectedframe.h"
+#include "modulespanel.h"
+#include "recordingflow.h"
+#include "recordingpanel.h"
+#include "settingsflow.h"
+#include "sidepanel.h"
+#include "toolspanel.h"
+#include "viewpanel.h"
 #include "commandwin.h"
 #include "discoverwin.h"
-#include "exchangefailure.h"
 #include "framing.h"
 #include "masterinfo.h"
-#include "mqttdialog.h"
-#include "mqttpassword.h"
-#include "numberedit.h"
-#include "qflatcombobox.h"
+#include "mqttsetup.h"
 #include "qlabelex.h"
-#include "replaytimeline.h"
-#include "moduletables.h"
-#include "framesignature.h"
 #include "timeofday.h"
 #include "translations.h"
-#include "utf8settings.h"
 #include "windowlayout.h"
 
 #include <QAction>
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QImage>
-#include <QIntValidator>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QMessageBox>
-#include <QPainter>
 #include <QPixmap>
-#include <QPointer>
-#include <QSettings>
 #include <QStatusBar>
-#include <QThread>
 #include <QTimer>
-
-bool parseInt(const QString& text, int& value)
-{
-    if (text.isEmpty()) {
-        value = 0;
-        return false;
-    }
-    bool ok = false;
-    value = text.trimmed().toInt(&ok, 10);
-    return ok;
-}
 
 MainWin::MainWin(QWidget* parent)
     : QMainWindow(parent, Qt::WindowFlags()), rangingHistory(positioning.history())
 {
     ui = new Ui::MainWin;
-    tablesInSync = false;
     setClocks(nullptr, nullptr);
-    // The dialogs open where the user last chose a file, not in the working folder.
-    fileChoice.open = [this](const QString& caption, const QString& filter) {
-        const QString path = QFileDialog::getOpenFileName(this, caption, lastFolder(), filter);
-        rememberFolder(path);
-        return path;
-    };
-    fileChoice.save = [this](const QString& caption, const QString& filter) {
-        const QString path = QFileDialog::getSaveFileName(this, caption, lastFolder(), filter);
-        rememberFolder(path);
-        return path;
-    };
+    fileChoice = FileChoice::native(this);
     ui->setupUi(this);
 
     QCoreApplication::setOrganizationName(QStringLiteral("Fenwright"));
@@ -85,16 +56,6 @@ MainWin::MainWin(QWidget* parent)
     blankPixmap = new QPixmap(1, 1);
     blankPixmap->fill(Qt::white);
 
-    refreshComPorts();
-
-    redrawTimer = new QTimer(this);
-    connect(redrawTimer, &QTimer::timeout, this, &MainWin::timedChartPass);
-    connect(&com, &ComInterface::portLost, this, &MainWin::portLost, Qt::QueuedConnection);
-
-    silenceTimer = new QTimer(this);
-    silenceTimer->setSingleShot(true);
-    connect(silenceTimer, &QTimer::timeout, this, &MainWin::checkMasterHeard);
-
     // A drag meant to measure a distance may have moved an anchor: Ctrl+Z (or
     // the chart's context menu) puts it back.
     undoMoveAction = new QAction(tr("Ankerverschiebung rückgängig"), this);
@@ -103,25 +64,192 @@ MainWin::MainWin(QWidget* parent)
     connect(undoMoveAction, &QAction::triggered, this, &MainWin::undoAnchorMove);
     addAction(undoMoveAction);
 
-    updateControls();
+    masterInfo = new MasterInfo(nullptr);
+    buildPanels();
+    wireFlows();
+    wireKnownPointFlows();
 
-    ui->edtTagHeight->setValidator(new QIntValidator(-100000, 100000, ui->edtTagHeight));
-    // The grid takes whole centimetres only; a size must be positive.
-    guardNumberEdit(ui->edtGridW, 1, 10000000);
-    guardNumberEdit(ui->edtGridH, 1, 10000000);
-    guardNumberEdit(ui->edtGridX, -10000000, 10000000);
-    guardNumberEdit(ui->edtGridY, -10000000, 10000000);
-    ModuleTables::setUpColumns(ui->tblAnker, ui->tblTags);
+    refreshComPorts();
 
-    ui->cmbLastMeasures->setCurrentText(QStringLiteral("10"));
-    on_cmbLastMeasures_currentIndexChanged(ui->cmbLastMeasures->currentIndex());
+    redrawTimer = new QTimer(this);
+    connect(redrawTimer, &QTimer::timeout, this, &MainWin::timedChartPass);
+    connect(&com, &ComInterface::portLost, this, &MainWin::portLost, Qt::QueuedConnection);
+
+    // The panels start disconnected, with "10" measurements averaged.
+    on_cmbLastMeasures_currentIndexChanged(0);
 
     connect(ui->lblChart, &QLabelEx::mouseMoved, this, &MainWin::gridMouseMoved);
     connect(ui->lblChart, &QLabelEx::mousePressed, this, &MainWin::gridMousePressed);
     connect(ui->lblChart, &QLabelEx::mouseReleased, this, &MainWin::gridMouseReleased);
+    connect(ui->lblChart, &QLabelEx::wheelTurned, chartView, &ChartViewFlow::zoom);
     ui->lblChart->addAction(undoMoveAction);
     ui->lblChart->setContextMenuPolicy(Qt::ActionsContextMenu);
 
+    ui->labAbstandMaster->setText(QString());
+
+    updateCalibrationButtons();
+
+    ui->statusBar->addPermanentWidget(masterInfo, 0);
+    ui->statusBar->addPermanentWidget(mqttStatusLabel(mqtt), 0);
+
+    windowLayout = new WindowLayout(this, ui->splitterMain, ui->scrollConfig, ui->btnTogglePanel, {ui->readoutBar});
+    ui->lblChart->addAction(windowLayout->presentationAction);
+    // Shown to an audience, the labels are read from afar.
+    connect(windowLayout, &WindowLayout::presentationChanged, this, [this](bool on) {
+        pens.labelScale = on ? 1.5 : 1.0;
+        gridDirty = true;
+        if (!redrawTimer->isActive())
+            redrawChart();
+    });
+    ui->chart->installEventFilter(this);
+
+    // Under the chart, above the read-outs, while a replay runs.
+    replayTimeline = new ReplayTimeline(ui->centralWidget);
+    replayTimeline->hide();
+    auto* column = static_cast<QBoxLayout*>(ui->centralWidget->layout());
+    column->insertWidget(column->indexOf(ui->readoutBar), replayTimeline);
+    recording->attachTimeline(replayTimeline);
+}
+
+void MainWin::buildPanels()
+{
+    auto* side = new SidePanel(ui->ConfigWidget);
+    connectionPanel = side->connection;
+    modulesPanel = side->modules;
+    viewPanel = side->view;
+    toolsPanel = side->tools;
+    recordingPanel = side->recording;
+
+    ConnectionPanel* c = connectionPanel;
+    connect(c, &ConnectionPanel::refreshRequested, this, &MainWin::on_btnRefreshComPorts_clicked);
+    connect(c, &ConnectionPanel::connectRequested, this, &MainWin::on_btnConnect_clicked);
+    connect(c, &ConnectionPanel::disconnectRequested, this, &MainWin::on_btnDisconnect_clicked);
+    connect(c, &ConnectionPanel::rangingRequested, this, &MainWin::on_btnStartRanging_clicked);
+    connect(c, &ConnectionPanel::sendCommandRequested, this, &MainWin::on_btnSendCommand_clicked);
+    connect(c, &ConnectionPanel::aboutRequested, this, &MainWin::on_btnAbout_clicked);
+
+    connect(modulesPanel, &ModulesPanel::discoveryRequested, this, &MainWin::on_btnDiscovery_clicked);
+    connect(modulesPanel, &ModulesPanel::anchorsEdited, this, [this](const QList<Anchor>& anchors) {
+        modules.anchors = anchors;
+        mqtt.setAnchors(modules.anchors);
+    });
+    connect(modulesPanel, &ModulesPanel::tagsEdited, this, [this](const QList<Tag>& tags) { modules.tags = tags; });
+
+    connect(viewPanel, &ViewPanel::viewEdited, this, [this] { gridDirty = true; });
+    connect(viewPanel, &ViewPanel::fitRequested, this, &MainWin::on_btnFitView_clicked);
+    connect(viewPanel, &ViewPanel::resetRequested, this, &MainWin::on_btnResetGrid_clicked);
+
+    ToolsPanel* t = toolsPanel;
+    connect(t, &ToolsPanel::averageChosen, this, &MainWin::on_cmbLastMeasures_currentIndexChanged);
+    connect(t, &ToolsPanel::filterChosen, this, &MainWin::on_cmbFilter_currentIndexChanged);
+    connect(t, &ToolsPanel::tagHeightEdited, this, &MainWin::on_edtTagHeight_textChanged);
+    connect(t, &ToolsPanel::selectBackgroundRequested, this, &MainWin::on_btnSelectBackground_clicked);
+    connect(t, &ToolsPanel::clearBackgroundRequested, this, &MainWin::on_btnClearBackground_clicked);
+    connect(t, &ToolsPanel::calibrationRequested, this, &MainWin::on_btnBGImageSetup_clicked);
+    connect(t, &ToolsPanel::originRequested, this, &MainWin::on_btnBGImageOrigin_clicked);
+    connect(t, &ToolsPanel::pointRequested, this, &MainWin::on_btnBGImageDist_clicked);
+    connect(t, &ToolsPanel::distanceEdited, this, &MainWin::on_edtBGImageDistance_textChanged);
+    connect(t, &ToolsPanel::calibrationAccepted, this, &MainWin::on_btnAcceptBGImageSetup_clicked);
+    connect(t, &ToolsPanel::calibrationCancelled, this, &MainWin::on_btnAcceptBGImageCancel_clicked);
+    connect(t, &ToolsPanel::loadSettingsRequested, this, &MainWin::on_btnLoadSettings_clicked);
+    connect(t, &ToolsPanel::saveSettingsRequested, this, &MainWin::on_btnSaveSettings_clicked);
+    connect(t, &ToolsPanel::mqttRequested, this, &MainWin::on_btnMqtt_clicked);
+
+    connect(recordingPanel, &RecordingPanel::recordRequested, this, &MainWin::on_btnRecord_clicked);
+    connect(recordingPanel, &RecordingPanel::replayRequested, this, &MainWin::on_btnReplay_clicked);
+    connect(t, &ToolsPanel::calibrateOffsetsRequested, this, &MainWin::on_btnCalibrateOffsets_clicked);
+    connect(t, &ToolsPanel::checkAccuracyRequested, this, &MainWin::on_btnCheckAccuracy_clicked);
+}
+
+void MainWin::wireFlows()
+{
+    calibrationFlow = new CalibrationFlow(this, background, toolsPanel, viewPanel, ui->lblChart, fileChoice);
+    connect(calibrationFlow, &CalibrationFlow::backgroundChanged, this, [this] { gridDirty = true; });
+
+    connection = new ConnectionFlow(this, com, connectionPanel, masterInfo, rangingActive,
+                                    [this](const QByteArray& command, bool loose) { return sendCommand(command, loose); },
+                                    packetLines);
+    connect(connection, &ConnectionFlow::statusMessage, this, &MainWin::statusMessage);
+    connect(connection, &ConnectionFlow::opened, this, &MainWin::portOpened);
+    connect(connection, &ConnectionFlow::closed, this, &MainWin::portClosed);
+    connect(connection, &ConnectionFlow::controlsChanged, this, &MainWin::applyControls);
+    connection->exchangeError = [this] { return exchange.lastError(); };
+    exchange.portPath = [this] { return connection->portPath(); };
+    exchange.baud = [this] { return connectionPanel->baudText().toInt(); };
+    connection->anchorCount = [this] { return int(modules.anchors.size()); };
+    connection->sessionFacts = [this](SessionState& s) {
+        s.recording = recording->session.isRecording();
+        s.replaying = recording->replay.isRunning();
+    };
+    connect(connection, &ConnectionFlow::rangingChanged, this, [this](bool ranging) {
+        // Ranging anchors stand where they stand: a drag on the chart should not move one.
+        viewPanel->setAnchorsLocked(ranging);
+    });
+
+    const ChartViewFlow::Readouts readouts{ui->lblMouseX, ui->lblMouseY, ui->lblMouseD, ui->lblMouseXD, ui->lblMouseYD,
+                                             ui->lblChart};
+    chartView = new ChartViewFlow(this, modules, chartGeo, background, *calibrationFlow, viewPanel, ui->chart, readouts,
+                                  undoMoveAction);
+    connect(chartView, &ChartViewFlow::statusMessage, this, &MainWin::statusMessage);
+    connect(chartView, &ChartViewFlow::statusCleared, statusBar(), &QStatusBar::clearMessage);
+    connect(chartView, &ChartViewFlow::anchorsMoved, this, [this](bool redrawNow) {
+        fillAnchorTable();
+        if (!redrawNow)
+            return;
+        gridDirty = true;
+        if (!redrawTimer->isActive())
+            redrawChart();
+    });
+
+    recording = new RecordingFlow(this, recordingPanel, com, masterInfo, fileChoice);
+    connect(recording, &RecordingFlow::statusMessage, this, &MainWin::statusMessage);
+    connect(recording, &RecordingFlow::bytesReplayed, this, &MainWin::dataReceived);
+    recording->anchorIds = [this] { return PositionExport::anchorIds(modules.anchors); };
+    recording->rangingActive = [this] { return rangingActive; };
+    recording->filterSetting = [this] {
+        return smoothing == Smoothing::Kalman ? QStringLiteral("kalman") : QStringLiteral("avg%1").arg(averageCount);
+    };
+    connect(recording, &RecordingFlow::sessionChanged, this, &MainWin::updateControls);
+    const auto restart = [this] {
+        clearRangingHistory();
+        rxBuffer.clear();
+        frame.invalidate();
+    };
+    connect(recording, &RecordingFlow::replayStarted, this, restart);
+    connect(recording, &RecordingFlow::replaySought, this, restart);
+    connect(recording, &RecordingFlow::replayStopped, this, [this, restart] {
+        restart();
+        // The last frame stays, greyed: it is no live position.
+        if (frame.chartPixmap)
+            ui->lblChart->setPixmap(disconnectedFrame(*frame.chartPixmap, tr("Wiedergabe beendet")));
+        // Connected (idle): the live chart goes on.
+        if (com.isOpen())
+            redrawTimer->start(10);
+    });
+    connect(recording, &RecordingFlow::chartPassWanted, this, [this](int minFrameMs) {
+        chartPass(minFrameMs);
+        redrawTimer->stop();
+    });
+    connect(recording, &RecordingFlow::chartTimerWanted, this, [this](bool on) { on ? redrawTimer->start(10) : redrawTimer->stop(); });
+
+    const SettingsFlow::Parts parts{modules, background, mqtt, *calibrationFlow, com, viewPanel, toolsPanel};
+    settingsFlow = new SettingsFlow(this, parts, fileChoice);
+    connect(settingsFlow, &SettingsFlow::statusMessage, this, &MainWin::statusMessage);
+    connect(settingsFlow, &SettingsFlow::applied, this, [this] {
+        fillAnchorTable();
+        fillTagTable();
+        gridDirty = true;
+    });
+    connect(settingsFlow, &SettingsFlow::loaded, this, &MainWin::noteAnchorsOutside);
+    connect(settingsFlow, &SettingsFlow::discoveryWanted, this, [this] {
+        if (com.isOpen() && !rangingActive)
+            on_btnDiscovery_clicked();
+    });
+    updateControls();
+}
+
+void MainWin::wireKnownPointFlows()
+{
     // Offsets and accuracy from a tag at a known point: the flows collect the
     // ranging lines and passes, a click on the chart gives the point.
     const KnownPointFlow::Context known{&modules, this, [this] { return tagHeight; }};
@@ -135,47 +263,10 @@ MainWin::MainWin(QWidget* parent)
                 [this, flow](QMouseEvent*, QPointF p) { flow->chartClicked(pixelToWorld(chartGeo, p)); });
     }
     connect(offsetFlow, &OffsetCalibrationFlow::offsetsApplied, this, [this](const QList<QPair<QString, int>>& before) {
-        chartView.recordOffsets(before);
+        chartView->recordOffsets(before);
         fillAnchorTable();
         statusBar()->showMessage(tr("Offsets übernommen – Strg+Z macht es rückgängig"), 10000);
     });
-
-    for (QLabel* l : {ui->lblMouseX, ui->lblMouseY, ui->lblMouseD, ui->lblMouseXD, ui->lblMouseYD}) {
-        l->setText(QStringLiteral("-"));
-        // Room for the usual read-outs, so the window need not grow as they change.
-        l->setMinimumWidth(l->fontMetrics().horizontalAdvance(tr("%1 cm").arg(-99999)));
-    }
-    ui->labAbstandMaster->setText(QString());
-    ui->lblBaud->hide();
-    ui->edtBaud->hide();
-
-    updateCalibrationButtons();
-
-    masterInfo = new MasterInfo(nullptr);
-    ui->statusBar->addPermanentWidget(masterInfo, 0);
-    lblMqttStatus = new QLabel(mqtt.statusText());
-    lblMqttStatus->setObjectName(QStringLiteral("lblMqttStatus"));
-    lblMqttStatus->hide();
-    ui->statusBar->addPermanentWidget(lblMqttStatus, 0);
-    connect(&mqtt, &MqttPublisher::statusChanged, this, [this](const QString& text) {
-        lblMqttStatus->setText(text);
-        lblMqttStatus->setVisible(mqtt.isEnabled());
-    });
-
-    replayTimeline = new ReplayTimeline(ui->chartArea);
-    replayTimeline->hide();
-    ui->chartArea->layout()->addWidget(replayTimeline);
-    recording.attachTimeline(replayTimeline);
-
-    // Whether a port that comes back is connected without asking; kept for the next start.
-    ui->chkAutoReconnect->setChecked(QSettings().value(QStringLiteral("Verbindung/AutomatischNeuVerbinden")).toBool());
-    connect(ui->chkAutoReconnect, &QCheckBox::toggled, this,
-            [](bool on) { QSettings().setValue(QStringLiteral("Verbindung/AutomatischNeuVerbinden"), on); });
-
-    windowLayout = new WindowLayout(this, ui->splitterMain, ui->scrollConfig);
-    ui->chart->installEventFilter(this);
-
-    tablesInSync = true;
 }
 
 MainWin::~MainWin()
@@ -192,11 +283,7 @@ MainWin::~MainWin()
     redrawTimer->stop();
     delete redrawTimer;
     redrawTimer = nullptr;
-    delete bgImage;
-    delete gridPixmap;
-    delete chartPixmap;
     delete blankPixmap;
-    delete calibration;
     clearRangingHistory();
     delete ui;
     ui = nullptr;
@@ -218,28 +305,62 @@ void MainWin::setFileChoosers(FileChooser open, FileChooser save)
 }
 
 // A replay runs the chart pass on the recorded clock.
-QTime MainWin::timeOfDay() const { return recording.replay.isRunning() ? recording.replay.timeOfDay() : liveTimeOfDay(); }
-qint64 MainWin::epochMs() const { return recording.replay.isRunning() ? recording.replay.epochMs() : liveEpochMs(); }
+qint64 MainWin::epochMs() const { return recording->replay.isRunning() ? recording->replay.epochMs() : liveEpochMs(); }
 
 // ---------------------------------------------------------------- connection
 
-void MainWin::refreshComPorts() { connection.refreshPorts(); }
-void MainWin::updateControls() { connection.updateControls(); }
-void MainWin::connectPort() { connection.connectChosen(); }
-bool MainWin::openPort(int baud) { return connection.open(baud); }
+void MainWin::applyControls(const SessionState::Controls& c)
+{
+    connectionPanel->showControls(c.connect, c.disconnect, c.ranging, c.rangingText, c.sendCommand, c.connectionText);
+    modulesPanel->setDiscoveryEnabled(c.discovery);
+    recordingPanel->showControls(c.record, c.recordText, c.replay, c.replayText);
+}
+
 QStringList MainWin::applyStartup(const QString& settingsPath, const QString& portPath, bool connectNow, bool startRanging)
 {
-    return connection.applyStartup(settingsPath, portPath, connectNow, startRanging);
+    // From the command line: no message boxes, one line per problem.
+    QStringList problems;
+    if (!settingsPath.isEmpty() && !loadSettings(settingsPath, false))
+        problems << tr("Die Einstellungsdatei '%1' konnte nicht gelesen werden.").arg(settingsPath);
+    return problems + connection->applyStartup(portPath, connectNow, startRanging, modules.anchors.size());
 }
-void MainWin::disconnectPort() { connection.disconnect(); }
-void MainWin::finishDisconnect() { connection.finish(); }
-void MainWin::checkMasterHeard() { connection.checkMasterHeard(); }
-void MainWin::portLost() { connection.portLost(); }
-void MainWin::on_btnStartRanging_clicked() { connection.toggleRanging(); }
-void MainWin::setRangingControls(bool ranging) { connection.setRangingControls(ranging); }
-void MainWin::on_btnRefreshComPorts_clicked() { refreshComPorts(); }
-void MainWin::on_btnConnect_clicked() { connectPort(); }
-void MainWin::on_btnDisconnect_clicked() { disconnectPort(); }
+
+void MainWin::disconnectPort()
+{
+    redrawTimer->stop();
+    connection->disconnect();
+}
+
+void MainWin::portOpened()
+{
+    rxBuffer.clear();
+    connect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived, Qt::UniqueConnection);
+    redrawTimer->start(10);
+    frame.invalidate();
+}
+
+void MainWin::portClosed(bool lost)
+{
+    // A recording ends with the link: say where it went, and why it ended.
+    const QString note = recording->endRecording(lost);
+    redrawTimer->stop();
+    // The last frame stays visible, greyed out: its positions are no longer live.
+    // A replay that runs meanwhile goes on drawing on its own cadence.
+    const bool replaying = recording->replay.isRunning();
+    if (replaying && !recording->replay.isFast())
+        redrawTimer->start(10);
+    else if (!replaying && frame.chartPixmap)
+        ui->lblChart->setPixmap(disconnectedFrame(*frame.chartPixmap));
+    frame.invalidate();
+    ui->labAbstandMaster->setText(QString());
+    disconnect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived);
+    if (!replaying)
+        rxBuffer.clear();
+    const QString text = lost ? tr("Die Verbindung zum Master wurde unterbrochen!") + (note.isEmpty() ? QString() : QLatin1Char(' ') + note)
+                              : note;
+    if (!text.isEmpty())
+        statusBar()->showMessage(text);
+}
 
 void MainWin::on_btnDiscovery_clicked()
 {
@@ -250,11 +371,7 @@ void MainWin::on_btnDiscovery_clicked()
     connect(this, &MainWin::discoverPacket, discoverWin, &DiscoverWin::discoverPacket);
     connect(this, &MainWin::commandFailed, discoverWin, &DiscoverWin::commandFailed);
     connect(this, &MainWin::commandResult, discoverWin, &DiscoverWin::commandResult);
-    discoverWin->exec();
-    disconnect(this, &MainWin::commandResult, discoverWin, &DiscoverWin::commandResult);
-    disconnect(this, &MainWin::commandFailed, discoverWin, &DiscoverWin::commandFailed);
-    disconnect(this, &MainWin::discoverPacket, discoverWin, &DiscoverWin::discoverPacket);
-    disconnect(discoverWin, &DiscoverWin::executeCommand, this, &MainWin::executeCommand);
+    discoverWin->exec();   // its connections go with it
     fillAnchorTable();
     fillTagTable();
     noteAnchorsOutside();
@@ -271,24 +388,16 @@ void MainWin::on_btnSendCommand_clicked()
     connect(this, &MainWin::commandFailed, commandWin, &CommandWin::commandFailed);
     connect(this, &MainWin::commandResult, commandWin, &CommandWin::commandResult);
     commandWin->exec();
-    disconnect(this, &MainWin::commandResult, commandWin, &CommandWin::commandResult);
-    disconnect(this, &MainWin::commandFailed, commandWin, &CommandWin::commandFailed);
-    disconnect(commandWin, &CommandWin::executeCommand, this, &MainWin::executeCommand);
     delete commandWin;
     commandWin = nullptr;
 }
 
-void MainWin::on_btnAbout_clicked()
-{
-    auto* about = new AboutWin(this);
-    about->exec();
-    delete about;
-}
+void MainWin::on_btnAbout_clicked() { AboutWin(this).exec(); }
 
 void MainWin::on_cmbLastMeasures_currentIndexChanged(int)
 {
     int value = 0;
-    averageCount = parseInt(ui->cmbLastMeasures->currentText(), value) ? value : 0;
+    averageCount = parseInt(toolsPanel->averageText(), value) ? value : 0;
 }
 
 void MainWin::on_cmbFilter_currentIndexChanged(int index)
@@ -299,58 +408,16 @@ void MainWin::on_cmbFilter_currentIndexChanged(int index)
 void MainWin::on_edtTagHeight_textChanged(const QString& text)
 {
     tagHeight = tagHeightFromText(text);
-    ui->tblAnker->setColumnHidden(5, !tagHeight);
+    modulesPanel->setHeightColumnShown(bool(tagHeight));
 }
 
 // ---------------------------------------------------------------- exchange
-
-bool MainWin::sendCommand(const QByteArray& command, bool loose)
-{
-    // Reached again from the event loop this exchange spins (a queued handler,
-    // a timer), a blocking lock would deadlock the GUI thread: refuse instead.
-    const auto fail = [&](ExchangeFailure why) {
-        lastExchangeError = exchangeFailureText(why, command, connection.portPath(), ui->edtBaud->text().toInt(), com.lastError());
-        return false;
-    };
-    if (!exchangeMutex.tryLock())
-        return fail(ExchangeFailure::Busy);
-    if (!com.isOpen()) {
-        exchangeMutex.unlock();
-        return fail(ExchangeFailure::NotConnected);
-    }
-    lastExchangeError.clear();
-    replyOk = false;
-    awaitingReply = true;
-    looseReply = loose;
-    // Disabling takes the keyboard focus away (also from an open dialog, which is a
-    // child of this window); it goes back where the user left it afterwards.
-    const QPointer<QWidget> focus = QApplication::focusWidget();
-    setEnabled(false);
-    bool result = false;
-    ExchangeFailure failure = ExchangeFailure::NotSent;
-    if (com.write(command)) {
-        while (awaitingReply && com.commandPending) {
-            QThread::msleep(10);
-            QCoreApplication::processEvents();
-        }
-        result = replyOk;
-        failure = ExchangeFailure::Unanswered;
-    }
-    awaitingReply = false;
-    setEnabled(true);
-    if (focus && !QApplication::focusWidget() && focus->isVisible() && focus->isEnabled())
-        focus->setFocus();
-    exchangeMutex.unlock();
-    if (!result)
-        fail(failure);
-    return result;
-}
 
 void MainWin::executeCommand(QByteArray command, bool loose)
 {
     const bool ok = !command.isEmpty() && sendCommand(command, loose);
     if (!ok && !command.isEmpty())
-        emit commandFailed(lastExchangeError);
+        emit commandFailed(exchange.lastError());
     emit commandResult(ok);
 }
 
@@ -358,7 +425,7 @@ void MainWin::executeCommand(QByteArray command, bool loose)
 
 void MainWin::dataReceived(QByteArray data)
 {
-    recording.session.appendBytes(data);
+    recording->session.appendBytes(data);
     const QByteArray chunk = Framing::takeCompleteLines(rxBuffer, data);
     if (!chunk.isEmpty())
         processLines(chunk);
@@ -370,16 +437,8 @@ void MainWin::processLines(const QByteArray& chunk)
         if (!Framing::isPacketLine(line))
             return;
         ++packetLines;
-        connection.packetHeard();
-        if (awaitingReply) {
-            if (com.checkReply(line, looseReply)) {
-                com.commandPending = false;
-                awaitingReply = false;
-                replyOk = true;
-            }
-            if (!com.commandPending)
-                awaitingReply = false;
-        }
+        connection->packetHeard();
+        exchange.lineReceived(line);
         switch (line.at(2)) {
         case 'D':
             handleRangingLine(line);
@@ -442,102 +501,35 @@ void MainWin::chartPass(int minFrameMs)
         updateGridGeometry();
         gridDirty = false;
     }
-    // Grid labels give way to the anchors' dots and names, so the layer follows them.
-    const QVector<QRectF> anchorArea = anchorItemRects(chartGeo, pens, modules.anchors);
-    if (!gridPixmap || gridPixmap->width() != chartGeo.pixmapW || gridPixmap->height() != chartGeo.pixmapH || changed
-        || anchorArea != gridKeepClear) {
-        gridKeepClear = anchorArea;
-        drawGrid();
-    }
+    frame.updateGrid(scene(), changed);
     runPositioning();
-    layOutChart(anchorArea);
-    // Nothing visible changed since the last frame: the label keeps showing it.
-    const QByteArray signature = frameSignature(chartGeo, gridPixmap ? gridPixmap->cacheKey() : 0, modules,
-                                                lastPass.tags, calibration, int(scaleBarCorner));
-    if (paintEveryPass
-        || (signature != drawnSignature && (minFrameMs <= 0 || !lastPaint.isValid() || lastPaint.elapsed() >= minFrameMs))) {
-        paintChart();
-        ++paintedFrames;
-        drawnSignature = signature;
-        lastPaint.start();
-    }
+    if (frame.paintIfChanged(scene(), minFrameMs))
+        ui->lblChart->setPixmap(*frame.chartPixmap);
     redrawTimer->start(10);
 }
 
-// Places this pass's dots and labels without drawing them, and the scale bar
-// clear of them, of the grid labels and of the distance circles: the bar's
-// corner then follows from this pass alone, before anything is painted.
-void MainWin::layOutChart(const QVector<QRectF>& anchorArea)
+ChartFrame::Scene MainWin::scene()
 {
-    pens.placed = anchorArea;
-    circleSquares.clear();
-    drawTags(nullptr);
-    QVector<QRectF> obstacles = pens.placed;
-    if (ui->chkDrawGrid->isChecked())
-        obstacles += gridLabelRects;
-    scaleBarCorner = chooseScaleBarCorner(chartGeo, QFontMetrics(QFont(), gridPixmap), obstacles, circleSquares);
-}
-
-void MainWin::paintChart()
-{
-    if (!chartPixmap)
-        chartPixmap = new QPixmap;
-    renderFrame(*chartPixmap);
-    ui->lblChart->setPixmap(*chartPixmap);
-}
-
-void MainWin::renderFrame(QPixmap& frame)
-{
-    frame = gridPixmap->copy();
-    if (!frame.isNull()) {
-        QPainter painter(&frame);
-        painter.setWindow(0, 0, chartGeo.pixmapW, chartGeo.pixmapH);
-        drawScaleBar(&painter);
-        painter.setWindow(0, 0, chartGeo.gridW, chartGeo.gridH);
-        drawAnchors(&painter);
-        drawTags(&painter);
-        if (calibration)
-            drawCalibrationMarks(&painter);
-    }
+    return {chartGeo, pens, modules, lastPass.tags, background, viewPanel->drawsGrid(), viewPanel->drawsBackground()};
 }
 
 QImage MainWin::frameFromScratch()
 {
-    const ChartGeometry keptGeo = chartGeo;
-    const ChartPens keptPens = pens;
-    const bool keptDirty = gridDirty;
-    QPixmap* keptGrid = gridPixmap;
-    const QVector<QRectF> keptClear = gridKeepClear, keptLabels = gridLabelRects, keptCircles = circleSquares;
-    const ScaleBarCorner keptCorner = scaleBarCorner;
-
-    pens = ChartPens();
-    pens.applyScale(chartGeo.cmPerPixel);
-    gridDirty = true;
-    updateGridGeometry();
-    gridPixmap = nullptr;
-    gridKeepClear = anchorItemRects(chartGeo, pens, modules.anchors);
-    drawGrid();
-    layOutChart(gridKeepClear);
-    QPixmap frame;
-    renderFrame(frame);
-
-    delete gridPixmap;
-    gridPixmap = keptGrid;
-    chartGeo = keptGeo;
-    pens = keptPens;
-    gridDirty = keptDirty;
-    gridKeepClear = keptClear;
-    gridLabelRects = keptLabels;
-    circleSquares = keptCircles;
-    scaleBarCorner = keptCorner;
-    return frame.toImage();
+    ChartGeometry geo = chartGeo;
+    int x = 0, y = 0, w = 0, h = 0;
+    if (viewPanel->gridRect(x, y, w, h))
+        computeChartGeometry(x, y, w, h, ui->chart->width(), ui->chart->height(), geo);
+    ChartPens fresh;
+    fresh.labelScale = pens.labelScale;
+    fresh.applyScale(geo.cmPerPixel);
+    return ChartFrame::fromScratch({geo, fresh, modules, lastPass.tags, background, viewPanel->drawsGrid(),
+                                    viewPanel->drawsBackground()});
 }
 
 bool MainWin::updateGridGeometry()
 {
     int w = 0, h = 0, x = 0, y = 0;
-    if (!parseInt(ui->edtGridW->text(), w) || !parseInt(ui->edtGridH->text(), h)
-        || !parseInt(ui->edtGridX->text(), x) || !parseInt(ui->edtGridY->text(), y))
+    if (!viewPanel->gridRect(x, y, w, h))
         return false;
     // A zero or negative size, or an empty container, keeps the last good geometry.
     if (!computeChartGeometry(x, y, w, h, ui->chart->width(), ui->chart->height(), chartGeo))
@@ -545,33 +537,6 @@ bool MainWin::updateGridGeometry()
     pens.applyScale(chartGeo.cmPerPixel);
     gridDirty = false;
     return true;
-}
-
-void MainWin::drawGrid()
-{
-    const QImage* background = (ui->chkDrawBGImage->isChecked() && bgImage) ? bgImage : nullptr;
-    const QPixmap layer = renderGridLayer(chartGeo, ui->chkDrawGrid->isChecked(), background,
-                                          bgImageOffsetX, bgImageOffsetY, bgImageFactor, gridKeepClear, &gridLabelRects);
-    // Kept on white, so a frame starts as a plain copy of it instead of a
-    // white fill and a blend of a transparent layer at every paint.
-    QPixmap opaque(layer.size());
-    opaque.fill(Qt::white);
-    if (!opaque.isNull()) {
-        QPainter p(&opaque);
-        p.drawPixmap(0, 0, layer);
-    }
-    delete gridPixmap;
-    gridPixmap = new QPixmap(opaque);
-}
-
-void MainWin::drawScaleBar(QPainter* painter)
-{
-    ::drawScaleBar(painter, chartGeo, scaleBarCorner);   // in the corner layOutChart chose
-}
-
-void MainWin::drawAnchors(QPainter* painter)
-{
-    drawAnchorItems(painter, chartGeo, pens, modules.anchors);
 }
 
 void MainWin::runPositioning()
@@ -584,7 +549,7 @@ void MainWin::runPositioning()
         if (ui->labAbstandMaster->text() != text)
             ui->labAbstandMaster->setText(text);
     }
-    const qint64 recMs = recording.replay.isRunning() ? qint64(recording.replay.nowMs()) : recording.session.elapsedMs();
+    const qint64 recMs = recording->replay.isRunning() ? qint64(recording->replay.nowMs()) : recording->session.elapsedMs();
     for (const TagResult& r : qAsConst(lastPass.tags)) {
         if (r.belowHeight > belowShown.value(r.key)) {
             belowShown[r.key] = r.belowHeight;
@@ -594,55 +559,17 @@ void MainWin::runPositioning()
         if (!r.rowDue)
             continue;
         const Tag& tag = modules.tags.at(r.tag);
-        if (recording.session.isExporting())
-            recording.session.positionExport().append(tag.lastUpdateMs, recMs, tag, r, modules.anchors);
+        if (recording->session.isExporting())
+            recording->session.positionExport().append(tag.lastUpdateMs, recMs, tag, r, modules.anchors);
         if (mqtt.isEnabled())
             mqtt.publishPosition(PositionMessage::of(tag, r));
     }
 }
 
-void MainWin::drawTags(QPainter* painter)
-{
-    const QList<Anchor>& anchors = modules.anchors;
-    for (const TagResult& r : qAsConst(lastPass.tags)) {
-        if (r.tag < 0 || r.tag >= modules.tags.size())
-            continue;
-        const Tag& tag = modules.tags.at(r.tag);
-        for (int a = 0; a < anchors.size(); ++a) {
-            const Anchor& anchor = anchors.at(a);
-            const double cx = double(chartGeo.originX) + anchor.x, cy = double(chartGeo.originY) - anchor.y;
-            for (const bool raw : {true, false}) {
-                if (!(raw ? tag.showDistRaw && r.rawDist.contains(a) : tag.showDistAvg && r.avgDist.contains(a)))
-                    continue;
-                const int radius = (raw ? r.rawDist : r.avgDist).value(a);
-                if (painter)
-                    drawDistanceCircle(painter, chartGeo, raw ? pens.rawCirclePen : pens.avgCirclePen, anchor, radius, tag.color);
-                else
-                    circleSquares.append(QRectF(cx - radius, cy - radius, 2.0 * radius, 2.0 * radius));
-            }
-        }
-        if (r.rawValid && tag.showPosRaw)
-            drawRawPosition(painter, chartGeo, pens, tag, float(r.raw.x()), float(r.raw.y()));
-        if (r.avgValid && tag.showPosAvg)
-            drawAveragedPosition(painter, chartGeo, pens, tag, r.rate);
-    }
-}
-
-void MainWin::clearRangingHistory()
-{
-    positioning.clear();
-}
-
-void MainWin::drawCalibrationMarks(QPainter* painter)
-{
-    if (calibration)
-        ::drawCalibrationMarks(painter, chartGeo, pens, *calibration);
-}
-
 void MainWin::resizeEvent(QResizeEvent* event)
 {
     ui->lblChart->setPixmap(*blankPixmap);
-    drawnSignature.clear();
+    frame.invalidate();
     QMainWindow::resizeEvent(event);
     gridDirty = true;
 }
@@ -655,156 +582,13 @@ bool MainWin::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void MainWin::on_edtGridX_textChanged(const QString&) { gridDirty = true; }
-void MainWin::on_edtGridY_textChanged(const QString&) { gridDirty = true; }
-void MainWin::on_edtGridW_textChanged(const QString&) { gridDirty = true; }
-void MainWin::on_edtGridH_textChanged(const QString&) { gridDirty = true; }
-void MainWin::on_chkDrawGrid_toggled(bool) { gridDirty = true; }
-void MainWin::on_chkDrawBGImage_toggled(bool) { gridDirty = true; }
-
-void MainWin::setGridEdits(int x, int y, int w, int h)
-{
-    ui->edtGridX->setText(QString::number(x));
-    ui->edtGridY->setText(QString::number(y));
-    ui->edtGridW->setText(QString::number(w));
-    ui->edtGridH->setText(QString::number(h));
-}
-
-void MainWin::on_btnFitView_clicked() { chartView.fitView(); }
-void MainWin::noteAnchorsOutside() { chartView.noteAnchorsOutside(); }
-void MainWin::on_btnResetGrid_clicked() { chartView.resetGrid(); }
-void MainWin::gridMousePressed(QMouseEvent* event, QPointF point) { chartView.pressed(event, point); }
-void MainWin::gridMouseMoved(QMouseEvent* event, QPointF point, bool) { chartView.moved(event, point); }
-void MainWin::gridMouseReleased(QMouseEvent* event, QPointF point) { chartView.released(event, point); }
-void MainWin::undoAnchorMove() { chartView.undoMove(); }
-
-
-// ---------------------------------------------------------------- background image
-
-void MainWin::loadBackgroundImage(const QString& path) { calibrationFlow.loadImage(path); }
-void MainWin::on_btnSelectBackground_clicked() { calibrationFlow.chooseImage(); }
-void MainWin::on_btnClearBackground_clicked() { calibrationFlow.clearImage(); }
-void MainWin::on_btnBGImageSetup_clicked() { calibrationFlow.begin(); }
-void MainWin::on_btnBGImageOrigin_clicked() { calibrationFlow.pickOrigin(); }
-void MainWin::on_btnBGImageDist_clicked() { calibrationFlow.pickPoint(); }
-void MainWin::on_edtBGImageDistance_textChanged(const QString& text) { calibrationFlow.distanceEdited(text); }
-void MainWin::on_btnAcceptBGImageSetup_clicked() { calibrationFlow.accept(); }
-void MainWin::on_btnAcceptBGImageCancel_clicked() { calibrationFlow.cancel(); }
-void MainWin::updateCalibrationButtons() { calibrationFlow.updateButtons(); }
-
-// ---------------------------------------------------------------- recording and replay
-
-bool MainWin::startRecording(const QString& path) { return recording.startRecording(path); }
-bool MainWin::stopRecording() { return recording.stopRecording(); }
-void MainWin::on_btnRecord_clicked() { recording.toggleRecording(); }
-bool MainWin::startReplay(const QString& path, double speed) { return recording.startReplay(path, speed); }
-void MainWin::stopReplay() { recording.stopReplay(); }
-void MainWin::on_btnReplay_clicked() { recording.toggleReplay(); }
-
-// ---------------------------------------------------------------- settings
-
-void MainWin::on_btnSaveSettings_clicked() { settingsFlow.save(); }
-void MainWin::on_btnLoadSettings_clicked() { settingsFlow.chooseAndLoad(); }
-bool MainWin::loadSettings(const QString& path, bool remind) { return settingsFlow.load(path, remind); }
-
-QString MainWin::lastFolder() const
-{
-    return Utf8Settings().value(QStringLiteral("Dateien/Ordner")).toString();
-}
-
-void MainWin::rememberFolder(const QString& path)
-{
-    if (!path.isEmpty())
-        Utf8Settings().setValue(QStringLiteral("Dateien/Ordner"), QFileInfo(path).absolutePath());
-}
-
-// ---------------------------------------------------------------- MQTT
-
-void MainWin::on_btnMqtt_clicked()
-{
-    MqttDialog dialog(this);
-    dialog.setSettings(mqtt.settings());
-    dialog.setPasswordFixed(MqttPassword::fromEnvironment());
-    dialog.setStatus(mqtt.statusText());
-    connect(&mqtt, &MqttPublisher::statusChanged, &dialog, &MqttDialog::setStatus);
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    MqttSettings settings = dialog.settings();
-    if (MqttPassword::fromEnvironment())
-        settings.password = MqttPassword::load(settings.host, settings.user);
-    else
-        MqttPassword::store(settings.host, settings.user, settings.password);
-    mqtt.configure(settings);
-}
+void MainWin::on_btnMqtt_clicked() { runMqttSetup(this, mqtt); }
 
 // ---------------------------------------------------------------- tables
 
 void MainWin::fillAnchorTable()
 {
-    tablesInSync = false;
-    for (QFlatComboBox* combo : ModuleTables::fillAnchors(ui->tblAnker, modules.anchors).colours)
-        connect(combo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &MainWin::tableAnkerComboBoxSelected);
-    tablesInSync = true;
+    modulesPanel->showAnchors(modules.anchors);
     mqtt.setAnchors(modules.anchors);
 }
 
-void MainWin::fillTagTable()
-{
-    tablesInSync = false;
-    const ModuleTables::Editors editors = ModuleTables::fillTags(ui->tblTags, modules.tags);
-    for (QFlatComboBox* combo : editors.colours)
-        connect(combo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &MainWin::tableTagsComboBoxSelected);
-    for (QCheckBox* box : editors.checkBoxes)
-        connect(box, &QCheckBox::toggled, this, &MainWin::tableTagsCheckboxToggled);
-    tablesInSync = true;
-}
-
-void MainWin::readAnchorTable()
-{
-    modules.anchors = ModuleTables::readAnchors(ui->tblAnker);
-    mqtt.setAnchors(modules.anchors);
-}
-
-void MainWin::readTagTable() { modules.tags = ModuleTables::readTags(ui->tblTags); }
-void MainWin::updateAnchorComboColors() { ModuleTables::recolourCombos(ui->tblAnker); }
-void MainWin::updateTagComboColors() { ModuleTables::recolourCombos(ui->tblTags); }
-
-void MainWin::on_tblAnker_cellChanged(int, int)
-{
-    if (tablesInSync)
-        readAnchorTable();
-}
-
-void MainWin::tableAnkerCheckboxToggled(bool)
-{
-    if (tablesInSync)
-        readAnchorTable();
-}
-
-void MainWin::tableAnkerComboBoxSelected(int)
-{
-    if (!tablesInSync)
-        return;
-    readAnchorTable();
-    updateAnchorComboColors();
-}
-
-void MainWin::on_tblTags_cellChanged(int, int)
-{
-    if (tablesInSync)
-        readTagTable();
-}
-
-void MainWin::tableTagsCheckboxToggled(bool)
-{
-    if (tablesInSync)
-        readTagTable();
-}
-
-void MainWin::tableTagsComboBoxSelected(int)
-{
-    if (!tablesInSync)
-        return;
-    readTagTable();
-    updateTagComboColors();
-}

@@ -7,17 +7,24 @@
 #include "chartpens.h"
 #include "cominterface.h"
 #include "modulesetup.h"
+#include "parseint.h"
 #include "mqttpublisher.h"
 #include "positioningstep.h"
 #include "rangingsample.h"
-#include "recording.h"
-#include "recordingflow.h"
-#include "calibrationflow.h"
-#include "connectionflow.h"
-#include "chartviewflow.h"
-#include "settingsflow.h"
-#include "offsetcalibrationflow.h"
+#include "chartbackground.h"
+#include "chartframe.h"
+#include "filechoice.h"
+#include "masterexchange.h"
 #include "accuracycheckflow.h"
+#include "offsetcalibrationflow.h"
+#include "calibrationflow.h"
+#include "chartviewflow.h"
+#include "connectionflow.h"
+#include "modulespanel.h"
+#include "recordingflow.h"
+#include "settingsflow.h"
+#include "viewpanel.h"
+#include "recording.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -27,6 +34,7 @@
 #include <QPair>
 #include <QMutex>
 #include <QPen>
+#include <QStatusBar>
 #include <QFont>
 #include <QTranslator>
 #include <QVector2D>
@@ -38,6 +46,9 @@ class DiscoverWin;
 class CommandWin;
 class MasterInfo;
 class WindowLayout;
+class ConnectionPanel;
+class ToolsPanel;
+class RecordingPanel;
 class ReplayTimeline;
 class QLabel;
 class QTimer;
@@ -45,7 +56,7 @@ class QImage;
 class QPixmap;
 class QMouseEvent;
 
-bool parseInt(const QString& text, int& value);
+
 
 // The main window: owns the serial link, the module records, the ranging
 // histories and the chart, and runs every command exchange with the master.
@@ -62,6 +73,7 @@ public:
     // --- the members the other parts of the program share
     Ui::MainWin* ui = nullptr;
     ComInterface com;
+    MasterExchange exchange{this, com};
     QByteArray rxBuffer;
     RangingHistory& rangingHistory;  // the positioning step's histories
     DiscoverWin* discoverWin = nullptr;
@@ -69,43 +81,36 @@ public:
     QTimer* redrawTimer = nullptr;
     ModuleSetup modules;
     int averageCount = 10;
-    QMutex exchangeMutex;
-    bool awaitingReply = false;
-    bool looseReply = false;
-    bool replyOk = false;
     bool rangingActive = false;
     MasterInfo* masterInfo = nullptr;
-    bool tablesInSync = false;
 
     // --- chart state
     ChartGeometry chartGeo;          // gridX/Y/W/H, originX/Y, cmPerPixel, pixmap size, grid steps
     ChartPens pens;                  // anchorPen, masterRingPen, ... and labelFont
     bool gridDirty = true;
-    QPixmap* chartPixmap = nullptr;
-    QPixmap* gridPixmap = nullptr;
+    ChartFrame frame;                // the grid layer and the last frame (chartPixmap, gridPixmap)
     QPixmap* blankPixmap = nullptr;
-    QImage* bgImage = nullptr;
-    QString bgImagePath;
-    int bgImageOffsetX = 0;
-    int bgImageOffsetY = 0;
-    double bgImageFactor = 1.0;
-    int imageGridX = -500, imageGridY = -500, imageGridW = 1000, imageGridH = 1000;
-    Calibration* calibration = nullptr;
-    int mouseMode = 0;
-    QVector2D pressPos;
-    int dragAnchor = -1;
+    ChartBackground background;      // bgImage, its placement, imageGrid*, calibration, mouseMode
+
+    // The side panel's parts, and the flows that run across them.
+    ConnectionPanel* connectionPanel = nullptr;
+    ModulesPanel* modulesPanel = nullptr;
+    ViewPanel* viewPanel = nullptr;
+    ToolsPanel* toolsPanel = nullptr;
+    RecordingPanel* recordingPanel = nullptr;
+    ChartViewFlow* chartViewFlow() const { return chartView; }
 
     // What the command line asks for at start: a settings file loaded without
     // the reminder box, a port, connecting and starting the ranging. Returns a
     // line for each thing that failed.
     QStringList applyStartup(const QString& settingsPath, const QString& portPath, bool connectNow, bool startRanging);
-    bool loadSettings(const QString& path, bool remind);
+    bool loadSettings(const QString& path, bool remind) { return settingsFlow->load(path, remind); }
 
-    bool startRecording(const QString& path);
-    bool stopRecording();   // false when the files did not fully reach the disk
-    bool startReplay(const QString& path, double speed);
-    void stopReplay();
-    bool isReplaying() const { return recording.replay.isRunning(); }
+    bool startRecording(const QString& path) { return recording->startRecording(path); }
+    bool stopRecording() { return recording->stopRecording(); }   // false when the files did not fully reach the disk
+    bool startReplay(const QString& path, double speed) { return recording->startReplay(path, speed); }
+    void stopReplay() { recording->stopReplay(); }
+    bool isReplaying() const { return recording->replay.isRunning(); }
 
     // 'D' lines stored since construction.
     quint64 rangingLinesStored() const { return rangingLinesReceived; }
@@ -116,43 +121,37 @@ public:
     // The clocks of the chart pass while no replay runs (tests cross midnight with them).
     void setClocks(std::function<QTime()> timeOfDay, std::function<qint64()> epochMs);
     // File choosers in place of the native dialogs; a null one keeps the current.
-    using FileChooser = std::function<QString(const QString& caption, const QString& filter)>;
     void setFileChoosers(FileChooser open, FileChooser save);
 
     // Frames painted so far, and a switch that paints every pass even when
     // nothing changed (for comparison and measurement).
-    quint64 framesPainted() const { return paintedFrames; }
-    void setPaintEveryPass(bool on) { paintEveryPass = on; }
+    quint64 framesPainted() const { return frame.paintedFrames; }
+    void setPaintEveryPass(bool on) { frame.paintEveryPass = on; }
     // The frame as it would be painted from nothing but the present state:
     // a new grid layer, new pens and a new layout, nothing kept from earlier
     // passes. What lblChart shows after a pass must equal it.
     QImage frameFromScratch();
 
     bool updateGridGeometry();
-    void drawGrid();
-    void drawScaleBar(QPainter* painter);
-    void layOutChart(const QVector<QRectF>& anchorArea);
-    void drawAnchors(QPainter* painter);
-    void drawTags(QPainter* painter);
-    void drawCalibrationMarks(QPainter* painter);
-    void loadBackgroundImage(const QString& path);
+    void drawGrid() { frame.drawGrid(scene()); }
+    void drawScaleBar(QPainter* painter) { frame.drawScaleBar(painter, scene()); }
+    void drawAnchors(QPainter* painter) { frame.drawAnchors(painter, scene()); }
+    void drawTags(QPainter* painter) { frame.drawTags(painter, scene()); }
+    void drawCalibrationMarks(QPainter* painter) { frame.drawCalibrationMarks(painter, scene()); }
+    void loadBackgroundImage(const QString& path) { calibrationFlow->loadImage(path); }
 
-    bool sendCommand(const QByteArray& command, bool loose);
+    bool sendCommand(const QByteArray& command, bool loose) { return exchange.send(command, loose); }
     // Why the last exchange failed, for the user; empty after one that succeeded.
-    QString exchangeError() const { return lastExchangeError; }
+    QString exchangeError() const { return exchange.lastError(); }
     // Labels and enabled controls from the connection and session state.
-    void updateControls();
+    void updateControls() { connection->updateControls(); }
     void processLines(const QByteArray& chunk);
-    void refreshComPorts();
-    void connectPort();
+    void refreshComPorts() { connection->refreshPorts(); }
+    void connectPort() { connection->connectChosen(); }
     void disconnectPort();
     void fillAnchorTable();
-    void fillTagTable();
-    void readAnchorTable();
-    void readTagTable();
-    void updateAnchorComboColors();
-    void updateTagComboColors();
-    void updateCalibrationButtons();
+    void fillTagTable() { modulesPanel->showTags(modules.tags); }
+    void updateCalibrationButtons() { calibrationFlow->updateButtons(); }
 
 signals:
     void discoverPacket(QByteArray packet);
@@ -168,11 +167,12 @@ public slots:
     void executeCommand(QByteArray command, bool loose);
     void redrawChart();
 
-private slots:
-    void on_btnRefreshComPorts_clicked();
-    void on_btnConnect_clicked();
-    void on_btnDisconnect_clicked();
-    void on_btnStartRanging_clicked();
+private:
+    // Connected to the panels' signals by hand (not by name: the controls live in the panels).
+    void on_btnRefreshComPorts_clicked() { refreshComPorts(); }
+    void on_btnConnect_clicked() { connectPort(); }
+    void on_btnDisconnect_clicked() { disconnectPort(); }
+    void on_btnStartRanging_clicked() { connection->toggleRanging(modules.anchors.size()); }
     void on_btnDiscovery_clicked();
     void on_btnSendCommand_clicked();
     void on_btnAbout_clicked();
@@ -180,43 +180,30 @@ private slots:
     void on_cmbFilter_currentIndexChanged(int index);
     void on_edtTagHeight_textChanged(const QString& text);
 
-    void on_tblAnker_cellChanged(int row, int column);
-    void tableAnkerCheckboxToggled(bool state);
-    void tableAnkerComboBoxSelected(int index);
-    void on_tblTags_cellChanged(int row, int column);
-    void tableTagsCheckboxToggled(bool state);
-    void tableTagsComboBoxSelected(int index);
+    void portLost() { connection->portLost(); }
 
-    void portLost();
+    void on_btnResetGrid_clicked() { chartView->resetGrid(); }
+    void on_btnFitView_clicked() { chartView->fitView(); }
 
-    void on_edtGridX_textChanged(const QString&);
-    void on_edtGridY_textChanged(const QString&);
-    void on_edtGridW_textChanged(const QString&);
-    void on_edtGridH_textChanged(const QString&);
-    void on_chkDrawGrid_toggled(bool);
-    void on_chkDrawBGImage_toggled(bool);
-    void on_btnResetGrid_clicked();
-    void on_btnFitView_clicked();
+    void gridMousePressed(QMouseEvent* event, QPointF point) { chartView->pressed(event, point); }
+    void gridMouseMoved(QMouseEvent* event, QPointF point, bool /*pointmoving*/) { chartView->moved(event, point); }
+    void gridMouseReleased(QMouseEvent* event, QPointF point) { chartView->released(event, point); }
 
-    void gridMousePressed(QMouseEvent* event, QPointF point);
-    void gridMouseMoved(QMouseEvent* event, QPointF point, bool pointmoving);
-    void gridMouseReleased(QMouseEvent* event, QPointF point);
-
-    void on_btnSelectBackground_clicked();
-    void on_btnClearBackground_clicked();
-    void on_btnBGImageSetup_clicked();
-    void on_btnBGImageOrigin_clicked();
-    void on_btnBGImageDist_clicked();
-    void on_edtBGImageDistance_textChanged(const QString& text);
-    void on_btnAcceptBGImageSetup_clicked();
-    void on_btnAcceptBGImageCancel_clicked();
+    void on_btnSelectBackground_clicked() { calibrationFlow->chooseImage(); }
+    void on_btnClearBackground_clicked() { calibrationFlow->clearImage(); }
+    void on_btnBGImageSetup_clicked() { calibrationFlow->begin(); }
+    void on_btnBGImageOrigin_clicked() { calibrationFlow->pickOrigin(); }
+    void on_btnBGImageDist_clicked() { calibrationFlow->pickPoint(); }
+    void on_edtBGImageDistance_textChanged(const QString& text) { calibrationFlow->distanceEdited(text); }
+    void on_btnAcceptBGImageSetup_clicked() { calibrationFlow->accept(); }
+    void on_btnAcceptBGImageCancel_clicked() { calibrationFlow->cancel(); }
 
     void timedChartPass();
-    void on_btnRecord_clicked();
-    void on_btnReplay_clicked();
+    void on_btnRecord_clicked() { recording->toggleRecording(); }
+    void on_btnReplay_clicked() { recording->toggleReplay(); }
 
-    void on_btnSaveSettings_clicked();
-    void on_btnLoadSettings_clicked();
+    void on_btnSaveSettings_clicked() { settingsFlow->save(); }
+    void on_btnLoadSettings_clicked() { settingsFlow->chooseAndLoad(); }
     void on_btnMqtt_clicked();
     void on_btnCalibrateOffsets_clicked() { offsetFlow->open(); }
     void on_btnCheckAccuracy_clicked() { accuracyFlow->open(); }
@@ -226,28 +213,25 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    friend class CalibrationFlow;
-    friend class ChartViewFlow;
-    friend class ConnectionFlow;
-    friend class RecordingFlow;
-    friend class SettingsFlow;
-
-    void setRangingControls(bool ranging);
-    bool openPort(int baud);
-    void finishDisconnect();
-    void clearRangingHistory();
+    void buildPanels();
+    void wireFlows();
+    void portOpened();
+    void portClosed(bool lost);
+    void applyControls(const SessionState::Controls& c);
+    void wireKnownPointFlows();
+    void statusMessage(const QString& text, int timeoutMs) { statusBar()->showMessage(text, timeoutMs); }
+    void setRangingControls(bool ranging) { connection->setRangingControls(ranging); }
+    bool openPort(int baud) { return connection->open(baud); }
+    void finishDisconnect() { connection->finish(); }
+    void clearRangingHistory() { positioning.clear(); }
     void handleRangingLine(const QByteArray& line);
-    void setGridEdits(int x, int y, int w, int h);
+    void setGridEdits(int x, int y, int w, int h) { viewPanel->setGridRect(x, y, w, h); }
     void chartPass(int minFrameMs);
     void runPositioning();
-    void paintChart();
-    void renderFrame(QPixmap& frame);
-    void undoAnchorMove();
-    void checkMasterHeard();
-    QString lastFolder() const;
-    void rememberFolder(const QString& path);
-    void noteAnchorsOutside();
-    QTime timeOfDay() const;
+    ChartFrame::Scene scene();
+    void undoAnchorMove() { chartView->undoMove(); }
+    void noteAnchorsOutside() { chartView->noteAnchorsOutside(); }
+    QTime timeOfDay() const { return recording->replay.isRunning() ? recording->replay.timeOfDay() : liveTimeOfDay(); }
     qint64 epochMs() const;
 
     quint64 rangingLinesReceived = 0;
@@ -257,37 +241,25 @@ private:
     QString qtTranslationDir;
     QTranslator translator;
 
-    ScaleBarCorner scaleBarCorner = ScaleBarCorner::BottomLeft;
-    QVector<QRectF> gridKeepClear;   // the anchors' dots and names the grid labels keep off
-    QVector<QRectF> gridLabelRects;  // the grid labels of the layer, which the scale bar keeps off
-    QVector<QRectF> circleSquares;   // this pass's distance circles by their bounding squares
     PositioningPass lastPass;        // what the last chart pass computed, drawn by drawTags
-    QByteArray drawnSignature;       // of the frame lblChart shows; empty: paint at the next pass
-    QElapsedTimer lastPaint;
-    quint64 paintedFrames = 0;
-    bool paintEveryPass = false;
 
     std::function<QTime()> liveTimeOfDay;
     std::function<qint64()> liveEpochMs;
-    struct { FileChooser open, save; } fileChoice;
+    FileChoice fileChoice;
 
     MqttPublisher mqtt;              // positions, anchors and status to an MQTT broker
-    QLabel* lblMqttStatus = nullptr; // its status in the status bar, while enabled
 
-    CalibrationFlow calibrationFlow{*this};
-    ConnectionFlow connection{*this};
-    ChartViewFlow chartView{*this};
-    RecordingFlow recording{*this};
-    SettingsFlow settingsFlow{*this};
+    CalibrationFlow* calibrationFlow = nullptr;
+    ConnectionFlow* connection = nullptr;
+    ChartViewFlow* chartView = nullptr;
+    RecordingFlow* recording = nullptr;
+    SettingsFlow* settingsFlow = nullptr;
     OffsetCalibrationFlow* offsetFlow = nullptr;
     AccuracyCheckFlow* accuracyFlow = nullptr;
     WindowLayout* windowLayout = nullptr;
     ReplayTimeline* replayTimeline = nullptr;   // under the chart while a replay runs
     QAction* undoMoveAction = nullptr;
-    QTimer* silenceTimer = nullptr;  // a master that never answers after a connect
     quint64 packetLines = 0;
-    quint64 packetLinesAtConnect = 0;
-    QString lastExchangeError;
 };
 
 #endif

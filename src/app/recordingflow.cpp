@@ -1,11 +1,10 @@
 #include "recordingflow.h"
 
-#include "mainwin.h"
+#include "cominterface.h"
 #include "masterinfo.h"
-#include "disconnectedframe.h"
 #include "recordingfiles.h"
+#include "recordingpanel.h"
 #include "replaytimeline.h"
-#include "ui_mainwin.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -19,38 +18,42 @@
 #include <malloc.h>
 #endif
 
-RecordingFlow::RecordingFlow(MainWin& window)
-    : w(window)
+RecordingFlow::RecordingFlow(QWidget* window, RecordingPanel* panel, const ComInterface& com, MasterInfo* masterInfo,
+                             const FileChoice& files)
+    : QObject(window), window(window), panel(panel), com(com), masterInfo(masterInfo), files(files)
 {
-    QObject::connect(&session, &SessionRecorder::progress, &w, [this](qint64 elapsedMs, qint64 bytes) {
-        w.statusBar()->showMessage(MainWin::tr("Aufzeichnung läuft: %1, %2")
-                                       .arg(RecordingFiles::clockText(elapsedMs), RecordingFiles::sizeText(bytes)));
+    connect(&session, &SessionRecorder::progress, this, [this](qint64 elapsedMs, qint64 bytes) {
+        emit statusMessage(tr("Aufzeichnung läuft: %1, %2")
+                               .arg(RecordingFiles::clockText(elapsedMs), RecordingFiles::sizeText(bytes)), 0);
     });
-    QObject::connect(&replay, &ReplayController::batch, &w, &MainWin::dataReceived);
-    QObject::connect(&replay, &ReplayController::passDue, &w, [this] { passDue(); });
-    QObject::connect(&replay, &ReplayController::finished, &w, [this] { finishReplay(); });
+    connect(&replay, &ReplayController::batch, this, &RecordingFlow::bytesReplayed);
+    connect(&replay, &ReplayController::passDue, this, [this] { passDue(); });
+    connect(&replay, &ReplayController::finished, this, [this] { finishReplay(); });
+    anchorIds = [] { return QStringList(); };
+    rangingActive = [] { return false; };
+    filterSetting = [] { return QString(); };
 }
 
 void RecordingFlow::attachTimeline(ReplayTimeline* line)
 {
     // The time line shows the progress; the status bar is kept for what happened.
     timeline = line;
-    QObject::connect(&replay, &ReplayController::progress, timeline, &ReplayTimeline::setProgress);
-    QObject::connect(timeline, &ReplayTimeline::pauseToggled, &w, [this](bool paused) { replay.setPaused(paused); });
-    QObject::connect(timeline, &ReplayTimeline::speedChanged, &w, [this](double speed) { speedChosen(speed); });
-    QObject::connect(timeline, &ReplayTimeline::seekRequested, &w, [this](quint32 ms) { seek(ms); });
+    connect(&replay, &ReplayController::progress, timeline, &ReplayTimeline::setProgress);
+    connect(timeline, &ReplayTimeline::pauseToggled, this, [this](bool paused) { replay.setPaused(paused); });
+    connect(timeline, &ReplayTimeline::speedChanged, this, [this](double speed) { speedChosen(speed); });
+    connect(timeline, &ReplayTimeline::seekRequested, this, [this](quint32 ms) { seek(ms); });
 }
 
 QStringList RecordingFlow::exportedDistances() const
 {
-    return w.ui->chkExportDistances->isChecked() ? PositionExport::anchorIds(w.modules.anchors) : QStringList();
+    return panel->exportsDistances() ? anchorIds() : QStringList();
 }
 
 bool RecordingFlow::startRecording(const QString& path)
 {
     if (!session.start(path, exportedDistances()))
         return false;
-    w.updateControls();
+    emit sessionChanged();
     return true;
 }
 
@@ -59,7 +62,7 @@ bool RecordingFlow::stopRecording()
     if (!session.isRecording() && !session.isExporting())
         return true;
     const bool saved = session.stop();
-    w.updateControls();
+    emit sessionChanged();
 #ifdef __GLIBC__
     // glibc keeps freed pages in its arenas (each recording's writer thread
     // may get one of its own) rather than handing them back, so resident
@@ -78,12 +81,12 @@ QString RecordingFlow::endRecording(bool linkLost)
     const QString path = session.fileName();
     const QString csv = session.csvName();
     const bool saved = stopRecording();
-    const QString text = linkLost ? MainWin::tr("Aufzeichnung beendet (Verbindung verloren): %1, %2; Positionen in %3")
-                                  : MainWin::tr("Aufzeichnung beendet: %1, %2; Positionen in %3");
+    const QString text = linkLost ? tr("Aufzeichnung beendet (Verbindung verloren): %1, %2; Positionen in %3")
+                                  : tr("Aufzeichnung beendet: %1, %2; Positionen in %3");
     QString note = text.arg(QDir::toNativeSeparators(path), RecordingFiles::sizeText(QFileInfo(path).size()),
                             QDir::toNativeSeparators(csv));
     if (!saved)
-        note += QLatin1Char(' ') + MainWin::tr("Die Aufzeichnung konnte nicht vollständig gespeichert werden!");
+        note += QLatin1Char(' ') + tr("Die Aufzeichnung konnte nicht vollständig gespeichert werden!");
     return note;
 }
 
@@ -94,14 +97,14 @@ void RecordingFlow::toggleRecording()
         const QString path = session.fileName();
         const QString csv = session.csvName();
         if (!stopRecording())
-            QMessageBox::warning(&w, MainWin::tr("Aufzeichnung beenden"),
-                                 MainWin::tr("Die Aufzeichnung konnte nicht vollständig gespeichert werden!"), QMessageBox::Ok);
+            QMessageBox::warning(window, tr("Aufzeichnung beenden"),
+                                 tr("Die Aufzeichnung konnte nicht vollständig gespeichert werden!"), QMessageBox::Ok);
         else
-            w.statusBar()->showMessage(MainWin::tr("Aufzeichnung gespeichert: %1, Positionen in %2")
+            emit statusMessage(tr("Aufzeichnung gespeichert: %1, Positionen in %2")
                                          .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(csv)), 15000);
         return;
     }
-    QString path = w.fileChoice.save(MainWin::tr("Aufzeichnung starten"), MainWin::tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
+    QString path = files.save(tr("Aufzeichnung starten"), tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
     if (path.isEmpty())
         return;
     // A name ending in ".csv" would be the export's own name.
@@ -109,7 +112,7 @@ void RecordingFlow::toggleRecording()
     if (suffix.isEmpty() || suffix.compare(QLatin1String("csv"), Qt::CaseInsensitive) == 0)
         path += QStringLiteral(".orec");
     if (!startRecording(path))
-        QMessageBox::warning(&w, MainWin::tr("Aufzeichnung starten"), MainWin::tr("Die Aufzeichnung konnte nicht angelegt werden!"),
+        QMessageBox::warning(window, tr("Aufzeichnung starten"), tr("Die Aufzeichnung konnte nicht angelegt werden!"),
                              QMessageBox::Ok);
 }
 
@@ -117,38 +120,33 @@ bool RecordingFlow::startReplay(const QString& path, double speed)
 {
     // Not beside a live ranging, nor over a recording's export; connected but
     // idle is fine: nothing is sent while it runs.
-    if (replay.isRunning() || w.rangingActive || session.isRecording())
+    if (replay.isRunning() || rangingActive() || session.isRecording())
         return false;
     // Nothing changes unless the file is a recording.
     if (!replay.start(path, speed))
         return false;
     // The chart pass and the status label follow the recorded time, so expiry,
     // rate, speed and liveness come out as they did live, whatever the pace.
-    liveMasterClock = w.masterInfo->now;
-    w.masterInfo->now = [this] { return replay.epochMs(); };
-    w.masterInfo->setMasterInfo(QString(), QString());
+    liveMasterClock = masterInfo->now;
+    masterInfo->now = [this] { return replay.epochMs(); };
+    masterInfo->setMasterInfo(QString(), QString());
     // A replay starts from an empty history, as a session does.
-    w.clearRangingHistory();
-    w.rxBuffer.clear();
+    emit replayStarted();
     // One export per recording and filter setting: the same replay gives the
     // same rows, so it replaces its own earlier file and no other.
-    exportPath = RecordingFiles::replayExportName(path, w.smoothing == Smoothing::Kalman ? QStringLiteral("kalman")
-                                                                                         : QStringLiteral("avg%1").arg(w.averageCount));
+    exportPath = RecordingFiles::replayExportName(path, filterSetting());
     (void)session.startExport(exportPath, exportedDistances());
-    w.updateControls();
+    emit sessionChanged();
     if (timeline) {
         timeline->setPaused(false);
         timeline->setProgress(0, replay.totalMs());
         timeline->show();
     }
-    w.statusBar()->clearMessage();
+    emit statusMessage(QString(), 0);
     // Paced, the chart runs on its timer as when connected; as fast as possible,
     // the replay asks for the passes at the live cadence of the recorded time.
     // (Connected, the live timer stops for a fast replay: its passes are the replay's own.)
-    if (!replay.isFast())
-        w.redrawTimer->start(10);
-    else
-        w.redrawTimer->stop();
+    emit chartTimerWanted(!replay.isFast());
     return true;
 }
 
@@ -159,7 +157,7 @@ void RecordingFlow::stopReplay()
     const quint32 reached = replay.nowMs(), total = replay.totalMs();
     const bool complete = replay.isContiguous() && finishing;
     replay.stop();
-    w.redrawTimer->stop();
+    emit chartTimerWanted(false);
     (void)session.stop();
     // An export that does not cover the recording once from start to end says so in its name.
     QString written = exportPath;
@@ -169,43 +167,33 @@ void RecordingFlow::stopReplay()
         if (!QFile::rename(exportPath, written))
             written = exportPath;
     }
-    w.rxBuffer.clear();
-    // Samples stamped with replayed times must not reach a later session.
-    w.clearRangingHistory();
-    w.masterInfo->now = liveMasterClock ? liveMasterClock : [] { return QDateTime::currentMSecsSinceEpoch(); };
-    w.masterInfo->setMasterInfo(QString(), QString());
+    masterInfo->now = liveMasterClock ? liveMasterClock : [] { return QDateTime::currentMSecsSinceEpoch(); };
+    masterInfo->setMasterInfo(QString(), QString());
     if (timeline)
         timeline->hide();
-    w.updateControls();
-    // The last frame stays, greyed: it is no live position.
-    if (w.chartPixmap)
-        w.ui->lblChart->setPixmap(disconnectedFrame(*w.chartPixmap, MainWin::tr("Wiedergabe beendet")));
-    w.drawnSignature.clear();
-    // Connected (idle): the live chart goes on.
-    if (w.com.isOpen())
-        w.redrawTimer->start(10);
+    // Samples stamped with replayed times must not reach a later session.
+    emit replayStopped();
+    emit sessionChanged();
     const QString where = QDir::toNativeSeparators(written);
     if (complete)
-        w.statusBar()->showMessage(MainWin::tr("Wiedergabe beendet (%1), Positionen in %2").arg(RecordingFiles::clockText(total), where), 15000);
+        emit statusMessage(tr("Wiedergabe beendet (%1), Positionen in %2").arg(RecordingFiles::clockText(total), where), 15000);
     else
-        w.statusBar()->showMessage(MainWin::tr("Wiedergabe beendet bei %1 von %2, unvollständige Positionen in %3")
-                                       .arg(RecordingFiles::clockText(reached), RecordingFiles::clockText(total), where),
-                                   15000);
+        emit statusMessage(tr("Wiedergabe beendet bei %1 von %2, unvollständige Positionen in %3")
+                               .arg(RecordingFiles::clockText(reached), RecordingFiles::clockText(total), where),
+                           15000);
 }
 
 void RecordingFlow::passDue()
 {
     // Every pass computes and exports; painting 30 frames a second is all the
     // eye can follow and keeps a fast replay compute-bound.
-    w.chartPass(33);
-    w.redrawTimer->stop();
+    emit chartPassWanted(33);
 }
 
 void RecordingFlow::finishReplay()
 {
     // The batches after the last pass are drawn and exported too.
-    w.redrawChart();
-    w.redrawTimer->stop();
+    emit chartPassWanted(0);
     finishing = true;
     stopReplay();
     finishing = false;
@@ -216,10 +204,8 @@ void RecordingFlow::seek(quint32 ms)
     if (!replay.isRunning())
         return;
     // Positions and filters start afresh from the point sought, as at the start.
-    w.clearRangingHistory();
-    w.rxBuffer.clear();
+    emit replaySought();
     (void)replay.seek(ms);
-    w.drawnSignature.clear();
 }
 
 void RecordingFlow::speedChosen(double speed)
@@ -227,10 +213,7 @@ void RecordingFlow::speedChosen(double speed)
     if (!replay.isRunning())
         return;
     replay.setSpeed(speed);
-    if (replay.isFast())
-        w.redrawTimer->stop();
-    else
-        w.redrawTimer->start(10);
+    emit chartTimerWanted(!replay.isFast());
 }
 
 void RecordingFlow::toggleReplay()
@@ -239,10 +222,10 @@ void RecordingFlow::toggleReplay()
         stopReplay();
         return;
     }
-    const QString path = w.fileChoice.open(MainWin::tr("Aufzeichnung abspielen"), MainWin::tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
+    const QString path = files.open(tr("Aufzeichnung abspielen"), tr("Aufzeichnungen (*.orec);;alle Dateien (*.*)"));
     if (path.isEmpty())
         return;
     if (!startReplay(path, timeline ? timeline->speed() : 1.0))
-        QMessageBox::warning(&w, MainWin::tr("Aufzeichnung abspielen"), MainWin::tr("Die Aufzeichnung konnte nicht gelesen werden!"),
+        QMessageBox::warning(window, tr("Aufzeichnung abspielen"), tr("Die Aufzeichnung konnte nicht gelesen werden!"),
                              QMessageBox::Ok);
 }

@@ -1,50 +1,61 @@
 #include "settingsflow.h"
 
-#include "mainwin.h"
+#include "calibrationflow.h"
+#include "chartbackground.h"
+#include "cominterface.h"
+#include "modulesetup.h"
 #include "mqttpassword.h"
-#include "ui_mainwin.h"
+#include "mqttpublisher.h"
+#include "positioningstep.h"
+#include "toolspanel.h"
+#include "viewpanel.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QStatusBar>
 
+SettingsFlow::SettingsFlow(QWidget* window, const Parts& parts, const FileChoice& files)
+    : QObject(window), window(window), w(parts), files(files)
+{
+}
+
 void SettingsFlow::save()
 {
-    QString path = w.fileChoice.save(MainWin::tr("Zieldatei wählen"),
-                                     MainWin::tr("Konfigdateien (*.cfg);;alle Dateien (*.*)"));
+    QString path = files.save(tr("Zieldatei wählen"),
+                                     tr("Konfigdateien (*.cfg);;alle Dateien (*.*)"));
     if (path.isEmpty())
         return;
     // Without its suffix the load dialog's filter would hide the file.
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".cfg");
-    const QString title = MainWin::tr("Einstellungen speichern");
+    const QString title = tr("Einstellungen speichern");
     if (QFileInfo::exists(path)) {
         const auto answer = QMessageBox::information(
-            &w, title,
-            MainWin::tr("Die Zieldatei '%1' existiert bereits!\n\nWollen Sie diese wirklich überschreiben?").arg(path),
+            window, title,
+            tr("Die Zieldatei '%1' existiert bereits!\n\nWollen Sie diese wirklich überschreiben?").arg(path),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (answer != QMessageBox::Yes)
             return;
     }
     // The old file is replaced only once the new one is complete.
     if (!writeSettingsFile(path, gather())) {
-        QMessageBox::warning(&w, title, MainWin::tr("Die Einstellungen konnten nicht gespeichert werden!"), QMessageBox::Ok);
+        QMessageBox::warning(window, title, tr("Die Einstellungen konnten nicht gespeichert werden!"), QMessageBox::Ok);
         return;
     }
-    w.statusBar()->showMessage(MainWin::tr("Einstellungen gespeichert: %1").arg(QDir::toNativeSeparators(path)), 8000);
+    emit statusMessage(tr("Einstellungen gespeichert: %1").arg(QDir::toNativeSeparators(path)), 8000);
 }
 
 void SettingsFlow::chooseAndLoad()
 {
-    const QString path = w.fileChoice.open(MainWin::tr("Einstellungsdatei wählen"),
-                                           MainWin::tr("Konfigdateien (*.cfg);;alle Dateien (*.*)"));
+    const QString path = files.open(tr("Einstellungsdatei wählen"),
+                                           tr("Konfigdateien (*.cfg);;alle Dateien (*.*)"));
     if (path.isEmpty())
         return;
     // An unreadable file must not wipe the setup the user has.
     if (!load(path, true))
-        QMessageBox::warning(&w, MainWin::tr("Einstellungen laden"),
-                             MainWin::tr("Die Einstellungsdatei konnte nicht gelesen werden!"), QMessageBox::Ok);
+        QMessageBox::warning(window, tr("Einstellungen laden"),
+                             tr("Die Einstellungsdatei konnte nicht gelesen werden!"), QMessageBox::Ok);
 }
 
 bool SettingsFlow::load(const QString& path, bool remind)
@@ -53,8 +64,8 @@ bool SettingsFlow::load(const QString& path, bool remind)
     if (!readSettingsFile(path, data))
         return false;
     apply(data);
-    w.statusBar()->showMessage(MainWin::tr("Einstellungen geladen: %1").arg(QDir::toNativeSeparators(path)), 8000);
-    w.noteAnchorsOutside();
+    emit statusMessage(tr("Einstellungen geladen: %1").arg(QDir::toNativeSeparators(path)), 8000);
+    emit loaded();
     if (remind)
         remindToConfigure();
     return true;
@@ -62,71 +73,65 @@ bool SettingsFlow::load(const QString& path, bool remind)
 
 SettingsData SettingsFlow::gather() const
 {
-    const Ui::MainWin* ui = w.ui;
     SettingsData data;
     data.anchors = w.modules.anchors;
     data.tags = w.modules.tags;
-    data.gridX = ui->edtGridX->text();
-    data.gridY = ui->edtGridY->text();
-    data.gridW = ui->edtGridW->text();
-    data.gridH = ui->edtGridH->text();
-    data.imageGridX = w.imageGridX;
-    data.imageGridY = w.imageGridY;
-    data.imageGridW = w.imageGridW;
-    data.imageGridH = w.imageGridH;
-    data.average = ui->cmbLastMeasures->currentText();
-    data.filter = smoothingName(w.smoothing);
-    data.tagHeight = ui->edtTagHeight->text();
-    data.bgImageFile = w.bgImagePath;
-    data.bgImageFactor = w.bgImageFactor;
-    data.bgImageOffsetX = w.bgImageOffsetX;
-    data.bgImageOffsetY = w.bgImageOffsetY;
-    data.drawGrid = ui->chkDrawGrid->isChecked();
-    data.drawBGImage = ui->chkDrawBGImage->isChecked();
+    const QStringList grid = w.view->gridTexts();
+    data.gridX = grid.at(0);
+    data.gridY = grid.at(1);
+    data.gridW = grid.at(2);
+    data.gridH = grid.at(3);
+    data.imageGridX = w.background.imageGridX;
+    data.imageGridY = w.background.imageGridY;
+    data.imageGridW = w.background.imageGridW;
+    data.imageGridH = w.background.imageGridH;
+    data.average = w.tools->averageText();
+    data.filter = smoothingName(w.tools->filterIndex() == 1 ? Smoothing::Kalman : Smoothing::Average);
+    data.tagHeight = w.tools->tagHeightText();
+    data.bgImageFile = w.background.bgImagePath;
+    data.bgImageFactor = w.background.bgImageFactor;
+    data.bgImageOffsetX = w.background.bgImageOffsetX;
+    data.bgImageOffsetY = w.background.bgImageOffsetY;
+    data.drawGrid = w.view->drawsGrid();
+    data.drawBGImage = w.view->drawsBackground();
     data.mqtt = w.mqtt.settings();   // the file writer leaves the password out
     return data;
 }
 
 void SettingsFlow::apply(SettingsData data)
 {
-    Ui::MainWin* ui = w.ui;
     w.modules.anchors = data.anchors;
     w.modules.tags = data.tags;
-    ui->edtGridX->setText(data.gridX);
-    ui->edtGridY->setText(data.gridY);
-    ui->edtGridW->setText(data.gridW);
-    ui->edtGridH->setText(data.gridH);
-    w.imageGridX = data.imageGridX;
-    w.imageGridY = data.imageGridY;
-    w.imageGridW = data.imageGridW;
-    w.imageGridH = data.imageGridH;
-    ui->cmbLastMeasures->setCurrentText(data.average);
-    ui->cmbFilter->setCurrentIndex(smoothingFromName(data.filter) == Smoothing::Kalman ? 1 : 0);
-    ui->edtTagHeight->setText(data.tagHeight);
-    w.loadBackgroundImage(data.bgImageFile);
+    w.view->setGridTexts({data.gridX, data.gridY, data.gridW, data.gridH});
+    w.background.imageGridX = data.imageGridX;
+    w.background.imageGridY = data.imageGridY;
+    w.background.imageGridW = data.imageGridW;
+    w.background.imageGridH = data.imageGridH;
+    w.tools->setAverageText(data.average);
+    w.tools->setFilterIndex(smoothingFromName(data.filter) == Smoothing::Kalman ? 1 : 0);
+    w.tools->setTagHeightText(data.tagHeight);
+    w.calibration.loadImage(data.bgImageFile);
     // The image's own calibration, not the defaults a freshly loaded image gets.
-    w.bgImageFactor = data.bgImageFactor;
-    w.bgImageOffsetY = data.bgImageOffsetY;
-    w.bgImageOffsetX = data.bgImageOffsetX;
-    ui->chkDrawGrid->setChecked(data.drawGrid);
-    ui->chkDrawBGImage->setChecked(data.drawBGImage);
+    w.background.bgImageFactor = data.bgImageFactor;
+    w.background.bgImageOffsetY = data.bgImageOffsetY;
+    w.background.bgImageOffsetX = data.bgImageOffsetX;
+    w.view->setDrawsGrid(data.drawGrid);
+    w.view->setDrawsBackground(data.drawBGImage);
     data.mqtt.password = MqttPassword::load(data.mqtt.host, data.mqtt.user);
     w.mqtt.configure(data.mqtt);
-    w.fillAnchorTable();
-    w.fillTagTable();
-    w.gridDirty = true;
+    emit applied();
 }
 
 void SettingsFlow::remindToConfigure()
 {
-    const QString title = MainWin::tr("Module konfigurieren");
-    const QString text = MainWin::tr("Achtung:\nSofern die Einstellungen nicht zu dem Modulsetup passen, ist vor dem Ranging die Modulkonfiguration vorzunehmen um den Master zu konfigurieren!");
+    const QString title = tr("Module konfigurieren");
+    const QString text = tr("Achtung:\nSofern die Einstellungen nicht zu dem Modulsetup passen, ist vor dem Ranging die Modulkonfiguration vorzunehmen um den Master zu konfigurieren!");
     if (w.com.isOpen()) {
-        const auto answer = QMessageBox::question(&w, title, text + MainWin::tr("\nMöchten Sie jetzt das Konfigurationsfenster öffnen?"),
+        const auto answer = QMessageBox::question(window, title, text + tr("\nMöchten Sie jetzt das Konfigurationsfenster öffnen?"),
                                                   QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (answer == QMessageBox::Yes)
-            w.ui->btnDiscovery->click();
+            emit discoveryWanted();
     } else {
-        QMessageBox::information(&w, title, text, QMessageBox::Ok);
+        QMessageBox::information(window, title, text, QMessageBox::Ok);
     }
 }

@@ -1,18 +1,39 @@
 #ifndef SETTINGSFLOW_H
 #define SETTINGSFLOW_H
 
+#include "filechoice.h"
 #include "settingsfile.h"
 
+#include <QObject>
 #include <QString>
 
-class MainWin;
+struct ChartBackground;
+class CalibrationFlow;
+class ComInterface;
+class ModuleSetup;
+class MqttPublisher;
+class ToolsPanel;
+class ViewPanel;
+class QWidget;
 
 // Saving and loading the whole setup: the file chooser, the questions and
 // warnings around it, and the copy between the window and a settings record.
-class SettingsFlow
+class SettingsFlow : public QObject
 {
+    Q_OBJECT
 public:
-    explicit SettingsFlow(MainWin& window) : w(window) {}
+    // What the settings file holds, where it lives in the window.
+    struct Parts
+    {
+        ModuleSetup& modules;
+        ChartBackground& background;
+        MqttPublisher& mqtt;
+        CalibrationFlow& calibration;
+        const ComInterface& com;
+        ViewPanel* view;
+        ToolsPanel* tools;
+    };
+    SettingsFlow(QWidget* window, const Parts& parts, const FileChoice& files);
 
     void save();
     void chooseAndLoad();
@@ -22,9 +43,18 @@ public:
     SettingsData gather() const;
     void apply(SettingsData data);
 
+signals:
+    void statusMessage(const QString& text, int timeoutMs);
+    // The records and the view were replaced: tables, chart and notes follow.
+    void applied();
+    void loaded();
+    void discoveryWanted();
+
 private:
     void remindToConfigure();
-    MainWin& w;
+    QWidget* window;
+    Parts w;
+    const FileChoice& files;
 };
 
 #endif

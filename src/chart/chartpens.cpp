@@ -39,5 +39,5 @@ void ChartPens::applyScale(double cmPerPixel)
     setScaledWidth(avgCirclePen, 3, cmPerPixel);
     setScaledWidth(rawPointPen, 10, cmPerPixel);
     setScaledWidth(avgPointPen, 10, cmPerPixel);
-    labelFont.setPixelSize(scaledFontPixelSize(20, cmPerPixel, 10));
+    labelFont.setPixelSize(scaledFontPixelSize(20 * labelScale, cmPerPixel, 10));
 }

@@ -25,6 +25,8 @@ struct ChartPens
     // Widths of the label texts, kept from pass to pass; measuring is not
     // drawing, so it may happen on a const ChartPens.
     mutable TextWidths labelWidths;
+    // Labels larger than usual, for a chart shown to an audience.
+    double labelScale = 1.0;
 
     ChartPens();
     void applyScale(double cmPerPixel);

@@ -1,6 +1,7 @@
 #include "moduletables.h"
 
 #include "qflatcombobox.h"
+#include "rotatedheaderview.h"
 #include "tablecells.h"
 
 #include <QCheckBox>
@@ -26,6 +27,8 @@ void setUpColumns(QTableWidget* anchorTable, QTableWidget* tagTable)
     const int anchorWidths[] = {45, 80, 40, 52, 52, 52, 25, 40};
     for (int c = 0; c < 8; ++c)
         anchorTable->setColumnWidth(c, anchorWidths[c]);
+    // The display switches' headers stand upright over their narrow columns.
+    tagTable->setHorizontalHeader(new RotatedHeaderView(3, tagTable));
     const int tagWidths[] = {45, 72, 40, 25, 25, 25, 25, 25, 25, 25};
     for (int c = 0; c < 10; ++c)
         tagTable->setColumnWidth(c, tagWidths[c]);

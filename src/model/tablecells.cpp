@@ -1,5 +1,7 @@
 #include "tablecells.h"
 
+#include "rotatedheaderview.h"
+
 #include "qflatcombobox.h"
 
 #include <QCheckBox>
@@ -143,11 +145,17 @@ void fitColumnsToHeaders(QTableWidget* t, bool wrap)
     const int margins = 2 * t->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 4;
     const int idWidth = t->fontMetrics().horizontalAdvance(QStringLiteral("DDDD"))
                         + 2 * (t->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, t) + 1) + 4;
+    const auto* rotated = qobject_cast<const RotatedHeaderView*>(header);
     bool wrapped = false;
     for (int c = 0; c < t->columnCount(); ++c) {
         if (t->isColumnHidden(c) || !t->horizontalHeaderItem(c))
             continue;
         const QString text = t->horizontalHeaderItem(c)->text();
+        // An upright header needs one line's width, whatever its length.
+        if (rotated && rotated->isRotated(c)) {
+            t->setColumnWidth(c, qMax(t->columnWidth(c), rotated->rotatedWidth()));
+            continue;
+        }
         const int line = fm.horizontalAdvance(text) + margins;
         int word = 0;   // a wrapping header needs room for its longest word only
         for (const QString& w : text.split(QLatin1Char(' '), Qt::SkipEmptyParts))

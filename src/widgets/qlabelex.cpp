@@ -3,6 +3,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QWheelEvent>
 
 QLabelEx::QLabelEx(QWidget* parent)
     : QLabel(parent, Qt::WindowFlags())
@@ -14,6 +15,8 @@ void QLabelEx::mousePressEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton) {
         pointmoving = true;
         emit mousePressed(event, QtCompat::position(event));
+    } else if (event->button() == Qt::MiddleButton) {
+        emit mousePressed(event, QtCompat::position(event));
     }
     QLabel::mousePressEvent(event);
 }
@@ -23,6 +26,8 @@ void QLabelEx::mouseReleaseEvent(QMouseEvent* event)
     if (pointmoving && event->button() == Qt::LeftButton) {
         emit mouseReleased(event, QtCompat::position(event));
         pointmoving = false;
+    } else if (event->button() == Qt::MiddleButton) {
+        emit mouseReleased(event, QtCompat::position(event));
     }
     QLabel::mouseReleaseEvent(event);
 }
@@ -31,6 +36,12 @@ void QLabelEx::mouseMoveEvent(QMouseEvent* event)
 {
     emit mouseMoved(event, QtCompat::position(event), pointmoving);
     QLabel::mouseMoveEvent(event);
+}
+
+void QLabelEx::wheelEvent(QWheelEvent* event)
+{
+    emit wheelTurned(event->position(), event->angleDelta().y());
+    event->accept();
 }
 
 void QLabelEx::paintEvent(QPaintEvent* event)

@@ -7,7 +7,7 @@
 
 class QMouseEvent;
 
-// A label that reports presses, drags and releases in its own pixels.
+// A label that reports presses, drags, releases and wheel turns in its own pixels.
 class QLabelEx : public QLabel
 {
     Q_OBJECT
@@ -23,11 +23,14 @@ signals:
     void mousePressed(QMouseEvent* event, QPointF point);
     void mouseMoved(QMouseEvent* event, QPointF point, bool pointmoving);
     void mouseReleased(QMouseEvent* event, QPointF point);
+    // angleDelta: eighths of a degree, positive away from the user.
+    void wheelTurned(QPointF point, int angleDelta);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:

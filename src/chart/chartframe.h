@@ -1,0 +1,80 @@
+#ifndef CHARTFRAME_H
+#define CHARTFRAME_H
+
+#include "chartdrawing.h"
+#include "chartgeometry.h"
+#include "chartpens.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPixmap>
+#include <QRectF>
+#include <QVector>
+
+struct ChartBackground;
+struct TagResult;
+class ModuleSetup;
+class QPainter;
+
+// The picture of one chart pass: the cached grid layer (grid, labels and
+// floor plan) and the frame drawn over a copy of it (scale bar, anchors,
+// tags, calibration marks). A frame is painted only when something visible
+// changed, and no more often than asked.
+class ChartFrame
+{
+public:
+    // What a pass shows.
+    struct Scene
+    {
+        const ChartGeometry& geo;
+        ChartPens& pens;
+        const ModuleSetup& modules;
+        const QVector<TagResult>& tags;
+        const ChartBackground& background;
+        bool drawGridLines;
+        bool drawBackground;
+    };
+
+    ChartFrame() = default;
+    ChartFrame(const ChartFrame&) = delete;
+    ChartFrame& operator=(const ChartFrame&) = delete;
+    ~ChartFrame();
+
+    // Redraws the grid layer when the geometry changed, its size is off, or
+    // the anchors (whose dots and names the labels keep off) moved.
+    void updateGrid(const Scene& scene, bool geometryChanged);
+    // Places the pass's items and the scale bar, then paints a new frame when
+    // it differs from the shown one and minFrameMs have passed (0: at once);
+    // true when it did.
+    bool paintIfChanged(const Scene& scene, int minFrameMs);
+    // The frame as it would be painted from nothing but the scene: a new grid
+    // layer and a new layout, nothing kept from earlier passes.
+    static QImage fromScratch(const Scene& scene);
+    // The next pass paints whatever changed.
+    void invalidate() { drawnSignature.clear(); }
+
+    void drawGrid(const Scene& scene);
+    void drawScaleBar(QPainter* painter, const Scene& scene);
+    void drawAnchors(QPainter* painter, const Scene& scene);
+    void drawTags(QPainter* painter, const Scene& scene);
+    void drawCalibrationMarks(QPainter* painter, const Scene& scene);
+
+    QPixmap* chartPixmap = nullptr;
+    QPixmap* gridPixmap = nullptr;
+    quint64 paintedFrames = 0;
+    bool paintEveryPass = false;     // for comparison and measurement
+
+private:
+    void layOut(const Scene& scene);
+    void render(const Scene& scene, QPixmap& frame);
+
+    ScaleBarCorner scaleBarCorner = ScaleBarCorner::BottomLeft;
+    QVector<QRectF> gridKeepClear;   // the anchors' dots and names the grid labels keep off
+    QVector<QRectF> gridLabelRects;  // the grid labels of the layer, which the scale bar keeps off
+    QVector<QRectF> circleSquares;   // this pass's distance circles by their bounding squares
+    QByteArray drawnSignature;       // of the frame shown; empty: paint at the next pass
+    QElapsedTimer lastPaint;
+};
+
+#endif
