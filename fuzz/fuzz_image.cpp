@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QString path = writeFuzzFile(QStringLiteral("image"), data, size);
     w->loadBackgroundImage(path);
-    notePicture(*w->bgImage);
+    notePicture(*w->background.bgImage);
     auto* box = w->findChild<QCheckBox*>(QStringLiteral("chkDrawBGImage"));
     box->setChecked(false);
     box->setChecked(true);

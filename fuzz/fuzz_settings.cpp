@@ -26,13 +26,13 @@ void reset()
         w->fillTagTable();
     }
     w->loadBackgroundImage(QString());
-    w->bgImageFactor = 1.0;
-    w->bgImageOffsetX = 0;
-    w->bgImageOffsetY = 0;
-    w->imageGridX = -500;
-    w->imageGridY = -500;
-    w->imageGridW = 1000;
-    w->imageGridH = 1000;
+    w->background.bgImageFactor = 1.0;
+    w->background.bgImageOffsetX = 0;
+    w->background.bgImageOffsetY = 0;
+    w->background.imageGridX = -500;
+    w->background.imageGridY = -500;
+    w->background.imageGridW = 1000;
+    w->background.imageGridH = 1000;
     const struct { const char* name; const char* text; } edits[] = {
         {"edtGridX", "-500"}, {"edtGridY", "-500"}, {"edtGridW", "1000"}, {"edtGridH", "1000"}};
     for (const auto& e : edits)

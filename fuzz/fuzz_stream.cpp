@@ -60,9 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t cut = data[1];
     w->com.pendingCommand = commands[(flags >> 1) & 3];
     w->com.commandPending = true;
-    w->awaitingReply = true;
-    w->looseReply = flags & 1;
-    w->replyOk = false;
+    w->exchange.expectReply(flags & 1);
 
     const QByteArray stream = QByteArray::fromRawData(reinterpret_cast<const char*>(data) + 2, int(size - 2));
     tablesChanged = stream.contains("$PK");

@@ -22,6 +22,14 @@ public:
     bool send(const QByteArray& command, bool loose);
     // Why the last exchange failed, for the user; empty after one that succeeded.
     QString lastError() const { return error; }
+    // Waits for a reply as if the pending command had just been sent, without
+    // sending it: for feeding the master's side from outside (fuzzing).
+    void expectReply(bool loose)
+    {
+        awaitingReply = true;
+        looseReply = loose;
+        replyOk = false;
+    }
     // Every packet line from the master, which may be the reply waited for.
     void lineReceived(const QByteArray& line);
 
