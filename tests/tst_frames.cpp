@@ -100,6 +100,8 @@ void TestFrames::lazyFramesEqualEveryPassFrames()
     QVERIFY(pass([](Window& win) { win.w.findChild<QLineEdit*>("edtGridW")->setText("1400"); }));
     QVERIFY(pass([](Window& win) { win.w.modules.anchors[2].x = 900; }));
     QVERIFY(pass([](Window& win) { win.w.findChild<QCheckBox*>("chkDrawGrid")->toggle(); }));
+    QVERIFY(pass([](Window& win) { win.w.findChild<QCheckBox*>("chkShowCoverage")->toggle(); }));
+    QVERIFY(pass([](Window& win) { win.w.modules.anchors[1].y = 700; }));
     QVERIFY(pass([](Window& win) { win.w.findChild<QWidget*>("chart")->setFixedSize(500, 400); QTest::qWait(20); }));
     QVERIFY(pass(nothing));
     QCOMPARE(every.w.framesPainted(), quint64(passes));
@@ -182,7 +184,10 @@ void TestFrames::randomChangesShowFreshFrames()
                     w.findChild<QLineEdit*>("edtTagHeight")->setText(rng.bounded(2) ? QString::number(rng.bounded(300)) : QString());
                     break;
                 case 6:
-                    w.findChild<QCheckBox*>(rng.bounded(2) ? "chkDrawBGImage" : "chkDrawGrid")->toggle();
+                    if (rng.bounded(3) == 2)   // the coverage shading's range limit
+                        w.findChild<QLineEdit*>("edtRangeLimit")->setText(rng.bounded(2) ? QString::number(rng.bounded(300, 1500)) : QString());
+                    else
+                        w.findChild<QCheckBox*>(QStringList{"chkDrawBGImage", "chkDrawGrid", "chkShowCoverage"}.at(rng.bounded(3)))->toggle();
                     break;
                 case 7:   // calibration marks picked on the plan
                     if (!w.background.calibration)

@@ -96,6 +96,7 @@ void TestPersistence::everyKeyRoundTrips()
         {"Grid-Xb", "3"}, {"Grid-Yb", "4"}, {"Grid-Wb", "30"}, {"Grid-Hb", "20"},
         {"Average", "5"}, {"Filter", "kalman"}, {"TagHeight", "120"}, {"BGImage-File", plan}, {"BGImage-Factor", "0.5"},
         {"BGImage-OffsetX", "-30"}, {"BGImage-OffsetY", "40"}, {"DrawGrid", "true"}, {"DrawBGImage", "true"},
+        {"ShowCoverage", "true"}, {"RangeLimit", "800"},
         {"MQTT-Enabled", "true"}, {"MQTT-Host", "127.0.0.1"}, {"MQTT-Port", "1"}, {"MQTT-Prefix", "halle"},
         {"MQTT-ClientId", "c1"}, {"MQTT-User", "u"}, {"MQTT-TLS", "true"}, {"MQTT-CAFile", "ca.pem"}};
     QByteArray file = "[General]\n";

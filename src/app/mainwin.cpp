@@ -510,7 +510,8 @@ void MainWin::chartPass(int minFrameMs)
 
 ChartFrame::Scene MainWin::scene()
 {
-    return {chartGeo, pens, modules, lastPass.tags, background, viewPanel->drawsGrid(), viewPanel->drawsBackground()};
+    return {chartGeo, pens, modules, lastPass.tags, background, viewPanel->drawsGrid(), viewPanel->drawsBackground(),
+            viewPanel->showsCoverage(), viewPanel->rangeLimit()};
 }
 
 QImage MainWin::frameFromScratch()
@@ -523,7 +524,7 @@ QImage MainWin::frameFromScratch()
     fresh.labelScale = pens.labelScale;
     fresh.applyScale(geo.cmPerPixel);
     return ChartFrame::fromScratch({geo, fresh, modules, lastPass.tags, background, viewPanel->drawsGrid(),
-                                    viewPanel->drawsBackground()});
+                                    viewPanel->drawsBackground(), viewPanel->showsCoverage(), viewPanel->rangeLimit()});
 }
 
 bool MainWin::updateGridGeometry()

@@ -94,6 +94,8 @@ SettingsData SettingsFlow::gather() const
     data.bgImageOffsetY = w.background.bgImageOffsetY;
     data.drawGrid = w.view->drawsGrid();
     data.drawBGImage = w.view->drawsBackground();
+    data.showCoverage = w.view->showsCoverage();
+    data.rangeLimit = w.view->rangeLimitText();
     data.mqtt = w.mqtt.settings();   // the file writer leaves the password out
     return data;
 }
@@ -117,6 +119,8 @@ void SettingsFlow::apply(SettingsData data)
     w.background.bgImageOffsetX = data.bgImageOffsetX;
     w.view->setDrawsGrid(data.drawGrid);
     w.view->setDrawsBackground(data.drawBGImage);
+    w.view->setShowsCoverage(data.showCoverage);
+    w.view->setRangeLimitText(data.rangeLimit);
     data.mqtt.password = MqttPassword::load(data.mqtt.host, data.mqtt.user);
     w.mqtt.configure(data.mqtt);
     emit applied();

@@ -70,7 +70,7 @@ QString trMain(const char* text)
 
 QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QImage* background,
                         int bgOffsetX, int bgOffsetY, double bgFactor, const QVector<QRectF>& keepClear,
-                        QVector<QRectF>* labelRects)
+                        QVector<QRectF>* labelRects, const QImage* shading, const QRectF& shadingRect)
 {
     if (labelRects)
         labelRects->clear();
@@ -94,6 +94,9 @@ QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QIma
         if (std::isfinite(w) && std::isfinite(h))
             painter.drawImage(QRectF(left, top, w, h), *background);
     }
+    // Over the floor plan, under the grid: cells stay sharp (no smoothing).
+    if (shading && !shading->isNull())
+        painter.drawImage(shadingRect, *shading);
 
     if (drawGridLines) {
         QPen linePen(Qt::darkGray, 2 * cpp, Qt::DotLine, Qt::RoundCap);
@@ -191,12 +194,7 @@ ScaleBarParts scaleBarParts(const ChartGeometry& geo, const QFontMetrics& fm)
 
 QRect scaleBarBox(const ChartGeometry& geo, const ScaleBarParts& p, ScaleBarCorner corner)
 {
-    const int w = 2 * ScaleBarPad + p.w0 + 5 + p.barLen + 5 + p.tw;
-    const int h = 2 * ScaleBarPad + p.h;
-    const bool left = corner == ScaleBarCorner::BottomLeft || corner == ScaleBarCorner::TopLeft;
-    const bool bottom = corner == ScaleBarCorner::BottomLeft || corner == ScaleBarCorner::BottomRight;
-    return QRect(left ? ScaleBarMargin : geo.pixmapW - ScaleBarMargin - w,
-                 bottom ? geo.pixmapH - ScaleBarMargin - h : ScaleBarMargin, w, h);
+    return cornerBox(geo, QSize(2 * ScaleBarPad + p.w0 + 5 + p.barLen + 5 + p.tw, 2 * ScaleBarPad + p.h), corner);
 }
 
 QRectF pixelRect(const ChartGeometry& geo, const QRectF& chartUnits)
@@ -262,38 +260,41 @@ QRect scaleBarRect(const ChartGeometry& geo, const QFontMetrics& fm, ScaleBarCor
     return scaleBarBox(geo, scaleBarParts(geo, fm), corner);
 }
 
-ScaleBarCorner chooseScaleBarCorner(const ChartGeometry& geo, const QFontMetrics& fm,
-                                    const QVector<QRectF>& obstacles, const QVector<QRectF>& circles)
+namespace {
+
+double coveredArea(const ChartGeometry& geo, const QRectF& box, const QVector<QRectF>& obstacles,
+                   const QVector<QRectF>& circles)
 {
-    const ScaleBarParts parts = scaleBarParts(geo, fm);   // measured once for all four corners
-    auto covered = [&](ScaleBarCorner c) {
-        const QRectF box = scaleBarBox(geo, parts, c);
-        double area = 0;
-        for (const QRectF& o : obstacles) {
-            const QRectF i = box.intersected(pixelRect(geo, o));
-            area += i.isValid() ? qMax(i.width() * i.height(), 1e-9) : 0.0;
-        }
-        // A circle crosses the box where its radius lies between the box's
-        // nearest and farthest point from the centre; a crossing weighs as a
-        // line of a few pixels across the box.
-        for (const QRectF& square : circles) {
-            const QRectF px = pixelRect(geo, square);
-            const QPointF m = px.center();
-            const double r = px.width() / 2;
-            const double nx = qBound(box.left(), m.x(), box.left() + box.width()) - m.x();
-            const double ny = qBound(box.top(), m.y(), box.top() + box.height()) - m.y();
-            const double fx = qMax(qAbs(box.left() - m.x()), qAbs(box.left() + box.width() - m.x()));
-            const double fy = qMax(qAbs(box.top() - m.y()), qAbs(box.top() + box.height() - m.y()));
-            if (std::hypot(nx, ny) <= r + 2 && r - 2 <= std::hypot(fx, fy))
-                area += 3.0 * box.width();
-        }
-        return area;
-    };
-    ScaleBarCorner best = ScaleBarCorner::BottomLeft;
+    double area = 0;
+    for (const QRectF& o : obstacles) {
+        const QRectF i = box.intersected(pixelRect(geo, o));
+        area += i.isValid() ? qMax(i.width() * i.height(), 1e-9) : 0.0;
+    }
+    // A circle crosses the box where its radius lies between the box's
+    // nearest and farthest point from the centre; a crossing weighs as a
+    // line of a few pixels across the box.
+    for (const QRectF& square : circles) {
+        const QRectF px = pixelRect(geo, square);
+        const QPointF m = px.center();
+        const double r = px.width() / 2;
+        const double nx = qBound(box.left(), m.x(), box.left() + box.width()) - m.x();
+        const double ny = qBound(box.top(), m.y(), box.top() + box.height()) - m.y();
+        const double fx = qMax(qAbs(box.left() - m.x()), qAbs(box.left() + box.width() - m.x()));
+        const double fy = qMax(qAbs(box.top() - m.y()), qAbs(box.top() + box.height() - m.y()));
+        if (std::hypot(nx, ny) <= r + 2 && r - 2 <= std::hypot(fx, fy))
+            area += 3.0 * box.width();
+    }
+    return area;
+}
+
+template <typename BoxOf>
+ScaleBarCorner leastCovered(const ChartGeometry& geo, BoxOf boxOf, const QVector<QRectF>& obstacles,
+                            const QVector<QRectF>& circles, const QVector<ScaleBarCorner>& order)
+{
+    ScaleBarCorner best = order.isEmpty() ? ScaleBarCorner::BottomLeft : order.first();
     double least = -1;
-    for (ScaleBarCorner c : {ScaleBarCorner::BottomLeft, ScaleBarCorner::BottomRight,
-                             ScaleBarCorner::TopRight, ScaleBarCorner::TopLeft}) {
-        const double a = covered(c);
+    for (ScaleBarCorner c : order) {
+        const double a = coveredArea(geo, boxOf(c), obstacles, circles);
         if (least < 0 || a < least) {
             least = a;
             best = c;
@@ -302,6 +303,32 @@ ScaleBarCorner chooseScaleBarCorner(const ChartGeometry& geo, const QFontMetrics
             break;
     }
     return best;
+}
+
+} // namespace
+
+ScaleBarCorner chooseScaleBarCorner(const ChartGeometry& geo, const QFontMetrics& fm,
+                                    const QVector<QRectF>& obstacles, const QVector<QRectF>& circles)
+{
+    const ScaleBarParts parts = scaleBarParts(geo, fm);   // measured once for all four corners
+    return leastCovered(geo, [&](ScaleBarCorner c) { return QRectF(scaleBarBox(geo, parts, c)); }, obstacles, circles,
+                        {ScaleBarCorner::BottomLeft, ScaleBarCorner::BottomRight, ScaleBarCorner::TopRight,
+                         ScaleBarCorner::TopLeft});
+}
+
+QRect cornerBox(const ChartGeometry& geo, const QSize& size, ScaleBarCorner corner)
+{
+    const bool left = corner == ScaleBarCorner::BottomLeft || corner == ScaleBarCorner::TopLeft;
+    const bool bottom = corner == ScaleBarCorner::BottomLeft || corner == ScaleBarCorner::BottomRight;
+    return QRect(left ? ScaleBarMargin : geo.pixmapW - ScaleBarMargin - size.width(),
+                 bottom ? geo.pixmapH - ScaleBarMargin - size.height() : ScaleBarMargin, size.width(), size.height());
+}
+
+ScaleBarCorner chooseFreeCorner(const ChartGeometry& geo, const QSize& size, const QVector<QRectF>& obstacles,
+                                const QVector<QRectF>& circles, const QVector<ScaleBarCorner>& order)
+{
+    return leastCovered(geo, [&](ScaleBarCorner c) { return QRectF(cornerBox(geo, size, c)); }, obstacles, circles,
+                        order);
 }
 
 QVector<QRectF> anchorItemRects(const ChartGeometry& geo, const ChartPens& pens,

@@ -26,7 +26,8 @@
 QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QImage* background,
                         int bgOffsetX, int bgOffsetY, double bgFactor,
                         const QVector<QRectF>& keepClear = QVector<QRectF>(),
-                        QVector<QRectF>* labelRects = nullptr);
+                        QVector<QRectF>* labelRects = nullptr,
+                        const QImage* shading = nullptr, const QRectF& shadingRect = QRectF());
 
 enum class ScaleBarCorner { BottomLeft, BottomRight, TopRight, TopLeft };
 
@@ -42,6 +43,15 @@ QRect scaleBarRect(const ChartGeometry& geo, const QFontMetrics& fm, ScaleBarCor
 ScaleBarCorner chooseScaleBarCorner(const ChartGeometry& geo, const QFontMetrics& fm,
                                     const QVector<QRectF>& obstacles,
                                     const QVector<QRectF>& circles = QVector<QRectF>());
+
+// A box of the given size (pixels) in a corner, as far from the edges as
+// the scale bar's.
+QRect cornerBox(const ChartGeometry& geo, const QSize& size, ScaleBarCorner corner);
+
+// The corner of `order` for a box of the given size that the obstacles and
+// circles (chart units, as for the scale bar) cover least, the first free one.
+ScaleBarCorner chooseFreeCorner(const ChartGeometry& geo, const QSize& size, const QVector<QRectF>& obstacles,
+                                const QVector<QRectF>& circles, const QVector<ScaleBarCorner>& order);
 
 // Chart-unit rectangles of the anchors' dots, then of their names, as
 // drawAnchorItems places them.

@@ -21,8 +21,9 @@ void ChartFrame::updateGrid(const Scene& scene, bool geometryChanged)
     const ChartGeometry& chartGeo = scene.geo;
     // Grid labels give way to the anchors' dots and names, so the layer follows them.
     const QVector<QRectF> anchorArea = anchorItemRects(chartGeo, scene.pens, scene.modules.anchors);
+    const bool shadingChanged = scene.drawCoverage && coverage.update(chartGeo, scene.modules.anchors, scene.rangeLimit);
     if (!gridPixmap || gridPixmap->width() != chartGeo.pixmapW || gridPixmap->height() != chartGeo.pixmapH
-        || geometryChanged || anchorArea != gridKeepClear) {
+        || geometryChanged || anchorArea != gridKeepClear || shadingChanged) {
         gridKeepClear = anchorArea;
         drawGrid(scene);
     }
@@ -33,7 +34,8 @@ bool ChartFrame::paintIfChanged(const Scene& scene, int minFrameMs)
     layOut(scene);
     // Nothing visible changed since the last frame: the label keeps showing it.
     const QByteArray signature = frameSignature(scene.geo, gridPixmap ? gridPixmap->cacheKey() : 0, scene.modules,
-                                                scene.tags, scene.background.calibration, int(scaleBarCorner));
+                                                scene.tags, scene.background.calibration, int(scaleBarCorner),
+                                                scene.drawCoverage ? 2 * int(legendCorner) + legendWithOutOfRange(scene) : -1);
     if (paintEveryPass
         || (signature != drawnSignature && (minFrameMs <= 0 || !lastPaint.isValid() || lastPaint.elapsed() >= minFrameMs))) {
         if (!chartPixmap)
@@ -58,7 +60,23 @@ void ChartFrame::layOut(const Scene& scene)
     QVector<QRectF> obstacles = scene.pens.placed;
     if (scene.drawGridLines)
         obstacles += gridLabelRects;
-    scaleBarCorner = chooseScaleBarCorner(scene.geo, QFontMetrics(QFont(), gridPixmap), obstacles, circleSquares);
+    const QFontMetrics fm(QFont(), gridPixmap);
+    scaleBarCorner = chooseScaleBarCorner(scene.geo, fm, obstacles, circleSquares);
+    if (scene.drawCoverage) {
+        // The legend takes the freest corner the scale bar left.
+        const QRectF bar = scaleBarRect(scene.geo, fm, scaleBarCorner);
+        const double s = scene.geo.cmPerPixel;
+        obstacles.append(QRectF(bar.left() * s, bar.top() * s, bar.width() * s, bar.height() * s));
+        legendCorner = chooseFreeCorner(scene.geo, coverage.legend(QFont(), legendWithOutOfRange(scene)).size(),
+                                        obstacles, circleSquares,
+                                        {ScaleBarCorner::TopRight, ScaleBarCorner::TopLeft, ScaleBarCorner::BottomRight,
+                                         ScaleBarCorner::BottomLeft});
+    }
+}
+
+bool ChartFrame::legendWithOutOfRange(const Scene& scene) const
+{
+    return scene.rangeLimit > 0 || scene.modules.anchors.size() < 3;
 }
 
 void ChartFrame::render(const Scene& scene, QPixmap& frame)
@@ -69,6 +87,10 @@ void ChartFrame::render(const Scene& scene, QPixmap& frame)
         QPainter painter(&frame);
         painter.setWindow(0, 0, chartGeo.pixmapW, chartGeo.pixmapH);
         drawScaleBar(&painter, scene);
+        if (scene.drawCoverage) {
+            const QPixmap legend = coverage.legend(QFont(), legendWithOutOfRange(scene));
+            painter.drawPixmap(cornerBox(chartGeo, legend.size(), legendCorner).topLeft(), legend);
+        }
         painter.setWindow(0, 0, chartGeo.gridW, chartGeo.gridH);
         drawAnchors(&painter, scene);
         drawTags(&painter, scene);
@@ -92,8 +114,11 @@ void ChartFrame::drawGrid(const Scene& scene)
 {
     const ChartBackground& bg = scene.background;
     const QImage* image = (scene.drawBackground && bg.bgImage) ? bg.bgImage : nullptr;
+    if (scene.drawCoverage)
+        coverage.update(scene.geo, scene.modules.anchors, scene.rangeLimit);
     const QPixmap layer = renderGridLayer(scene.geo, scene.drawGridLines, image,
-                                          bg.bgImageOffsetX, bg.bgImageOffsetY, bg.bgImageFactor, gridKeepClear, &gridLabelRects);
+                                          bg.bgImageOffsetX, bg.bgImageOffsetY, bg.bgImageFactor, gridKeepClear, &gridLabelRects,
+                                          scene.drawCoverage ? &coverage.shading() : nullptr, coverage.shadingRect());
     // Kept on white, so a frame starts as a plain copy of it instead of a
     // white fill and a blend of a transparent layer at every paint.
     QPixmap opaque(layer.size());

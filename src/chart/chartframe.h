@@ -4,6 +4,7 @@
 #include "chartdrawing.h"
 #include "chartgeometry.h"
 #include "chartpens.h"
+#include "coveragemap.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -17,9 +18,9 @@ struct TagResult;
 class ModuleSetup;
 class QPainter;
 
-// The picture of one chart pass: the cached grid layer (grid, labels and
-// floor plan) and the frame drawn over a copy of it (scale bar, anchors,
-// tags, calibration marks). A frame is painted only when something visible
+// The picture of one chart pass: the cached grid layer (floor plan, coverage
+// shading, grid and labels) and the frame drawn over a copy of it (scale
+// bar, coverage legend, anchors, tags, calibration marks). A frame is painted only when something visible
 // changed, and no more often than asked.
 class ChartFrame
 {
@@ -34,6 +35,8 @@ public:
         const ChartBackground& background;
         bool drawGridLines;
         bool drawBackground;
+        bool drawCoverage;           // the HDOP shading over the floor plan, and its legend
+        int rangeLimit;              // cm an anchor reaches, for the shading; 0: no limit
     };
 
     ChartFrame() = default;
@@ -41,8 +44,9 @@ public:
     ChartFrame& operator=(const ChartFrame&) = delete;
     ~ChartFrame();
 
-    // Redraws the grid layer when the geometry changed, its size is off, or
-    // the anchors (whose dots and names the labels keep off) moved.
+    // Redraws the grid layer when the geometry changed, its size is off, the
+    // anchors (whose dots and names the labels keep off) moved, or the
+    // coverage shading is new.
     void updateGrid(const Scene& scene, bool geometryChanged);
     // Places the pass's items and the scale bar, then paints a new frame when
     // it differs from the shown one and minFrameMs have passed (0: at once);
@@ -69,7 +73,11 @@ private:
     void layOut(const Scene& scene);
     void render(const Scene& scene, QPixmap& frame);
 
+    bool legendWithOutOfRange(const Scene& scene) const;
+
     ScaleBarCorner scaleBarCorner = ScaleBarCorner::BottomLeft;
+    ScaleBarCorner legendCorner = ScaleBarCorner::TopRight;   // of the coverage legend, when shown
+    CoverageMap coverage;
     QVector<QRectF> gridKeepClear;   // the anchors' dots and names the grid labels keep off
     QVector<QRectF> gridLabelRects;  // the grid labels of the layer, which the scale bar keeps off
     QVector<QRectF> circleSquares;   // this pass's distance circles by their bounding squares

@@ -8,7 +8,7 @@
 
 QByteArray frameSignature(const ChartGeometry& geo, qint64 gridLayerKey, const ModuleSetup& modules,
                           const QVector<TagResult>& results, const Calibration* calibration,
-                          int scaleBarCorner)
+                          int scaleBarCorner, int coverageLegend)
 {
     QByteArray sig;
     QDataStream out(&sig, QIODevice::WriteOnly);
@@ -29,7 +29,7 @@ QByteArray frameSignature(const ChartGeometry& geo, qint64 gridLayerKey, const M
         if (avg)
             out << averagedLabel(t, r.rate);
     }
-    out << scaleBarCorner << bool(calibration);
+    out << scaleBarCorner << coverageLegend << bool(calibration);
     if (calibration)
         out << calibration->originX << calibration->originY << calibration->pointX << calibration->pointY
             << calibration->originSet << calibration->pointSet;

@@ -12,10 +12,11 @@ struct Calibration;
 
 // Everything a chart frame is drawn from: geometry, the grid layer (by its
 // cache key), the modules with their display flags, each tag's results and
-// label, the calibration marks and the scale bar's corner. Equal signatures
+// label, the calibration marks, the scale bar's corner and the coverage
+// legend (its corner and kind; -1 without). Equal signatures
 // give equal frames.
 QByteArray frameSignature(const ChartGeometry& geo, qint64 gridLayerKey, const ModuleSetup& modules,
                           const QVector<TagResult>& results, const Calibration* calibration,
-                          int scaleBarCorner);
+                          int scaleBarCorner, int coverageLegend = -1);
 
 #endif

@@ -4,6 +4,8 @@
 #include "numberedit.h"
 #include "parseint.h"
 
+#include <QIntValidator>
+
 ViewPanel::ViewPanel(QWidget* parent)
     : QWidget(parent), ui(new Ui::ViewPanel)
 {
@@ -17,6 +19,10 @@ ViewPanel::ViewPanel(QWidget* parent)
         connect(e, &QLineEdit::textChanged, this, &ViewPanel::viewEdited);
     connect(ui->chkDrawGrid, &QCheckBox::toggled, this, &ViewPanel::viewEdited);
     connect(ui->chkDrawBGImage, &QCheckBox::toggled, this, &ViewPanel::viewEdited);
+    connect(ui->chkShowCoverage, &QCheckBox::toggled, this, &ViewPanel::viewEdited);
+    // Empty is a valid answer here (no limit), so no tint for it.
+    ui->edtRangeLimit->setValidator(new QIntValidator(1, 10000000, ui->edtRangeLimit));
+    connect(ui->edtRangeLimit, &QLineEdit::textChanged, this, &ViewPanel::viewEdited);
     connect(ui->btnFitView, &QPushButton::clicked, this, &ViewPanel::fitRequested);
     connect(ui->btnResetGrid, &QPushButton::clicked, this, &ViewPanel::resetRequested);
 }
@@ -59,5 +65,16 @@ bool ViewPanel::drawsGrid() const { return ui->chkDrawGrid->isChecked(); }
 void ViewPanel::setDrawsGrid(bool on) { ui->chkDrawGrid->setChecked(on); }
 bool ViewPanel::drawsBackground() const { return ui->chkDrawBGImage->isChecked(); }
 void ViewPanel::setDrawsBackground(bool on) { ui->chkDrawBGImage->setChecked(on); }
+bool ViewPanel::showsCoverage() const { return ui->chkShowCoverage->isChecked(); }
+void ViewPanel::setShowsCoverage(bool on) { ui->chkShowCoverage->setChecked(on); }
+QString ViewPanel::rangeLimitText() const { return ui->edtRangeLimit->text(); }
+void ViewPanel::setRangeLimitText(const QString& text) { ui->edtRangeLimit->setText(text); }
+
+int ViewPanel::rangeLimit() const
+{
+    int cm = 0;
+    return parseInt(ui->edtRangeLimit->text(), cm) && cm > 0 ? cm : 0;
+}
+
 bool ViewPanel::anchorsLocked() const { return ui->chkLockAnchors->isChecked(); }
 void ViewPanel::setAnchorsLocked(bool on) { ui->chkLockAnchors->setChecked(on); }

@@ -7,7 +7,7 @@ namespace Ui { class ViewPanel; }
 
 // What part of the world the chart shows and what it draws under the
 // modules: the grid coordinates, fitting and resetting them, the grid and
-// background switches, and the lock that keeps anchors from being dragged.
+// background switches, the coverage shading with its range limit, and the lock that keeps anchors from being dragged.
 class ViewPanel : public QWidget
 {
     Q_OBJECT
@@ -26,6 +26,12 @@ public:
     void setDrawsGrid(bool on);
     bool drawsBackground() const;
     void setDrawsBackground(bool on);
+    bool showsCoverage() const;
+    void setShowsCoverage(bool on);
+    // cm an anchor reaches for the coverage shading; 0 while the field is empty (no limit).
+    int rangeLimit() const;
+    QString rangeLimitText() const;
+    void setRangeLimitText(const QString& text);
     bool anchorsLocked() const;
     void setAnchorsLocked(bool on);
 

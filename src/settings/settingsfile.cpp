@@ -101,6 +101,11 @@ void writeAll(QSettings& s, const SettingsData& d)
     s.setValue(QStringLiteral("BGImage-OffsetY"), d.bgImageOffsetY);
     s.setValue(QStringLiteral("DrawGrid"), d.drawGrid);
     s.setValue(QStringLiteral("DrawBGImage"), d.drawBGImage);
+    // Off and no limit leave the keys out: a file saved without the shading is byte for byte as before it.
+    if (d.showCoverage)
+        s.setValue(QStringLiteral("ShowCoverage"), true);
+    if (!d.rangeLimit.trimmed().isEmpty())
+        s.setValue(QStringLiteral("RangeLimit"), d.rangeLimit.trimmed());
     s.setValue(QStringLiteral("MQTT-Enabled"), d.mqtt.enabled);
     s.setValue(QStringLiteral("MQTT-Host"), d.mqtt.host);
     s.setValue(QStringLiteral("MQTT-Port"), d.mqtt.port);
@@ -163,6 +168,8 @@ void readAll(const QSettings& s, SettingsData& d)
     d.bgImageOffsetY = readInt(s, QStringLiteral("BGImage-OffsetY"));
     d.drawGrid = s.value(QStringLiteral("DrawGrid"), false).toBool();
     d.drawBGImage = s.value(QStringLiteral("DrawBGImage"), false).toBool();
+    d.showCoverage = s.value(QStringLiteral("ShowCoverage"), false).toBool();
+    d.rangeLimit = s.value(QStringLiteral("RangeLimit")).toString().trimmed();
 
     // A file from before MQTT, without these keys, leaves publishing off.
     const MqttSettings defaults;

@@ -23,6 +23,8 @@ struct SettingsData
     double bgImageFactor = 0.0;
     int bgImageOffsetX = 0, bgImageOffsetY = 0;
     bool drawGrid = false, drawBGImage = false;
+    bool showCoverage = false;                           // missing: off
+    QString rangeLimit;                                  // range limit edit text in cm; empty or missing: none
     MqttSettings mqtt;                                   // without the password, which no file holds
 };
 
