@@ -1,5 +1,8 @@
 // Receive path and chart pass of the main window, on the offscreen platform.
+#include "coveragemap.h"
 #include "mainwin.h"
+
+#include <QCheckBox>
 
 #include <QApplication>
 #include <QPainter>
@@ -53,12 +56,14 @@ void BM_Ingest(benchmark::State& state)
 }
 BENCHMARK(BM_Ingest)->Unit(benchmark::kMillisecond);
 
-// Argument 1: paint every pass (the cost of a pass that draws); 0: nothing
-// changes between passes, so a pass computes and skips the painting.
+// First argument 1: paint every pass (the cost of a pass that draws); 0:
+// nothing changes between passes, so a pass computes and skips the painting.
+// Second argument 1: the coverage shading and its legend on.
 void BM_ChartPass(benchmark::State& state)
 {
     MainWin w;
     w.setPaintEveryPass(state.range(0) != 0);
+    w.findChild<QCheckBox*>("chkShowCoverage")->setChecked(state.range(1) != 0);
     w.resize(1400, 1000);
     w.show();
     w.findChild<QWidget*>("chart")->setFixedSize(1000, 800);
@@ -79,7 +84,44 @@ void BM_ChartPass(benchmark::State& state)
     state.counters["pixmap_w"] = w.chartGeo.pixmapW;
     state.counters["pixmap_h"] = w.chartGeo.pixmapH;
 }
-BENCHMARK(BM_ChartPass)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ChartPass)->Args({1, 0})->Args({1, 1})->Args({0, 0})->Args({0, 1})->Unit(benchmark::kMillisecond);
+
+// A chart pass while an anchor is dragged with the coverage on: every pass
+// rebuilds the grid layer with a new shading.
+void BM_CoverageDrag(benchmark::State& state)
+{
+    MainWin w;
+    w.findChild<QCheckBox*>("chkShowCoverage")->setChecked(state.range(0) != 0);
+    w.resize(1400, 1000);
+    w.show();
+    w.findChild<QWidget*>("chart")->setFixedSize(1000, 800);
+    QCoreApplication::processEvents();
+    w.modules.anchors = fourAnchors();
+    w.redrawChart();
+    int step = 0;
+    for (auto _ : state) {
+        w.modules.anchors[2].x = 900 + (++step % 200);
+        w.redrawChart();
+    }
+    w.redrawTimer->stop();
+}
+BENCHMARK(BM_CoverageDrag)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The shading alone for a 1000 x 800 pixel chart and four anchors.
+void BM_CoverageRebuild(benchmark::State& state)
+{
+    ChartGeometry geo;
+    computeChartGeometry(-100, -100, 1200, 1000, 1000, 800, geo);
+    QList<Anchor> anchors = fourAnchors();
+    CoverageMap map;
+    int step = 0;
+    for (auto _ : state) {
+        anchors[2].x = 900 + (++step % 200);
+        benchmark::DoNotOptimize(map.update(geo, anchors, state.range(0)));
+    }
+    state.counters["cells"] = map.shading().width() * map.shading().height();
+}
+BENCHMARK(BM_CoverageRebuild)->Arg(0)->Arg(900)->Unit(benchmark::kMillisecond);
 
 // The same frame's content painted with a bare QPainter: the floor a chart
 // pass that draws is measured against.

@@ -19,20 +19,28 @@ QString trMain(const char* text)
 
 } // namespace
 
-double CoverageMap::horizontalDop(const QPointF& p, const QVector<QPointF>& anchors)
+namespace {
+
+// HDOP at p from the anchors within reach (all with limit 0), and how many
+// those are; no allocation, as it runs for every cell of the chart.
+double dopInRange(const QPointF& p, const QPointF* anchors, int n, int rangeLimit, int* inRange)
 {
     // Normal matrix of the unit directions from the anchors: its inverse's
     // trace is the squared HDOP.
     double a = 0, b = 0, c = 0;
-    for (const QPointF& q : anchors) {
-        const double dx = p.x() - q.x(), dy = p.y() - q.y();
-        const double r = std::hypot(dx, dy);
-        if (r < 1.0)
+    const double limit2 = double(rangeLimit) * rangeLimit;
+    *inRange = 0;
+    for (int i = 0; i < n; ++i) {
+        const double dx = p.x() - anchors[i].x(), dy = p.y() - anchors[i].y();
+        const double r2 = dx * dx + dy * dy;
+        if (rangeLimit > 0 && r2 > limit2)
+            continue;
+        ++*inRange;
+        if (r2 < 1.0)
             continue;   // on the anchor: no direction
-        const double ux = dx / r, uy = dy / r;
-        a += ux * ux;
-        b += ux * uy;
-        c += uy * uy;
+        a += dx * dx / r2;
+        b += dx * dy / r2;
+        c += dy * dy / r2;
     }
     const double det = a * c - b * b;
     if (det < 1e-9)
@@ -40,16 +48,21 @@ double CoverageMap::horizontalDop(const QPointF& p, const QVector<QPointF>& anch
     return std::sqrt((a + c) / det);
 }
 
+} // namespace
+
+double CoverageMap::horizontalDop(const QPointF& p, const QVector<QPointF>& anchors)
+{
+    int n = 0;
+    return dopInRange(p, anchors.constData(), anchors.size(), 0, &n);
+}
+
 CoverageMap::Grade CoverageMap::gradeAt(const QPointF& p, const QVector<QPointF>& anchors, int rangeLimit)
 {
-    QVector<QPointF> inRange;
-    for (const QPointF& q : anchors)
-        if (rangeLimit <= 0 || std::hypot(p.x() - q.x(), p.y() - q.y()) <= rangeLimit)
-            inRange.append(q);
+    int inRange = 0;
+    const double hdop = dopInRange(p, anchors.constData(), anchors.size(), rangeLimit, &inRange);
     // The solver needs three distances, whatever two would say about the geometry.
-    if (inRange.size() < 3)
+    if (inRange < 3)
         return OutOfRange;
-    const double hdop = horizontalDop(p, inRange);
     return hdop <= GoodHdop ? Good : hdop <= FairHdop ? Fair : Poor;
 }
 
@@ -112,7 +125,7 @@ QPixmap CoverageMap::legend(const QFont& font, bool withOutOfRange)
     if (k == legendKey && !legendBox.isNull())
         return legendBox;
     legendKey = k;
-    const QStringList texts = {trMain("HDOP ≤ 1,5"), trMain("HDOP ≤ 3"), trMain("HDOP > 3"), trMain("unter 3 Anker in Reichweite")};
+    const QStringList texts = {trMain("HDOP ≤ 1,5"), trMain("HDOP ≤ 3"), trMain("HDOP > 3"), trMain("< 3 Anker")};
     const int lines = withOutOfRange ? 4 : 3;
     const QFontMetrics fm(font);
     const int pad = 4, swatch = fm.height() - 2, lineH = fm.height();
