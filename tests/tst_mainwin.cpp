@@ -332,10 +332,34 @@ void TestMainWin::chartPass()
     QVERIFY(onCircle);
     // The first history (by key) with a master writes the master distance.
     QCOMPARE(w.findChild<QLabel*>("labAbstandMaster")->text(), QString("Abstand Tag \"Circles\" -> Master: %1 cm").arg(circles.at(0)));
+    // Coverage: green inside the anchors' square, grey where fewer than three reach; off, the floor stays white.
+    auto floorAt = [&](int x, int y) { pass(w); return QColor(w.frame.chartPixmap->toImage().pixel((500 + x) / 2, (500 - y) / 2)); };
+    QCOMPARE(floorAt(30, 330), QColor(Qt::white));
+    w.findChild<QCheckBox*>("chkShowCoverage")->setChecked(true);
+    const QColor good = floorAt(30, 330);
+    QVERIFY2(good.green() > good.red() + 30 && good.red() == good.blue(), qPrintable(good.name()));
+    edit(w, "edtRangeLimit")->setText("300");
+    const QColor grey = floorAt(30, 330);
+    QVERIFY2(grey.red() == grey.green() && grey.green() == grey.blue() && grey.red() < 230, qPrintable(grey.name()));
+    edit(w, "edtRangeLimit")->clear();
+    QCOMPARE(floorAt(30, 330), good);
+    // Link quality: a window beside the main one, a row per tag and one per link, refreshed every second.
+    findButton(&w, "btnLinkQuality")->click();
+    auto* links = w.findChild<QDialog*>("LinkQualityDialog");
+    QVERIFY(links && links->isVisible() && !links->isModal());
+    auto* table = links->findChild<QTableWidget*>("tblLinkQuality");
+    QCOMPARE(table->rowCount(), 10);
+    QCOMPARE(table->item(6, 0)->text() + table->item(6, 1)->text() + table->item(6, 3)->text(), QString("WalkerM0,0 %"));
+    QCOMPARE(table->item(6, 3)->background().color(), QColor(200, 240, 200));
+    for (int i = 0; i < 12; ++i)
+        w.dataReceived(dLine("2b01", {walker.at(0), walker.at(1), walker.at(2), 0}));
+    pass(w);
+    QTRY_COMPARE(table->item(9, 3)->text(), QString("50,0 %"));
+    QCOMPARE(table->item(9, 3)->background().color(), QColor(255, 190, 190));
     // Samples expire after two whole seconds, across midnight too; identifiers that fell silent are forgotten.
     now = QTime(0, 0, 1);
     pass(w);
-    QCOMPARE(w.rangingHistory.value("2b01").size(), 12);
+    QCOMPARE(w.rangingHistory.value("2b01").size(), 24);
     now = QTime(0, 0, 2);
     pass(w);
     QVERIFY(w.rangingHistory.isEmpty());

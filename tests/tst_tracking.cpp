@@ -298,7 +298,19 @@ void TestTracking::batchEqualsWindowReplay()
     QCOMPARE(old.filter, QString("average"));
     BatchReplay batch;
     QString error;
-    QVERIFY2(batch.run({dir.filePath("s.orec"), demoCfg(), dir.filePath("batch.csv"), {}, 0, {}, 0}, &error), qPrintable(error));
+    BatchReplayOptions options{dir.filePath("s.orec"), demoCfg(), dir.filePath("batch.csv"), {}, 0, {}, 0};
+    options.linkQuality = true;
+    QVERIFY2(batch.run(options, &error), qPrintable(error));
+    // The links over the whole recording: a row per tag and per link, the stand-in's outliers left out.
+    const QStringList links = batch.report();
+    QCOMPARE(links.size(), 1 + cfg.tags.size() * (1 + cfg.anchors.size()));
+    int leftOut = 0;
+    for (const QString& row : links) {
+        const QStringList link = row.simplified().split(' ');   // tag, anchor, lines/s, missing, left out, ...
+        leftOut += link.size() == 7 && link.value(4) != "0.0%";
+    }
+    QVERIFY2(links.value(2).simplified().startsWith("2B01 " + cfg.anchors.value(0).id + " 10.") && leftOut > 0,
+             qPrintable(links.join('\n')));
 
     MainWin w;
     w.resize(1200, 900);

@@ -2,8 +2,10 @@
 #include "chartdrawing.h"
 #include "cominterface.h"
 #include "configcommand.h"
+#include "coveragemap.h"
 #include "errorstatistics.h"
 #include "knownpointcollector.h"
+#include "linkquality.h"
 #include "framing.h"
 #include "rangingsample.h"
 #include "solver.h"
@@ -43,6 +45,10 @@ private slots:
     void offsetProposal();
     void errorStatistics_data();
     void errorStatistics();
+    void coverage_data();
+    void coverage();
+    void linkQuality_data();
+    void linkQuality();
 };
 
 using Lines = QList<QByteArray>;
@@ -540,4 +546,106 @@ void TestUnits::errorStatistics()
     const QList<double> got = {double(s.n), s.meanDx, s.meanDy, s.sigmaX, s.sigmaY, s.cep50, s.r95, s.max};
     for (int i = 0; i < got.size(); ++i)
         QVERIFY2(std::fabs(got[i] - expected[i]) < 1e-6, qPrintable(QString("%1: %2").arg(i).arg(got[i])));
+}
+
+using PointList = QVector<QPointF>;
+
+void TestUnits::coverage_data()
+{
+    QTest::addColumn<PointList>("anchors");
+    QTest::addColumn<QPointF>("point");
+    QTest::addColumn<int>("rangeLimit");
+    QTest::addColumn<double>("hdop");   // of all anchors; -1: none (no fix)
+    QTest::addColumn<int>("grade");
+    const PointList square{{0, 0}, {1000, 0}, {1000, 1000}, {0, 1000}};
+    QTest::newRow("square's centre") << square << QPointF(500, 500) << 0 << 1.0 << int(CoverageMap::Good);
+    QTest::newRow("just outside") << square << QPointF(500, -400) << 0 << 1.04 << int(CoverageMap::Good);
+    QTest::newRow("a side's length outside") << square << QPointF(500, -1500) << 0 << 1.97 << int(CoverageMap::Fair);
+    QTest::newRow("far outside") << square << QPointF(5000, 5000) << 0 << 6.42 << int(CoverageMap::Poor);
+    QTest::newRow("on the anchors' line") << PointList{{0, 0}, {500, 0}, {1000, 0}} << QPointF(700, 0) << 0 << -1.0
+                                          << int(CoverageMap::Poor);
+    QTest::newRow("two in range") << square << QPointF(100, 100) << 500 << 1.09 << int(CoverageMap::OutOfRange);
+    QTest::newRow("three in range") << square << QPointF(100, 100) << 1000 << 1.09 << int(CoverageMap::Good);
+    QTest::newRow("two anchors") << PointList{{0, 0}, {1000, 0}} << QPointF(500, 500) << 0 << 1.41
+                                 << int(CoverageMap::OutOfRange);
+}
+
+void TestUnits::coverage()
+{
+    QFETCH(PointList, anchors); QFETCH(QPointF, point); QFETCH(int, rangeLimit); QFETCH(double, hdop); QFETCH(int, grade);
+    const double h = CoverageMap::horizontalDop(point, anchors);
+    if (hdop < 0)
+        QVERIFY2(!std::isfinite(h), qPrintable(QString::number(h)));
+    else
+        QVERIFY2(std::abs(h - hdop) < 0.01, qPrintable(QString::number(h)));
+    QCOMPARE(int(CoverageMap::gradeAt(point, anchors, rangeLimit)), grade);
+
+    // The shading follows the layout, and is kept while nothing changed.
+    ChartGeometry geo;
+    QVERIFY(computeChartGeometry(-500, -500, 2000, 2000, 400, 400, geo));
+    QList<Anchor> modules;
+    for (const QPointF& p : anchors)
+        modules << Anchor("1", "A", Qt::red, int(p.x()), int(p.y()), 0, false, 0);
+    CoverageMap map;
+    QVERIFY(map.update(geo, modules, rangeLimit));
+    QVERIFY(!map.update(geo, modules, rangeLimit));
+    const QPointF cell = (QPointF(geo.originX + point.x(), geo.originY - point.y()) - map.shadingRect().topLeft())
+                         / (CoverageMap::CellPx * geo.cmPerPixel);
+    if (map.shadingRect().contains(QPointF(geo.originX + point.x(), geo.originY - point.y())))   // its cell grades alike
+        QCOMPARE(map.shading().pixel(int(cell.x()), int(cell.y())),
+                 qPremultiply(CoverageMap::gradeColor(CoverageMap::Grade(grade)).rgba()));
+    modules[0].offset = 5;
+    QVERIFY(map.update(geo, modules, rangeLimit));
+}
+
+void TestUnits::linkQuality_data()
+{
+    QTest::addColumn<int>("lines");          // one every 100 ms to anchors 0..3
+    QTest::addColumn<int>("windowMs");
+    QTest::addColumn<int>("missingUntil");   // anchor 3 has no distance in the lines before
+    QTest::addColumn<int>("leftOutEvery");   // the filter leaves out anchor 1 in every n-th line
+    QTest::addColumn<bool>("unusable2");     // anchor 2's distance received but unusable
+    // lines/s, fixes/s, missing 3, left out 1, left out 2, spread 0, since last (ms)
+    QTest::addColumn<QList<double>>("expected");
+    QTest::newRow("steady") << 20 << 10000 << 0 << 0 << false << QList<double>{10, 10, 0, 0, 0, 5.13, 100};
+    QTest::newRow("half missing, one in four left out") << 20 << 10000 << 10 << 4 << false
+                                                       << QList<double>{10, 10, 0.5, 0.25, 0, 5.13, 100};
+    QTest::newRow("window slides past the gap") << 150 << 10000 << 50 << 0 << true
+                                                << QList<double>{10, 10, 0, 0, 1, 5.03, 100};
+    QTest::newRow("whole recording") << 150 << 0 << 50 << 0 << true
+                                     << QList<double>{150 / 14.9, 100 / 14.9, 1 / 3.0, 0, 1, 5.02, 100};
+    QTest::newRow("two usable: no fix") << 20 << 10000 << 20 << 0 << true << QList<double>{10, 0, 1, 0, 1, 5.13, 100};
+}
+
+void TestUnits::linkQuality()
+{
+    QFETCH(int, lines); QFETCH(int, windowMs); QFETCH(int, missingUntil); QFETCH(int, leftOutEvery);
+    QFETCH(bool, unusable2); QFETCH(QList<double>, expected);
+    LinkQuality q;
+    q.setWindowMs(windowMs);
+    const QTime start(23, 59, 55);   // across midnight
+    QTime at;
+    for (int i = 0; i < lines; ++i) {
+        at = start.addMSecs(100 * i);
+        const QList<int> received{100, 200, 300, i < missingUntil ? 0 : 400};
+        QMap<int, int> usable;
+        for (int a = 0; a < 4; ++a)
+            if (received.at(a) > 0 && !(a == 2 && unusable2))
+                usable.insert(a, received.at(a));
+        q.addLine("2B01", at, received, usable, 4);
+        if (leftOutEvery > 0 && i % leftOutEvery == 0)
+            q.addLeftOut("2B01", at, {1});
+        q.addResiduals("2B01", at, {{0, i % 2 ? 5.0 : -5.0}});
+    }
+    const QVector<LinkQuality::TagFigures> f = q.figures(at.addMSecs(100));
+    QCOMPARE(f.size(), 1);
+    const QList<double> got{f[0].linesPerSecond, f[0].updateRate, f[0].anchors.value(3).missingShare,
+                            f[0].anchors.value(1).leftOutShare, f[0].anchors.value(2).leftOutShare,
+                            f[0].anchors.value(0).spread, double(f[0].sinceLastMs)};
+    for (int i = 0; i < got.size(); ++i)
+        QVERIFY2(std::abs(got[i] - expected[i]) < 0.01,
+                 qPrintable(QString("figure %1: %2, not %3").arg(i).arg(got[i]).arg(expected[i])));
+    QCOMPARE(f[0].anchors.value(3).lastDistance, missingUntil < lines ? 400 : 0);
+    // Silence longer than the window forgets the tag; the whole recording keeps it.
+    QCOMPARE(q.figures(at.addSecs(30)).size(), windowMs > 0 ? 0 : 1);
 }

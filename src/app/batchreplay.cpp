@@ -69,6 +69,8 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
         return false;
     }
     out = given.output.isEmpty() ? nullptr : &exporter;
+    if (given.linkQuality)
+        step.linkQuality().setWindowMs(0);
     baseEpochMs = RecordingReader::startEpochMs(given.recording);
     baseTime = QDateTime::fromMSecsSinceEpoch(baseEpochMs).time();
 
@@ -99,6 +101,9 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
         exporter.discard();
         return false;
     }
+    if (given.linkQuality)
+        reportLines += LinkQuality::table(step.linkQuality().figures(baseTime.addMSecs(int(nowMs % 86400000u))),
+                                          PositionExport::anchorIds(modules.anchors));
     if (!given.output.isEmpty() && !exporter.close()) {
         *error = QStringLiteral("cannot write %1").arg(given.output);
         return false;

@@ -38,6 +38,7 @@ struct BatchReplayOptions
     QVector<QPair<QString, QPointF>> accuracyAt{};
     QString writeSettings{};   // non-empty: the settings file again, with the proposed offsets
     bool distances = false;  // a d_<anchor id>_cm column per anchor
+    bool linkQuality = false;   // the link figures over the whole recording into the report
 };
 
 // Runs a recording through the receive path and the positioning step without a
@@ -53,7 +54,7 @@ public:
     // (rows go to a file beside it that replaces it only at the end).
     bool run(const BatchReplayOptions& options, QString* error);
 
-    // The report of --calibrate-at and --accuracy-at, one line each.
+    // The report of --calibrate-at, --accuracy-at and --link-quality, one line each.
     QStringList report() const { return reportLines; }
 
     quint64 rangingLines() const { return lines; }

@@ -38,6 +38,9 @@ CommandLine::CommandLine()
                      QStringLiteral("TAG=X,Y")),
       distancesOption(QStringLiteral("distances"),
                       QStringLiteral("Batch mode: add the distance to each anchor (offset applied) as columns d_<anchor id>_cm.")),
+      linkQualityOption(QStringLiteral("link-quality"),
+                        QStringLiteral("Batch mode: print per tag and anchor the lines per second, missing and left-out "
+                                       "distances, spread and last distance over the whole recording.")),
       portOption(QStringLiteral("port"), QStringLiteral("The master's serial port, e.g. /dev/ttyUSB0."), QStringLiteral("path")),
       connectOption(QStringLiteral("connect"), QStringLiteral("Connect to the port at start.")),
       startRangingOption(QStringLiteral("start-ranging"), QStringLiteral("Connect and start the ranging at start."))
@@ -47,9 +50,10 @@ CommandLine::CommandLine()
         "Window: orvane [--port PATH] [--connect] [--start-ranging] [SETTINGS.cfg]\n"
         "Batch mode: orvane --replay REC.orec --settings FILE.cfg --export OUT.csv [--mqtt HOST[:PORT]] [--distances]\n"
         "            orvane --replay REC.orec --settings FILE.cfg --calibrate-at TAG=X,Y [--write-settings OUT.cfg]\n"
-        "            orvane --replay REC.orec --settings FILE.cfg --accuracy-at TAG=X,Y"));
+        "            orvane --replay REC.orec --settings FILE.cfg --accuracy-at TAG=X,Y\n"
+        "            orvane --replay REC.orec --settings FILE.cfg --link-quality"));
     parser.addOptions({replayOption, settingsOption, exportOption, filterOption, averageOption, mqttOption, distancesOption,
-                       calibrateOption, writeSettingsOption, accuracyOption, portOption, connectOption, startRangingOption});
+                       calibrateOption, writeSettingsOption, accuracyOption, linkQualityOption, portOption, connectOption, startRangingOption});
     parser.addPositionalArgument(QStringLiteral("SETTINGS.cfg"),
                                  QStringLiteral("A settings file to load at start, without the reminder."),
                                  QStringLiteral("[SETTINGS.cfg]"));
@@ -60,7 +64,7 @@ bool CommandLine::windowless(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
         for (const char* name : {"--replay", "--settings", "--export", "--filter", "--average", "--mqtt", "--distances", "--calibrate-at", "--write-settings",
-                                 "--accuracy-at", "--help", "-help", "-h",
+                                 "--accuracy-at", "--link-quality", "--help", "-help", "-h",
                                  "-?", "--help-all", "--version", "-v"})
             if (arg == name || arg.startsWith(QByteArray(name) + '='))
                 return true;
@@ -82,7 +86,8 @@ bool CommandLine::parse(const QStringList& arguments)
     if (!batch()) {
         startSettings = positional.value(0);
         for (const QCommandLineOption* o : {&settingsOption, &exportOption, &filterOption, &averageOption, &mqttOption,
-                                            &calibrateOption, &writeSettingsOption, &accuracyOption, &distancesOption})
+                                            &calibrateOption, &writeSettingsOption, &accuracyOption, &distancesOption,
+                                            &linkQualityOption})
             if (parser.isSet(*o)) {
                 error = QStringLiteral("--%1 only goes with --replay").arg(o->names().first());
                 return false;
@@ -100,13 +105,14 @@ bool CommandLine::parse(const QStringList& arguments)
     if (!parsePoints(calibrateOption, &batchOpts.calibrateAt) || !parsePoints(accuracyOption, &batchOpts.accuracyAt))
         return false;
     batchOpts.distances = parser.isSet(distancesOption);
+    batchOpts.linkQuality = parser.isSet(linkQualityOption);
     batchOpts.writeSettings = parser.value(writeSettingsOption);
     if (parser.isSet(writeSettingsOption) && (batchOpts.calibrateAt.isEmpty() || batchOpts.writeSettings.isEmpty())) {
         error = QStringLiteral("--write-settings needs a file name and --calibrate-at");
         return false;
     }
-    const bool knownPoints = !batchOpts.calibrateAt.isEmpty() || !batchOpts.accuracyAt.isEmpty();
-    if (batchOpts.settings.isEmpty() || (batchOpts.output.isEmpty() && !knownPoints)) {
+    const bool report = !batchOpts.calibrateAt.isEmpty() || !batchOpts.accuracyAt.isEmpty() || batchOpts.linkQuality;
+    if (batchOpts.settings.isEmpty() || (batchOpts.output.isEmpty() && !report)) {
         error = QStringLiteral("--replay needs --settings FILE.cfg and --export OUT.csv");
         return false;
     }

@@ -50,6 +50,7 @@ private:
     QCommandLineOption writeSettingsOption;
     QCommandLineOption accuracyOption;
     QCommandLineOption distancesOption;
+    QCommandLineOption linkQualityOption;
     QCommandLineOption portOption;
     QCommandLineOption connectOption;
     QCommandLineOption startRangingOption;

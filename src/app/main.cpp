@@ -118,7 +118,8 @@ int main(int argc, char** argv)
             // window after ORVANE_SCREENSHOT_DELAY_MS (default 4000) and quits;
             // ORVANE_SCREENSHOT_SIZE=WxH (or "min") sizes it first;
             // ORVANE_SCREENSHOT_DIALOG=discovery grabs the discovery dialog instead,
-            // =offsets or =accuracy the known-point dialog after 6 s at tag 2B02.
+            // =offsets or =accuracy the known-point dialog after 6 s at tag 2B02,
+            // =links the "Verbindungsqualität" window.
             const QString shot = qEnvironmentVariable("ORVANE_SCREENSHOT");
             if (!shot.isEmpty()) {
                 const QString size = qEnvironmentVariable("ORVANE_SCREENSHOT_SIZE");
@@ -135,6 +136,17 @@ int main(int argc, char** argv)
                                       ? qEnvironmentVariableIntValue("ORVANE_SCREENSHOT_DELAY_MS") : 4000;
                 const QString which = qEnvironmentVariable("ORVANE_SCREENSHOT_DIALOG");
                 const bool dialog = which == QLatin1String("discovery");
+                if (which == QLatin1String("links")) {
+                    if (auto* open = window.findChild<QAbstractButton*>(QStringLiteral("btnLinkQuality")))
+                        open->click();
+                    QTimer::singleShot(delay, &window, [&window, shot] {
+                        auto* links = window.findChild<QWidget*>(QStringLiteral("LinkQualityDialog"));
+                        if (!links || !links->grab().save(shot))
+                            std::fprintf(stderr, "orvane: cannot write %s\n", qUtf8Printable(shot));
+                        QCoreApplication::exit(0);
+                    });
+                    return app->exec();
+                }
                 if (which == QLatin1String("offsets") || which == QLatin1String("accuracy")) {
                     QTimer::singleShot(delay, &window, [&window, shot, which] { grabKnownPointDialog(window, which, shot); });
                     return app->exec();

@@ -2,6 +2,7 @@
 #include "ui_mainwin.h"
 
 #include "aboutwin.h"
+#include "linkqualitydialog.h"
 #include "buildversion.h"
 #include "replaytimeline.h"
 #include "calibrationflow.h"
@@ -159,6 +160,7 @@ void MainWin::buildPanels()
     connect(recordingPanel, &RecordingPanel::replayRequested, this, &MainWin::on_btnReplay_clicked);
     connect(t, &ToolsPanel::calibrateOffsetsRequested, this, &MainWin::on_btnCalibrateOffsets_clicked);
     connect(t, &ToolsPanel::checkAccuracyRequested, this, &MainWin::on_btnCheckAccuracy_clicked);
+    connect(t, &ToolsPanel::linkQualityRequested, this, &MainWin::on_btnLinkQuality_clicked);
 }
 
 void MainWin::wireFlows()
@@ -584,6 +586,18 @@ bool MainWin::eventFilter(QObject* watched, QEvent* event)
 }
 
 void MainWin::on_btnMqtt_clicked() { runMqttSetup(this, mqtt); }
+
+void MainWin::on_btnLinkQuality_clicked()
+{
+    if (!linkQualityDialog) {
+        linkQualityDialog = new LinkQualityDialog(&modules, this);
+        // The figures of whatever feeds the positioning: the port, or a replay at its own clock.
+        linkQualityDialog->figures = [this] { return positioning.linkQuality().figures(timeOfDay()); };
+    }
+    linkQualityDialog->show();
+    linkQualityDialog->raise();
+    linkQualityDialog->activateWindow();
+}
 
 // ---------------------------------------------------------------- tables
 

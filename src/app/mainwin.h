@@ -50,6 +50,7 @@ class ConnectionPanel;
 class ToolsPanel;
 class RecordingPanel;
 class ReplayTimeline;
+class LinkQualityDialog;
 class QLabel;
 class QTimer;
 class QImage;
@@ -207,6 +208,7 @@ private:
     void on_btnMqtt_clicked();
     void on_btnCalibrateOffsets_clicked() { offsetFlow->open(); }
     void on_btnCheckAccuracy_clicked() { accuracyFlow->open(); }
+    void on_btnLinkQuality_clicked();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -258,6 +260,7 @@ private:
     AccuracyCheckFlow* accuracyFlow = nullptr;
     WindowLayout* windowLayout = nullptr;
     ReplayTimeline* replayTimeline = nullptr;   // under the chart while a replay runs
+    LinkQualityDialog* linkQualityDialog = nullptr;   // made at the first use, then kept
     QAction* undoMoveAction = nullptr;
     quint64 packetLines = 0;
 };

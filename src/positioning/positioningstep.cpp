@@ -43,6 +43,7 @@ void PositioningStep::clear()
         qDeleteAll(list);
     samples.clear();
     state.clear();
+    quality.clear();
 }
 
 void PositioningStep::addRangingLine(const QByteArray& line, const QTime& received)
@@ -56,8 +57,21 @@ void PositioningStep::addRangingLine(const QByteArray& line, const QTime& receiv
         delete list.takeFirst();
 }
 
-void PositioningStep::feedFilter(KeyState& st, const QList<RangingSample*>& list, const ModuleSetup& modules,
-                                 std::optional<int> tagHeight)
+int PositioningStep::noteLines(const QString& key, KeyState& st, const QList<RangingSample*>& list,
+                               const ModuleSetup& modules, std::optional<int> tagHeight)
+{
+    const int fresh = int(qMin<quint64>(st.stored - st.qualityNoted, quint64(list.size())));
+    for (int i = list.size() - fresh; i < list.size(); ++i) {
+        const RangingSample* s = list.at(i);
+        quality.addLine(key, s->received, s->distances, usableDistances(s, modules.anchors, tagHeight),
+                        int(modules.anchors.size()));
+    }
+    st.qualityNoted = st.stored;
+    return fresh;
+}
+
+void PositioningStep::feedFilter(const QString& key, KeyState& st, const QList<RangingSample*>& list,
+                                 const ModuleSetup& modules, std::optional<int> tagHeight)
 {
     if (!st.filter)
         st.filter.reset(new TrackFilter);
@@ -66,6 +80,8 @@ void PositioningStep::feedFilter(KeyState& st, const QList<RangingSample*>& list
     for (int i = list.size() - fresh; i < list.size(); ++i) {
         const RangingSample* s = list.at(i);
         st.filter->addSample(usableDistances(s, modules.anchors, tagHeight), modules.anchors, s->received);
+        if (!st.filter->lastLeftOut().isEmpty())
+            quality.addLeftOut(key, s->received, st.filter->lastLeftOut());
     }
     st.fed = st.stored;
 }
@@ -127,8 +143,9 @@ PositioningPass PositioningStep::run(ModuleSetup& modules, const PositioningOpti
         if (idx < 0)
             continue;
         Tag& tag = modules.tags[idx];
+        const int fresh = noteLines(it.key(), st, list, modules, options.tagHeight);
         if (kalman)
-            feedFilter(st, list, modules, options.tagHeight);
+            feedFilter(it.key(), st, list, modules, options.tagHeight);
         countBelowHeight(st, list, modules, options.tagHeight);
         const TagDistances d = measureDistances(list, anchors, options.averageCount, options.tagHeight);
 
@@ -174,8 +191,19 @@ PositioningPass PositioningStep::run(ModuleSetup& modules, const PositioningOpti
             r.avg = solveFromDistances(d.avgDist, anchors);
             averagedSpeed(st, r.avg, list.last()->received);
         }
-        if (r.avgValid)
+        if (r.avgValid) {
             tag.updateAveragedPosition(truncCm(r.avg.x()), truncCm(r.avg.y()));
+            // How far each new line's distances lie from the position shown.
+            for (int i = list.size() - fresh; i < list.size(); ++i) {
+                const RangingSample* s = list.at(i);
+                const QMap<int, int> usable = usableDistances(s, anchors, options.tagHeight);
+                QMap<int, double> residuals;
+                for (auto u = usable.constBegin(); u != usable.constEnd(); ++u)
+                    residuals.insert(u.key(), u.value() - std::hypot(r.avg.x() - anchors.at(u.key()).x,
+                                                                     r.avg.y() - anchors.at(u.key()).y));
+                quality.addResiduals(it.key(), s->received, residuals);
+            }
+        }
         if (kalman)
             r.speed = tracked ? std::hypot(velocity.x(), velocity.y()) / 100.0 : 0.0;
         else

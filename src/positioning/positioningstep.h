@@ -1,6 +1,7 @@
 #ifndef POSITIONINGSTEP_H
 #define POSITIONINGSTEP_H
 
+#include "linkquality.h"
 #include "rangingsample.h"
 #include "trackfilter.h"
 
@@ -93,8 +94,12 @@ public:
     // Samples per identifier, oldest first (owned here).
     RangingHistory& history() { return samples; }
     const RangingHistory& history() const { return samples; }
-    // Deletes every sample and forgets every track.
+    // Deletes every sample and forgets every track and link figure.
     void clear();
+
+    // The links' figures, from the lines and fixes that went through here.
+    LinkQuality& linkQuality() { return quality; }
+    const LinkQuality& linkQuality() const { return quality; }
 
 private:
     struct KeyState {
@@ -102,6 +107,7 @@ private:
         quint64 fed = 0;                // of those, given to the filter
         quint64 heightChecked = 0;      // of those, checked against the tag height
         quint64 belowHeight = 0;        // distances shorter than the height difference
+        quint64 qualityNoted = 0;       // of the lines stored, those counted in the link figures
         QPair<quint64, int> exported{0, -1};   // stored count and size at the last row
         std::unique_ptr<TrackFilter> filter;   // only for tags being filtered
         bool haveAvg = false;           // plain average: the last change and its sample
@@ -110,14 +116,18 @@ private:
         double avgSpeed = 0.0;
     };
 
-    void feedFilter(KeyState& st, const QList<RangingSample*>& list, const ModuleSetup& modules,
+    void feedFilter(const QString& key, KeyState& st, const QList<RangingSample*>& list, const ModuleSetup& modules,
                     std::optional<int> tagHeight);
+    // The lines new since the last pass into the link figures; returns how many.
+    int noteLines(const QString& key, KeyState& st, const QList<RangingSample*>& list, const ModuleSetup& modules,
+                  std::optional<int> tagHeight);
     void countBelowHeight(KeyState& st, const QList<RangingSample*>& list, const ModuleSetup& modules,
                           std::optional<int> tagHeight);
     void averagedSpeed(KeyState& st, const QPointF& avg, const QTime& sampleTime);
 
     RangingHistory samples;
     std::map<QString, KeyState> state;
+    LinkQuality quality;
 };
 
 #endif

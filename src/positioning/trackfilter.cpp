@@ -169,6 +169,7 @@ void TrackFilter::noteResiduals(const QMap<int, int>& distances, const QList<Anc
 
 void TrackFilter::addSample(const QMap<int, int>& distances, const QList<Anchor>& anchors, const QTime& at)
 {
+    leftOut.clear();
     QMap<int, int> usable;
     for (auto it = distances.constBegin(); it != distances.constEnd(); ++it)
         if (it.key() >= 0 && it.key() < anchors.size() && it.value() > 0)
@@ -183,6 +184,7 @@ void TrackFilter::addSample(const QMap<int, int>& distances, const QList<Anchor>
             if (consistent.contains(it.key())) {
                 ++it;
             } else {
+                leftOut << it.key();
                 it = usable.erase(it);
                 ++rejected;
             }
@@ -223,6 +225,7 @@ void TrackFilter::addSample(const QMap<int, int>& distances, const QList<Anchor>
         if (plausible) {
             good << it.key();
         } else {
+            leftOut << it.key();
             ++rejected;
         }
     }

@@ -48,6 +48,8 @@ public:
     double distanceNoise() const { return noiseSigma; }
     // Counts over the filter's life, for tests and figures.
     int rejectedDistances() const { return rejected; }
+    // Anchor indices of the last sample's distances that were left out.
+    const QList<int>& lastLeftOut() const { return leftOut; }
     int starts() const { return startCount; }
 
 private:
@@ -82,6 +84,7 @@ private:
     int residualCount = 0;
 
     int rejected = 0;
+    QList<int> leftOut;
     int startCount = 0;
 };
 
