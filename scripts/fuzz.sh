@@ -1,21 +1,20 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang into build-fuzz and runs each one for
+# Builds the libFuzzer targets with clang into build-asan (the sanitizer build
+# that scripts/sanitize.sh uses too) and runs each one for
 # N seconds (first argument, default 30), starting from a copy of its seed
 # corpus so that fuzz/corpus stays as committed. Exits non-zero when any target
 # crashes, leaks or times out; the input that did it is kept in
-# build-fuzz/crashes/<target>/ and the run's output in build-fuzz/logs/<target>.log.
+# build-asan/crashes/<target>/ and the run's output in build-asan/logs/<target>.log.
 # Needs clang and libclang-rt-14-dev (scripts/setup.sh test installs them).
 # Environment: JOBS (parallel compile jobs, default 2), FUZZ_TARGETS (a subset,
-# space-separated), ORVANE_FUZZ_BUILD_DIR (another build folder).
+# space-separated), ORVANE_ASAN_BUILD_DIR (another build folder).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
 seconds="${1:-30}"
-build="${ORVANE_FUZZ_BUILD_DIR:-$root/build-fuzz}"
 targets=(${FUZZ_TARGETS:-fuzz_stream fuzz_parsers fuzz_settings fuzz_image fuzz_replay})
 
-CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DORVANE_BUILD_FUZZ=ON -DORVANE_BUILD_TESTS=OFF -DORVANE_BUILD_BENCH=OFF >/dev/null
+source scripts/lib/sanitizer-build.sh
 cmake --build "$build" -j"${JOBS:-2}" --target "${targets[@]}"
 
 work="$(mktemp -d)"

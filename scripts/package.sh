@@ -27,7 +27,7 @@ if [ -z "$build" ]; then
 fi
 if [ "$qt" = 6 ]; then scripts/setup.sh package qt6; else scripts/setup.sh package; fi
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_QT="$qt" "${options[@]}" >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_QT="$qt" -DCMAKE_UNITY_BUILD=ON "${options[@]}" >/dev/null
 cmake --build "$build" -j2
 rm -f "$build"/orvane_*.deb
 (cd "$build" && cpack -G DEB >cpack.log 2>&1) || { cat "$build/cpack.log"; exit 1; }

@@ -21,6 +21,10 @@ while [ $# -gt 0 ]; do
   esac
 done
 if [ "$qt" = 6 ]; then scripts/setup.sh test qt6; else scripts/setup.sh test; fi
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_QT="$qt" -DORVANE_BUILD_BENCH=ON >/dev/null
+# A unity build compiles the library in batches of files, which parses Qt's
+# headers far less often: a clean build takes about half the time.
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_QT="$qt" -DORVANE_BUILD_BENCH=ON \
+  -DCMAKE_UNITY_BUILD=ON >/dev/null
 cmake --build "$build" -j2
+if [ ${#repeat[@]} -eq 0 ]; then repeat=(-j2); fi
 ctest --test-dir "$build" --output-on-failure "${repeat[@]}"

@@ -24,6 +24,9 @@ constexpr double TurnTimeS = 1.0;
 // from every model's prediction is left out. Wide enough for the first
 // sample after a reversal at a run, whose distances all jump at once.
 constexpr double Gate = 6.0;
+// A turn strains several distances at once, an outlier only its own: beyond
+// this many standard deviations a distance counts as strained.
+constexpr double StrainGate = 3.0;
 // Real radios measure every distance too long by a few decimetres (the signal
 // is late, more so through a body or wall), alike for all anchors to a first
 // approximation: the filter estimates that common bias as a state that drifts
@@ -204,31 +207,52 @@ void TrackFilter::addSample(const QMap<int, int>& distances, const QList<Anchor>
     if (dtMs > 0)
         last = at;
 
-    // Gate every distance before any of them moves the track: it stays if one
-    // of the models finds it plausible (the agile one lets a turn through).
+    // Gate every distance before any of them moves the track. A single
+    // distance the steady model finds too long, while the others agree with
+    // it, is an outlier (reflections and blocked paths only ever lengthen a
+    // distance) and stays out; when several are strained at once, or one is
+    // shorter than expected, the tag itself is turning, and the agile model
+    // decides which ones stay.
     const double r = noiseSigma * noiseSigma;
-    QList<int> good;
-    for (auto it = usable.constBegin(); it != usable.constEnd(); ++it) {
-        const Anchor& a = anchors.at(it.key());
+    auto innovation = [&](const Model& m, int k, double* variance) {
+        const Anchor& a = anchors.at(k);
+        const double dx = m.x(0) - a.x, dy = m.x(1) - a.y;
+        const double range = std::hypot(dx, dy);
+        if (range < 1.0)
+            return std::nan("");   // on the anchor: no direction to correct along
+        Row H;
+        H << dx / range, dy / range, 0.0, 0.0, 1.0;
+        *variance = (H * m.P * H.transpose())(0, 0) + r;
+        return usable.value(k) - range - m.x(4);
+    };
+    auto plausibleTo = [&](const Model& m, int k, double gate = Gate) {
+        double s = 0;
+        const double nu = innovation(m, k, &s);
+        return nu * nu <= gate * gate * s;   // false for NaN
+    };
+    auto tooLong = [&](int k) {
+        double s = 0;
+        return !(innovation(models[0], k, &s) < 0);
+    };
+    QList<int> good, doubted;
+    for (auto it = usable.constBegin(); it != usable.constEnd(); ++it)
+        (plausibleTo(models[0], it.key()) ? good : doubted) << it.key();
+    int strained = 0;
+    for (auto it = usable.constBegin(); it != usable.constEnd(); ++it)
+        strained += plausibleTo(models[0], it.key(), StrainGate) ? 0 : 1;
+    const bool turning = strained >= 2;
+    for (int k : doubted) {
         bool plausible = false;
-        for (int j = 0; j < Models && !plausible; ++j) {
-            const Model& m = models[j];
-            const double dx = m.x(0) - a.x, dy = m.x(1) - a.y;
-            const double range = std::hypot(dx, dy);
-            if (range < 1.0)
-                continue;   // on the anchor: no direction to correct along
-            Row H;
-            H << dx / range, dy / range, 0.0, 0.0, 1.0;
-            const double nu = it.value() - range - m.x(4);
-            plausible = nu * nu <= Gate * Gate * ((H * m.P * H.transpose())(0, 0) + r);
-        }
+        for (int j = 1; j < Models && (turning || !tooLong(k)) && !plausible; ++j)
+            plausible = plausibleTo(models[j], k);
         if (plausible) {
-            good << it.key();
+            good << k;
         } else {
-            leftOut << it.key();
+            leftOut << k;
             ++rejected;
         }
     }
+    std::sort(good.begin(), good.end());
 
     // Update each model with the accepted distances, one after the other,
     // and weigh it by how likely it found them.
