@@ -5,6 +5,7 @@
 #include "errorstatistics.h"
 #include "knownpointcollector.h"
 #include "framing.h"
+#include "qflatcombobox.h"
 #include "rangingsample.h"
 #include "solver.h"
 #include "tagmeasurement.h"
@@ -163,9 +164,15 @@ void TestUnits::moduleList()
     m.anchors[1].name = "Ost";
     m.tags[0].name = "Wagen";
     const QString before = describe(m);
-    QCOMPARE(m.applyModuleList(line), !records.isEmpty());
+    QCOMPARE(m.applyModuleList(line, colorList), !records.isEmpty());
     QCOMPARE(describe(m), records.isEmpty() ? before : records);
     QCOMPARE(m.findTag(" 7a8b "), records.contains("7A8B") || records.isEmpty() ? 0 : -1);
+    // A new tag takes a colour no module has, and once all are taken one of the
+    // least used: no colour is held more often than an even share.
+    const QList<QColor> colours = m.colors();
+    for (const Tag& t : qAsConst(m.tags))
+        if (t.id != "7A8B")
+            QVERIFY2(colours.count(t.color) <= 1 + (colours.size() - 1) / colorList.size(), qPrintable(t.id));
 }
 
 void TestUnits::configCommand_data()

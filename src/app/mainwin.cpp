@@ -21,6 +21,7 @@
 #include "framing.h"
 #include "masterinfo.h"
 #include "mqttsetup.h"
+#include "qflatcombobox.h"
 #include "qlabelex.h"
 #include "timeofday.h"
 #include "translations.h"
@@ -445,7 +446,7 @@ void MainWin::processLines(const QByteArray& chunk)
             masterInfo->touch();
             break;
         case 'K':
-            modules.applyModuleList(line);
+            modules.applyModuleList(line, colorList);
             fillAnchorTable();
             fillTagTable();
             noteAnchorsOutside();
