@@ -117,6 +117,7 @@ void MainWin::buildPanels()
     auto* side = new SidePanel(ui->ConfigWidget);
     connectionPanel = side->connection;
     modulesPanel = side->modules;
+    pens.tableTextPx = modulesPanel->tableTextPixelSize();   // the grid labels are no smaller
     viewPanel = side->view;
     toolsPanel = side->tools;
     recordingPanel = side->recording;
@@ -522,6 +523,7 @@ QImage MainWin::frameFromScratch()
         computeChartGeometry(x, y, w, h, ui->chart->width(), ui->chart->height(), geo);
     ChartPens fresh;
     fresh.labelScale = pens.labelScale;
+    fresh.tableTextPx = pens.tableTextPx;
     fresh.applyScale(geo.cmPerPixel);
     return ChartFrame::fromScratch({geo, fresh, modules, lastPass.tags, background, viewPanel->drawsGrid(),
                                     viewPanel->drawsBackground()});

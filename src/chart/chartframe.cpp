@@ -52,12 +52,10 @@ bool ChartFrame::paintIfChanged(const Scene& scene, int minFrameMs)
 // corner then follows from this pass alone, before anything is painted.
 void ChartFrame::layOut(const Scene& scene)
 {
-    scene.pens.placed = gridKeepClear;
+    scene.pens.placed = gridKeepClear + labelUnits(scene);
     circleSquares.clear();
     drawTags(nullptr, scene);
-    QVector<QRectF> obstacles = scene.pens.placed;
-    if (scene.drawGridLines)
-        obstacles += gridLabelRects;
+    const QVector<QRectF>& obstacles = scene.pens.placed;
     scaleBarCorner = chooseScaleBarCorner(scene.geo, QFontMetrics(QFont(), gridPixmap), obstacles, circleSquares);
 }
 
@@ -71,6 +69,7 @@ void ChartFrame::render(const Scene& scene, QPixmap& frame)
         drawScaleBar(&painter, scene);
         painter.setWindow(0, 0, chartGeo.gridW, chartGeo.gridH);
         drawAnchors(&painter, scene);
+        scene.pens.placed += labelUnits(scene);   // as layOut placed the tags' labels
         drawTags(&painter, scene);
         if (scene.background.calibration)
             drawCalibrationMarks(&painter, scene);
@@ -93,7 +92,7 @@ void ChartFrame::drawGrid(const Scene& scene)
     const ChartBackground& bg = scene.background;
     const QImage* image = (scene.drawBackground && bg.bgImage) ? bg.bgImage : nullptr;
     const QPixmap layer = renderGridLayer(scene.geo, scene.drawGridLines, image,
-                                          bg.bgImageOffsetX, bg.bgImageOffsetY, bg.bgImageFactor, gridKeepClear, &gridLabelRects);
+                                          bg.bgImageOffsetX, bg.bgImageOffsetY, bg.bgImageFactor, gridKeepClear, &gridLabels, &scene.pens.axisFont);
     // Kept on white, so a frame starts as a plain copy of it instead of a
     // white fill and a blend of a transparent layer at every paint.
     QPixmap opaque(layer.size());
@@ -139,6 +138,14 @@ void ChartFrame::drawTags(QPainter* painter, const Scene& scene)
                     circleSquares.append(QRectF(cx - radius, cy - radius, 2.0 * radius, 2.0 * radius));
             }
         }
+    }
+    // No circle crosses a grid label; dots and labels of tags come on top.
+    if (painter)
+        restoreGridLabels(painter, scene);
+    for (const TagResult& r : scene.tags) {
+        if (r.tag < 0 || r.tag >= modules.tags.size())
+            continue;
+        const Tag& tag = modules.tags.at(r.tag);
         if (r.rawValid && tag.showPosRaw)
             drawRawPosition(painter, chartGeo, pens, tag, float(r.raw.x()), float(r.raw.y()));
         if (r.avgValid && tag.showPosAvg)
@@ -150,4 +157,24 @@ void ChartFrame::drawCalibrationMarks(QPainter* painter, const Scene& scene)
 {
     if (scene.background.calibration)
         ::drawCalibrationMarks(painter, scene.geo, scene.pens, *scene.background.calibration);
+}
+
+QVector<QRectF> ChartFrame::labelUnits(const Scene& scene) const
+{
+    QVector<QRectF> units;
+    if (scene.drawGridLines)
+        for (const GridLabelBox& box : gridLabels)
+            units.append(box.units);
+    return units;
+}
+
+void ChartFrame::restoreGridLabels(QPainter* painter, const Scene& scene)
+{
+    if (!gridPixmap || !scene.drawGridLines || gridLabels.isEmpty())
+        return;
+    const QRect window = painter->window();
+    painter->setWindow(0, 0, scene.geo.pixmapW, scene.geo.pixmapH);
+    for (const GridLabelBox& box : qAsConst(gridLabels))
+        painter->drawPixmap(box.pixels, *gridPixmap, box.pixels);
+    painter->setWindow(window);
 }

@@ -57,6 +57,8 @@ public:
     void drawGrid(const Scene& scene);
     void drawScaleBar(QPainter* painter, const Scene& scene);
     void drawAnchors(QPainter* painter, const Scene& scene);
+    // The distance circles of all tags, the grid labels put back over them,
+    // then the tags' positions and labels.
     void drawTags(QPainter* painter, const Scene& scene);
     void drawCalibrationMarks(QPainter* painter, const Scene& scene);
 
@@ -68,10 +70,13 @@ public:
 private:
     void layOut(const Scene& scene);
     void render(const Scene& scene, QPixmap& frame);
+    // The grid labels of the layer in use (none while the grid is off).
+    QVector<QRectF> labelUnits(const Scene& scene) const;
+    void restoreGridLabels(QPainter* painter, const Scene& scene);
 
     ScaleBarCorner scaleBarCorner = ScaleBarCorner::BottomLeft;
     QVector<QRectF> gridKeepClear;   // the anchors' dots and names the grid labels keep off
-    QVector<QRectF> gridLabelRects;  // the grid labels of the layer, which the scale bar keeps off
+    QVector<GridLabelBox> gridLabels;   // the grid labels' boxes, which the scale bar and tag labels keep off
     QVector<QRectF> circleSquares;   // this pass's distance circles by their bounding squares
     QByteArray drawnSignature;       // of the frame shown; empty: paint at the next pass
     QElapsedTimer lastPaint;
