@@ -71,7 +71,7 @@ QString trMain(const char* text)
 
 QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QImage* background,
                         int bgOffsetX, int bgOffsetY, double bgFactor, const QVector<QRectF>& keepClear,
-                        QVector<GridLabelBox>* labelBoxes, const QFont* font)
+                        QVector<GridLabelBox>* labelBoxes, const QFont* font, bool drawLabels)
 {
     if (labelBoxes)
         labelBoxes->clear();
@@ -171,13 +171,15 @@ QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QIma
             const QRect box = toPixels.mapRect(label.rect.adjusted(-pad, 0, pad, 0)).toAlignedRect() & all;
             boxes.append({box, toUnits.mapRect(QRectF(box))});
         }
-        painter.setWindow(all);
-        for (const GridLabelBox& box : qAsConst(boxes))
-            painter.fillRect(box.pixels, Qt::white);
-        painter.setWindow(0, 0, geo.gridW, geo.gridH);
-        painter.setPen(labelPen);
-        for (const AxisLabel& label : labels)
-            painter.drawText(labelBaseline(label.rect, fm), label.text);
+        if (drawLabels) {
+            painter.setWindow(all);
+            for (const GridLabelBox& box : qAsConst(boxes))
+                painter.fillRect(box.pixels, Qt::white);
+            painter.setWindow(0, 0, geo.gridW, geo.gridH);
+            painter.setPen(labelPen);
+            for (const AxisLabel& label : labels)
+                painter.drawText(labelBaseline(label.rect, fm), label.text);
+        }
         if (labelBoxes)
             *labelBoxes = boxes;
     }

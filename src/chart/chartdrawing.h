@@ -31,11 +31,14 @@ struct GridLabelBox
 // corner lies at world (bgOffsetX, bgOffsetY) and each image pixel covers
 // bgFactor cm. No grid label is drawn over the keepClear rectangles (chart
 // units); labelBoxes, when given, receives the boxes of the labels drawn.
-// The labels are drawn in font, or without one in axisFontPixelSize.
+// The labels are drawn in font, or without one in axisFontPixelSize; with
+// drawLabels false they are placed but not drawn (the layer a frame takes
+// the pixels from where a label gives way).
 QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QImage* background,
                         int bgOffsetX, int bgOffsetY, double bgFactor,
                         const QVector<QRectF>& keepClear = QVector<QRectF>(),
-                        QVector<GridLabelBox>* labelBoxes = nullptr, const QFont* font = nullptr);
+                        QVector<GridLabelBox>* labelBoxes = nullptr, const QFont* font = nullptr,
+                        bool drawLabels = true);
 
 enum class ScaleBarCorner { BottomLeft, BottomRight, TopRight, TopLeft };
 

@@ -13,6 +13,7 @@
 ChartFrame::~ChartFrame()
 {
     delete gridPixmap;
+    delete plainGridPixmap;
     delete chartPixmap;
 }
 
@@ -52,10 +53,18 @@ bool ChartFrame::paintIfChanged(const Scene& scene, int minFrameMs)
 // corner then follows from this pass alone, before anything is painted.
 void ChartFrame::layOut(const Scene& scene)
 {
-    scene.pens.placed = gridKeepClear + labelUnits(scene);
+    const QVector<QRectF> labels = labelUnits(scene);
+    scene.pens.placed = gridKeepClear + labels;
     circleSquares.clear();
     drawTags(nullptr, scene);
     const QVector<QRectF>& obstacles = scene.pens.placed;
+    // Where a tag's dot, or a label that found no free place, meets a grid
+    // label, the grid label gives way rather than be covered.
+    const int firstTagItem = gridKeepClear.size() + labels.size();
+    labelGivesWay.fill(false, labels.size());
+    for (int i = 0; i < labels.size(); ++i)
+        for (int j = firstTagItem; j < obstacles.size() && !labelGivesWay.at(i); ++j)
+            labelGivesWay[i] = labels.at(i).intersects(obstacles.at(j));
     scaleBarCorner = chooseScaleBarCorner(scene.geo, QFontMetrics(QFont(), gridPixmap), obstacles, circleSquares);
 }
 
@@ -66,6 +75,10 @@ void ChartFrame::render(const Scene& scene, QPixmap& frame)
     if (!frame.isNull()) {
         QPainter painter(&frame);
         painter.setWindow(0, 0, chartGeo.pixmapW, chartGeo.pixmapH);
+        if (plainGridPixmap)
+            for (int i = 0; i < labelGivesWay.size(); ++i)
+                if (labelGivesWay.at(i))
+                    painter.drawPixmap(gridLabels.at(i).pixels, *plainGridPixmap, gridLabels.at(i).pixels);
         drawScaleBar(&painter, scene);
         painter.setWindow(0, 0, chartGeo.gridW, chartGeo.gridH);
         drawAnchors(&painter, scene);
@@ -91,18 +104,26 @@ void ChartFrame::drawGrid(const Scene& scene)
 {
     const ChartBackground& bg = scene.background;
     const QImage* image = (scene.drawBackground && bg.bgImage) ? bg.bgImage : nullptr;
-    const QPixmap layer = renderGridLayer(scene.geo, scene.drawGridLines, image,
-                                          bg.bgImageOffsetX, bg.bgImageOffsetY, bg.bgImageFactor, gridKeepClear, &gridLabels, &scene.pens.axisFont);
     // Kept on white, so a frame starts as a plain copy of it instead of a
     // white fill and a blend of a transparent layer at every paint.
-    QPixmap opaque(layer.size());
-    opaque.fill(Qt::white);
-    if (!opaque.isNull()) {
-        QPainter p(&opaque);
-        p.drawPixmap(0, 0, layer);
-    }
+    auto onWhite = [](const QPixmap& layer) {
+        QPixmap opaque(layer.size());
+        opaque.fill(Qt::white);
+        if (!opaque.isNull()) {
+            QPainter p(&opaque);
+            p.drawPixmap(0, 0, layer);
+        }
+        return new QPixmap(opaque);
+    };
+    const auto layer = [&](bool labels) {
+        return renderGridLayer(scene.geo, scene.drawGridLines, image, bg.bgImageOffsetX, bg.bgImageOffsetY,
+                               bg.bgImageFactor, gridKeepClear, &gridLabels, &scene.pens.axisFont, labels);
+    };
     delete gridPixmap;
-    gridPixmap = new QPixmap(opaque);
+    delete plainGridPixmap;
+    gridPixmap = onWhite(layer(true));
+    plainGridPixmap = gridLabels.isEmpty() ? nullptr : onWhite(layer(false));
+    labelGivesWay.fill(false, gridLabels.size());
 }
 
 void ChartFrame::drawScaleBar(QPainter* painter, const Scene& scene)
@@ -174,7 +195,8 @@ void ChartFrame::restoreGridLabels(QPainter* painter, const Scene& scene)
         return;
     const QRect window = painter->window();
     painter->setWindow(0, 0, scene.geo.pixmapW, scene.geo.pixmapH);
-    for (const GridLabelBox& box : qAsConst(gridLabels))
-        painter->drawPixmap(box.pixels, *gridPixmap, box.pixels);
+    for (int i = 0; i < gridLabels.size(); ++i)
+        if (!labelGivesWay.value(i))
+            painter->drawPixmap(gridLabels.at(i).pixels, *gridPixmap, gridLabels.at(i).pixels);
     painter->setWindow(window);
 }
