@@ -2,6 +2,7 @@
 #include "discoverwin.h"
 #include "qflatcombobox.h"
 #include "rolecells.h"
+#include "tablecells.h"
 #include "testsupport.h"
 
 #include <QLabel>
@@ -38,7 +39,7 @@ private slots:
 
 namespace {
 
-enum { ColId = 0, ColRole = 1, ColName = 2, ColX = 3, ColY = 4, ColOffset = 14 };
+enum { ColId = 0, ColRole = 1, ColName = 2, ColX = 3, ColY = 4, ColColor = 6, ColOffset = 14 };
 
 // A discovery dialog on records, its commands answered by a harness.
 struct Discovery {
@@ -175,8 +176,12 @@ void TestDialogs::upload()
     d.harness.answers = {false};
     d.click("btnFinishDiscovery");
     QCOMPARE(d.harness.commands.last(), QByteArray("$PK,1A2B,2,2,5E6F,9ABC,7A8B,3C4D,\r\n"));
-    QCOMPARE(during, QStringList({"1A2B|1A2B|#ff000000|0,0|M|0", "5E6F|Ost|#ff0000ff|500,0|-|-4", "9ABC|  Nord|#ffaaaa00|0,250|-|-3",
-                                  "7A8B|7A8B|#ff000000|0100000", "3C4D|3C4D|#ff0000ff|0100000"}));
+    // The records take the colours the table shows; the modules found now got
+    // colours that no other module has (3C4D's used to be anchor Ost's blue).
+    const auto shown = [&](int row) { return cellColor(d.dialog.table(), row, ColColor).name(QColor::HexArgb); };
+    QCOMPARE(during, QStringList({"1A2B|1A2B|#ff000000|0,0|M|0", "5E6F|Ost|#ff0000ff|500,0|-|-4", "9ABC|  Nord|" + shown(4) + "|0,250|-|-3",
+                                  "7A8B|7A8B|#ff000000|0100000", "3C4D|3C4D|" + shown(3) + "|0100000"}));
+    QVERIFY(setup.colors().count(setup.anchors[2].color) == 1 && setup.colors().count(setup.tags[1].color) == 1);
     QCOMPARE(setup.tags[0].rawX, Tag::NoPosition);
     QCOMPARE(boxes.seen, QStringList({"Konfiguration übernehmen|Die Konfiguration konnte nicht übernommen werden!|Warning"}));
     QVERIFY(findButton(&d.dialog, "btnFinishDiscovery")->isEnabled() && d.dialog.result() == 0);

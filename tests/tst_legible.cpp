@@ -1,4 +1,6 @@
+#include "chartbackground.h"
 #include "chartfit.h"
+#include "chartframe.h"
 #include "labelplacement.h"
 #include "mainwin.h"
 #include "rotatedheaderview.h"
@@ -38,6 +40,8 @@ void TestLegible::chartLabels()
     QVERIFY(computeChartGeometry(grid.x(), grid.y(), grid.width(), grid.height(), container.width(),
                                  container.height(), geo));
     ChartPens pens;
+    const int tablePx = QFontInfo(QTableWidget().font()).pixelSize();
+    pens.tableTextPx = tablePx;
     pens.applyScale(geo.cmPerPixel);
     const QRectF chart = QRectF(0, 0, geo.gridW, geo.gridH).adjusted(-1e-6, -1e-6, 1e-6, 1e-6);
     QList<Anchor> anchors;   // in the corners and halfway along the top and bottom edges
@@ -62,9 +66,9 @@ void TestLegible::chartLabels()
         QVERIFY(chart.contains(pens.placed.last()));
     }
 
-    // Grid labels inside, apart and off the anchors.
-    QFont font;
-    font.setPixelSize(scaledFontPixelSize(10, geo.cmPerPixel, 6));
+    // Grid labels no smaller on screen than the tables' text; inside, apart and off the anchors.
+    const QFont& font = pens.axisFont;
+    QVERIFY2(font.pixelSize() / geo.cmPerPixel >= tablePx, qPrintable(QString::number(font.pixelSize() / geo.cmPerPixel)));
     const QVector<AxisLabel> labels = axisLabels(geo, QFontMetricsF(font), items);
     QVERIFY(!labels.isEmpty());
     for (int i = 0; i < labels.size(); ++i) {
@@ -88,6 +92,28 @@ void TestLegible::chartLabels()
     QCOMPARE(chooseScaleBarCorner(geo, fm, {}, {QRectF(-r, -r, 2 * r, 2 * r)}), ScaleBarCorner::BottomRight);
     for (const QRectF& o : left)
         QVERIFY(!QRectF(o.topLeft() / geo.cmPerPixel, o.size() / geo.cmPerPixel).intersects(box));
+
+    // Distance circles of every size pass under the grid labels' boxes: a frame
+    // shows the same pixels there with the circles as without them.
+    ModuleSetup modules;
+    modules.anchors = anchors;
+    QVector<TagResult> circles;
+    for (int k = 0; k < 30; ++k) {
+        modules.tags << Tag(QString::number(k), "T", QColor(0, 128, 0), false, false, false, true, false, false, false);
+        TagResult result;
+        result.tag = k;
+        for (int a = 0; a < anchors.size(); ++a)
+            result.avgDist.insert(a, (k + 1) * qMax(grid.width(), grid.height()) / 30 + 7 * a);
+        circles << result;
+    }
+    ChartBackground background;
+    const QImage with = ChartFrame::fromScratch({geo, pens, modules, circles, background, true, false});
+    const QImage without = ChartFrame::fromScratch({geo, pens, modules, {}, background, true, false});
+    QVector<GridLabelBox> boxes;
+    renderGridLayer(geo, true, nullptr, 0, 0, 1, items, &boxes, &pens.axisFont);
+    QVERIFY(!boxes.isEmpty() && with != without);
+    for (const GridLabelBox& b : qAsConst(boxes))
+        QCOMPARE(with.copy(b.pixels), without.copy(b.pixels));
 }
 
 void TestLegible::fitView_data()
@@ -213,9 +239,14 @@ void TestLegible::windowAtMinimumSize()
     QTest::keyClick(w, Qt::Key_F11);
     QTest::qWait(50);
     QVERIFY2(w->isFullScreen() && share() >= 0.90 && w->pens.labelScale == 1.5, qPrintable(QString::number(share())));
+    // The grid labels at least as large as the tables' text, and larger with the other labels.
+    const int tablePx = QFontInfo(w->findChild<QTableWidget*>("tblTags")->font()).pixelSize();
+    const auto axisPx = [w] { return w->pens.axisFont.pixelSize() / w->chartGeo.cmPerPixel; };
+    QVERIFY2(axisPx() >= 1.5 * tablePx, qPrintable(QString("%1 < 1.5 x %2").arg(axisPx()).arg(tablePx)));
     QTest::keyClick(w, Qt::Key_Escape);
     QTest::qWait(50);
     QVERIFY(!w->isFullScreen() && panel->isVisible() && w->pens.labelScale == 1.0);
+    QVERIFY2(axisPx() >= tablePx && axisPx() < 1.5 * tablePx, qPrintable(QString("%1 < %2").arg(axisPx()).arg(tablePx)));
 
     delete w;
 }

@@ -7,6 +7,7 @@
 #include "knownpointcollector.h"
 #include "linkquality.h"
 #include "framing.h"
+#include "qflatcombobox.h"
 #include "rangingsample.h"
 #include "solver.h"
 #include "tagmeasurement.h"
@@ -169,9 +170,15 @@ void TestUnits::moduleList()
     m.anchors[1].name = "Ost";
     m.tags[0].name = "Wagen";
     const QString before = describe(m);
-    QCOMPARE(m.applyModuleList(line), !records.isEmpty());
+    QCOMPARE(m.applyModuleList(line, colorList), !records.isEmpty());
     QCOMPARE(describe(m), records.isEmpty() ? before : records);
     QCOMPARE(m.findTag(" 7a8b "), records.contains("7A8B") || records.isEmpty() ? 0 : -1);
+    // A new tag takes a colour no module has, and once all are taken one of the
+    // least used: no colour is held more often than an even share.
+    const QList<QColor> colours = m.colors();
+    for (const Tag& t : qAsConst(m.tags))
+        if (t.id != "7A8B")
+            QVERIFY2(colours.count(t.color) <= 1 + (colours.size() - 1) / colorList.size(), qPrintable(t.id));
 }
 
 void TestUnits::configCommand_data()
@@ -424,8 +431,9 @@ void TestUnits::drawing()
         pens.applyScale(s[0]);
         QCOMPARE(QList<double>({pens.anchorPen.widthF(), double(pens.labelFont.pixelSize())}), s.mid(1));
     }
-    // Anchors: a disc 10 px across, the name to its right, a ring only round the
-    // master; distance circles; a raw position truncated toward zero.
+    // Anchors: a square 10 px across, the name to its right, a ring only round the
+    // master; distance circles; a raw position truncated toward zero, a ring 8 px
+    // across without a name.
     QPixmap pixmap(500, 500);
     pixmap.fill(Qt::white);
     QPainter p(&pixmap);
@@ -440,10 +448,12 @@ void TestUnits::drawing()
     const QImage img = pixmap.toImage();
     auto px = [&](int x, int y) { return QColor(img.pixel(250 + x / 2, 250 - y / 2)); };
     QVERIFY(px(100, 200) == red && px(106, 200) == red && px(114, 200) == Qt::white && px(80, 200) == Qt::white);
+    QVERIFY(px(108, 208) == red && px(92, 192) == red);   // corners a disc would not reach
     QVERIFY(px(-300, -100) == blue && px(-320, -100) == blue && px(-314, -100) == Qt::white);
     QVERIFY(count(img, QRect(310, 134, 25, 16), red) > 5);
     QVERIFY(px(300, 0) == orange && px(0, 300) == orange && px(-400, 0) == teal && px(0, -400) == teal);
-    QVERIFY(px(340, 0) == Qt::white && px(2, 2) == Qt::white && px(200, -120) == orange);
+    QVERIFY(px(340, 0) == Qt::white && px(2, 2) == Qt::white && px(200, -120) == Qt::white && px(208, -120) == orange);
+    QCOMPARE(count(img, QRect(358, 296, 20, 14), orange), 0);
 
     // The averaged position's label: the name as it is, then what the tag's flags ask for.
     Tag tag("1", "T%1", Qt::red, false, true, false, false, false, false, false);

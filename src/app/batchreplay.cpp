@@ -4,6 +4,7 @@
 #include "mqttpassword.h"
 #include "mqttpublisher.h"
 #include "positionexport.h"
+#include "qflatcombobox.h"
 #include "rangingsample.h"
 #include "knownpointreport.h"
 #include "recording.h"
@@ -167,7 +168,7 @@ void BatchReplay::receive(const QByteArray& data)
             }
             ++lines;
         } else if (line.at(2) == 'K') {
-            modules.applyModuleList(line);
+            modules.applyModuleList(line, colorList);   // as the window colours new tags
         }
     });
 }

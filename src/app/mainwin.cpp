@@ -22,6 +22,7 @@
 #include "framing.h"
 #include "masterinfo.h"
 #include "mqttsetup.h"
+#include "qflatcombobox.h"
 #include "qlabelex.h"
 #include "timeofday.h"
 #include "translations.h"
@@ -117,6 +118,7 @@ void MainWin::buildPanels()
     auto* side = new SidePanel(ui->ConfigWidget);
     connectionPanel = side->connection;
     modulesPanel = side->modules;
+    pens.tableTextPx = modulesPanel->tableTextPixelSize();   // the grid labels are no smaller
     viewPanel = side->view;
     toolsPanel = side->tools;
     recordingPanel = side->recording;
@@ -447,7 +449,7 @@ void MainWin::processLines(const QByteArray& chunk)
             masterInfo->touch();
             break;
         case 'K':
-            modules.applyModuleList(line);
+            modules.applyModuleList(line, colorList);
             fillAnchorTable();
             fillTagTable();
             noteAnchorsOutside();
@@ -524,6 +526,7 @@ QImage MainWin::frameFromScratch()
         computeChartGeometry(x, y, w, h, ui->chart->width(), ui->chart->height(), geo);
     ChartPens fresh;
     fresh.labelScale = pens.labelScale;
+    fresh.tableTextPx = pens.tableTextPx;
     fresh.applyScale(geo.cmPerPixel);
     return ChartFrame::fromScratch({geo, fresh, modules, lastPass.tags, background, viewPanel->drawsGrid(),
                                     viewPanel->drawsBackground(), viewPanel->showsCoverage(), viewPanel->rangeLimit()});

@@ -8,6 +8,7 @@
 #include <QLineF>
 #include <QPointF>
 #include <QRectF>
+#include <QTransform>
 #include <QVector>
 
 #include <algorithm>
@@ -70,10 +71,11 @@ QString trMain(const char* text)
 
 QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QImage* background,
                         int bgOffsetX, int bgOffsetY, double bgFactor, const QVector<QRectF>& keepClear,
-                        QVector<QRectF>* labelRects, const QImage* shading, const QRectF& shadingRect)
+                        QVector<GridLabelBox>* labelBoxes, const QFont* font, bool drawLabels,
+                        const QImage* shading, const QRectF& shadingRect)
 {
-    if (labelRects)
-        labelRects->clear();
+    if (labelBoxes)
+        labelBoxes->clear();
     QPixmap pixmap(qMax(geo.pixmapW, 0), qMax(geo.pixmapH, 0));
     if (pixmap.isNull() || geo.gridW <= 0 || geo.gridH <= 0)
         return pixmap;
@@ -81,7 +83,10 @@ QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QIma
 
     const double cpp = geo.cmPerPixel;
     QFont gridFont;
-    gridFont.setPixelSize(scaledFontPixelSize(10, cpp, 6));
+    if (font)
+        gridFont = *font;
+    else
+        gridFont.setPixelSize(axisFontPixelSize(cpp));
 
     QPainter painter(&pixmap);
     painter.setWindow(0, 0, geo.gridW, geo.gridH);
@@ -156,14 +161,31 @@ QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QIma
         painter.drawLine(QLineF(geo.originX, bottom, geo.originX, top));
         painter.drawLine(QLineF(left, geo.originY, right, geo.originY));
 
-        // Labels last, so no line runs through them.
-        painter.setPen(labelPen);
+        // Labels last, on white boxes aligned to whole pixels: no line runs
+        // through them, and a frame can put a box back over whatever it drew
+        // there by copying its pixels from this layer.
         const QFontMetricsF fm(gridFont);
-        for (const AxisLabel& label : axisLabels(geo, fm, keepClear)) {
-            painter.drawText(labelBaseline(label.rect, fm), label.text);
-            if (labelRects)
-                labelRects->append(label.rect);
+        const QVector<AxisLabel> labels = axisLabels(geo, fm, keepClear);
+        const QTransform toPixels = painter.combinedTransform();
+        const QTransform toUnits = toPixels.inverted();
+        const QRect all(0, 0, geo.pixmapW, geo.pixmapH);
+        const double pad = cpp;   // a pixel of white before and after the text
+        QVector<GridLabelBox> boxes;
+        for (const AxisLabel& label : labels) {
+            const QRect box = toPixels.mapRect(label.rect.adjusted(-pad, 0, pad, 0)).toAlignedRect() & all;
+            boxes.append({box, toUnits.mapRect(QRectF(box))});
         }
+        if (drawLabels) {
+            painter.setWindow(all);
+            for (const GridLabelBox& box : qAsConst(boxes))
+                painter.fillRect(box.pixels, Qt::white);
+            painter.setWindow(0, 0, geo.gridW, geo.gridH);
+            painter.setPen(labelPen);
+            for (const AxisLabel& label : labels)
+                painter.drawText(labelBaseline(label.rect, fm), label.text);
+        }
+        if (labelBoxes)
+            *labelBoxes = boxes;
     }
     painter.end();
     return pixmap;
@@ -382,12 +404,11 @@ void drawAnchorItems(QPainter* painter, const ChartGeometry& geo, ChartPens& pen
         const double cx = double(geo.originX) + a.x;
         const double cy = double(geo.originY) - a.y;
 
+        // A square, so an anchor never looks like a tag's disc.
         pens.anchorPen.setColor(a.color);
-        painter->setPen(pens.anchorPen);
-        {
-            const OpaqueStroke opaque(painter, a.color);
-            painter->drawPoint(QPointF(cx, cy));
-        }
+        painter->setPen(pens.anchorPen);   // the name is written in it
+        const double h = pens.anchorPen.widthF() / 2;
+        painter->fillRect(QRectF(cx - h, cy - h, 2 * h, 2 * h), a.color);
 
         drawLabelText(painter, fittedFont(geo, pens.labelFont, a.name, pens.labelWidths),
                       pens.placed.at(anchors.size() + i), a.name);
@@ -420,14 +441,16 @@ void drawRawPosition(QPainter* painter, const ChartGeometry& geo, ChartPens& pen
                      const Tag& tag, float x, float y)
 {
     if (painter) {
+        const double cx = std::trunc(double(geo.originX) + double(x));
         const double cy = std::trunc(double(geo.originY) - double(y));
+        const double r = 4 * geo.cmPerPixel;   // 8 px across, hollow: beside the disc it reads as its raw source
         pens.rawPointPen.setColor(tag.color);
         painter->setPen(pens.rawPointPen);
+        painter->setBrush(Qt::NoBrush);
         const OpaqueStroke opaque(painter, tag.color);
-        painter->drawPoint(QPointF(std::trunc(double(geo.originX) + double(x)), cy));
+        painter->drawEllipse(QRectF(cx - r, cy - r, 2 * r, 2 * r));
     }
     pens.placed.append(dotRect(geo, double(x), double(y), 5));
-    drawModuleLabel(painter, geo, pens, double(x), double(y), tag.name);
 }
 
 QString averagedLabel(const Tag& tag, double rate)

@@ -17,16 +17,28 @@
 #include "chartpens.h"
 #include "tag.h"
 
+// The white box under one grid label: in pixmap pixels, and the same box in
+// chart units.
+struct GridLabelBox
+{
+    QRect pixels;
+    QRectF units;
+};
+
 // The cached grid layer: optional background image, grid lines with their
-// labels, half-step lines and the axes, on a transparent pixmap of the chart's
-// size. background null means no image; its top-left corner lies at world
-// (bgOffsetX, bgOffsetY) and each image pixel covers bgFactor cm. No grid
-// label is drawn over the keepClear rectangles (chart units); labelRects, when
-// given, receives the rectangles of the labels drawn (chart units).
+// labels on white boxes, half-step lines and the axes, on a transparent
+// pixmap of the chart's size. background null means no image; its top-left
+// corner lies at world (bgOffsetX, bgOffsetY) and each image pixel covers
+// bgFactor cm. No grid label is drawn over the keepClear rectangles (chart
+// units); labelBoxes, when given, receives the boxes of the labels drawn.
+// The labels are drawn in font, or without one in axisFontPixelSize; with
+// drawLabels false they are placed but not drawn (the layer a frame takes
+// the pixels from where a label gives way).
 QPixmap renderGridLayer(const ChartGeometry& geo, bool drawGridLines, const QImage* background,
                         int bgOffsetX, int bgOffsetY, double bgFactor,
                         const QVector<QRectF>& keepClear = QVector<QRectF>(),
-                        QVector<QRectF>* labelRects = nullptr,
+                        QVector<GridLabelBox>* labelBoxes = nullptr, const QFont* font = nullptr,
+                        bool drawLabels = true,
                         const QImage* shading = nullptr, const QRectF& shadingRect = QRectF());
 
 enum class ScaleBarCorner { BottomLeft, BottomRight, TopRight, TopLeft };
@@ -72,7 +84,7 @@ void drawScaleBar(QPainter* painter, const ChartGeometry& geo,
 // With a null painter they only place: pens.placed is filled as painting
 // would fill it, and nothing is drawn.
 
-// Dots, names and the ring around the master.
+// Squares, names and the ring around the master.
 void drawAnchorItems(QPainter* painter, const ChartGeometry& geo, ChartPens& pens,
                      const QList<Anchor>& anchors);
 
@@ -80,7 +92,8 @@ void drawAnchorItems(QPainter* painter, const ChartGeometry& geo, ChartPens& pen
 void drawDistanceCircle(QPainter* painter, const ChartGeometry& geo, QPen& pen,
                         const Anchor& anchor, int radius, const QColor& color);
 
-// Dot and name at the unrounded solver result (x, y).
+// A small ring at the unrounded solver result (x, y), without a name: the
+// name belongs to the position shown (the averaged or filtered one).
 void drawRawPosition(QPainter* painter, const ChartGeometry& geo, ChartPens& pens,
                      const Tag& tag, float x, float y);
 
@@ -88,7 +101,7 @@ void drawRawPosition(QPainter* painter, const ChartGeometry& geo, ChartPens& pen
 // speed and rate in brackets as the tag's flags ask.
 QString averagedLabel(const Tag& tag, double rate);
 
-// Dot at (avgX, avgY) and averagedLabel beside it.
+// Disc at (avgX, avgY) and averagedLabel beside it.
 void drawAveragedPosition(QPainter* painter, const ChartGeometry& geo, ChartPens& pens,
                           const Tag& tag, double rate);
 

@@ -13,6 +13,7 @@
 ChartFrame::~ChartFrame()
 {
     delete gridPixmap;
+    delete plainGridPixmap;
     delete chartPixmap;
 }
 
@@ -54,12 +55,18 @@ bool ChartFrame::paintIfChanged(const Scene& scene, int minFrameMs)
 // corner then follows from this pass alone, before anything is painted.
 void ChartFrame::layOut(const Scene& scene)
 {
-    scene.pens.placed = gridKeepClear;
+    const QVector<QRectF> labels = labelUnits(scene);
+    scene.pens.placed = gridKeepClear + labels;
     circleSquares.clear();
     drawTags(nullptr, scene);
     QVector<QRectF> obstacles = scene.pens.placed;
-    if (scene.drawGridLines)
-        obstacles += gridLabelRects;
+    // Where a tag's dot, or a label that found no free place, meets a grid
+    // label, the grid label gives way rather than be covered.
+    const int firstTagItem = gridKeepClear.size() + labels.size();
+    labelGivesWay.fill(false, labels.size());
+    for (int i = 0; i < labels.size(); ++i)
+        for (int j = firstTagItem; j < obstacles.size() && !labelGivesWay.at(i); ++j)
+            labelGivesWay[i] = labels.at(i).intersects(obstacles.at(j));
     const QFontMetrics fm(QFont(), gridPixmap);
     scaleBarCorner = chooseScaleBarCorner(scene.geo, fm, obstacles, circleSquares);
     if (scene.drawCoverage) {
@@ -86,6 +93,10 @@ void ChartFrame::render(const Scene& scene, QPixmap& frame)
     if (!frame.isNull()) {
         QPainter painter(&frame);
         painter.setWindow(0, 0, chartGeo.pixmapW, chartGeo.pixmapH);
+        if (plainGridPixmap)
+            for (int i = 0; i < labelGivesWay.size(); ++i)
+                if (labelGivesWay.at(i))
+                    painter.drawPixmap(gridLabels.at(i).pixels, *plainGridPixmap, gridLabels.at(i).pixels);
         drawScaleBar(&painter, scene);
         if (scene.drawCoverage) {
             const QPixmap legend = coverage.legend(QFont(), legendWithOutOfRange(scene));
@@ -93,6 +104,7 @@ void ChartFrame::render(const Scene& scene, QPixmap& frame)
         }
         painter.setWindow(0, 0, chartGeo.gridW, chartGeo.gridH);
         drawAnchors(&painter, scene);
+        scene.pens.placed += labelUnits(scene);   // as layOut placed the tags' labels
         drawTags(&painter, scene);
         if (scene.background.calibration)
             drawCalibrationMarks(&painter, scene);
@@ -116,19 +128,27 @@ void ChartFrame::drawGrid(const Scene& scene)
     const QImage* image = (scene.drawBackground && bg.bgImage) ? bg.bgImage : nullptr;
     if (scene.drawCoverage)
         coverage.update(scene.geo, scene.modules.anchors, scene.rangeLimit);
-    const QPixmap layer = renderGridLayer(scene.geo, scene.drawGridLines, image,
-                                          bg.bgImageOffsetX, bg.bgImageOffsetY, bg.bgImageFactor, gridKeepClear, &gridLabelRects,
-                                          scene.drawCoverage ? &coverage.shading() : nullptr, coverage.shadingRect());
     // Kept on white, so a frame starts as a plain copy of it instead of a
     // white fill and a blend of a transparent layer at every paint.
-    QPixmap opaque(layer.size());
-    opaque.fill(Qt::white);
-    if (!opaque.isNull()) {
-        QPainter p(&opaque);
-        p.drawPixmap(0, 0, layer);
-    }
+    auto onWhite = [](const QPixmap& layer) {
+        QPixmap opaque(layer.size());
+        opaque.fill(Qt::white);
+        if (!opaque.isNull()) {
+            QPainter p(&opaque);
+            p.drawPixmap(0, 0, layer);
+        }
+        return new QPixmap(opaque);
+    };
+    const auto layer = [&](bool labels) {
+        return renderGridLayer(scene.geo, scene.drawGridLines, image, bg.bgImageOffsetX, bg.bgImageOffsetY,
+                               bg.bgImageFactor, gridKeepClear, &gridLabels, &scene.pens.axisFont, labels,
+                               scene.drawCoverage ? &coverage.shading() : nullptr, coverage.shadingRect());
+    };
     delete gridPixmap;
-    gridPixmap = new QPixmap(opaque);
+    delete plainGridPixmap;
+    gridPixmap = onWhite(layer(true));
+    plainGridPixmap = gridLabels.isEmpty() ? nullptr : onWhite(layer(false));
+    labelGivesWay.fill(false, gridLabels.size());
 }
 
 void ChartFrame::drawScaleBar(QPainter* painter, const Scene& scene)
@@ -164,6 +184,14 @@ void ChartFrame::drawTags(QPainter* painter, const Scene& scene)
                     circleSquares.append(QRectF(cx - radius, cy - radius, 2.0 * radius, 2.0 * radius));
             }
         }
+    }
+    // No circle crosses a grid label; dots and labels of tags come on top.
+    if (painter)
+        restoreGridLabels(painter, scene);
+    for (const TagResult& r : scene.tags) {
+        if (r.tag < 0 || r.tag >= modules.tags.size())
+            continue;
+        const Tag& tag = modules.tags.at(r.tag);
         if (r.rawValid && tag.showPosRaw)
             drawRawPosition(painter, chartGeo, pens, tag, float(r.raw.x()), float(r.raw.y()));
         if (r.avgValid && tag.showPosAvg)
@@ -175,4 +203,25 @@ void ChartFrame::drawCalibrationMarks(QPainter* painter, const Scene& scene)
 {
     if (scene.background.calibration)
         ::drawCalibrationMarks(painter, scene.geo, scene.pens, *scene.background.calibration);
+}
+
+QVector<QRectF> ChartFrame::labelUnits(const Scene& scene) const
+{
+    QVector<QRectF> units;
+    if (scene.drawGridLines)
+        for (const GridLabelBox& box : gridLabels)
+            units.append(box.units);
+    return units;
+}
+
+void ChartFrame::restoreGridLabels(QPainter* painter, const Scene& scene)
+{
+    if (!gridPixmap || !scene.drawGridLines || gridLabels.isEmpty())
+        return;
+    const QRect window = painter->window();
+    painter->setWindow(0, 0, scene.geo.pixmapW, scene.geo.pixmapH);
+    for (int i = 0; i < gridLabels.size(); ++i)
+        if (!labelGivesWay.value(i))
+            painter->drawPixmap(gridLabels.at(i).pixels, *gridPixmap, gridLabels.at(i).pixels);
+    painter->setWindow(window);
 }

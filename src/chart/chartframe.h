@@ -61,17 +61,23 @@ public:
     void drawGrid(const Scene& scene);
     void drawScaleBar(QPainter* painter, const Scene& scene);
     void drawAnchors(QPainter* painter, const Scene& scene);
+    // The distance circles of all tags, the grid labels put back over them
+    // (those not given way), then the tags' positions and labels.
     void drawTags(QPainter* painter, const Scene& scene);
     void drawCalibrationMarks(QPainter* painter, const Scene& scene);
 
     QPixmap* chartPixmap = nullptr;
     QPixmap* gridPixmap = nullptr;
+    QPixmap* plainGridPixmap = nullptr;   // the grid layer without its labels; null when it has none
     quint64 paintedFrames = 0;
     bool paintEveryPass = false;     // for comparison and measurement
 
 private:
     void layOut(const Scene& scene);
     void render(const Scene& scene, QPixmap& frame);
+    // The grid labels of the layer in use (none while the grid is off).
+    QVector<QRectF> labelUnits(const Scene& scene) const;
+    void restoreGridLabels(QPainter* painter, const Scene& scene);
 
     bool legendWithOutOfRange(const Scene& scene) const;
 
@@ -79,7 +85,8 @@ private:
     ScaleBarCorner legendCorner = ScaleBarCorner::TopRight;   // of the coverage legend, when shown
     CoverageMap coverage;
     QVector<QRectF> gridKeepClear;   // the anchors' dots and names the grid labels keep off
-    QVector<QRectF> gridLabelRects;  // the grid labels of the layer, which the scale bar keeps off
+    QVector<GridLabelBox> gridLabels;   // the grid labels' boxes, which the scale bar and tag labels keep off
+    QVector<bool> labelGivesWay;        // per grid label: a tag's dot or label of this pass meets its box
     QVector<QRectF> circleSquares;   // this pass's distance circles by their bounding squares
     QByteArray drawnSignature;       // of the frame shown; empty: paint at the next pass
     QElapsedTimer lastPaint;

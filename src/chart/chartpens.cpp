@@ -2,6 +2,10 @@
 
 #include "chartgeometry.h"
 
+#include <QFontInfo>
+
+#include <cmath>
+
 // The font engine draws nothing at all above this pixel size; for very wide
 // grids (kilometres) the labels then shrink on screen instead of vanishing.
 static const int MaxFontPixelSize = 65535;
@@ -24,6 +28,16 @@ int scaledFontPixelSize(double px, double cmPerPixel, int minUnits)
     return qMin(truncToInt(units), MaxFontPixelSize);
 }
 
+int axisFontPixelSize(double cmPerPixel, double textPx)
+{
+    if (textPx <= 0)
+        textPx = QFontInfo(QFont()).pixelSize();
+    const double units = std::ceil(textPx * cmPerPixel);
+    if (!(units >= 6))
+        return 6;
+    return units >= MaxFontPixelSize ? MaxFontPixelSize : int(units);
+}
+
 ChartPens::ChartPens()
 {
     for (QPen* pen : { &anchorPen, &masterRingPen, &rawCirclePen, &avgCirclePen,
@@ -37,7 +51,9 @@ void ChartPens::applyScale(double cmPerPixel)
     setScaledWidth(anchorPen, 10, cmPerPixel);
     setScaledWidth(rawCirclePen, 2, cmPerPixel);
     setScaledWidth(avgCirclePen, 3, cmPerPixel);
-    setScaledWidth(rawPointPen, 10, cmPerPixel);
+    setScaledWidth(rawPointPen, 2, cmPerPixel);   // the raw position is a ring
     setScaledWidth(avgPointPen, 10, cmPerPixel);
     labelFont.setPixelSize(scaledFontPixelSize(20 * labelScale, cmPerPixel, 10));
+    const double textPx = tableTextPx > 0 ? tableTextPx : QFontInfo(QFont()).pixelSize();
+    axisFont.setPixelSize(axisFontPixelSize(cmPerPixel, textPx * labelScale));
 }

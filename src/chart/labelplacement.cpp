@@ -60,6 +60,11 @@ QRectF placeLabel(const QRectF& area, const QPointF& dot, double gap, const QFon
         QRectF(dot.x() - gap - w, dot.y() - fm.ascent(), w, h),   // left
         QRectF(dot.x() - w / 2, dot.y() + gap, w, h),          // below
         QRectF(dot.x() - w / 2, dot.y() - gap - h, w, h),      // above
+        // A line lower or higher beside the dot, before giving up on a free place.
+        QRectF(dot.x() + gap, dot.y() - fm.ascent() + h, w, h),
+        QRectF(dot.x() + gap, dot.y() - fm.ascent() - h, w, h),
+        QRectF(dot.x() - gap - w, dot.y() - fm.ascent() + h, w, h),
+        QRectF(dot.x() - gap - w, dot.y() - fm.ascent() - h, w, h),
     };
     if (!area.contains(dot))
         return places[0];

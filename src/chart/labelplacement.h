@@ -12,8 +12,8 @@
 // Rectangle of a text beside a dot, in the units of area: gap to the right
 // of the dot with its base line at the dot's height; where that leaves the
 // area or meets one of the avoid rectangles, left of the dot, below it or
-// above it (centred), the first that is inside and clear, else the first
-// inside; where none is inside, pulled inside below or above the dot. A dot
+// above it (centred), then right or left a line lower or higher, the first
+// that is inside and clear, else the first inside; where none is inside, pulled inside below or above the dot. A dot
 // outside the area keeps the first place.
 QRectF placeLabel(const QRectF& area, const QPointF& dot, double gap, const QFontMetricsF& fm,
                   const QString& text, const QVector<QRectF>& avoid = QVector<QRectF>());

@@ -2,6 +2,7 @@
 #include "ui_discoverwin.h"
 
 #include "configcommand.h"
+#include "leastusedcolor.h"
 #include "modulesetup.h"
 #include "qflatcombobox.h"
 #include "tablecells.h"
@@ -264,7 +265,12 @@ void DiscoverWin::discoverPacket(QByteArray packet)
             cells.role = master ? RoleMaster : RoleNotUsed;
             cells.name = id;
             cells.x = cells.y = cells.z = QStringLiteral("0");
-            cells.color = colorList.at(row % colorList.size());
+            // A colour no other row has yet, so a module found now never
+            // looks like an anchor or tag already there.
+            QList<QColor> used;
+            for (int r = 0; r < row; ++r)
+                used << cellColor(table, r, ColColor);
+            cells.color = leastUsedColor(colorList, used);
             cells.flags[1] = true;          // PosAVG
             cells.offset = QStringLiteral("0");
             appendRow(cells);

@@ -1,5 +1,7 @@
 #include "modulesetup.h"
 
+#include "leastusedcolor.h"
+
 #include <QStringList>
 
 bool ModuleSetup::sameId(const QString& a, const QString& b)
@@ -48,7 +50,7 @@ void reconcile(QList<Record>& records, QStringList& ids)
 
 } // namespace
 
-bool ModuleSetup::applyModuleList(const QByteArray& line)
+bool ModuleSetup::applyModuleList(const QByteArray& line, const QList<QColor>& tagColors)
 {
     const QList<QByteArray> fields = line.split(',');
     QStringList anchorIds;
@@ -90,6 +92,16 @@ bool ModuleSetup::applyModuleList(const QByteArray& line)
 
     reconcile(tags, tagIds);
     for (const QString& id : qAsConst(tagIds))
-        tags.append(Tag(id, id, QColor(0, 0, 0), false, true, false, false, false, false, false));
+        tags.append(Tag(id, id, leastUsedColor(tagColors, colors()), false, true, false, false, false, false, false));
     return true;
+}
+
+QList<QColor> ModuleSetup::colors() const
+{
+    QList<QColor> out;
+    for (const Anchor& a : anchors)
+        out << a.color;
+    for (const Tag& t : tags)
+        out << t.color;
+    return out;
 }

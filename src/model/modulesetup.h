@@ -5,6 +5,7 @@
 #include "tag.h"
 
 #include <QByteArray>
+#include <QColor>
 #include <QList>
 
 // The anchor and tag records the whole program works on.
@@ -19,7 +20,13 @@ public:
 
     // Brings the records into line with a 'K' module-list line of the master.
     // All or nothing: a malformed list changes no record and returns false.
-    bool applyModuleList(const QByteArray& line);
+    // A new tag gets the colour of tagColors that no module has yet (the
+    // least used one once all are taken), so it never looks like an anchor
+    // or another tag; without tagColors it is black.
+    bool applyModuleList(const QByteArray& line, const QList<QColor>& tagColors = QList<QColor>());
+
+    // The colours of all anchors, then of all tags.
+    QList<QColor> colors() const;
 
     // Most anchors, and most tags, a module list may announce. The kit has a
     // handful; a list naming thousands would take minutes of table building

@@ -5,6 +5,7 @@
 #include "qflatcombobox.h"
 
 #include <QCheckBox>
+#include <QFontInfo>
 #include <QHeaderView>
 
 ModulesPanel::ModulesPanel(QWidget* parent)
@@ -99,4 +100,9 @@ void ModulesPanel::tableTagsComboBoxSelected(int)
         return;
     readTagTable();
     ModuleTables::recolourCombos(ui->tblTags);
+}
+
+int ModulesPanel::tableTextPixelSize() const
+{
+    return QFontInfo(ui->tblTags->font()).pixelSize();
 }

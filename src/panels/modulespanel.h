@@ -25,6 +25,8 @@ public:
     QList<Tag> tags() const;
     void setDiscoveryEnabled(bool on);
     void setHeightColumnShown(bool shown);
+    // Pixel size on screen of the tables' text.
+    int tableTextPixelSize() const;
 
     // Down while a table is being built: the table slots stay silent.
     bool tablesInSync = false;
