@@ -107,8 +107,8 @@ void TestLegible::chartLabels()
         circles << result;
     }
     ChartBackground background;
-    const QImage with = ChartFrame::fromScratch({geo, pens, modules, circles, background, true, false});
-    const QImage without = ChartFrame::fromScratch({geo, pens, modules, {}, background, true, false});
+    const QImage with = ChartFrame::fromScratch({geo, pens, modules, circles, background, true, false, false, 0});
+    const QImage without = ChartFrame::fromScratch({geo, pens, modules, {}, background, true, false, false, 0});
     QVector<GridLabelBox> boxes;
     renderGridLayer(geo, true, nullptr, 0, 0, 1, items, &boxes, &pens.axisFont);
     QVERIFY(!boxes.isEmpty() && with != without);

@@ -334,15 +334,15 @@ void TestMainWin::chartPass()
     QCOMPARE(w.findChild<QLabel*>("labAbstandMaster")->text(), QString("Abstand Tag \"Circles\" -> Master: %1 cm").arg(circles.at(0)));
     // Coverage: green inside the anchors' square, grey where fewer than three reach; off, the floor stays white.
     auto floorAt = [&](int x, int y) { pass(w); return QColor(w.frame.chartPixmap->toImage().pixel((500 + x) / 2, (500 - y) / 2)); };
-    QCOMPARE(floorAt(30, 330), QColor(Qt::white));
+    QCOMPARE(floorAt(-130, 330), QColor(Qt::white));
     w.findChild<QCheckBox*>("chkShowCoverage")->setChecked(true);
-    const QColor good = floorAt(30, 330);
+    const QColor good = floorAt(-130, 330);
     QVERIFY2(good.green() > good.red() + 30 && good.red() == good.blue(), qPrintable(good.name()));
     edit(w, "edtRangeLimit")->setText("300");
-    const QColor grey = floorAt(30, 330);
+    const QColor grey = floorAt(-130, 330);
     QVERIFY2(grey.red() == grey.green() && grey.green() == grey.blue() && grey.red() < 230, qPrintable(grey.name()));
     edit(w, "edtRangeLimit")->clear();
-    QCOMPARE(floorAt(30, 330), good);
+    QCOMPARE(floorAt(-130, 330), good);
     // Link quality: a window beside the main one, a row per tag and one per link, refreshed every second.
     findButton(&w, "btnLinkQuality")->click();
     auto* links = w.findChild<QDialog*>("LinkQualityDialog");
