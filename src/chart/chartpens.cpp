@@ -27,7 +27,7 @@ int scaledFontPixelSize(double px, double cmPerPixel, int minUnits)
 ChartPens::ChartPens()
 {
     for (QPen* pen : { &anchorPen, &masterRingPen, &rawCirclePen, &avgCirclePen,
-                       &rawPointPen, &avgPointPen })
+                       &rawPointPen, &avgPointPen, &ellipsePen, &trailPen })
         pen->setCapStyle(Qt::RoundCap);
 }
 
@@ -39,5 +39,7 @@ void ChartPens::applyScale(double cmPerPixel)
     setScaledWidth(avgCirclePen, 3, cmPerPixel);
     setScaledWidth(rawPointPen, 10, cmPerPixel);
     setScaledWidth(avgPointPen, 10, cmPerPixel);
+    setScaledWidth(ellipsePen, 1.5, cmPerPixel);
+    setScaledWidth(trailPen, 3, cmPerPixel);
     labelFont.setPixelSize(scaledFontPixelSize(20 * labelScale, cmPerPixel, 10));
 }

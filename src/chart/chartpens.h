@@ -18,6 +18,8 @@ struct ChartPens
     QPen avgCirclePen;
     QPen rawPointPen;
     QPen avgPointPen;
+    QPen ellipsePen;
+    QPen trailPen;
     QFont labelFont;
     // Dots and labels drawn so far in the chart pass (chart units): later
     // labels keep clear of them, and the next pass's scale bar too.

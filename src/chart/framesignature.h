@@ -14,6 +14,10 @@ struct Calibration;
 // cache key), the modules with their display flags, each tag's results and
 // label, the calibration marks and the scale bar's corner. Equal signatures
 // give equal frames.
+// The "±N cm" a tag's label shows (the 95 % ellipse's larger half-axis,
+// rounded), or -1 when it shows none.
+int labelPlusMinus(const Tag& tag, const TagResult& result);
+
 QByteArray frameSignature(const ChartGeometry& geo, qint64 gridLayerKey, const ModuleSetup& modules,
                           const QVector<TagResult>& results, const Calibration* calibration,
                           int scaleBarCorner);
