@@ -469,7 +469,9 @@ void drawTrail(QPainter* painter, const ChartGeometry& geo, ChartPens& pens, con
     if (!painter || trail.size() < 2)
         return;
     painter->save();
-    painter->setRenderHint(QPainter::Antialiasing, true);
+    // Without antialiasing: a translucent wide line of a few hundred points
+    // would cost more than the rest of the frame.
+    painter->setRenderHint(QPainter::Antialiasing, false);
     // One polyline per fade level: the points come oldest first, so each
     // level is one run of them, joined to the next by its first point.
     QPolygonF run;

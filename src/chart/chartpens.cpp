@@ -27,8 +27,11 @@ int scaledFontPixelSize(double px, double cmPerPixel, int minUnits)
 ChartPens::ChartPens()
 {
     for (QPen* pen : { &anchorPen, &masterRingPen, &rawCirclePen, &avgCirclePen,
-                       &rawPointPen, &avgPointPen, &ellipsePen, &trailPen })
+                       &rawPointPen, &avgPointPen, &ellipsePen })
         pen->setCapStyle(Qt::RoundCap);
+    // Plain joints: a trail has hundreds of them in every frame.
+    trailPen.setCapStyle(Qt::FlatCap);
+    trailPen.setJoinStyle(Qt::BevelJoin);
 }
 
 void ChartPens::applyScale(double cmPerPixel)

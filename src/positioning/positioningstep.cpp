@@ -173,9 +173,9 @@ void PositioningStep::keepTrail(KeyState& st, const QPointF& position, qint64 ep
 {
     QVector<TrailPoint>& trail = st.trail;
     const qint64 span = qint64(seconds) * 1000;
-    // A point every span/300 ms at most (at least 50 ms), the newest
-    // following the position: a few hundred points for any length.
-    const qint64 spacing = qMax<qint64>(50, span / 300);
+    // A point every span/100 ms at most (at least 50 ms), the newest
+    // following the position: a hundred points for any length.
+    const qint64 spacing = qMax<qint64>(50, span / 100);
     TrailPoint p;
     p.x = float(position.x());
     p.y = float(position.y());
