@@ -332,7 +332,7 @@ void TestMainWin::chartPass()
     auto walkerTrail = [&] {
         for (const TagResult& r : w.lastPositioning().tags)
             if (r.tag == 0)
-                return r.trail.size();
+                return int(r.trail.size());
         return -1;
     };
     QCOMPARE(walkerTrail(), 1);

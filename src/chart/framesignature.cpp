@@ -43,7 +43,7 @@ QByteArray frameSignature(const ChartGeometry& geo, qint64 gridLayerKey, const M
         out << ellipse;
         if (ellipse)
             out << r.covXX << r.covXY << r.covYY << t.avgX << t.avgY;
-        out << (t.showTrail ? r.trail.size() : 0);
+        out << int(t.showTrail ? r.trail.size() : 0);
         if (t.showTrail)
             for (const TrailPoint& p : r.trail)
                 out << p.x << p.y << p.fade;
