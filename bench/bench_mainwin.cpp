@@ -25,13 +25,13 @@ QList<Anchor> fourAnchors()
 }
 
 // Realistic 'D' lines for four tags at slightly varying places.
-QByteArray rangingStream(int lines)
+QByteArray rangingStream(int lines, int shift = 0)
 {
     const QList<Anchor> anchors = fourAnchors();
     QByteArray out;
     for (int i = 0; i < lines; ++i) {
         const int tag = i % 4;
-        const double x = 300 + 100 * tag + (i % 17), y = 200 + 80 * tag + (i % 13);
+        const double x = 300 + 100 * tag + (i % 17) + shift, y = 200 + 80 * tag + (i % 13);
         out += "$PD,2B0" + QByteArray::number(tag + 1);
         for (const Anchor& a : anchors)
             out += ',' + QByteArray::number(int(std::hypot(a.x - x, a.y - y)), 16).toUpper();
@@ -57,13 +57,15 @@ void BM_Ingest(benchmark::State& state)
 BENCHMARK(BM_Ingest)->Unit(benchmark::kMillisecond);
 
 // First argument 1: paint every pass (the cost of a pass that draws); 0:
-// nothing changes between passes, so a pass computes and skips the painting.
-// Second argument 1: the coverage shading and its legend on.
+// nothing changes between passes, so a pass computes and skips the painting;
+// 2: as 1 with every tag's uncertainty ellipse and 10-second trail drawn as
+// well. Second argument 1: the coverage shading and its legend on.
 void BM_ChartPass(benchmark::State& state)
 {
     MainWin w;
     w.setPaintEveryPass(state.range(0) != 0);
     w.findChild<QCheckBox*>("chkShowCoverage")->setChecked(state.range(1) != 0);
+    const bool layers = state.range(0) == 2;
     w.resize(1400, 1000);
     w.show();
     w.findChild<QWidget*>("chart")->setFixedSize(1000, 800);
@@ -72,19 +74,28 @@ void BM_ChartPass(benchmark::State& state)
     for (int t = 1; t <= 4; ++t)
         w.modules.tags << Tag("2B0" + QString::number(t), "Tag" + QString::number(t), QColor(34, 153, 255),
                               true, true, true, true, true, true, true);
+    for (Tag& t : w.modules.tags)
+        t.showUncertainty = t.showTrail = layers;
     w.averageCount = 100;
-    w.dataReceived(rangingStream(800));       // 200 samples per tag
-    // Keep the samples young so nothing expires during the measurement.
-    const QTime fixed = QTime::currentTime();
-    w.setClocks([fixed] { return fixed; }, nullptr);
-    w.redrawChart();
+    QTime clock = QTime::currentTime();
+    qint64 epoch = 1700000000000;
+    w.setClocks([&clock] { return clock; }, [&epoch] { return epoch; });
+    // 200 samples per tag, the tags moving for the last 10 s: full trails.
+    w.dataReceived(rangingStream(800));
+    for (int pass = 0; pass < 200; ++pass) {
+        clock = clock.addMSecs(50);
+        epoch += 50;
+        w.dataReceived(rangingStream(20, pass));   // 200 per tag within the 2 s a sample lives
+        w.redrawChart();
+    }
+    // The clock then stands, so nothing expires during the measurement.
     for (auto _ : state)
         w.redrawChart();
     w.redrawTimer->stop();
     state.counters["pixmap_w"] = w.chartGeo.pixmapW;
     state.counters["pixmap_h"] = w.chartGeo.pixmapH;
 }
-BENCHMARK(BM_ChartPass)->Args({1, 0})->Args({1, 1})->Args({0, 0})->Args({0, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ChartPass)->Args({1, 0})->Args({1, 1})->Args({2, 0})->Args({2, 1})->Args({0, 0})->Args({0, 1})->Unit(benchmark::kMillisecond);
 
 // A chart pass while an anchor is dragged with the coverage on: every pass
 // rebuilds the grid layer with a new shading.

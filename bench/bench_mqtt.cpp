@@ -79,7 +79,7 @@ void BM_PublishDelivered(benchmark::State& state)
         const long target = received + Batch;
         for (int i = 0; i < Batch; ++i)
             publisher.publishPosition({QString(), QStringLiteral("2B0%1").arg(i % 4 + 1), QStringLiteral("Läufer"),
-                                       now + i, 100 + i % 500, 200, 101, 199, 1.25, 500.0});
+                                       now + i, 100 + i % 500, 200, 101, 199, 1.25, 500.0, 4.2, 3.1, 10.6, 0.25});
         if (!waitFor([&] { return received >= target; }, 30000)) {
             state.SkipWithError("positions lost");
             return;

@@ -6,7 +6,9 @@
 # recording's clock. Prints one table row per scenario, tag and setting.
 # Scenarios whose tags are not at the anchors' height are replayed a second
 # time with the tags' height set (TagHeight), rows marked "with tag height".
-# Then the real DW1000 recordings in data/realdata/: per set and tag the RMS,
+# Each averaged or filtered position's 95 % ellipse (from the export's sigma
+# and rho columns) is checked against the truth: the share inside, and the
+# median r95 over the median error. Then the real DW1000 recordings in data/realdata/: per set and tag the RMS,
 # p95 and max of the raw fix, the average over 10 and the Kalman filter
 # against the motion-capture truth, with every offset 0 and again with the
 # offsets that --calibrate-at proposes from static-pose5-heading0.
@@ -91,6 +93,20 @@ def pct(v, p):
 def stats(e):
     return (math.sqrt(sum(x * x for x in e) / len(e)), pct(e, 0.5), pct(e, 0.95), max(e)) if e else None
 
+def inside95(r, tx, ty):
+    # The exported ellipse: sigmas and correlation; chi-square(2) at 95 % is 5.991.
+    if r.get("sigma_x_cm", "") == "":
+        return None
+    sx, sy, rho = float(r["sigma_x_cm"]), float(r["sigma_y_cm"]), float(r["rho_xy"])
+    dx, dy = float(r["avg_x_cm"]) - tx, float(r["avg_y_cm"]) - ty
+    det = sx * sx * sy * sy * (1 - rho * rho)
+    if det <= 0:
+        return False
+    cxy = rho * sx * sy
+    return (dx * dx * sy * sy - 2 * dx * dy * cxy + dy * dy * sx * sx) / det <= 5.991
+
+coverage = []
+
 def plan(sc):
     # The scenario seen from above: what a flat twin shares with it.
     def flat(m):
@@ -126,6 +142,7 @@ for f in files:
             for setting, filter, kind in (("raw fix", "average", "raw"), ("average 10", "average", "avg"),
                                           ("Kalman filter", "kalman", "avg")):
                 err, late, speed = [], [], []
+                cover, half, cover_err = [], [], []
                 for r in rows[filter]:
                     if r["tag_id"] != tag or r[kind + "_x_cm"] == "":
                         continue
@@ -137,6 +154,13 @@ for f in files:
                         late.append(e)
                     if kind == "avg":
                         speed.append(abs(float(r["speed_mps"]) - true_speed))
+                        inside = inside95(r, tx, ty)
+                        if inside is not None:
+                            cover.append(inside)
+                            half.append(float(r["r95_cm"]))
+                            cover_err.append(e)
+                if kind == "avg":
+                    coverage.append((sc.get("name", name), tag, setting + label, cover, half, cover_err))
                 s = stats(err)
                 results[setting] = s
                 sp = "%.2f m/s" % pct(speed, 0.5) if speed else "–"
@@ -168,6 +192,16 @@ for f in files:
                 flat_rms.setdefault(plan(sc), {})[tag] = (name, results)
             elif label:
                 height_rms.append((plan(sc), name, tag, results))
+print()
+print("Uncertainty: share of fixes whose true position lies inside the 95 % ellipse, and the median larger")
+print("half-axis (r95) over the median error of the same fixes")
+print()
+print("| Scenario | Tag | Setting | inside | median r95 | median error | ratio |")
+print("|---|---|---|---|---|---|---|")
+for sc_name, tag, setting, cover, half, cover_err in coverage:
+    if cover:
+        print("| %s | %s | %s | %.1f %% | %.1f cm | %.1f cm | %.2f |" % (sc_name, tag, setting, 100.0 * sum(cover) / len(cover),
+              pct(half, 0.5), pct(cover_err, 0.5), pct(half, 0.5) / max(pct(cover_err, 0.5), 1e-9)))
 print()
 for line in summary:
     print(line)
@@ -246,6 +280,21 @@ def errors(path, track, tag, kind):
         e.append(math.hypot(float(r[kind + "_x_cm"]) - tx, float(r[kind + "_y_cm"]) - ty))
     return e
 
+def coverage(path, track, tag):
+    inside, half, err = [], [], []
+    for r in csv.DictReader(open(path, encoding="utf-8")):
+        if r["tag_id"] != tag or r["avg_x_cm"] == "" or r.get("sigma_x_cm", "") == "":
+            continue
+        tx, ty = at(track, int(r["rec_ms"]))
+        sx, sy, rho = float(r["sigma_x_cm"]), float(r["sigma_y_cm"]), float(r["rho_xy"])
+        dx, dy = float(r["avg_x_cm"]) - tx, float(r["avg_y_cm"]) - ty
+        det = sx * sx * sy * sy * (1 - rho * rho)
+        cxy = rho * sx * sy
+        inside.append(det > 0 and (dx * dx * sy * sy - 2 * dx * dy * cxy + dy * dy * sx * sx) / det <= 5.991)
+        half.append(float(r["r95_cm"]))
+        err.append(math.hypot(dx, dy))
+    return inside, half, err
+
 def rms(e):
     return math.sqrt(sum(x * x for x in e) / len(e)) if e else float("nan")
 
@@ -270,6 +319,32 @@ for offsets, title in (("zero", "offsets 0"), ("calibrated", "offsets from --cal
                 group = "dynamic" if s.startswith("dynamic") else "static"
                 means.setdefault((group, setting), []).append(rms(e))
             print("| %s | %s | %s |" % (s, tag, " | ".join(cells)))
+    print()
+    print("Uncertainty, %s: inside the 95 %% ellipse / median r95 over median error" % title)
+    print()
+    print("| Set | Tag | Kalman filter | Average 10 |")
+    print("|---|---|---|---|")
+    pooled = {}
+    for s in sets:
+        if not os.path.exists(os.path.join(work, "real.%s.%s.kalman.csv" % (s, offsets))):
+            continue
+        truth = truth_of(os.path.join(real, s, "truth.csv"))
+        for tag in sorted(truth):
+            cells = []
+            for filter in ("kalman", "average"):
+                inside, half, err = coverage(os.path.join(work, "real.%s.%s.%s.csv" % (s, offsets, filter)), truth[tag], tag)
+                p = pooled.setdefault(filter, ([], [], []))
+                p[0].extend(inside)
+                p[1].extend(half)
+                p[2].extend(err)
+                cells.append("%.1f %% / %.2f" % (100.0 * sum(inside) / len(inside), pct(half, 0.5) / max(pct(err, 0.5), 1e-9))
+                             if inside else "–")
+            print("| %s | %s | %s |" % (s, tag, " | ".join(cells)))
+    for filter, (inside, half, err) in sorted(pooled.items()):
+        if inside:
+            print("all sets, %s, %s: %.1f %% inside, median r95 %.1f cm = %.2f x median error %.1f cm"
+                  % (title, filter, 100.0 * sum(inside) / len(inside), pct(half, 0.5), pct(half, 0.5) / max(pct(err, 0.5), 1e-9),
+                     pct(err, 0.5)))
     print()
     for group in ("dynamic", "static"):
         if (group, "kalman") in means:

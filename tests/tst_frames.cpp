@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QRandomGenerator>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -85,12 +86,18 @@ void TestFrames::lazyFramesEqualEveryPassFrames()
         QVERIFY(pass([](Window& win) { win.advance(10); }));
     QCOMPARE(lazy.w.framesPainted(), first);
 
-    // A walking tag: new lines, then silence until the samples expire.
+    // A walking tag with its ellipse and trail: new lines, then (without them,
+    // whose fading would paint every pass) silence until the samples expire.
+    QVERIFY(pass([](Window& win) { win.w.modules.tags[0].showUncertainty = win.w.modules.tags[0].showTrail = true; }));
     for (int i = 0; i < 30; ++i)
         QVERIFY2(pass([i](Window& win) {
                      win.advance(100);
                      win.w.dataReceived(line(200 + 10 * i, 300));
                  }), qPrintable(QString("walk %1").arg(i)));
+    for (int i = 0; i < 5; ++i)   // standing: the trail fades all the same
+        QVERIFY2(pass([](Window& win) { win.advance(300); }), qPrintable(QString("fade %1").arg(i)));
+    QVERIFY(pass([](Window& win) { win.w.modules.tags[0].showTrail = false; }));
+    QVERIFY(pass([](Window& win) { win.w.modules.tags[0].showUncertainty = false; }));
     for (int i = 0; i < 40; ++i)
         QVERIFY2(pass([](Window& win) { win.advance(100); }), qPrintable(QString("expiry %1").arg(i)));
 
@@ -134,7 +141,9 @@ void TestFrames::randomChangesShowFreshFrames()
         w.findChild<QWidget*>("chart")->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         w.modules.anchors = {Anchor("1A2B", "Master", Qt::red, 0, 0, 0, true, 0), Anchor("3C4D", "A1", Qt::blue, 800, 0, 0, false, 0),
                              Anchor("5E6F", "A2", Qt::darkCyan, 800, 600, 0, false, 0), Anchor("7A80", "A3", Qt::magenta, 0, 600, 0, false, 0)};
+        w.modules.tags[0].showUncertainty = w.modules.tags[0].showTrail = true;
         w.fillAnchorTable();
+        w.fillTagTable();
         w.loadBackgroundImage(dir.filePath("plan.png"));
         w.resize(w.minimumSize());
         QVERIFY(QTest::qWaitForWindowExposed(&w) && connectWindow(w, master.path()));
@@ -147,7 +156,7 @@ void TestFrames::randomChangesShowFreshFrames()
         QString step = "the room";
         for (int n = 0; n < 60; ++n) {
             if (n > 0) {
-                const int kind = rng.bounded(12);
+                const int kind = rng.bounded(13);
                 step = QString("seed %1 step %2 kind %3").arg(seed).arg(n).arg(kind);
                 switch (kind) {
                 case 0:   // a grid edit, now and then not a number yet
@@ -207,6 +216,9 @@ void TestFrames::randomChangesShowFreshFrames()
                     QVERIFY2(!w.com.isOpen(), qPrintable(step));
                     QVERIFY2(win.shown() == disconnectedFrame(QPixmap::fromImage(w.frameFromScratch())).toImage(), qPrintable(step));
                     QVERIFY(connectWindow(w, master.path()));
+                    break;
+                case 10:   // the trails' length, now and then none
+                    w.findChild<QSpinBox*>("spnTrailSeconds")->setValue(rng.bounded(4) ? rng.bounded(1, 30) : 0);
                     break;
                 default:   // ranging lines of a walking tag
                     for (int i = 0; i < 3; ++i, ++walk) {

@@ -15,6 +15,7 @@
 #include <QLayout>
 #include <QStatusBar>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -285,6 +286,10 @@ void TestMainWin::tables()
     QCOMPARE(w.modules.tags[0].avgX, Tag::NoPosition);
     combo(tt, 0)->setCurrentIndex(9);
     QCOMPARE(recordsOf(w.modules).last(), QString("7a8b|Wagen|#ff22ff99|1110101"));
+    box(tt, 0, 10)->setChecked(true);
+    QVERIFY(w.modules.tags[0].showUncertainty && !w.modules.tags[0].showTrail);
+    box(tt, 0, 11)->setChecked(true);
+    QVERIFY(w.modules.tags[0].showTrail && tt->horizontalHeaderItem(10)->text() == "Unsicherheit");
     QCOMPARE(combo(tt, 0)->palette().color(QPalette::Base), colorList.at(9));
     // While the flag is down the table slots stay silent.
     w.modulesPanel->tablesInSync = false;
@@ -323,6 +328,17 @@ void TestMainWin::chartPass()
     const QImage img = w.frame.chartPixmap->toImage();
     auto px = [&](int x, int y) { return QColor(img.pixel((500 + x) / 2, (500 - y) / 2)); };
     QCOMPARE(px(t.avgX, t.avgY), green);
+    // Each tag keeps a trail while "Spur" has seconds (10 by default); none at 0.
+    auto walkerTrail = [&] {
+        for (const TagResult& r : w.lastPositioning().tags)
+            if (r.tag == 0)
+                return int(r.trail.size());
+        return -1;
+    };
+    QCOMPARE(walkerTrail(), 1);
+    w.findChild<QSpinBox*>("spnTrailSeconds")->setValue(0);
+    pass(w);
+    QCOMPARE(walkerTrail(), 0);
     // Only averaged circles for the other tag; its position is computed for the export all the same, and
     // the circle round the master passes through its true place.
     QVERIFY(qAbs(w.modules.tags.at(1).avgX + 200) <= 2);
@@ -606,11 +622,13 @@ void TestMainWin::recordAndReplay()
     const QList<QByteArray> rows = readFileBytes(dir.filePath("s.csv")).split('\n');
     QCOMPARE(rows.size(), 12);
     QCOMPARE(rows.first(), QByteArray("time,tag_id,tag_name,raw_x_cm,raw_y_cm,avg_x_cm,avg_y_cm,speed_mps,rate_hz,rec_ms,"
-                                      "d_1A2B_cm,d_3C4D_cm,d_5E6F_cm"));
+                                      "d_1A2B_cm,d_3C4D_cm,d_5E6F_cm,sigma_x_cm,sigma_y_cm,r95_cm,rho_xy"));
     QStringList used;
     for (int d : distancesTo(room, 290, 300))
         used << QString::number(d);
-    QCOMPARE(QString(rows.at(10).split(',').mid(11).join(',')), used.join(','));
+    QCOMPARE(QString(rows.at(10).split(',').mid(11, 3).join(',')), used.join(','));
+    const QList<QByteArray> row10 = rows.at(10).split(',');
+    QVERIFY(row10.at(14).toDouble() > 0 && row10.at(16).toDouble() > 2 * row10.at(14).toDouble());   // sigma_x, r95
     const Tag& t = w.modules.tags.at(0);
     QCOMPARE(rows.at(10), (QDateTime::fromMSecsSinceEpoch(base + 1000).toString(Qt::ISODateWithMs) + ",2B01,\"Süd, \"\"Ecke\"\"\","
                            + QString("%1,%2,%1,%2,").arg(t.rawX).arg(t.rawY)).toUtf8() + rows.at(10).split(',').mid(8).join(','));

@@ -167,15 +167,17 @@ void TestMqtt::payload_data()
     QTest::addColumn<QString>("topic");
     QTest::addColumn<QByteArray>("json");
     QTest::newRow("winter, all values")
-        << PositionMessage{"1a2b ", "2b01", "Läufer", 1796634930120, 120, -45, 118, -40, 1.23456, 10.5} << "orvane"
+        << PositionMessage{"1a2b ", "2b01", "Läufer", 1796634930120, 120, -45, 118, -40, 1.23456, 10.5, 4.24, 3.06, 10.66, -0.25} << "orvane"
         << "orvane/1A2B/tags/2B01/position"
         << QByteArray(R"({"master":"1A2B","tag":"2B01","name":"Läufer","time":"2026-12-07T10:15:30.120+01:00",)"
-                      R"("x_cm":120,"y_cm":-45,"raw_x_cm":118,"raw_y_cm":-40,"speed_mps":1.235,"rate_hz":10.500})");
+                      R"("x_cm":120,"y_cm":-45,"raw_x_cm":118,"raw_y_cm":-40,"speed_mps":1.235,"rate_hz":10.500,)"
+                      R"("sigma_x_cm":4.2,"sigma_y_cm":3.1,"r95_cm":10.7,"rho_xy":-0.250})");
     QTest::newRow("summer, absent values, reserved characters")
-        << PositionMessage{"", "a/b#+", "Tag \"A\"\\\n", 1782885600000, {}, {}, 7, 0, {}, NAN} << "/site+/x#/"
+        << PositionMessage{"", "a/b#+", "Tag \"A\"\\\n", 1782885600000, {}, {}, 7, 0, {}, NAN, {}, {}, {}, {}} << "/site+/x#/"
         << "site/x/_/tags/A_B__/position"
         << QByteArray(R"({"master":"","tag":"A/B#+","name":"Tag \"A\"\\\u000a","time":"2026-07-01T08:00:00.000+02:00",)"
-                      R"("x_cm":null,"y_cm":null,"raw_x_cm":7,"raw_y_cm":0,"speed_mps":null,"rate_hz":null})");
+                      R"("x_cm":null,"y_cm":null,"raw_x_cm":7,"raw_y_cm":0,"speed_mps":null,"rate_hz":null,)"
+                      R"("sigma_x_cm":null,"sigma_y_cm":null,"r95_cm":null,"rho_xy":null})");
 }
 
 void TestMqtt::payload()
@@ -235,6 +237,11 @@ void TestMqtt::replayPublishes()
                                                                   : QString::number(o[key].toDouble(), 'f', 3));
         QCOMPARE(got, QStringList{"1A2B"} + csv.mid(1, 8));
         QVERIFY(!o["raw_x_cm"].isNull());   // also for "Steher", whose raw position is not shown
+        QStringList sigmas;   // the export's last columns, for every averaged position
+        for (const char* key : {"sigma_x_cm", "sigma_y_cm", "r95_cm"})
+            sigmas << (o[key].isNull() ? QString() : QString::number(o[key].toDouble(), 'f', 1));
+        QCOMPARE(sigmas, csv.mid(csv.size() - 4, 3));
+        QCOMPARE(sigmas.at(2).isEmpty(), csv[5].isEmpty());
         last[csv[1]] = positions.at(i).payload;
     }
 
@@ -353,7 +360,7 @@ void TestMqtt::brokerRestart()
     connect(&pass, &QTimer::timeout, this, [&] {
         worstGap = qMax(worstGap, clock.elapsed() - lastTick);
         lastTick = clock.elapsed();
-        publisher.publishPosition({"", "2B01", "", lastTick, 1, 0, {}, {}, 0.0, 10.0});
+        publisher.publishPosition({"", "2B01", "", lastTick, 1, 0, {}, {}, 0.0, 10.0, {}, {}, {}, {}});
     });
     pass.start(10);
     waitUntil([] { return false; }, 300);
@@ -391,7 +398,7 @@ void TestMqtt::fullRate()
     QTimer pass;
     connect(&pass, &QTimer::timeout, this, [&] {
         for (const qint64 due = qMin<qint64>(total, clock.elapsed() * 2); sent < due; ++sent)
-            publisher.publishPosition({"", QString("2B0%1").arg(sent % 4), "", 0, sent, 0, {}, {}, 0.0, 500.0});
+            publisher.publishPosition({"", QString("2B0%1").arg(sent % 4), "", 0, sent, 0, {}, {}, 0.0, 500.0, {}, {}, {}, {}});
     });
     pass.start(10);
     QVERIFY(waitUntil([&] { return sub.messages("/position").size() >= total; }, 20000));
@@ -433,7 +440,7 @@ void TestMqtt::tls()
              qPrintable(publisher.statusText()));
     s.caFile = broker.path("ca.crt");
     QVERIFY(connectTo(publisher, s));
-    publisher.publishPosition({"", "2B01", "Läufer", 0, 1, 2, 3, 4, 0.5, 10.0});
+    publisher.publishPosition({"", "2B01", "Läufer", 0, 1, 2, 3, 4, 0.5, 10.0, {}, {}, {}, {}});
     QVERIFY(waitUntil([&] { return sub.messages("/position").size() == 1; }, 5000));
     QCOMPARE(json(sub.messages("/position").first().payload)["name"].toString(), QString("Läufer"));
 }

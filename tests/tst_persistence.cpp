@@ -4,6 +4,7 @@
 #include "positionexport.h"
 #include "positioningstep.h"
 #include "recording.h"
+#include "settingsfile.h"
 #include "tag.h"
 #include "testsupport.h"
 
@@ -91,10 +92,11 @@ void TestPersistence::everyKeyRoundTrips()
         {"Anchor0-Name", "Nord"}, {"Anchor0-Color", "#ff9922"}, {"Anchor0-Master", "true"}, {"Anchor0-Offset", "7"},
         {"TagCount", "1"}, {"Tag0-Rate", "true"}, {"Tag0-Speed", "true"}, {"Tag0-Coordinates", "true"},
         {"Tag0-PosRaw", "true"}, {"Tag0-PosAvg", "true"}, {"Tag0-DistRaw", "true"}, {"Tag0-DistAvg", "true"},
+        {"Tag0-Uncertainty", "true"}, {"Tag0-Trail", "true"},
         {"Tag0-Name", "Gast 2"}, {"Tag0-Color", "#0a141e"}, {"Tag0-ID", "2B01"},
         {"Grid-X", "-100"}, {"Grid-Y", "50"}, {"Grid-W", "900"}, {"Grid-H", "700"},
         {"Grid-Xb", "3"}, {"Grid-Yb", "4"}, {"Grid-Wb", "30"}, {"Grid-Hb", "20"},
-        {"Average", "5"}, {"Filter", "kalman"}, {"TagHeight", "120"}, {"BGImage-File", plan}, {"BGImage-Factor", "0.5"},
+        {"Average", "5"}, {"Filter", "kalman"}, {"TagHeight", "120"}, {"TrailSeconds", "25"}, {"BGImage-File", plan}, {"BGImage-Factor", "0.5"},
         {"BGImage-OffsetX", "-30"}, {"BGImage-OffsetY", "40"}, {"DrawGrid", "true"}, {"DrawBGImage", "true"},
         {"ShowCoverage", "true"}, {"RangeLimit", "800"},
         {"MQTT-Enabled", "true"}, {"MQTT-Host", "127.0.0.1"}, {"MQTT-Port", "1"}, {"MQTT-Prefix", "halle"},
@@ -121,6 +123,15 @@ void TestPersistence::everyKeyRoundTrips()
     QStringList saved = out.allKeys();
     saved.sort();
     QCOMPARE(saved, names);
+
+    // A file from before the uncertainty and the trails: both off, trails of 10 s.
+    file.replace("Tag0-Uncertainty=true\n", "").replace("Tag0-Trail=true\n", "").replace("TrailSeconds=25\n", "");
+    QVERIFY(writeFileBytes(path, file));
+    SettingsData old;
+    QVERIFY(readSettingsFile(path, old));
+    QCOMPARE(old.tags.size(), 1);
+    QVERIFY(!old.tags.at(0).showUncertainty && !old.tags.at(0).showTrail && old.tags.at(0).showRate);
+    QCOMPARE(old.trailSeconds, 10);
 }
 
 void TestPersistence::failedWritesAreReported()

@@ -3,6 +3,8 @@
 #include "cominterface.h"
 #include "configcommand.h"
 #include "coveragemap.h"
+#include "dilution.h"
+#include "errorellipse.h"
 #include "errorstatistics.h"
 #include "knownpointcollector.h"
 #include "linkquality.h"
@@ -34,6 +36,8 @@ private slots:
     void configCommand();
     void solver_data();
     void solver();
+    void dilution_data();
+    void dilution();
     void distances_data();
     void distances();
     void rateExpiryAndSpeed();
@@ -235,6 +239,54 @@ void TestUnits::solver()
     const QList<QPair<double, int>> cases = {{99.7, 99}, {-99.7, -99}, {NAN, 0}, {1e20, INT_MAX}, {-1e20, INT_MIN}};
     for (const auto& c : cases)
         QCOMPARE(truncCm(c.first), c.second);
+}
+
+void TestUnits::dilution_data()
+{
+    QTest::addColumn<Points>("anchors");
+    QTest::addColumn<QPointF>("point");
+    QTest::addColumn<double>("hdop");     // 0: no geometry
+    QTest::addColumn<double>("major");    // 95 % half-axes for 10 cm distance noise
+    QTest::addColumn<double>("minor");
+    QTest::addColumn<double>("angle");    // of the major axis; NaN: a circle
+    const Points square = {{0, 0}, {1000, 0}, {1000, 1000}, {0, 1000}};
+    QTest::newRow("square centre") << square << QPointF(500, 500) << 1.0 << 17.308 << 17.308 << double(NAN);
+    QTest::newRow("square edge") << square << QPointF(500, 0) << 1.0206 << 19.350 << 15.800 << 90.0;
+    QTest::newRow("outside the hull") << square << QPointF(3000, 500) << 2.4668 << 59.069 << 12.510 << 90.0;
+    QTest::newRow("outside, three") << Points{{0, 0}, {1000, 0}, {0, 1000}} << QPointF(2000, 2000) << 2.3146 << 54.731 << 14.628 << -45.0;
+    QTest::newRow("on the anchors' line") << Points{{0, 0}, {500, 0}, {1000, 0}} << QPointF(250, 0) << 0.0 << 0.0 << 0.0 << 0.0;
+    QTest::newRow("one anchor left") << Points{{0, 0}, {500, 500}} << QPointF(500, 500) << 0.0 << 0.0 << 0.0 << 0.0;
+}
+
+void TestUnits::dilution()
+{
+    QFETCH(Points, anchors);
+    QFETCH(QPointF, point);
+    QFETCH(double, hdop);
+    QFETCH(double, major);
+    QFETCH(double, minor);
+    QFETCH(double, angle);
+    std::vector<Eigen::Vector2d> at;
+    for (const QPointF& a : anchors)
+        at.emplace_back(a.x(), a.y());
+    const Dilution d = horizontalDilution(Eigen::Vector2d(point.x(), point.y()), at);
+    QCOMPARE(d.valid, hdop > 0);
+    if (!d.valid) {
+        QVERIFY(std::isinf(d.hdop));
+        return;
+    }
+    QVERIFY2(std::fabs(d.hdop - hdop) < 1e-3, qPrintable(QString::number(d.hdop)));
+    const ErrorEllipse e = ErrorEllipse::of95(d.geometry * 100.0);
+    QVERIFY(e.valid);
+    QVERIFY2(std::fabs(e.major - major) < 1e-2 && std::fabs(e.minor - minor) < 1e-2,
+             qPrintable(QString("%1 %2").arg(e.major).arg(e.minor)));
+    if (!std::isnan(angle))
+        QVERIFY2(std::fabs(e.angleDeg - angle) < 1e-3, qPrintable(QString::number(e.angleDeg)));
+    // Inside up to the rim along either axis, outside beyond it.
+    const double a = e.angleDeg * M_PI / 180.0;
+    const Eigen::Vector2d along(std::cos(a), std::sin(a)), across(-std::sin(a), std::cos(a));
+    QVERIFY(e.contains(0.99 * major * along) && !e.contains(1.01 * major * along));
+    QVERIFY(e.contains(-0.99 * minor * across) && !e.contains(-1.01 * minor * across));
 }
 
 // A history as "d,d;d,d;...": one sample per ';', one distance per anchor and ','.

@@ -186,6 +186,9 @@ void MainWin::wireFlows()
         s.replaying = recording->replay.isRunning();
     };
     connect(connection, &ConnectionFlow::rangingChanged, this, [this](bool ranging) {
+        // A new run of ranging draws its trails afresh.
+        if (ranging)
+            positioning.clearTrails();
         // Ranging anchors stand where they stand: a drag on the chart should not move one.
         viewPanel->setAnchorsLocked(ranging);
     });
@@ -356,6 +359,7 @@ void MainWin::portClosed(bool lost)
     else if (!replaying && frame.chartPixmap)
         ui->lblChart->setPixmap(disconnectedFrame(*frame.chartPixmap));
     frame.invalidate();
+    positioning.clearTrails();
     ui->labAbstandMaster->setText(QString());
     disconnect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived);
     if (!replaying)
@@ -547,7 +551,7 @@ bool MainWin::updateGridGeometry()
 
 void MainWin::runPositioning()
 {
-    const PositioningOptions options{averageCount, smoothing, tagHeight};
+    const PositioningOptions options{averageCount, smoothing, tagHeight, toolsPanel->trailSeconds()};
     lastPass = positioning.run(modules, options, timeOfDay(), epochMs());
     emit positioningPassed(lastPass);
     if (lastPass.masterDistanceSet) {

@@ -127,6 +127,8 @@ public:
     // Frames painted so far, and a switch that paints every pass even when
     // nothing changed (for comparison and measurement).
     quint64 framesPainted() const { return frame.paintedFrames; }
+    // What the last chart pass computed, per tag.
+    const PositioningPass& lastPositioning() const { return lastPass; }
     void setPaintEveryPass(bool on) { frame.paintEveryPass = on; }
     // The frame as it would be painted from nothing but the present state:
     // a new grid layer, new pens and a new layout, nothing kept from earlier

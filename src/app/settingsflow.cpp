@@ -88,6 +88,7 @@ SettingsData SettingsFlow::gather() const
     data.average = w.tools->averageText();
     data.filter = smoothingName(w.tools->filterIndex() == 1 ? Smoothing::Kalman : Smoothing::Average);
     data.tagHeight = w.tools->tagHeightText();
+    data.trailSeconds = w.tools->trailSeconds();
     data.bgImageFile = w.background.bgImagePath;
     data.bgImageFactor = w.background.bgImageFactor;
     data.bgImageOffsetX = w.background.bgImageOffsetX;
@@ -112,6 +113,7 @@ void SettingsFlow::apply(SettingsData data)
     w.tools->setAverageText(data.average);
     w.tools->setFilterIndex(smoothingFromName(data.filter) == Smoothing::Kalman ? 1 : 0);
     w.tools->setTagHeightText(data.tagHeight);
+    w.tools->setTrailSeconds(data.trailSeconds);
     w.calibration.loadImage(data.bgImageFile);
     // The image's own calibration, not the defaults a freshly loaded image gets.
     w.background.bgImageFactor = data.bgImageFactor;

@@ -7,6 +7,7 @@
 #include <QFontMetrics>
 #include <QLineF>
 #include <QPointF>
+#include <QPolygonF>
 #include <QRectF>
 #include <QTransform>
 #include <QVector>
@@ -453,11 +454,13 @@ void drawRawPosition(QPainter* painter, const ChartGeometry& geo, ChartPens& pen
     pens.placed.append(dotRect(geo, double(x), double(y), 5));
 }
 
-QString averagedLabel(const Tag& tag, double rate)
+QString averagedLabel(const Tag& tag, double rate, int plusMinusCm)
 {
     QString parts;
     if (tag.showCoordinates)
         parts += trMain("X: %1 cm Y: %2 cm").arg(tag.avgX).arg(tag.avgY);
+    if (tag.showCoordinates && plusMinusCm >= 0)
+        parts += trMain(" ±%1 cm").arg(plusMinusCm);
     if (tag.showSpeed) {
         if (!parts.isEmpty())
             parts += QLatin1Char(' ');
@@ -474,7 +477,7 @@ QString averagedLabel(const Tag& tag, double rate)
 }
 
 void drawAveragedPosition(QPainter* painter, const ChartGeometry& geo, ChartPens& pens,
-                          const Tag& tag, double rate)
+                          const Tag& tag, double rate, int plusMinusCm)
 {
     if (painter) {
         const double cx = double(geo.originX) + tag.avgX;
@@ -485,5 +488,63 @@ void drawAveragedPosition(QPainter* painter, const ChartGeometry& geo, ChartPens
         painter->drawPoint(QPointF(cx, cy));
     }
     pens.placed.append(dotRect(geo, tag.avgX, tag.avgY, 5));
-    drawModuleLabel(painter, geo, pens, tag.avgX, tag.avgY, averagedLabel(tag, rate));
+    drawModuleLabel(painter, geo, pens, tag.avgX, tag.avgY, averagedLabel(tag, rate, plusMinusCm));
+}
+
+void drawUncertaintyEllipse(QPainter* painter, const ChartGeometry& geo, ChartPens& pens,
+                            const Tag& tag, const ErrorEllipse& ellipse)
+{
+    // An ellipse far beyond the chart says nothing a viewer could see, and
+    // would cost the antialiasing dearly.
+    const double limit = 4.0 * (double(geo.gridW) + double(geo.gridH));
+    if (!painter || !ellipse.valid || !(ellipse.major <= limit))
+        return;
+    QColor line = tag.color, fill = tag.color;
+    line.setAlpha(160);
+    fill.setAlpha(40);
+    pens.ellipsePen.setColor(line);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setPen(pens.ellipsePen);
+    painter->setBrush(fill);
+    painter->translate(double(geo.originX) + tag.avgX, double(geo.originY) - tag.avgY);
+    painter->rotate(-ellipse.angleDeg);   // world y points up, the chart's down
+    painter->drawEllipse(QPointF(0, 0), ellipse.major, ellipse.minor);
+    painter->restore();
+}
+
+void drawTrail(QPainter* painter, const ChartGeometry& geo, ChartPens& pens, const QColor& color,
+               const QVector<TrailPoint>& trail)
+{
+    if (!painter || trail.size() < 2)
+        return;
+    painter->save();
+    // Without antialiasing: a translucent wide line of a few hundred points
+    // would cost more than the rest of the frame.
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    // One polyline per fade level: the points come oldest first, so each
+    // level is one run of them, joined to the next by its first point.
+    QPolygonF run;
+    auto flush = [&](int fade) {
+        if (run.size() >= 2) {
+            QColor c = color;
+            c.setAlpha(220 - 200 * fade / (TrailPoint::Levels - 1));
+            pens.trailPen.setColor(c);
+            painter->setPen(pens.trailPen);
+            painter->drawPolyline(run);
+        }
+    };
+    int level = trail.first().fade;
+    for (const TrailPoint& p : trail) {
+        const QPointF at(double(geo.originX) + p.x, double(geo.originY) - p.y);
+        run.append(at);
+        if (p.fade != level) {
+            flush(level);
+            run.clear();
+            run.append(at);
+            level = p.fade;
+        }
+    }
+    flush(level);
+    painter->restore();
 }

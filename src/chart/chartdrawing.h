@@ -15,6 +15,8 @@
 #include "anchor.h"
 #include "chartgeometry.h"
 #include "chartpens.h"
+#include "errorellipse.h"
+#include "positioningstep.h"
 #include "tag.h"
 
 // The white box under one grid label: in pixmap pixels, and the same box in
@@ -97,12 +99,21 @@ void drawDistanceCircle(QPainter* painter, const ChartGeometry& geo, QPen& pen,
 void drawRawPosition(QPainter* painter, const ChartGeometry& geo, ChartPens& pens,
                      const Tag& tag, float x, float y);
 
-// Text beside the averaged position: the name, followed by the coordinates,
-// speed and rate in brackets as the tag's flags ask.
-QString averagedLabel(const Tag& tag, double rate);
+// Text beside the averaged position: the name, followed by the coordinates
+// (with "±N cm" when plusMinusCm is 0 or more), speed and rate in brackets as
+// the tag's flags ask.
+QString averagedLabel(const Tag& tag, double rate, int plusMinusCm = -1);
 
 // Disc at (avgX, avgY) and averagedLabel beside it.
 void drawAveragedPosition(QPainter* painter, const ChartGeometry& geo, ChartPens& pens,
-                          const Tag& tag, double rate);
+                          const Tag& tag, double rate, int plusMinusCm = -1);
+
+// The 95 % ellipse around (avgX, avgY), thin and translucent in the tag's colour.
+void drawUncertaintyEllipse(QPainter* painter, const ChartGeometry& geo, ChartPens& pens,
+                            const Tag& tag, const ErrorEllipse& ellipse);
+
+// The trail as a line in the tag's colour that fades with its points' age.
+void drawTrail(QPainter* painter, const ChartGeometry& geo, ChartPens& pens, const QColor& color,
+               const QVector<TrailPoint>& trail);
 
 #endif

@@ -171,6 +171,11 @@ void ChartFrame::drawTags(QPainter* painter, const Scene& scene)
         if (r.tag < 0 || r.tag >= modules.tags.size())
             continue;
         const Tag& tag = modules.tags.at(r.tag);
+        // Trail and ellipse lie under the circles, dots and labels.
+        if (tag.showTrail)
+            drawTrail(painter, chartGeo, pens, tag.color, r.trail);
+        if (r.avgValid && tag.showUncertainty)
+            drawUncertaintyEllipse(painter, chartGeo, pens, tag, r.ellipse95());
         for (int a = 0; a < anchors.size(); ++a) {
             const Anchor& anchor = anchors.at(a);
             const double cx = double(chartGeo.originX) + anchor.x, cy = double(chartGeo.originY) - anchor.y;
@@ -195,7 +200,7 @@ void ChartFrame::drawTags(QPainter* painter, const Scene& scene)
         if (r.rawValid && tag.showPosRaw)
             drawRawPosition(painter, chartGeo, pens, tag, float(r.raw.x()), float(r.raw.y()));
         if (r.avgValid && tag.showPosAvg)
-            drawAveragedPosition(painter, chartGeo, pens, tag, r.rate);
+            drawAveragedPosition(painter, chartGeo, pens, tag, r.rate, labelPlusMinus(tag, r));
     }
 }
 

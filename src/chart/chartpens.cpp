@@ -41,8 +41,11 @@ int axisFontPixelSize(double cmPerPixel, double textPx)
 ChartPens::ChartPens()
 {
     for (QPen* pen : { &anchorPen, &masterRingPen, &rawCirclePen, &avgCirclePen,
-                       &rawPointPen, &avgPointPen })
+                       &rawPointPen, &avgPointPen, &ellipsePen })
         pen->setCapStyle(Qt::RoundCap);
+    // Plain joints: a trail has hundreds of them in every frame.
+    trailPen.setCapStyle(Qt::FlatCap);
+    trailPen.setJoinStyle(Qt::BevelJoin);
 }
 
 void ChartPens::applyScale(double cmPerPixel)
@@ -53,6 +56,8 @@ void ChartPens::applyScale(double cmPerPixel)
     setScaledWidth(avgCirclePen, 3, cmPerPixel);
     setScaledWidth(rawPointPen, 2, cmPerPixel);   // the raw position is a ring
     setScaledWidth(avgPointPen, 10, cmPerPixel);
+    setScaledWidth(ellipsePen, 1.5, cmPerPixel);
+    setScaledWidth(trailPen, 3, cmPerPixel);
     labelFont.setPixelSize(scaledFontPixelSize(20 * labelScale, cmPerPixel, 10));
     const double textPx = tableTextPx > 0 ? tableTextPx : QFontInfo(QFont()).pixelSize();
     axisFont.setPixelSize(axisFontPixelSize(cmPerPixel, textPx * labelScale));

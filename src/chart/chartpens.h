@@ -18,6 +18,8 @@ struct ChartPens
     QPen avgCirclePen;
     QPen rawPointPen;
     QPen avgPointPen;
+    QPen ellipsePen;
+    QPen trailPen;
     QFont labelFont;
     // Grid labels: never smaller on screen than the text of the tables.
     QFont axisFont;

@@ -6,6 +6,16 @@
 #include <QDataStream>
 #include <QIODevice>
 
+#include <cmath>
+
+int labelPlusMinus(const Tag& tag, const TagResult& result)
+{
+    if (!tag.showUncertainty || !tag.showCoordinates)
+        return -1;
+    const double r95 = result.r95();
+    return r95 >= 0 && r95 < 1e9 ? int(std::lround(r95)) : -1;
+}
+
 QByteArray frameSignature(const ChartGeometry& geo, qint64 gridLayerKey, const ModuleSetup& modules,
                           const QVector<TagResult>& results, const Calibration* calibration,
                           int scaleBarCorner, int coverageLegend)
@@ -18,7 +28,7 @@ QByteArray frameSignature(const ChartGeometry& geo, qint64 gridLayerKey, const M
         out << a.id << a.name << a.color.rgba() << a.x << a.y << a.master;
     for (const Tag& t : modules.tags)
         out << t.id << t.name << t.color.rgba() << t.showPosRaw << t.showPosAvg << t.showDistRaw << t.showDistAvg
-            << t.showCoordinates << t.showSpeed << t.showRate;
+            << t.showCoordinates << t.showSpeed << t.showRate << t.showUncertainty << t.showTrail;
     for (const TagResult& r : results) {
         if (r.tag < 0 || r.tag >= modules.tags.size())
             continue;
@@ -27,7 +37,16 @@ QByteArray frameSignature(const ChartGeometry& geo, qint64 gridLayerKey, const M
         const bool raw = r.rawValid && t.showPosRaw, avg = r.avgValid && t.showPosAvg;
         out << r.tag << raw << (raw ? r.raw : QPointF()) << avg << (avg ? r.avg : QPointF()) << r.rawDist << r.avgDist;
         if (avg)
-            out << averagedLabel(t, r.rate);
+            out << averagedLabel(t, r.rate, labelPlusMinus(t, r));
+        // The ellipse and the trail as drawn: the trail's points with their fade.
+        const bool ellipse = r.avgValid && t.showUncertainty && r.covValid;
+        out << ellipse;
+        if (ellipse)
+            out << r.covXX << r.covXY << r.covYY << t.avgX << t.avgY;
+        out << int(t.showTrail ? r.trail.size() : 0);
+        if (t.showTrail)
+            for (const TrailPoint& p : r.trail)
+                out << p.x << p.y << p.fade;
     }
     out << scaleBarCorner << coverageLegend << bool(calibration);
     if (calibration)

@@ -388,7 +388,9 @@ void DiscoverWin::on_btnFinishDiscovery_clicked()
     if (!modules)
         return;
 
-    // The records are replaced now, before the master has answered.
+    // The records are replaced now, before the master has answered. The
+    // display switches this table does not show stay as they were per tag.
+    const QList<Tag> before = modules->tags;
     modules->anchors.clear();
     modules->tags.clear();
     auto anchorOf = [&](int row, bool master) {
@@ -409,6 +411,11 @@ void DiscoverWin::on_btnFinishDiscovery_clicked()
             modules->tags.append(Tag(cellText(row, ColId), cellText(row, ColName),
                                      cellColor(table, row, ColColor),
                                      flag(0), flag(1), flag(2), flag(3), flag(4), flag(5), flag(6)));
+            for (const Tag& old : before)
+                if (ModuleSetup::sameId(old.id, modules->tags.last().id)) {
+                    modules->tags.last().showUncertainty = old.showUncertainty;
+                    modules->tags.last().showTrail = old.showTrail;
+                }
         }
     }
 

@@ -29,8 +29,8 @@ void setUpColumns(QTableWidget* anchorTable, QTableWidget* tagTable)
         anchorTable->setColumnWidth(c, anchorWidths[c]);
     // The display switches' headers stand upright over their narrow columns.
     tagTable->setHorizontalHeader(new RotatedHeaderView(3, tagTable));
-    const int tagWidths[] = {45, 72, 40, 25, 25, 25, 25, 25, 25, 25};
-    for (int c = 0; c < 10; ++c)
+    const int tagWidths[] = {45, 72, 40, 25, 25, 25, 25, 25, 25, 25, 25, 25};
+    for (int c = 0; c < 12; ++c)
         tagTable->setColumnWidth(c, tagWidths[c]);
     fitColumnsToHeaders(anchorTable, false);
     // The Z column matters only once the tags' height is set (fitted above, so
@@ -69,8 +69,8 @@ Editors fillTags(QTableWidget* t, const QList<Tag>& tags)
         setTextCell(t, i, 1, g.name, true);
         editors.colours << setColorComboCell(t, i, 2, g.color);
         const bool flags[] = {g.showPosRaw, g.showPosAvg, g.showDistRaw, g.showDistAvg,
-                              g.showCoordinates, g.showSpeed, g.showRate};
-        for (int c = 0; c < 7; ++c)
+                              g.showCoordinates, g.showSpeed, g.showRate, g.showUncertainty, g.showTrail};
+        for (int c = 0; c < 9; ++c)
             editors.checkBoxes << setCheckBoxCell(t, i, 3 + c, flags[c], true);
     }
     return editors;
@@ -94,10 +94,13 @@ QList<Anchor> readAnchors(QTableWidget* t)
 QList<Tag> readTags(QTableWidget* t)
 {
     QList<Tag> tags;
-    for (int r = 0; r < t->rowCount(); ++r)
+    for (int r = 0; r < t->rowCount(); ++r) {
         tags.append(Tag(cellText(t, r, 0), cellText(t, r, 1), cellColor(t, r, 2), isCellChecked(t, r, 3),
                         isCellChecked(t, r, 4), isCellChecked(t, r, 5), isCellChecked(t, r, 6),
                         isCellChecked(t, r, 7), isCellChecked(t, r, 8), isCellChecked(t, r, 9)));
+        tags.last().showUncertainty = isCellChecked(t, r, 10);
+        tags.last().showTrail = isCellChecked(t, r, 11);
+    }
     return tags;
 }
 

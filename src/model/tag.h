@@ -29,6 +29,8 @@ struct Tag
     bool showSpeed = false;
     bool showCoordinates = false;
     bool showRate = false;
+    bool showUncertainty = false;   // the 95 % ellipse of the averaged position
+    bool showTrail = false;         // the averaged position's last seconds as a fading line
 
     Tag() = default;
     // Argument order (coordinates, speed, rate) differs from the field order on purpose.

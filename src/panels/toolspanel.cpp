@@ -12,6 +12,7 @@ ToolsPanel::ToolsPanel(QWidget* parent)
     connect(ui->cmbLastMeasures, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &ToolsPanel::averageChosen);
     connect(ui->cmbFilter, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &ToolsPanel::filterChosen);
     connect(ui->edtTagHeight, &QLineEdit::textChanged, this, &ToolsPanel::tagHeightEdited);
+    connect(ui->spnTrailSeconds, QOverload<int>::of(&QSpinBox::valueChanged), this, &ToolsPanel::trailSecondsChosen);
     connect(ui->btnSelectBackground, &QPushButton::clicked, this, &ToolsPanel::selectBackgroundRequested);
     connect(ui->btnClearBackground, &QPushButton::clicked, this, &ToolsPanel::clearBackgroundRequested);
     connect(ui->btnBGImageSetup, &QPushButton::clicked, this, &ToolsPanel::calibrationRequested);
@@ -40,6 +41,8 @@ int ToolsPanel::filterIndex() const { return ui->cmbFilter->currentIndex(); }
 void ToolsPanel::setFilterIndex(int index) { ui->cmbFilter->setCurrentIndex(index); }
 QString ToolsPanel::tagHeightText() const { return ui->edtTagHeight->text(); }
 void ToolsPanel::setTagHeightText(const QString& text) { ui->edtTagHeight->setText(text); }
+int ToolsPanel::trailSeconds() const { return ui->spnTrailSeconds->value(); }
+void ToolsPanel::setTrailSeconds(int seconds) { ui->spnTrailSeconds->setValue(seconds); }
 void ToolsPanel::clearDistance() { ui->edtBGImageDistance->setText(QString()); }
 
 void ToolsPanel::setCalibrating(bool calibrating)

@@ -21,6 +21,9 @@ public:
     void setFilterIndex(int index);
     QString tagHeightText() const;
     void setTagHeightText(const QString& text);
+    // How far back the tags' trails reach (s, 0 to 120; 0: no trails).
+    int trailSeconds() const;
+    void setTrailSeconds(int seconds);
     // The calibration buttons: only "Bild einmessen" while none is under way, the rest during one.
     void setCalibrating(bool calibrating);
     void clearDistance();
@@ -29,6 +32,7 @@ signals:
     void averageChosen(int index);
     void filterChosen(int index);
     void tagHeightEdited(const QString& text);
+    void trailSecondsChosen(int seconds);
     void selectBackgroundRequested();
     void clearBackgroundRequested();
     void calibrationRequested();

@@ -10,6 +10,7 @@
 #include <QSaveFile>
 
 const char* const PositionExport::HeaderRow = "time,tag_id,tag_name,raw_x_cm,raw_y_cm,avg_x_cm,avg_y_cm,speed_mps,rate_hz,rec_ms\n";
+const char* const PositionExport::UncertaintyColumns = ",sigma_x_cm,sigma_y_cm,r95_cm,rho_xy";
 
 PositionExport::~PositionExport()
 {
@@ -26,7 +27,7 @@ QByteArray PositionExport::header(const QStringList& distanceAnchors)
     row.chop(1);
     for (const QString& id : distanceAnchors)
         row += ',' + csvField(QStringLiteral("d_%1_cm").arg(id.trimmed())).toUtf8();
-    return row + '\n';
+    return row + UncertaintyColumns + '\n';
 }
 
 QStringList PositionExport::anchorIds(const QList<Anchor>& anchors)
@@ -85,6 +86,12 @@ void PositionExport::append(qint64 epochMs, qint64 recMs, const Tag& tag, const 
                 break;
             }
     }
+    if (avgValid && result.covValid)
+        row += QLatin1Char(',') + QString::number(result.sigmaX(), 'f', 1) + QLatin1Char(',')
+             + QString::number(result.sigmaY(), 'f', 1) + QLatin1Char(',') + QString::number(result.r95(), 'f', 1)
+             + QLatin1Char(',') + QString::number(result.rhoXY(), 'f', 3);
+    else
+        row += QStringLiteral(",,,,");
     row += QLatin1Char('\n');
     file->write(row.toUtf8());
 }

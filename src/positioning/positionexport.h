@@ -22,10 +22,16 @@ struct TagResult;
 // averaged positions are written whether the chart shows them or not.
 // Optionally one column d_<anchor id>_cm per anchor follows: the latest
 // distance to it with its offset applied, as the raw position used it.
+// The last three columns give the averaged position's uncertainty (cm, one
+// decimal, empty without one): sigma_x_cm and sigma_y_cm, the standard
+// deviations along x and y, r95_cm, the larger half-axis of the ellipse that
+// holds the true position with 95 % probability, and rho_xy, the correlation
+// of x and y (three decimals), which with the sigmas gives the whole ellipse.
 class PositionExport
 {
 public:
     static const char* const HeaderRow;
+    static const char* const UncertaintyColumns;   // after the distance columns
 
     ~PositionExport();
     // atomic: the rows go to a file beside `path` that replaces it only on

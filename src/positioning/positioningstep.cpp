@@ -1,5 +1,7 @@
 #include "positioningstep.h"
 
+#include "dilution.h"
+#include "errorellipse.h"
 #include "modulesetup.h"
 #include "solver.h"
 #include "tagmeasurement.h"
@@ -7,8 +9,96 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <iterator>
+
+namespace {
+
+// Below this distance noise (cm) no fix is trusted: whole-centimetre
+// distances, anchors placed by hand.
+constexpr double MinFixSigma = 2.0;
+// The lag of an average along the path, as a standard deviation: most of the
+// lag itself, which the speed and the samples' ages only estimate.
+constexpr double LagShare = 0.6;
+// Fixes needed before the median of their noise is used rather than the largest.
+constexpr int MinFixNoiseCount = 5;
+
+// Residual variance (cm²) of the distances at the least-squares fix near
+// `fix`, as its median over many fixes would estimate the distance variance.
+// Negative when there is none (fewer than three distances, a fix on an anchor).
+double residualVariance(const QPointF& fix, const QMap<int, int>& dists, const QList<Anchor>& anchors)
+{
+    const int n = dists.size();
+    if (n < 3)
+        return -1.0;
+    // The solver's linear fix is not quite the least-squares one of the
+    // distances: two Gauss-Newton steps make the residuals those of the fit.
+    Eigen::Vector2d p(fix.x(), fix.y());
+    for (int iteration = 0; iteration < 2; ++iteration) {
+        Eigen::Matrix2d jtj = Eigen::Matrix2d::Zero();
+        Eigen::Vector2d jtr = Eigen::Vector2d::Zero();
+        for (auto it = dists.constBegin(); it != dists.constEnd(); ++it) {
+            const Anchor& a = anchors.at(it.key());
+            const Eigen::Vector2d d(p(0) - a.x, p(1) - a.y);
+            const double range = d.norm();
+            if (range < 1.0)
+                return -1.0;
+            const Eigen::Vector2d u = d / range;
+            jtj += u * u.transpose();
+            jtr += u * (it.value() - range);
+        }
+        if (std::fabs(jtj.determinant()) < 1e-9)
+            return -1.0;
+        p += jtj.inverse() * jtr;
+    }
+    double sum = 0;
+    for (auto it = dists.constBegin(); it != dists.constEnd(); ++it) {
+        const Anchor& a = anchors.at(it.key());
+        const double r = it.value() - std::hypot(p(0) - a.x, p(1) - a.y);
+        sum += r * r;
+    }
+    // Over the degrees of freedom (one with three anchors), scaled so that the
+    // median of many (chi-square, Wilson and Hilferty) is the variance.
+    const int dof = n - 2;
+    const double m = std::pow(1.0 - 2.0 / (9.0 * dof), 3);
+    return std::isfinite(sum) ? sum / dof / m : -1.0;
+}
+
+std::vector<Eigen::Vector2d> anchorPoints(const QMap<int, int>& dists, const QList<Anchor>& anchors)
+{
+    std::vector<Eigen::Vector2d> points;
+    for (auto it = dists.constBegin(); it != dists.constEnd(); ++it)
+        if (it.key() >= 0 && it.key() < anchors.size())
+            points.emplace_back(anchors.at(it.key()).x, anchors.at(it.key()).y);
+    return points;
+}
+
+} // namespace
+
+double TagResult::sigmaX() const { return covValid ? std::sqrt(qMax(0.0, covXX)) : -1.0; }
+double TagResult::sigmaY() const { return covValid ? std::sqrt(qMax(0.0, covYY)) : -1.0; }
+
+double TagResult::rhoXY() const
+{
+    const double s = sigmaX() * sigmaY();
+    return covValid && s > 0 ? qBound(-1.0, covXY / s, 1.0) : 0.0;
+}
+
+ErrorEllipse TagResult::ellipse95() const
+{
+    if (!covValid)
+        return ErrorEllipse();
+    Eigen::Matrix2d c;
+    c << covXX, covXY, covXY, covYY;
+    return ErrorEllipse::of95(c);
+}
+
+double TagResult::r95() const
+{
+    const ErrorEllipse e = ellipse95();
+    return e.valid ? e.major : -1.0;
+}
 
 QString smoothingName(Smoothing s)
 {
@@ -44,6 +134,64 @@ void PositioningStep::clear()
     samples.clear();
     state.clear();
     quality.clear();
+}
+
+void PositioningStep::clearTrails()
+{
+    for (auto& entry : state)
+        entry.second.trail.clear();
+}
+
+double PositioningStep::fixNoiseVariance(KeyState& st, const QPointF& fix, const QMap<int, int>& dists,
+                                         const QList<Anchor>& anchors)
+{
+    // Noted once per new fix: a pass without a new sample repeats the last.
+    if (st.fixNoiseCount == 0 || fix != st.lastNoiseFix) {
+        const double v = residualVariance(fix, dists, anchors);
+        if (v >= 0.0) {
+            st.fixNoise[size_t(st.fixNoiseCount % int(st.fixNoise.size()))] = v;
+            ++st.fixNoiseCount;
+            st.lastNoiseFix = fix;
+        }
+    }
+    const int count = qMin(st.fixNoiseCount, int(st.fixNoise.size()));
+    if (count == 0)
+        return -1.0;
+    // The median of many; until there are enough, the largest, so a young
+    // track does not claim more than its few fixes show.
+    std::array<double, 30> v = st.fixNoise;
+    double variance;
+    if (count < MinFixNoiseCount) {
+        variance = *std::max_element(v.begin(), v.begin() + count);
+    } else {
+        std::nth_element(v.begin(), v.begin() + count / 2, v.begin() + count);
+        variance = v[size_t(count / 2)];
+    }
+    return qMax(variance, MinFixSigma * MinFixSigma);
+}
+
+void PositioningStep::keepTrail(KeyState& st, const QPointF& position, qint64 epochMs, int seconds)
+{
+    QVector<TrailPoint>& trail = st.trail;
+    const qint64 span = qint64(seconds) * 1000;
+    // A point every span/100 ms at most (at least 50 ms), the newest
+    // following the position: a hundred points for any length.
+    const qint64 spacing = qMax<qint64>(50, span / 100);
+    TrailPoint p;
+    p.x = float(position.x());
+    p.y = float(position.y());
+    p.ms = epochMs;
+    if (trail.size() >= 2 && epochMs - trail.at(trail.size() - 2).ms < spacing)
+        trail.last() = p;
+    else if (trail.isEmpty() || trail.last().x != p.x || trail.last().y != p.y || epochMs - trail.last().ms >= spacing)
+        trail.append(p);
+    int old = 0;
+    while (old < trail.size() && epochMs - trail.at(old).ms > span)
+        ++old;
+    if (old > 0)
+        trail.remove(0, old);
+    for (TrailPoint& t : trail)
+        t.fade = int(qBound<qint64>(0, (epochMs - t.ms) * TrailPoint::Levels / qMax<qint64>(1, span), TrailPoint::Levels - 1));
 }
 
 void PositioningStep::addRangingLine(const QByteArray& line, const QTime& received)
@@ -107,7 +255,10 @@ void PositioningStep::averagedSpeed(KeyState& st, const QPointF& avg, const QTim
         const qint64 ms = signedMsecsBetween(st.lastAvgTime, sampleTime);
         if (ms > 0) {
             const QPointF step = avg - st.lastAvg;
-            st.avgSpeed = std::hypot(step.x(), step.y()) * 10.0 / double(ms);   // 1 cm/ms = 10 m/s
+            const double length = std::hypot(step.x(), step.y());
+            st.avgSpeed = length * 10.0 / double(ms);   // 1 cm/ms = 10 m/s
+            if (length > 0)
+                st.avgDirection = step / length;
         }
     }
     st.haveAvg = true;
@@ -203,7 +354,44 @@ PositioningPass PositioningStep::run(ModuleSetup& modules, const PositioningOpti
                                                                      r.avg.y() - anchors.at(u.key()).y));
                 quality.addResiduals(it.key(), s->received, residuals);
             }
+            const Dilution dop = horizontalDilution(Eigen::Vector2d(r.avg.x(), r.avg.y()), anchorPoints(d.avgDist, anchors));
+            // The filter's covariance knows only the noise it models; what
+            // stays from sample to sample in the distances it adds through the
+            // geometry. The average's fix shows its distance error (what
+            // averaging leaves of it) in its residuals.
+            const double fixNoise = !kalman && d.avgDist.size() >= 3 ? fixNoiseVariance(st, r.avg, d.avgDist, anchors) : -1.0;
+            Eigen::Matrix2d cov;
+            if (kalman && st.filter->positionCovariance(now, &cov)) {
+                if (dop.valid)
+                    cov += dop.geometry * st.filter->persistentVariance();
+                r.covValid = true;
+            } else if (!kalman && dop.valid && fixNoise > 0) {
+                cov = dop.geometry * fixNoise;
+                // The average of a moving tag's distances lags behind it by
+                // its speed times the age of the averaged samples' middle:
+                // an error along the path that no residual shows.
+                const int window = qMin(options.averageCount, list.size());
+                double ageMs = 0;
+                for (int i = list.size() - window; i < list.size(); ++i)
+                    ageMs += double(signedMsecsBetween(list.at(i)->received, list.last()->received));
+                const double lag = LagShare * st.avgSpeed * 0.1 * ageMs / qMax(1, window);   // m/s * ms -> cm
+                const Eigen::Vector2d u(st.avgDirection.x(), st.avgDirection.y());
+                cov += lag * lag * u * u.transpose();
+                r.covValid = true;
+            }
+            if (r.covValid && cov.allFinite()) {
+                r.covXX = cov(0, 0);
+                r.covXY = cov(0, 1);
+                r.covYY = cov(1, 1);
+            } else {
+                r.covValid = false;
+            }
+            if (options.trailSeconds > 0)
+                keepTrail(st, r.avg, epochMs, options.trailSeconds);
         }
+        if (options.trailSeconds <= 0)
+            st.trail.clear();
+        r.trail = st.trail;
         if (kalman)
             r.speed = tracked ? std::hypot(velocity.x(), velocity.y()) / 100.0 : 0.0;
         else

@@ -2,6 +2,7 @@
 #define POSITIONINGSTEP_H
 
 #include "linkquality.h"
+#include "errorellipse.h"
 #include "rangingsample.h"
 #include "trackfilter.h"
 
@@ -13,11 +14,13 @@
 #include <QTime>
 #include <QVector>
 
+#include <array>
 #include <map>
 #include <memory>
 #include <optional>
 
 class ModuleSetup;
+struct Anchor;
 
 // How the averaged position of a tag is made.
 enum class Smoothing { Average, Kalman };
@@ -39,6 +42,18 @@ struct PositioningOptions
     // distance is projected into the tags' plane; unset, distances count as
     // distances in the plane.
     std::optional<int> tagHeight;
+    // How long each tag's trail reaches back (s); 0 keeps none.
+    int trailSeconds = 0;
+};
+
+// One point of a tag's trail: the averaged or filtered position (cm) and
+// how faded it is, from 0 (just now) to TrailPoint::Levels - 1 (oldest).
+struct TrailPoint
+{
+    static constexpr int Levels = 8;
+    float x = 0, y = 0;
+    qint64 ms = 0;      // when the pass computed it
+    int fade = 0;
 };
 
 // What one pass computed for one tag: everything the chart draws and an
@@ -58,6 +73,18 @@ struct TagResult
     double rate = 0.0;         // Hz
     bool rowDue = false;       // the tag's samples changed since its last row
     quint64 belowHeight = 0;   // distances so far shorter than the height difference (taken as 0 in the plane)
+    // Uncertainty of avg (cm²): the filter's covariance, or the fix's geometry
+    // times the distance noise its residuals show; only with avgValid.
+    bool covValid = false;
+    double covXX = 0.0, covXY = 0.0, covYY = 0.0;
+    QVector<TrailPoint> trail;   // oldest first, when trails are kept
+    // sqrt of the variances (cm), and the 95 % ellipse's larger half-axis
+    // (cm), or -1 without an uncertainty.
+    double sigmaX() const;
+    double sigmaY() const;
+    double r95() const;
+    double rhoXY() const;   // correlation of x and y, 0 without an uncertainty
+    ErrorEllipse ellipse95() const;   // invalid without an uncertainty
 };
 
 struct PositioningPass
@@ -96,6 +123,8 @@ public:
     const RangingHistory& history() const { return samples; }
     // Deletes every sample and forgets every track and link figure.
     void clear();
+    // Forgets every tag's trail, keeping the samples and tracks.
+    void clearTrails();
 
     // The links' figures, from the lines and fixes that went through here.
     LinkQuality& linkQuality() { return quality; }
@@ -114,7 +143,18 @@ private:
         QPointF lastAvg;
         QTime lastAvgTime;
         double avgSpeed = 0.0;
+        QPointF avgDirection;           // of its last step, unit length
+        // Distance noise variances of recent averaged fixes (their residuals), a ring.
+        std::array<double, 30> fixNoise{};
+        int fixNoiseCount = 0;
+        QPointF lastNoiseFix;
+        QVector<TrailPoint> trail;
     };
+
+    // The averaged fix's distance noise (cm²), noted when the fix changes.
+    double fixNoiseVariance(KeyState& st, const QPointF& fix, const QMap<int, int>& dists,
+                            const QList<Anchor>& anchors);
+    void keepTrail(KeyState& st, const QPointF& position, qint64 epochMs, int seconds);
 
     void feedFilter(const QString& key, KeyState& st, const QList<RangingSample*>& list, const ModuleSetup& modules,
                     std::optional<int> tagHeight);

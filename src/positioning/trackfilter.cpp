@@ -41,6 +41,9 @@ constexpr double MaxNoise = 300.0;
 constexpr int MinResiduals = 10;
 // Speed uncertainty of a fresh track (cm/s): anything from standing to running.
 constexpr double StartSpeedSigma = 200.0;
+// Weight of a new innovation in each anchor's running mean: about two seconds
+// of samples at 10 Hz.
+constexpr double InnovationSmoothing = 0.05;
 // Samples in a row that disagree with the track before it starts afresh.
 constexpr int MissesToRestart = 3;
 
@@ -62,6 +65,7 @@ bool TrackFilter::start(const QMap<int, int>& distances, const QList<Anchor>& an
         m.P = v.asDiagonal();
     }
     weight.fill(1.0 / Models);
+    innovationMean.clear();
     tracking = true;
     last = at;
     misses = 0;
@@ -253,6 +257,15 @@ void TrackFilter::addSample(const QMap<int, int>& distances, const QList<Anchor>
         }
     }
     std::sort(good.begin(), good.end());
+    // What stays of each accepted distance's innovation from sample to sample
+    // (against the blend of the models) is error the noise model does not know.
+    const Vec blend = combined();
+    for (int k : good) {
+        const Anchor& a = anchors.at(k);
+        const double nu = usable.value(k) - std::hypot(blend(0) - a.x, blend(1) - a.y) - blend(4);
+        double& mean = innovationMean[k];
+        mean += InnovationSmoothing * (nu - mean);
+    }
 
     // Update each model with the accepted distances, one after the other,
     // and weigh it by how likely it found them.
@@ -304,5 +317,34 @@ bool TrackFilter::estimate(const QTime& at, QPointF* position, QPointF* velocity
         *position = QPointF(x(0) + x(2) * dt, x(1) + x(3) * dt);
     if (velocity)
         *velocity = QPointF(x(2), x(3));
+    return true;
+}
+
+double TrackFilter::persistentVariance() const
+{
+    const int dof = innovationMean.size() - 3;
+    if (dof < 1)
+        return 0.0;
+    double sum = 0;
+    for (const double m : innovationMean)
+        sum += m * m;
+    return sum / dof;
+}
+
+bool TrackFilter::positionCovariance(const QTime& at, Eigen::Matrix2d* covariance) const
+{
+    if (!tracking)
+        return false;
+    const Vec x = combined();
+    Mat P = Mat::Zero();
+    for (int j = 0; j < Models; ++j) {
+        const Vec d = models[j].x - x;
+        P += weight[j] * (models[j].P + d * d.transpose());
+    }
+    const double dt = seconds(qBound(qint64(0), signedMsecsBetween(last, at), qint64(MaxExtrapolationMs)));
+    Mat F = Mat::Identity();
+    F(0, 2) = dt;
+    F(1, 3) = dt;
+    *covariance = (F * P * F.transpose()).topLeftCorner<2, 2>();
     return true;
 }

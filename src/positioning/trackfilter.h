@@ -43,9 +43,17 @@ public:
     // The estimate carried on to `at` (at most MaxExtrapolationMs past the last
     // sample, never back before it). False while there is no track.
     bool estimate(const QTime& at, QPointF* position, QPointF* velocity) const;
+    // The covariance (cm²) of the position estimate() gives at `at`: both
+    // models' with the spread between them, carried on like the position.
+    bool positionCovariance(const QTime& at, Eigen::Matrix2d* covariance) const;
 
     // The distance noise the filter currently assumes (cm).
     double distanceNoise() const { return noiseSigma; }
+    // The part of the distance error (cm²) that stays from sample to sample,
+    // which the filter's white-noise model cannot see in its covariance: the
+    // accepted distances' innovations, each anchor's slowly averaged, over the
+    // degrees of freedom left by position and common bias. 0 with three anchors.
+    double persistentVariance() const;
     // Counts over the filter's life, for tests and figures.
     int rejectedDistances() const { return rejected; }
     // Anchor indices of the last sample's distances that were left out.
@@ -82,6 +90,8 @@ private:
     double noiseSigma = 5.0;
     std::array<double, NoiseWindow> residuals{};   // per sample: residual variance of its own fix
     int residualCount = 0;
+
+    QMap<int, double> innovationMean;   // anchor index -> slowly averaged innovation (cm)
 
     int rejected = 0;
     QList<int> leftOut;

@@ -19,6 +19,12 @@ QByteArray number(const std::optional<double>& v)
     return v && std::isfinite(*v) ? QByteArray::number(*v, 'f', 3) : QByteArrayLiteral("null");
 }
 
+// One decimal: the uncertainties are estimates, not measurements.
+QByteArray tenths(const std::optional<double>& v)
+{
+    return v && std::isfinite(*v) && *v >= 0 ? QByteArray::number(*v, 'f', 1) : QByteArrayLiteral("null");
+}
+
 } // namespace
 
 QString MqttPayload::level(const QString& id)
@@ -89,6 +95,8 @@ QByteArray MqttPayload::positionJson(const PositionMessage& m)
          + ",\"name\":" + jsonString(m.name) + ",\"time\":" + jsonString(isoTime(m.epochMs))
          + ",\"x_cm\":" + number(m.x) + ",\"y_cm\":" + number(m.y) + ",\"raw_x_cm\":" + number(m.rawX)
          + ",\"raw_y_cm\":" + number(m.rawY) + ",\"speed_mps\":" + number(m.speed) + ",\"rate_hz\":" + number(m.rate)
+         + ",\"sigma_x_cm\":" + tenths(m.sigmaX) + ",\"sigma_y_cm\":" + tenths(m.sigmaY) + ",\"r95_cm\":" + tenths(m.r95)
+         + ",\"rho_xy\":" + number(m.rhoXY)
          + '}';
 }
 

@@ -31,7 +31,8 @@ public:
     static QString cleanPrefix(const QString& prefix);
 
     // {"master":…,"tag":…,"name":…,"time":…,"x_cm":…,"y_cm":…,"raw_x_cm":…,
-    //  "raw_y_cm":…,"speed_mps":…,"rate_hz":…}, absent values as null.
+    //  "raw_y_cm":…,"speed_mps":…,"rate_hz":…,"sigma_x_cm":…,"sigma_y_cm":…,
+    //  "r95_cm":…,"rho_xy":…}, absent values as null; the last four as in the CSV export.
     static QByteArray positionJson(const PositionMessage& m);
     // {"master":…,"anchors":[{"id":…,"name":…,"x_cm":…,"y_cm":…,"z_cm":…,"master":…},…]}
     static QByteArray anchorsJson(const QString& master, const QList<Anchor>& anchors);

@@ -12,6 +12,12 @@ PositionMessage PositionMessage::of(const Tag& tag, const TagResult& r)
     if (r.avgValid) {
         m.x = tag.avgX;
         m.y = tag.avgY;
+        if (r.covValid) {
+            m.sigmaX = r.sigmaX();
+            m.sigmaY = r.sigmaY();
+            m.r95 = r.r95();
+            m.rhoXY = r.rhoXY();
+        }
     }
     if (r.rawValid) {
         m.rawX = tag.rawX;

@@ -20,6 +20,10 @@ struct PositionMessage
     std::optional<int> rawX, rawY;  // position from the newest distances, cm
     std::optional<double> speed;    // m/s
     std::optional<double> rate;     // Hz
+    // Uncertainty of the averaged position (cm): standard deviations along x
+    // and y, and the larger half-axis of its 95 % ellipse.
+    std::optional<double> sigmaX, sigmaY, r95;
+    std::optional<double> rhoXY;    // correlation of x and y
 
     // What a pass computed for a tag; the master is left to the publisher.
     static PositionMessage of(const Tag& tag, const TagResult& result);

@@ -79,6 +79,8 @@ void writeAll(QSettings& s, const SettingsData& d)
         s.setValue(tagKey(i, "PosAvg"), t.showPosAvg);
         s.setValue(tagKey(i, "DistRaw"), t.showDistRaw);
         s.setValue(tagKey(i, "DistAvg"), t.showDistAvg);
+        s.setValue(tagKey(i, "Uncertainty"), t.showUncertainty);
+        s.setValue(tagKey(i, "Trail"), t.showTrail);
         s.setValue(tagKey(i, "Name"), t.name);
         s.setValue(tagKey(i, "Color"), t.color.name());
         s.setValue(tagKey(i, "ID"), t.id);
@@ -95,6 +97,7 @@ void writeAll(QSettings& s, const SettingsData& d)
     s.setValue(QStringLiteral("Filter"), d.filter);
     if (!d.tagHeight.trimmed().isEmpty())   // files without a height stay as they were
         s.setValue(QStringLiteral("TagHeight"), d.tagHeight.trimmed());
+    s.setValue(QStringLiteral("TrailSeconds"), d.trailSeconds);
     s.setValue(QStringLiteral("BGImage-File"), d.bgImageFile);
     s.setValue(QStringLiteral("BGImage-Factor"), d.bgImageFactor);
     s.setValue(QStringLiteral("BGImage-OffsetX"), d.bgImageOffsetX);
@@ -146,6 +149,8 @@ void readAll(const QSettings& s, SettingsData& d)
                           s.value(tagKey(i, "Coordinates"), false).toBool(),
                           s.value(tagKey(i, "Speed"), false).toBool(),
                           s.value(tagKey(i, "Rate"), false).toBool()));
+        d.tags.last().showUncertainty = s.value(tagKey(i, "Uncertainty"), false).toBool();
+        d.tags.last().showTrail = s.value(tagKey(i, "Trail"), false).toBool();
     }
 
     d.gridX = s.value(QStringLiteral("Grid-X")).toString();
@@ -159,6 +164,9 @@ void readAll(const QSettings& s, SettingsData& d)
     d.average = s.value(QStringLiteral("Average")).toString();
     d.filter = s.value(QStringLiteral("Filter"), QStringLiteral("average")).toString();
     d.tagHeight = s.value(QStringLiteral("TagHeight")).toString().trimmed();
+    bool trailOk = false;
+    const int trail = s.value(QStringLiteral("TrailSeconds")).toInt(&trailOk);
+    d.trailSeconds = trailOk ? qBound(0, trail, 120) : 10;
     d.bgImageFile = s.value(QStringLiteral("BGImage-File")).toString();
     d.bgImageFactor = s.value(QStringLiteral("BGImage-Factor")).toDouble();
     // "nan" and "inf" parse as doubles; the chart cannot scale by them.

@@ -19,6 +19,7 @@ struct SettingsData
     QString average;                                     // current text of the averaging combo
     QString filter = QStringLiteral("average");         // "average" or "kalman"; missing: "average"
     QString tagHeight;                                   // tag height edit text in cm; empty or missing: off
+    int trailSeconds = 10;                               // length of the trails (0 to 120 s); missing: 10
     QString bgImageFile;
     double bgImageFactor = 0.0;
     int bgImageOffsetX = 0, bgImageOffsetY = 0;
