@@ -8,7 +8,7 @@
 # Then a floor plan of the room behind the chart, calibrated as the settings
 # file says (drawn by scripts/floorplan.py), the discovery dialog, and the
 # dialogs of "Offsets einmessen" and "Genauigkeit prüfen", the floor plan
-# shaded by the anchors' coverage, and the "Verbindungsqualität" window.
+# shaded by the anchors' coverage with the tags' ellipses and trails, and the "Verbindungsqualität" window.
 # Output: docs/main-window.png, docs/main-window-laptop.png, docs/main-window-small.png,
 # docs/presentation.png, docs/tag-height.png, docs/floor-plan.png, docs/discovery.png,
 # docs/offsets-dialog.png, docs/accuracy-dialog.png, docs/coverage.png, docs/link-quality.png.
@@ -48,8 +48,11 @@ sed -e "s|^BGImage-File=.*|BGImage-File=$PWD/build/floorplan.png|" -e 's/^BGImag
     sim/demo.cfg >build/floorplan.cfg
 (cd build && ORVANE_SCREENSHOT="$PWD/../docs/floor-plan.png" ORVANE_SCREENSHOT_SIZE=1600x1000 ./orvane --port "$link" --start-ranging floorplan.cfg)
 echo "wrote docs/floor-plan.png"
-{ cat build/floorplan.cfg; echo "ShowCoverage=true"; echo "RangeLimit=900"; } >build/coverage.cfg
-(cd build && ORVANE_SCREENSHOT="$PWD/../docs/coverage.png" ORVANE_SCREENSHOT_SIZE=1600x1000 ./orvane --port "$link" --start-ranging coverage.cfg)
+# The same with every tag's 95 % ellipse and a 10-second trail.
+{ cat build/floorplan.cfg; echo "ShowCoverage=true"; echo "RangeLimit=900"; echo "TrailSeconds=10"
+  for t in 0 1; do echo "Tag$t-Uncertainty=true"; echo "Tag$t-Trail=true"; done; } >build/coverage.cfg
+(cd build && ORVANE_SCREENSHOT="$PWD/../docs/coverage.png" ORVANE_SCREENSHOT_SIZE=1600x1000 ORVANE_SCREENSHOT_DELAY_MS=8000 \
+  ./orvane --port "$link" --start-ranging coverage.cfg)
 echo "wrote docs/coverage.png"
 (cd build && ORVANE_SCREENSHOT="$PWD/../docs/link-quality.png" ORVANE_SCREENSHOT_DIALOG=links ORVANE_SCREENSHOT_DELAY_MS=6000 \
   ./orvane --port "$link" --start-ranging ../sim/demo.cfg)
