@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QMutexLocker>
+#include <QRandomGenerator>
 #include <QTimer>
 
 #include <mosquitto.h>
@@ -57,6 +58,7 @@ MqttPublisher::MqttPublisher(QObject* parent)
 {
     std::call_once(libraryInitialised, [] { mosquitto_lib_init(); });
     status = tr("MQTT: aus");
+    ownClientId = "orvane-" + QByteArray::number(QRandomGenerator::global()->generate64(), 16);
     worker = new QObject;
     retryTimer = new QTimer(worker);
     retryTimer->setSingleShot(true);
@@ -257,9 +259,23 @@ void MqttPublisher::connectNow()
         setStatus(tr("MQTT: getrennt – kein Master-Anker festgelegt"));
         return;
     }
+    mosquitto* existing;
+    {
+        QMutexLocker locker(&lock);
+        existing = mosq;
+    }
+    if (existing) {
+        reconnectNow(existing, s);
+        return;
+    }
     const QString root = MqttPayload::root(s.prefix, masterNow);
-    const QByteArray clientId = s.clientId.trimmed().toUtf8();
-    mosquitto* handle = mosquitto_new(clientId.isEmpty() ? nullptr : clientId.constData(), true, this);
+    // One id and a session the broker keeps for as long as these settings
+    // hold: what was handed to the library and not acknowledged when the
+    // connection broke is sent again on the same handle after reconnecting.
+    QByteArray clientId = s.clientId.trimmed().toUtf8();
+    if (clientId.isEmpty())
+        clientId = ownClientId;
+    mosquitto* handle = mosquitto_new(clientId.constData(), false, this);
     quint64 session;
     {
         QMutexLocker locker(&lock);
@@ -292,7 +308,7 @@ void MqttPublisher::connectNow()
             mosquitto_int_option(handle, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
         if (mosquitto_tls_set(handle, s.caFile.isEmpty() ? nullptr : caFile.constData(), nullptr, nullptr, nullptr,
                               nullptr) != MOSQ_ERR_SUCCESS) {
-            failed(session, tr("CA-Datei nicht lesbar"));
+            failed(session, tr("CA-Datei nicht lesbar"), true);
             return;
         }
     }
@@ -308,14 +324,47 @@ void MqttPublisher::connectNow()
         connectTimer->start(ConnectTimeoutMs);
 }
 
-void MqttPublisher::failed(quint64 session, const QString& reason)
+void MqttPublisher::reconnectNow(mosquitto* handle, const MqttSettings& s)
 {
+    quint64 session;
     {
         QMutexLocker locker(&lock);
-        if (session != generation || !mosq)
-            return;   // an attempt that has been given up already
+        session = ++generation;
     }
-    teardown(false);
+    // The library's thread of the broken connection ends here (it would
+    // otherwise retry at its own pace); its unacknowledged messages stay.
+    mosquitto_disconnect(handle);
+    mosquitto_loop_stop(handle, false);
+    setStatus(tr("MQTT: verbinde mit %1:%2 …").arg(s.host).arg(s.port));
+    int rc = mosquitto_reconnect_async(handle);
+    const int error = errno;
+    if (rc == MOSQ_ERR_SUCCESS)
+        rc = mosquitto_loop_start(handle);
+    if (rc != MOSQ_ERR_SUCCESS)
+        failed(session, connectReason(rc, error));
+    else
+        connectTimer->start(ConnectTimeoutMs);
+}
+
+void MqttPublisher::failed(quint64 session, const QString& reason, bool dropHandle)
+{
+    mosquitto* handle;
+    {
+        QMutexLocker locker(&lock);
+        // An attempt that has been given up already, or whose failure was
+        // told (a refused login is followed by the broker closing the socket).
+        if (session != generation || !mosq || session == failedGeneration)
+            return;
+        failedGeneration = session;
+        connected = false;
+        handle = mosq;
+    }
+    // The handle stays, and with it what the library still has to send;
+    // a handle that cannot be set up as configured goes.
+    if (dropHandle)
+        teardown(false);
+    else
+        mosquitto_disconnect(handle);
     connectTimer->stop();
     const int delay = retryDelayMs(failures++);
     setStatus(tr("MQTT: getrennt – %1 (neuer Versuch in %2 s)").arg(reason).arg(delay / 1000));

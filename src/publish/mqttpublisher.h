@@ -22,7 +22,9 @@ class QTimer;
 // connection's life (connect, reconnect with back-off, tear-down) on a thread
 // of the publisher's, so the caller never waits for the network:
 // publishPosition() only hands the message to the library, or drops it while
-// there is no connection. Nothing is queued for later.
+// there is no connection. What the library holds when a connection breaks
+// (sent, not yet acknowledged) is sent again once it is back: the session is
+// a persistent one, kept on the same handle.
 class MqttPublisher : public QObject
 {
     Q_OBJECT
@@ -81,7 +83,8 @@ private:
     void restart();
     void connectNow();
     void teardown(bool sayOffline);
-    void failed(quint64 session, const QString& reason);
+    void reconnectNow(mosquitto* handle, const MqttSettings& s);
+    void failed(quint64 session, const QString& reason, bool dropHandle = false);
     void setStatus(const QString& text);
     int publishLocked(const QString& topic, const QByteArray& payload, bool retain);
 
@@ -91,6 +94,7 @@ private:
     static void onLog(mosquitto* handle, void* self, int level, const char* text);
 
     QThread thread;
+    QByteArray ownClientId;          // when the settings name none
     QObject* worker = nullptr;       // lives on `thread`; context of the life-cycle steps
     QTimer* retryTimer = nullptr;    // on `thread`
     QTimer* connectTimer = nullptr;  // on `thread`: the deadline of an attempt
@@ -107,6 +111,7 @@ private:
     QString status;
     Counts tally;
     quint64 generation = 0;          // counts connection attempts
+    quint64 failedGeneration = 0;    // the last attempt whose failure was handled
     quint64 sentInSession = 0;
     std::atomic<quint64> ackedInSession{0};
 };
