@@ -9,7 +9,7 @@
 
 namespace {
 
-enum Column { ColTag, ColAnchor, ColLines, ColMissing, ColLeftOut, ColSpread, ColLast, ColUpdate, ColSilence, Columns };
+enum LinkColumn { ColTag, ColAnchor, ColLines, ColMissing, ColLeftOut, ColSpread, ColLast, ColUpdate, ColSilence, Columns };
 
 QColor gradeColor(LinkQuality::Grade g)
 {
