@@ -127,7 +127,7 @@ QVector<LinkQuality::TagFigures> LinkQuality::figures(const QTime& now) const
         f.key = entry.first;
         // Over the window, or over the time heard when that is shorter (but
         // at least a second, so the first lines do not read as a flood).
-        const qint64 spanMs = windowMs > 0 ? qBound<qint64>(1000, nowMs - tag.firstMs, windowMs)
+        const qint64 spanMs = windowMs > 0 ? qBound(qint64(1000), qint64(nowMs - tag.firstMs), qint64(windowMs))
                                            : qMax<qint64>(1000, tag.lastMs - tag.firstMs);
         const double seconds = spanMs / 1000.0;
         f.linesPerSecond = sum.lines / seconds;

@@ -130,3 +130,41 @@ int truncCm(double v)
         return INT_MIN;
     return int(f);
 }
+
+double residualVariance(const QPointF& fix, const QMap<int, int>& dists, const QList<Anchor>& anchors)
+{
+    const int n = dists.size();
+    if (n < 3)
+        return -1.0;
+    // The solver's linear fix is not quite the least-squares one of the
+    // distances: two Gauss-Newton steps make the residuals those of the fit.
+    Eigen::Vector2d p(fix.x(), fix.y());
+    for (int iteration = 0; iteration < 2; ++iteration) {
+        Eigen::Matrix2d jtj = Eigen::Matrix2d::Zero();
+        Eigen::Vector2d jtr = Eigen::Vector2d::Zero();
+        for (auto it = dists.constBegin(); it != dists.constEnd(); ++it) {
+            const Anchor& a = anchors.at(it.key());
+            const Eigen::Vector2d d(p(0) - a.x, p(1) - a.y);
+            const double range = d.norm();
+            if (range < 1.0)
+                return -1.0;
+            const Eigen::Vector2d u = d / range;
+            jtj += u * u.transpose();
+            jtr += u * (it.value() - range);
+        }
+        if (std::fabs(jtj.determinant()) < 1e-9)
+            return -1.0;
+        p += jtj.inverse() * jtr;
+    }
+    double sum = 0;
+    for (auto it = dists.constBegin(); it != dists.constEnd(); ++it) {
+        const Anchor& a = anchors.at(it.key());
+        const double r = it.value() - std::hypot(p(0) - a.x, p(1) - a.y);
+        sum += r * r;
+    }
+    // Over the degrees of freedom (one with three anchors), scaled so that the
+    // median of many (chi-square, Wilson and Hilferty) is the variance.
+    const int dof = n - 2;
+    const double m = std::pow(1.0 - 2.0 / (9.0 * dof), 3);
+    return std::isfinite(sum) ? sum / dof / m : -1.0;
+}

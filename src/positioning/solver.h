@@ -24,6 +24,11 @@ QPointF solveFromDistances(const QMap<int, int>& dists, const QList<Anchor>& anc
 bool solveRobust(const QMap<int, int>& dists, const QList<Anchor>& anchors, double tolerance,
                  QPointF* position, QList<int>* used = nullptr);
 
+// Residual variance (cm²) of the distances at the least-squares fix near
+// `fix`, as its median over many fixes would estimate the distance variance.
+// Negative when there is none (fewer than three distances, a fix on an anchor).
+double residualVariance(const QPointF& fix, const QMap<int, int>& dists, const QList<Anchor>& anchors);
+
 // Stores a solved coordinate as whole centimetres: through float, truncated
 // toward zero. NaN gives 0 and values beyond the int range clamp to it.
 int truncCm(double v);

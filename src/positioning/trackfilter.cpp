@@ -130,41 +130,12 @@ void TrackFilter::predict(double dt)
 
 void TrackFilter::noteResiduals(const QMap<int, int>& distances, const QList<Anchor>& anchors)
 {
-    // The sample's own fix, refined by Gauss-Newton on the distances: what is
-    // left over is the distance noise, whatever the tag does.
-    const int n = distances.size();
-    if (n < 3)
+    // The sample's own fix, refined to the least-squares one: what is left
+    // over is the distance noise, whatever the tag does.
+    const double variance = residualVariance(solveFromDistances(distances, anchors), distances, anchors);
+    if (variance < 0)
         return;
-    const QPointF start = solveFromDistances(distances, anchors);
-    Eigen::Vector2d p(start.x(), start.y());
-    for (int iteration = 0; iteration < 2; ++iteration) {
-        Eigen::Matrix2d JtJ = Eigen::Matrix2d::Zero();
-        Eigen::Vector2d Jtr = Eigen::Vector2d::Zero();
-        for (auto it = distances.constBegin(); it != distances.constEnd(); ++it) {
-            const Anchor& a = anchors.at(it.key());
-            const Eigen::Vector2d d(p(0) - a.x, p(1) - a.y);
-            const double range = d.norm();
-            if (range < 1.0)
-                return;
-            const Eigen::Vector2d u = d / range;
-            JtJ += u * u.transpose();
-            Jtr += u * (it.value() - range);
-        }
-        if (std::fabs(JtJ.determinant()) < 1e-9)
-            return;
-        p += JtJ.inverse() * Jtr;
-    }
-    double sum = 0;
-    for (auto it = distances.constBegin(); it != distances.constEnd(); ++it) {
-        const Anchor& a = anchors.at(it.key());
-        const double r = it.value() - std::hypot(p(0) - a.x, p(1) - a.y);
-        sum += r * r;
-    }
-    // Sum of squares over its degrees of freedom, scaled so that its median
-    // (chi-square, by Wilson and Hilferty) is the variance.
-    const int dof = n - 2;
-    const double m = std::pow(1.0 - 2.0 / (9.0 * dof), 3);
-    residuals[size_t(residualCount % NoiseWindow)] = sum / dof / m;
+    residuals[size_t(residualCount % NoiseWindow)] = variance;
     ++residualCount;
     const int count = qMin(residualCount, NoiseWindow);
     if (count < MinResiduals)

@@ -314,8 +314,12 @@ void MqttPublisher::connectNow()
     }
     setStatus(tr("MQTT: verbinde mit %1:%2 …").arg(s.host).arg(s.port));
     const QByteArray host = s.host.trimmed().toUtf8();
-    int rc = mosquitto_connect_async(handle, host.constData(), s.port, KeepAliveSeconds);
-    const int error = errno;
+    const int rc = mosquitto_connect_async(handle, host.constData(), s.port, KeepAliveSeconds);
+    startLoop(handle, session, rc, errno);
+}
+
+void MqttPublisher::startLoop(mosquitto* handle, quint64 session, int rc, int error)
+{
     if (rc == MOSQ_ERR_SUCCESS)
         rc = mosquitto_loop_start(handle);
     if (rc != MOSQ_ERR_SUCCESS)
@@ -336,14 +340,8 @@ void MqttPublisher::reconnectNow(mosquitto* handle, const MqttSettings& s)
     mosquitto_disconnect(handle);
     mosquitto_loop_stop(handle, false);
     setStatus(tr("MQTT: verbinde mit %1:%2 …").arg(s.host).arg(s.port));
-    int rc = mosquitto_reconnect_async(handle);
-    const int error = errno;
-    if (rc == MOSQ_ERR_SUCCESS)
-        rc = mosquitto_loop_start(handle);
-    if (rc != MOSQ_ERR_SUCCESS)
-        failed(session, connectReason(rc, error));
-    else
-        connectTimer->start(ConnectTimeoutMs);
+    const int rc = mosquitto_reconnect_async(handle);
+    startLoop(handle, session, rc, errno);
 }
 
 void MqttPublisher::failed(quint64 session, const QString& reason, bool dropHandle)

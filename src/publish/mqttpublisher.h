@@ -84,6 +84,8 @@ private:
     void connectNow();
     void teardown(bool sayOffline);
     void reconnectNow(mosquitto* handle, const MqttSettings& s);
+    // Starts the library's thread after a connect call that returned rc (errno then: error).
+    void startLoop(mosquitto* handle, quint64 session, int rc, int error);
     void failed(quint64 session, const QString& reason, bool dropHandle = false);
     void setStatus(const QString& text);
     int publishLocked(const QString& topic, const QByteArray& payload, bool retain);
