@@ -272,8 +272,7 @@ void TrackFilter::addSample(const QMap<int, int>& distances, const QList<Anchor>
 
     // Samples that mostly disagree with the track, several in a row: the track
     // is wrong (or was started from a bad fix); start again from this sample.
-    const int needed = qMin(3, usable.size());
-    misses = good.size() < needed ? misses + 1 : 0;
+    misses = good.size() * 2 <= usable.size() ? misses + 1 : 0;
     if (misses >= MissesToRestart)
         start(usable, anchors, at);
 }
