@@ -6,7 +6,7 @@
 # crashes, leaks or times out; the input that did it is kept in
 # build-asan/crashes/<target>/ and the run's output in build-asan/logs/<target>.log.
 # Needs clang and libclang-rt-14-dev (scripts/setup.sh test installs them).
-# Environment: JOBS (parallel compile jobs, default 2), FUZZ_TARGETS (a subset,
+# Environment: JOBS (parallel compile jobs and targets run at once, default 2), FUZZ_TARGETS (a subset,
 # space-separated), ORVANE_ASAN_BUILD_DIR (another build folder).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,20 +26,28 @@ export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:allocator_may_return_null=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 export LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp:print_suppressions=0"
 
-failed=()
-for t in "${targets[@]}"; do
+# Each target runs on one core: JOBS of them (default 2) run side by side.
+fuzz_one() {
+  local t="$1" log="$build/logs/$1.log"
   mkdir -p "$work/$t" "$build/crashes/$t"
   cp fuzz/corpus/"$t"/* "$work/$t/"
-  log="$build/logs/$t.log"
-  echo "== $t: ${seconds} s"
   if "$build/fuzz/$t" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=3072 \
        -print_final_stats=1 -artifact_prefix="$build/crashes/$t/" "$work/$t" >"$log" 2>&1; then
-    grep -E '^stat::number_of_executed_units' "$log" || tail -n 1 "$log"
+    echo "== $t: ${seconds} s, $(grep -E '^stat::number_of_executed_units' "$log" || tail -n 1 "$log")"
   else
     echo "!! $t failed, see $log"
     grep -E 'ERROR:|runtime error|SUMMARY|Test unit written' "$log" | head -n 10 || true
-    failed+=("$t")
+    touch "$work/$t.failed"
   fi
+}
+for t in "${targets[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "${JOBS:-2}" ]; do wait -n || true; done
+  fuzz_one "$t" &
+done
+wait
+failed=()
+for t in "${targets[@]}"; do
+  [ -e "$work/$t.failed" ] && failed+=("$t")
 done
 
 if [ ${#failed[@]} -gt 0 ]; then
