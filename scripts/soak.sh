@@ -6,11 +6,14 @@
 # Usage: scripts/soak.sh [seconds] [--mqtt] [orvane-soak options]   (default 60 s)
 # --mqtt also publishes every position to a mosquitto of its own, which is
 # stopped and started again every MQTT_RESTART_EVERY seconds (default 300;
-# down for 5 s each time), with a persistent QoS 1 subscriber counting what
-# arrives. The stop is an orderly one (SIGTERM, as a service manager stops
+# down for MQTT_DOWN seconds each time, default 5), with a persistent QoS 1
+# subscriber counting what arrives. The stop is an orderly one (SIGTERM, as a service manager stops
 # it): the broker sends the last wills of its clients and saves its sessions
 # and queues on the way down. (A SIGKILL'd broker loses what it acknowledged
 # since its last save; no client can make up for that.)
+# At the end the soak waits until the publisher is back and the broker has
+# acknowledged everything: quitting while the broker is down would lose what
+# it had not acknowledged, and that is not what this soak asks about.
 # It fails when a position published while the broker was up never arrived,
 # when a stop was not followed by "offline" before the next "online" (the
 # will the stopping broker sends: to the subscriber at once, or kept in its
@@ -90,7 +93,7 @@ every="${MQTT_RESTART_EVERY:-300}"
     broker="$(cat "$work/broker.pid")"
     kill -TERM "$broker"
     while kill -0 "$broker" 2>/dev/null; do sleep 0.1; done
-    sleep 5 & nap=$!
+    sleep "${MQTT_DOWN:-5}" & nap=$!
     wait "$nap"
     start_broker
     probe_status

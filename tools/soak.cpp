@@ -606,10 +606,21 @@ int main(int argc, char* argv[])
                  linesPerSecond, firstMb, peakMb, baselineAtS, percentile(passMs, 0.5), percentile(passMs, 0.95),
                  maxInterval, simCpuPercent, static_cast<long long>(stats.value(QStringLiteral("dropped"))),
                  qPrintable(loadBefore), qPrintable(loadAverage()), int(boxes.size()), QPixmapCache::cacheLimit());
-    if (parser.isSet(mqttOpt))
-        std::fprintf(stderr, "orvane-soak: MQTT positions published %llu, dropped %llu; %s\n",
+    if (parser.isSet(mqttOpt)) {
+        // A run that ends while the broker is down would take with it what the
+        // broker has not acknowledged: the soak asks for delivery under broker
+        // faults, not for quitting during one, so it waits for the broker first.
+        QElapsedTimer drain;
+        drain.start();
+        const bool drained = waitUntil([&] {
+            return w.mqttPublisher().isConnected() && w.mqttPublisher().unacknowledged() == 0;
+        }, 60000);
+        std::fprintf(stderr, "orvane-soak: MQTT positions published %llu, dropped %llu; %s; %s after %.1f s\n",
                      static_cast<unsigned long long>(w.mqttPublisher().counts().published),
-                     static_cast<unsigned long long>(w.mqttPublisher().counts().dropped), qPrintable(w.mqttPublisher().statusText()));
+                     static_cast<unsigned long long>(w.mqttPublisher().counts().dropped),
+                     qPrintable(w.mqttPublisher().statusText()),
+                     drained ? "all acknowledged" : "NOT all acknowledged", double(drain.elapsed()) / 1000.0);
+    }
     if (!simErr.isEmpty())
         std::fprintf(stderr, "%s\n", simErr.constData());
     std::fflush(stdout);

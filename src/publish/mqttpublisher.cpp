@@ -3,6 +3,7 @@
 #include "mqttpayload.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMutexLocker>
 #include <QRandomGenerator>
@@ -205,7 +206,11 @@ MqttPublisher::Counts MqttPublisher::counts() const
 int MqttPublisher::publishLocked(const QString& topic, const QByteArray& payload, bool retain)
 {
     const QByteArray t = topic.toUtf8();
-    const int rc = mosquitto_publish(mosq, nullptr, t.constData(), payload.size(), payload.constData(), 1, retain);
+    int rc = mosquitto_publish(mosq, nullptr, t.constData(), payload.size(), payload.constData(), 1, retain);
+    // A connection that broke a moment ago, not yet told: the library keeps
+    // the message and sends it after reconnecting, like one it sent unanswered.
+    if (rc == MOSQ_ERR_NO_CONN)
+        rc = MOSQ_ERR_SUCCESS;
     if (rc == MOSQ_ERR_SUCCESS)
         ++sentInSession;
     return rc;
@@ -384,10 +389,25 @@ void MqttPublisher::teardown(bool sayOffline)
     }
     if (!handle)
         return;
-    if (sayOffline && wasConnected) {
-        // A clean disconnect makes the broker forget the last will: say it ourselves.
-        const QByteArray topic = MqttPayload::statusTopic(root).toUtf8();
-        mosquitto_publish(handle, nullptr, topic.constData(), 7, "offline", 1, true);
+    if (wasConnected) {
+        quint64 sent;
+        {
+            QMutexLocker locker(&lock);
+            sent = sentInSession;
+        }
+        if (sayOffline) {
+            // A clean disconnect makes the broker forget the last will: say it ourselves.
+            const QByteArray topic = MqttPayload::statusTopic(root).toUtf8();
+            if (mosquitto_publish(handle, nullptr, topic.constData(), 7, "offline", 1, true) == MOSQ_ERR_SUCCESS)
+                ++sent;
+        }
+        // Closing the socket while acknowledgements are still unread makes the
+        // kernel reset the connection, and the broker throws away what it has
+        // received but not read yet: the last messages. So wait for them.
+        QElapsedTimer waited;
+        waited.start();
+        while (ackedInSession.load() < sent && waited.elapsed() < DrainTimeoutMs)
+            QThread::msleep(1);
     }
     // Written after what is queued; the library's thread ends once it is out.
     mosquitto_disconnect(handle);

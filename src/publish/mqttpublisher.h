@@ -39,6 +39,9 @@ public:
     // above which new positions are dropped (a broker that stalls without
     // closing the connection): about five seconds of the full link rate.
     static constexpr quint64 MaxUnacknowledged = 20000;
+    // How long closing a connection waits for the broker to acknowledge what
+    // was sent (the window's closing waits as long at most).
+    static constexpr int DrainTimeoutMs = 2000;
 
     struct Counts {
         quint64 published = 0;   // positions handed to the library
