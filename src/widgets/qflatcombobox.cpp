@@ -1,6 +1,7 @@
 #include "qflatcombobox.h"
 #include "qtcompat.h"
 
+#include <QHash>
 #include <QMouseEvent>
 #include <QLineEdit>
 #include <QPainter>
@@ -69,6 +70,28 @@ void QFlatComboBox::mousePressEvent(QMouseEvent* event)
     QComboBox::mousePressEvent(event);
 }
 
+// Styles cache what they draw under the palette's identity, and a palette
+// changed in place is a new one: every paint, and every new box of the same
+// colour, would leave another entry in the pixmap cache. So boxes that look
+// alike draw their arrow with one shared palette.
+QPalette QFlatComboBox::arrowPalette(const QPalette& from, bool lightArrow)
+{
+    static QHash<QString, QPalette> shared;
+    const QString key = QStringLiteral("%1 %2 %3").arg(from.color(QPalette::Window).rgba())
+                            .arg(from.color(QPalette::Button).rgba()).arg(lightArrow ? 1 : from.color(QPalette::Text).rgba());
+    auto it = shared.find(key);
+    if (it == shared.end()) {
+        if (shared.size() >= 256)   // colours are few; a bound all the same
+            shared.clear();
+        QPalette p = from;
+        if (lightArrow)
+            for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+                p.setColor(role, Qt::white);
+        it = shared.insert(key, p);
+    }
+    return *it;
+}
+
 void QFlatComboBox::paintEvent(QPaintEvent* event)
 {
     if (!flat) {
@@ -90,10 +113,7 @@ void QFlatComboBox::paintEvent(QPaintEvent* event)
     // Styles draw the arrow in the text colour, which vanishes on a dark field
     // (black is what every new module starts with); draw it light there.
     const QPalette textPalette = option.palette;
-    if (qGray(palette().color(QPalette::Window).rgb()) < 128) {
-        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
-            option.palette.setColor(role, Qt::white);
-    }
+    option.palette = arrowPalette(option.palette, qGray(palette().color(QPalette::Window).rgb()) < 128);
     style()->drawPrimitive(QStyle::PE_IndicatorArrowDown, &option, &painter, this);
     option.palette = textPalette;
     option.rect = full;

@@ -30,6 +30,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    static QPalette arrowPalette(const QPalette& from, bool lightArrow);
+
     int arrowAlignment = Qt::AlignRight;
     bool flat = true;
 };
