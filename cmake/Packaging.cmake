@@ -1,5 +1,5 @@
 # What the Debian package adds to `cmake --install`, and CPack's settings for
-# it. scripts/package.sh configures, builds and runs cpack; see the README.
+# it. scripts/package.sh configures, builds and runs cpack; see docs/development.md.
 
 set(ORVANE_HOMEPAGE "https://fenwright.example/orvane" CACHE STRING "The project's web page")
 set(ORVANE_SCREENSHOT_URL "${ORVANE_HOMEPAGE}/screenshots" CACHE STRING

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Draws a floor plan of the stand-in's default room as a PNG (standard
-library only), for the README's picture of a calibrated floor plan.
+library only), for the picture of a calibrated floor plan in docs/user-guide.md.
 
 The image covers world x -100..1100 cm and y -100..900 cm at 2 cm a pixel:
 its top-left corner lies at world (-100, 900), which is what the settings

@@ -38,7 +38,7 @@ dpkg-deb --field "$deb" Package Version Architecture Installed-Size Depends Reco
 echo "size: $(stat -c %s "$deb") bytes"
 
 echo "== lintian"
-# Exit status 0 unless lintian finds an error; warnings are listed in the README.
+# Exit status 0 unless lintian finds an error; warnings are listed in docs/development.md.
 lintian --tag-display-limit 0 "$deb" || { echo "lintian reports errors" >&2; exit 1; }
 
 work="$(mktemp -d)"

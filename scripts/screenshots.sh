@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Takes the README's pictures without a display: the stand-in ranges in its
+# Takes the pictures in docs/ without a display: the stand-in ranges in its
 # room and the window is grabbed at 1600 x 1000, at a laptop's 1366 x 740 and
 # at its minimum size (each line printed gives the chart's share of the
 # window), and in the presentation view (F11, full screen).

@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config git qtbase5-dev libqt5serialport5-dev libeigen3-dev qttranslations5-l10n libmosquitto-dev)
 for what in "$@"; do
   case "$what" in
-    test) packages+=(libbenchmark-dev clang libclang-rt-14-dev mosquitto mosquitto-clients openssl) ;;
+    test) packages+=(libbenchmark-dev clang libclang-rt-14-dev mosquitto mosquitto-clients openssl python3) ;;
     mutants) packages+=(libbenchmark-dev mosquitto mosquitto-clients openssl rsync perl) ;;
     package) packages+=(dpkg-dev file lintian appstream desktop-file-utils) ;;
     qt6) packages+=(qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-translations-l10n) ;;

@@ -48,9 +48,10 @@ CommandLine::CommandLine()
     parser.setApplicationDescription(QStringLiteral(
         "Front end for the UWB positioning kit. Without options the window starts.\n"
         "Window: orvane [--port PATH] [--connect] [--start-ranging] [SETTINGS.cfg]\n"
-        "Batch mode: orvane --replay REC.orec --settings FILE.cfg --export OUT.csv [--mqtt HOST[:PORT]] [--distances]\n"
-        "            orvane --replay REC.orec --settings FILE.cfg --calibrate-at TAG=X,Y [--write-settings OUT.cfg]\n"
-        "            orvane --replay REC.orec --settings FILE.cfg --accuracy-at TAG=X,Y\n"
+        "Batch mode: orvane --replay REC.orec --settings FILE.cfg --export OUT.csv [--filter average|kalman] [--average N]\n"
+        "                   [--mqtt HOST[:PORT]] [--distances]\n"
+        "            orvane --replay REC.orec --settings FILE.cfg --calibrate-at TAG=X,Y ... [--write-settings OUT.cfg]\n"
+        "            orvane --replay REC.orec --settings FILE.cfg --accuracy-at TAG=X,Y ...\n"
         "            orvane --replay REC.orec --settings FILE.cfg --link-quality"));
     parser.addOptions({replayOption, settingsOption, exportOption, filterOption, averageOption, mqttOption, distancesOption,
                        calibrateOption, writeSettingsOption, accuracyOption, linkQualityOption, portOption, connectOption, startRangingOption});
