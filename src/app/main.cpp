@@ -2,6 +2,7 @@
 #include "buildversion.h"
 #include "commandline.h"
 #include "mainwin.h"
+#include "sitelogrun.h"
 #include "qtcompat.h"
 
 #include <QAbstractButton>
@@ -42,6 +43,24 @@ int runBatch(const BatchReplayOptions& options)
     if (batch.belowHeight() > 0)
         std::fprintf(stderr, "orvane: %llu distances shorter than the height difference, taken as 0 in the plane\n",
                      static_cast<unsigned long long>(batch.belowHeight()));
+    return 0;
+}
+
+int runSiteLog(const SiteLogOptions& options)
+{
+    SiteLogRun run;
+    QString error;
+    QStringList warnings;
+    const bool ok = run.run(options, &error, &warnings);
+    for (const QString& warning : warnings)
+        std::fprintf(stderr, "orvane: %s\n", qUtf8Printable(warning));
+    if (!ok) {
+        std::fprintf(stderr, "orvane: %s\n", qUtf8Printable(error));
+        return 2;
+    }
+    std::fprintf(stderr, "orvane: %llu messages received, %llu refused, %d kits, %llu rows\n",
+                 static_cast<unsigned long long>(run.received()), static_cast<unsigned long long>(run.refused()),
+                 run.kits(), static_cast<unsigned long long>(run.rows()));
     return 0;
 }
 
@@ -99,6 +118,8 @@ int main(int argc, char** argv)
         }
         if (commandLine.batch())
             return runBatch(commandLine.batchOptions());
+        if (commandLine.siteLog())
+            return runSiteLog(commandLine.siteOptions());
         {
             MainWin window(nullptr);
             // Installation check: ORVANE_PRINT_TRANSLATION=1 prints the folder Qt's

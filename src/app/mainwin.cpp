@@ -560,6 +560,8 @@ void MainWin::runPositioning()
             ui->labAbstandMaster->setText(text);
     }
     const qint64 recMs = recording->replay.isRunning() ? qint64(recording->replay.nowMs()) : recording->session.elapsedMs();
+    if (mqtt.isEnabled())
+        mqtt.setTags(modules.tags);   // names and colours for a site view; sent only when changed
     for (const TagResult& r : qAsConst(lastPass.tags)) {
         if (r.belowHeight > belowShown.value(r.key)) {
             belowShown[r.key] = r.belowHeight;

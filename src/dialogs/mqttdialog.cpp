@@ -34,6 +34,7 @@ void MqttDialog::setSettings(const MqttSettings& s)
     ui->edtPassword->setText(s.password);
     ui->chkTls->setChecked(s.tls);
     ui->edtCAFile->setText(s.caFile);
+    ui->edtKitName->setText(s.kitName);
     on_chkTls_toggled(s.tls);
 }
 
@@ -51,6 +52,7 @@ MqttSettings MqttDialog::settings() const
     s.password = ui->edtPassword->text();
     s.tls = ui->chkTls->isChecked();
     s.caFile = ui->edtCAFile->text().trimmed();
+    s.kitName = ui->edtKitName->text().trimmed();
     return s;
 }
 
