@@ -3,6 +3,7 @@
 #include "commandline.h"
 #include "mainwin.h"
 #include "sitelogrun.h"
+#include "sitewindow.h"
 #include "qtcompat.h"
 
 #include <QAbstractButton>
@@ -64,6 +65,30 @@ int runSiteLog(const SiteLogOptions& options)
     return 0;
 }
 
+// The site view's window on its own; ORVANE_SCREENSHOT=FILE.png grabs it
+// after ORVANE_SCREENSHOT_DELAY_MS (default 4000) and quits.
+int runSiteWindow(QCoreApplication& app, const SiteLogOptions& options)
+{
+    SiteWindow window;
+    MqttSettings broker;
+    broker.host = options.host;
+    broker.port = options.port > 0 ? options.port : MqttSettings::DefaultPort;
+    window.show();
+    for (const QString& problem : window.start(broker, options.siteFile))
+        std::fprintf(stderr, "orvane: %s\n", qUtf8Printable(problem));
+    const QString shot = qEnvironmentVariable("ORVANE_SCREENSHOT");
+    if (!shot.isEmpty()) {
+        const int delay = qEnvironmentVariableIsSet("ORVANE_SCREENSHOT_DELAY_MS")
+                              ? qEnvironmentVariableIntValue("ORVANE_SCREENSHOT_DELAY_MS") : 4000;
+        QTimer::singleShot(delay, &window, [&window, shot] {
+            if (!window.grab().save(shot))
+                std::fprintf(stderr, "orvane: cannot write %s\n", qUtf8Printable(shot));
+            QCoreApplication::exit(0);
+        });
+    }
+    return app.exec();
+}
+
 // The known-point dialog of "Offsets einmessen" or "Genauigkeit prüfen" with
 // the demo's standing tag at its place, collected for 6 s, then grabbed.
 void grabKnownPointDialog(QWidget& window, const QString& which, const QString& shot)
@@ -120,6 +145,8 @@ int main(int argc, char** argv)
             return runBatch(commandLine.batchOptions());
         if (commandLine.siteLog())
             return runSiteLog(commandLine.siteOptions());
+        if (commandLine.site())
+            return runSiteWindow(*app, commandLine.siteOptions());
         {
             MainWin window(nullptr);
             // Installation check: ORVANE_PRINT_TRANSLATION=1 prints the folder Qt's
