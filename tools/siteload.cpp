@@ -27,6 +27,7 @@
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -84,12 +85,14 @@ int generate(const Options& o)
     clock.start();
     while (clock.elapsed() < 15000 && !std::all_of(kits.begin(), kits.end(), [](const auto& p) { return p->isConnected(); }))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    // Kits are not in step with each other: each publishes in its own tenth of the period.
     QTimer pass;
-    quint64 tick = 0;
+    quint64 subtick = 0;
     QObject::connect(&pass, &QTimer::timeout, [&] {
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         const bool late = clock.elapsed() > o.durationS * 1000 / 3;
-        for (int k = 0; k < o.kits; ++k) {
+        const quint64 tick = subtick / 10;
+        for (int k = int(subtick % 10); k < o.kits; k += 10) {
             if (late && k >= o.kits - o.offline) {
                 if (kits[k]->isEnabled())
                     kits[k]->configure(MqttSettings());   // says "offline"
@@ -105,9 +108,10 @@ int generate(const Options& o)
                                           x, y, 0.5, o.rate, {}, {}, {}, {}});
             }
         }
-        ++tick;
+        ++subtick;
     });
-    pass.start(int(std::lround(1000.0 / o.rate)));
+    pass.setTimerType(Qt::PreciseTimer);
+    pass.start(qMax(1, int(std::lround(100.0 / o.rate))));
     QTimer::singleShot(o.durationS * 1000, &pass, [] { QCoreApplication::quit(); });
     QCoreApplication::exec();
     pass.stop();
@@ -173,13 +177,28 @@ double rssMb()
     return f.readAll().split(' ').value(1).toDouble() * sysconf(_SC_PAGESIZE) / 1048576.0;
 }
 
-double percentile(std::vector<qint64> v, double p)
+// Lets the event loop run for ms (without spinning: the CPU figure is the view's).
+void runFor(int ms)
 {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return double(v[std::min(v.size() - 1, size_t(p * (v.size() - 1) + 0.5))]);
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
+
+struct Histogram {
+    std::vector<quint64> counts = std::vector<quint64>(10001, 0);   // the last: 10 s and more
+    quint64 total = 0;
+    void add(qint64 ms) { ++counts[size_t(qBound<qint64>(0, ms, 10000))], ++total; }
+    void clear() { std::fill(counts.begin(), counts.end(), 0), total = 0; }
+    double percentile(double p) const
+    {
+        quint64 seen = 0;
+        for (size_t i = 0; i < counts.size(); ++i)
+            if ((seen += counts[i]) > 0 && seen >= p * total)
+                return double(i);
+        return 0;
+    }
+};
 
 int measure(const Options& o, const QStringList& passOn)
 {
@@ -196,12 +215,20 @@ int measure(const Options& o, const QStringList& passOn)
     SiteWindow view;
     view.resize(1280, 800);
     view.show();
-    std::vector<qint64> latencies;
+    // Histograms of 1 ms steps: the figures take no memory that grows with the run.
+    Histogram latencies, arrivals;
     std::vector<qint64> pendingTimes;
-    view.siteModel().onPosition = [&](const SiteModel::Kit&, const SiteModel::TagState& t) { pendingTimes.push_back(t.timeMs); };
+    pendingTimes.reserve(100000);
+    view.siteModel().onPosition = [&](const SiteModel::Kit&, const SiteModel::TagState& t) {
+        pendingTimes.push_back(t.timeMs);
+        arrivals.add(t.recvMs - t.timeMs);
+    };
+    double paintSum = 0, paintMax = 0;
+    quint64 paints = 0;
     view.chart()->onPainted = [&](qint64 paintedMs) {
+        paintSum += view.chart()->lastPaintMs(), paintMax = std::max(paintMax, view.chart()->lastPaintMs()), ++paints;
         for (qint64 t : pendingTimes)
-            latencies.push_back(paintedMs - t);
+            latencies.add(paintedMs - t);
         pendingTimes.clear();
     };
     MqttSettings s;
@@ -211,44 +238,41 @@ int measure(const Options& o, const QStringList& passOn)
     QElapsedTimer clock;
     clock.start();
     while (!view.subscriber().isConnected() && clock.elapsed() < 5000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QTimer::singleShot(1000, &view, [] {});   // the subscriptions, and with a bridge its own
-    const qint64 settle = clock.elapsed() + 1500;
-    while (clock.elapsed() < settle)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        runFor(20);
+    runFor(1500);   // the subscriptions, and with a bridge its own
     generator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     generator.start(QCoreApplication::applicationFilePath(),
                     passOn + QStringList{QStringLiteral("--broker"), QStringLiteral("127.0.0.1:%1").arg(kitsPort)});
     // Warm-up (connections, first kits placed), then the measured span.
-    const qint64 warm = clock.elapsed() + 5000;
-    while (clock.elapsed() < warm)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    runFor(5000);
     latencies.clear();
+    arrivals.clear();
+    paintSum = paintMax = 0, paints = 0;
     const double cpu0 = cpuSeconds();
     const qint64 t0 = clock.elapsed();
-    std::vector<double> rss;
-    qint64 nextSample = t0;
-    while (generator.state() != QProcess::NotRunning) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        if (clock.elapsed() >= nextSample) {
-            rss.push_back(rssMb());
-            nextSample += 10000;
-        }
-    }
+    std::vector<double> rss{rssMb()};
+    QTimer sample;
+    QObject::connect(&sample, &QTimer::timeout, [&] { rss.push_back(rssMb()); });
+    sample.start(10000);
+    QEventLoop untilDone;
+    QObject::connect(&generator, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &untilDone, &QEventLoop::quit);
+    if (generator.state() != QProcess::NotRunning)
+        untilDone.exec();
+    sample.stop();
+    rss.push_back(rssMb());
     const double cpu = (cpuSeconds() - cpu0) / ((clock.elapsed() - t0) / 1000.0);
-    const qint64 drain = clock.elapsed() + 3000;
-    while (clock.elapsed() < drain)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    runFor(3000);   // what is still on its way
     const QByteArray summary = generator.readAllStandardOutput().trimmed();
     const quint64 published = summary.split(' ').value(1).toULongLong();
     const quint64 taken = view.positionsTaken();
     std::printf("%s%d kits x %d tags at %.0f Hz for %d s: generator %s; view received %llu messages, took %llu positions, "
-                "dropped %llu; publish-to-paint latency p50 %.0f ms, p95 %.0f ms, max %.0f ms (%zu positions); "
+                "dropped %llu; publish-to-receive p95 %.0f ms; publish-to-paint latency p50 %.0f ms, p95 %.0f ms, max %.0f ms (%zu positions); %.1f paints/s of %.1f ms (max %.0f); "
                 "CPU %.1f %% of one core; resident memory %.1f MB after warm-up, %.1f MB at the end (max %.1f)\n",
                 o.bridge ? "bridged: " : "", o.kits, o.tags, o.rate, o.durationS, summary.constData(),
                 static_cast<unsigned long long>(view.subscriber().received()), static_cast<unsigned long long>(taken),
-                static_cast<unsigned long long>(view.subscriber().dropped()), percentile(latencies, 0.5),
-                percentile(latencies, 0.95), percentile(latencies, 1.0), latencies.size(), 100.0 * cpu,
+                static_cast<unsigned long long>(view.subscriber().dropped()), arrivals.percentile(0.95), latencies.percentile(0.5),
+                latencies.percentile(0.95), latencies.percentile(1.0), size_t(latencies.total),
+                paints / ((clock.elapsed() - t0) / 1000.0), paints ? paintSum / paints : 0.0, paintMax, 100.0 * cpu,
                 rss.empty() ? 0.0 : rss.front(), rss.empty() ? 0.0 : rss.back(),
                 rss.empty() ? 0.0 : *std::max_element(rss.begin(), rss.end()));
     kitsBroker.kill(), viewBroker.kill();

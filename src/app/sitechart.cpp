@@ -3,6 +3,7 @@
 #include "chartdrawing.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -123,6 +124,8 @@ QPointF SiteChart::handleOf(const SiteModel::Kit& kit) const
 
 void SiteChart::paintEvent(QPaintEvent*)
 {
+    QElapsedTimer took;
+    took.start();
     if (geometryDirty || gridLayer.size() != QSize(geo.pixmapW, geo.pixmapH))
         updateGeometry();
     QPainter p(this);
@@ -136,6 +139,7 @@ void SiteChart::paintEvent(QPaintEvent*)
                 drawKit(p, *k, now);
     p.setRenderHint(QPainter::Antialiasing, false);
     drawScaleBar(&p, geo);
+    paintMs = took.nsecsElapsed() / 1e6;
     if (onPainted)
         onPainted(QDateTime::currentMSecsSinceEpoch());
 }
@@ -183,7 +187,7 @@ void SiteChart::drawKit(QPainter& p, const SiteModel::Kit& k, qint64 now)
     textAt.ry() -= fm.height() * (lines.size() - 1);
     for (int i = 0; i < lines.size(); ++i) {
         p.setPen(i > 0 && lines[i].startsWith(QStringLiteral("Uhr")) ? QColor(200, 0, 0) : ink);
-        p.drawText(textAt + QPointF(0, i * fm.height()), lines[i]);
+        drawText(p, textAt + QPointF(0, i * fm.height()), lines[i]);
     }
     p.setFont(font());
     // Tags: a disc in their colour, hollow with its age once old.
@@ -196,8 +200,23 @@ void SiteChart::drawKit(QPainter& p, const SiteModel::Kit& k, qint64 now)
         p.setBrush(old ? QBrush(Qt::NoBrush) : QBrush(c));
         p.drawEllipse(at, 6, 6);
         p.setPen(c.darker(130));
-        p.drawText(at + QPointF(10, 4), old ? t.name + QStringLiteral(" (") + ageText(age) + QLatin1Char(')') : t.name);
+        drawText(p, at + QPointF(10, 4), old ? t.name + QStringLiteral(" (") + ageText(age) + QLatin1Char(')') : t.name);
     }
+}
+
+void SiteChart::drawText(QPainter& p, const QPointF& baseline, const QString& text)
+{
+    if (texts.size() > 5000)
+        texts.clear();
+    const QString key = (p.font().bold() ? QStringLiteral("b:") : QStringLiteral("n:")) + text;
+    auto it = texts.find(key);
+    if (it == texts.end()) {
+        it = texts.insert(key, QStaticText(text));
+        it->setTextFormat(Qt::PlainText);
+        it->prepare(QTransform(), p.font());
+    }
+    // QStaticText is placed by its top-left corner.
+    p.drawStaticText(baseline - QPointF(0, p.fontMetrics().ascent()), *it);
 }
 
 void SiteChart::resizeEvent(QResizeEvent* event)

@@ -6,7 +6,9 @@
 
 #include <QImage>
 #include <QPixmap>
+#include <QHash>
 #include <QPointF>
+#include <QStaticText>
 #include <QWidget>
 
 #include <functional>
@@ -34,6 +36,8 @@ public:
     QPointF toSite(const QPointF& pixel) const;
     QPointF toPixel(const QPointF& site) const;
 
+    // How long the last paint took, ms.
+    double lastPaintMs() const { return paintMs; }
     // Called after each paint with the time it ended (ms since the epoch).
     std::function<void(qint64)> onPainted;
 
@@ -54,6 +58,8 @@ private:
     void updateGeometry();
     QPointF handleOf(const SiteModel::Kit& kit) const;
     void drawKit(QPainter& p, const SiteModel::Kit& kit, qint64 nowMs);
+    // Laid-out text, kept between paints: a site's labels change seldom.
+    void drawText(QPainter& p, const QPointF& baseline, const QString& text);
 
     SiteModel& model;
     ChartGeometry geo;
@@ -67,6 +73,8 @@ private:
     bool drawGridLines = true;
     bool picking = false;
     QString selected;
+    double paintMs = 0;
+    QHash<QString, QStaticText> texts;
     enum class Drag { None, Pan, Move, Turn } drag = Drag::None;
     QPointF pressPixel;
     QPointF pressSite;

@@ -16,12 +16,20 @@
 
 namespace {
 
-QTableWidgetItem* cell(const QString& text, const QColor& colour = QColor())
+// Sets a cell's text and colour, touching the table only where they changed
+// (a changed cell makes the columns measure themselves again).
+void setCell(QTableWidget* table, int row, int column, const QString& text, const QColor& colour = QColor())
 {
-    auto* item = new QTableWidgetItem(text);
-    if (colour.isValid())
-        item->setForeground(colour);
-    return item;
+    QTableWidgetItem* item = table->item(row, column);
+    if (!item) {
+        item = new QTableWidgetItem;
+        table->setItem(row, column, item);
+    }
+    if (item->text() != text)
+        item->setText(text);
+    const QBrush brush = colour.isValid() ? QBrush(colour) : QBrush();
+    if (item->foreground() != brush)
+        item->setForeground(brush);
 }
 
 } // namespace
@@ -34,8 +42,9 @@ SiteWindow::SiteWindow(QWidget* parent)
     ui->vl_chart->addWidget(siteChart);
     ui->splitter->setStretchFactor(0, 3);
     ui->splitter->setStretchFactor(1, 2);
-    ui->tblKits->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    ui->tblZones->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Measured when rows come, not on every change: with many kits that costs the chart its frames.
+    ui->tblKits->horizontalHeader()->setStretchLastSection(true);
+    ui->tblZones->horizontalHeader()->setStretchLastSection(true);
     chooseOpenFile = [this](const QString& caption, const QString& filter) {
         return QFileDialog::getOpenFileName(this, caption, QString(), filter);
     };
@@ -100,11 +109,14 @@ void SiteWindow::takeMessages()
         fitted = true;
         QTimer::singleShot(500, this, [this] { siteChart->fitAll(); });
     }
-    // One repaint for however many messages came in the meantime.
+    // One repaint for however many messages came in the meantime, at once
+    // when the last one is long enough ago.
     if (!repaintDue) {
         repaintDue = true;
-        QTimer::singleShot(30, this, [this] {
+        const qint64 wait = qBound<qint64>(0, lastPaintMs + MinFrameMs - QDateTime::currentMSecsSinceEpoch(), MinFrameMs);
+        QTimer::singleShot(int(wait), this, [this] {
             repaintDue = false;
+            lastPaintMs = QDateTime::currentMSecsSinceEpoch();
             siteChart->repaint();
         });
     }
@@ -114,6 +126,7 @@ void SiteWindow::refreshList()
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const QVector<QString>& order = model.kitOrder();
+    const bool newRows = ui->tblKits->rowCount() != order.size();
     ui->tblKits->setRowCount(order.size());
     int zoneRows = 0;
     for (const QString& id : order)
@@ -129,21 +142,24 @@ void SiteWindow::refreshList()
         if (k.clockFlagged())
             state += QStringLiteral(", ") + SiteModel::clockText(k);
         const QColor colour = offline ? QColor(140, 140, 140) : k.clockFlagged() ? QColor(200, 0, 0) : QColor();
-        ui->tblKits->setItem(row, 0, cell(k.name == k.id ? k.id : k.name + QStringLiteral(" (") + k.id + QLatin1Char(')'), colour));
-        ui->tblKits->setItem(row, 1, cell(state, colour));
-        ui->tblKits->setItem(row, 2, cell(QString::number(k.tags.size())));
-        ui->tblKits->setItem(row, 3, cell(QString::number(k.messageRate(now), 'f', 0)));
-        ui->tblKits->setItem(row, 4, cell(k.lastMessageMs ? QDateTime::fromMSecsSinceEpoch(k.lastMessageMs).toString(QStringLiteral("HH:mm:ss")) : QString()));
-        QTableWidgetItem* refused = cell(QString::number(k.refused), k.refused ? QColor(200, 0, 0) : QColor());
-        refused->setToolTip(k.lastRefusal);
-        ui->tblKits->setItem(row, 5, refused);
+        QTableWidget* t = ui->tblKits;
+        setCell(t, row, 0, k.name == k.id ? k.id : k.name + QStringLiteral(" (") + k.id + QLatin1Char(')'), colour);
+        setCell(t, row, 1, state, colour);
+        setCell(t, row, 2, QString::number(k.tags.size()));
+        setCell(t, row, 3, QString::number(k.messageRate(now), 'f', 0));
+        setCell(t, row, 4, k.lastMessageMs ? QDateTime::fromMSecsSinceEpoch(k.lastMessageMs).toString(QStringLiteral("HH:mm:ss")) : QString());
+        setCell(t, row, 5, QString::number(k.refused), k.refused ? QColor(200, 0, 0) : QColor());
+        if (t->item(row, 5)->toolTip() != k.lastRefusal)
+            t->item(row, 5)->setToolTip(k.lastRefusal);
         for (const SiteModel::ZoneState& zone : k.zones) {
-            ui->tblZones->setItem(z, 0, cell(k.name));
-            ui->tblZones->setItem(z, 1, cell(zone.zone));
-            ui->tblZones->setItem(z, 2, cell(QString::number(zone.count)));
-            ui->tblZones->setItem(z++, 3, cell(zone.tagIds.join(QStringLiteral(", "))));
+            setCell(ui->tblZones, z, 0, k.name);
+            setCell(ui->tblZones, z, 1, zone.zone);
+            setCell(ui->tblZones, z, 2, QString::number(zone.count));
+            setCell(ui->tblZones, z++, 3, zone.tagIds.join(QStringLiteral(", ")));
         }
     }
+    if (newRows)
+        ui->tblKits->resizeColumnsToContents();
     ui->lblZones->setVisible(zoneRows > 0);
     ui->tblZones->setVisible(zoneRows > 0);
     ui->lblSiteName->setText(site.name.isEmpty() ? tr("Standort: %1 Kits").arg(order.size())

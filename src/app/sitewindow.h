@@ -38,6 +38,8 @@ public:
     SiteModel& siteModel() { return model; }
     SiteSubscriber& subscriber() { return sub; }
     SiteChart* chart() const { return siteChart; }
+    // Paints at most this often however many messages come (25 per second).
+    static constexpr int MinFrameMs = 40;
     // The positions taken since the window opened.
     quint64 positionsTaken() const { return model.positions(); }
 
@@ -76,6 +78,7 @@ private:
     QTimer tickTimer;
     QTimer listTimer;
     bool repaintDue = false;
+    qint64 lastPaintMs = 0;
     bool fitted = false;
 };
 
