@@ -7,9 +7,13 @@
 #include "sitefile.h"
 #include "sitemodel.h"
 #include "sitesubscriber.h"
+#include "sitechart.h"
+#include "sitewindow.h"
 #include "testsupport.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QLineEdit>
+#include <QTableWidget>
 #include <QDateTime>
 #include <QtTest>
 
@@ -70,6 +74,7 @@ private slots:
     void siteFile();
     void threeReplaysInTheLog();
     void kitsComeAndGo();
+    void windowMovesTurnsAndSaves();
 };
 
 void TestSite::placement_data()
@@ -345,6 +350,47 @@ void TestSite::kitsComeAndGo()
         kit->kill(), kit->waitForFinished();
 }
 
+// The window: a kit in the list, its outline dragged, turned by a typed
+// angle about its middle, and the placement saved to the site file.
+void TestSite::windowMovesTurnsAndSaves()
+{
+    Broker broker;
+    QVERIFY(broker.start());
+    SiteWindow w;
+    w.resize(1000, 600);
+    w.show();
+    QVERIFY(w.start(brokerAt(broker.port), QString()).isEmpty());
+    std::unique_ptr<QProcess> kit(startKit(broker.port, "A001", 0));
+    auto* list = w.findChild<QTableWidget*>("tblKits");
+    QVERIFY(waitUntil([&] { return list->item(0, 1) && list->item(0, 1)->text() == "live"; }, 10000));
+    QCOMPARE(list->item(0, 2)->text(), QString("1"));   // one tag
+    kit->kill(), kit->waitForFinished();
+    w.chart()->fitAll();
+    QTest::qWait(100);
+    const SiteModel::Kit& k = *w.siteModel().kit("A001");
+    const KitPlacement before = k.placement;
+    const QPointF centre = kitToSite(before, k.extent().center());
+    const QPoint from = w.chart()->toPixel(centre).toPoint(), to = from + QPoint(100, 0);
+    QTest::mousePress(w.chart(), Qt::LeftButton, Qt::NoModifier, from);
+    QMouseEvent move(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w.chart(), &move);
+    QTest::mouseRelease(w.chart(), Qt::LeftButton, Qt::NoModifier, to);
+    QVERIFY(qAbs(k.placement.x - before.x - 100 * w.chart()->geometry().cmPerPixel) <= 1.0 && k.placement.y == before.y);
+    auto* angle = w.findChild<QLineEdit*>("edtRotation");
+    QCOMPARE(angle->text(), QString("0"));
+    const QPointF middle = kitToSite(k.placement, k.extent().center());
+    angle->setText("90");
+    QTest::keyClick(angle, Qt::Key_Return);
+    QCOMPARE(k.placement.rotationDeg, 90.0);
+    QVERIFY(QLineF(kitToSite(k.placement, k.extent().center()), middle).length() < 1.0);
+    w.chooseSaveFile = [&](const QString&, const QString&) { return broker.path("saved.cfg"); };
+    findButton(&w, "btnSaveSite")->click();
+    SiteFileData saved;
+    QStringList warnings;
+    QVERIFY(readSiteFile(broker.path("saved.cfg"), saved, &warnings) && warnings.isEmpty());
+    QVERIFY(saved.kits.size() == 1 && saved.kits[0].placement == k.placement && saved.mqtt.port == broker.port);
+}
+
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsSet("ORVANE_SITE_CHILD")) {   // startKit()'s child
@@ -363,7 +409,7 @@ int main(int argc, char** argv)
         pass.start(100);
         return app.exec();
     }
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
     TestSite test;
     return QTest::qExec(&test, argc, argv);
 }
