@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
 seconds="${1:-30}"
-targets=(${FUZZ_TARGETS:-fuzz_stream fuzz_parsers fuzz_settings fuzz_image fuzz_replay})
+targets=(${FUZZ_TARGETS:-fuzz_stream fuzz_parsers fuzz_settings fuzz_image fuzz_replay fuzz_site})
 
 source scripts/lib/sanitizer-build.sh
 cmake --build "$build" -j"${JOBS:-2}" --target "${targets[@]}"

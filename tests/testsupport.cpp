@@ -5,11 +5,14 @@
 #include <QTemporaryDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <pwd.h>
 #include <pty.h>
 #include <sys/resource.h>
 #include <termios.h>
@@ -195,4 +198,35 @@ QStringList recordsOf(const ModuleSetup& m)
         out << QString("%1|%2|%3|%4").arg(t.id, t.name, t.color.name(QColor::HexArgb), flags);
     }
     return out;
+}
+
+QString tool(const QString& name)
+{
+    return QStandardPaths::findExecutable(name, {"/usr/sbin", "/usr/bin", "/usr/local/sbin", "/usr/local/bin"});
+}
+
+int Broker::freePort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t len = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), len);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+bool Broker::start()
+{
+    for (int attempt = 0; attempt < 5; ++attempt, port = freePort()) {
+        writeFileBytes(path("broker.conf"), QString("listener %1 127.0.0.1\npersistence false\nlog_dest stderr\n"
+                                                    "max_queued_messages 0\nuser %2\n%3\n")
+                                                .arg(port).arg(getpwuid(getuid())->pw_name, options).toUtf8());
+        process.start(tool("mosquitto"), {"-c", path("broker.conf")});
+        QByteArray log;   // "running" comes once the listener is open
+        if (waitUntil([&] { return (log += process.readAllStandardError()).contains(" running"); }, 5000))
+            return true;
+        kill();
+    }
+    return false;
 }

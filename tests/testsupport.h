@@ -9,8 +9,10 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QSocketNotifier>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <functional>
@@ -69,6 +71,25 @@ struct FreshUserConfig
 inline const FreshUserConfig freshUserConfig;
 
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs);
+// A program in the system's folders (sbin too); empty when missing.
+QString tool(const QString& name);
+
+// mosquitto on 127.0.0.1 and a free port, with a generated configuration.
+struct Broker {
+    QTemporaryDir dir;
+    QString options = "allow_anonymous true";
+    QProcess process;
+    static int freePort();   // one the system has just given out
+    int port = freePort();
+    ~Broker() { kill(); }
+    QString path(const QString& name) const { return dir.filePath(name); }
+    // A port given out and closed again may be taken by another program
+    // (other tests run brokers too) before the broker binds it: then a new one.
+    // The broker queues for a slow subscriber without limit: its default of
+    // 1000 drops messages when a busy machine holds the subscriber up.
+    bool start();
+    void kill() { process.kill(), process.waitForFinished(); }
+};
 QPushButton* findButton(QObject* parent, const char* name);
 QByteArray readFileBytes(const QString& path);
 bool writeFileBytes(const QString& path, const QByteArray& bytes);

@@ -30,50 +30,6 @@
 
 namespace {
 
-QString tool(const QString& name)
-{
-    return QStandardPaths::findExecutable(name, {"/usr/sbin", "/usr/bin", "/usr/local/sbin", "/usr/local/bin"});
-}
-
-// mosquitto on 127.0.0.1 and a free port, with a generated configuration.
-struct Broker {
-    QTemporaryDir dir;
-    QString options = "allow_anonymous true";
-    QProcess process;
-    static int freePort()   // one the system has just given out
-    {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-        socklen_t len = sizeof a;
-        bind(fd, reinterpret_cast<sockaddr*>(&a), len);
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        close(fd);
-        return ntohs(a.sin_port);
-    }
-    int port = freePort();
-    ~Broker() { kill(); }
-    QString path(const QString& name) const { return dir.filePath(name); }
-    // A port given out and closed again may be taken by another program
-    // (other tests run brokers too) before the broker binds it: then a new one.
-    // The broker queues for a slow subscriber without limit: its default of
-    // 1000 drops messages when a busy machine holds the subscriber up.
-    bool start()
-    {
-        for (int attempt = 0; attempt < 5; ++attempt, port = freePort()) {
-            writeFileBytes(path("broker.conf"), QString("listener %1 127.0.0.1\npersistence false\nlog_dest stderr\n"
-                                                        "max_queued_messages 0\nuser %2\n%3\n")
-                                                    .arg(port).arg(getpwuid(getuid())->pw_name, options).toUtf8());
-            process.start(tool("mosquitto"), {"-c", path("broker.conf")});
-            QByteArray log;   // "running" comes once the listener is open
-            if (waitUntil([&] { return (log += process.readAllStandardError()).contains(" running"); }, 5000))
-                return true;
-            kill();
-        }
-        return false;
-    }
-    void kill() { process.kill(), process.waitForFinished(); }
-};
-
 struct Message { QString topic; QByteArray payload; bool retained; };
 
 // A QoS 1 subscriber on libmosquitto's own thread; with an id, its session
@@ -250,7 +206,7 @@ void TestMqtt::replayPublishes()
     }
 
     Subscriber late(broker.port);   // gets what is retained
-    QVERIFY(waitUntil([&] { return late.messages().size() == 4; }, 5000));
+    QVERIFY(waitUntil([&] { return late.messages().size() == 5; }, 5000));
     QCOMPARE(late.messages("orvane/1A2B/status").value(0).payload, QByteArray("online"));
     QCOMPARE(late.messages("orvane/1A2B/tags/2B01/last").value(0).payload, last["2B01"]);
     QCOMPARE(late.messages("orvane/1A2B/tags/2B02/last").value(0).payload, last["2B02"]);
@@ -261,6 +217,17 @@ void TestMqtt::replayPublishes()
     w.fillAnchorTable();
     QVERIFY(waitUntil([&] { return late.messages("/anchors").size() == 2; }, 5000));
     QCOMPARE(json(late.messages("/anchors").last().payload)["anchors"].toArray()[1].toObject()["x_cm"].toInt(), 900);
+    // The kit's info for a site view: name (the master's id until one is given), extent, tags, start.
+    const QJsonObject info = json(late.messages("orvane/1A2B/info").value(0).payload);
+    QCOMPARE(info["kit"].toString(), QString("1A2B"));
+    QCOMPARE(info["bbox"].toObject(), json(R"({"min_x_cm":0,"min_y_cm":0,"max_x_cm":1000,"max_y_cm":800})"));
+    QCOMPARE(info["tags"].toArray()[1].toObject(), json(R"({"id":"2B02","name":"Steher","color":"#0000ff"})"));
+    QVERIFY(qAbs(QDateTime::fromString(info["started"].toString(), Qt::ISODateWithMs).secsTo(QDateTime::currentDateTime())) < 60);
+    MqttSettings named = brokerAt(broker.port);
+    named.kitName = "Halle 2";
+    w.mqttPublisher().configure(named);
+    QVERIFY(waitUntil([&] { return json(late.messages("/info").last().payload)["kit"].toString() == "Halle 2"; }, 5000));
+    QCOMPARE(late.messages("/status").size(), 1);   // renamed without a new connection
     // Switched off, the program says "offline" itself (a clean goodbye drops the will).
     w.mqttPublisher().configure(MqttSettings());
     QVERIFY(late.waitFor("/status", "offline"));
@@ -316,6 +283,7 @@ void TestMqtt::loginRefusedDialogAndSettings()
             d->findChild<QLineEdit*>("edtPort")->setText(QString::number(broker.port));
             d->findChild<QLineEdit*>("edtUser")->setText("orvane");
             d->findChild<QLineEdit*>("edtPassword")->setText(password);
+            d->findChild<QLineEdit*>("edtKitName")->setText("Halle 2");
             findButton(d, "btnOk")->click();
         });
     };
@@ -334,7 +302,7 @@ void TestMqtt::loginRefusedDialogAndSettings()
     w.setFileChoosers(nullptr, [&](const QString&, const QString&) { return broker.path("setup.cfg"); });
     findButton(&w, "btnSaveSettings")->click();
     const QByteArray file = readFileBytes(broker.path("setup.cfg"));
-    for (const QString& line : {QString("MQTT-Enabled=true"), QString("MQTT-Host=127.0.0.1"), QString("MQTT-User=orvane"),
+    for (const QString& line : {QString("MQTT-Enabled=true"), QString("MQTT-Host=127.0.0.1"), QString("MQTT-User=orvane"), QString("KitName=Halle 2"),
                                 QString("MQTT-Port=%1").arg(broker.port)})
         QVERIFY2(file.contains(line.toUtf8() + '\n'), qPrintable(line));
     QVERIFY(!file.contains("geheim") && !file.contains("falsch"));

@@ -205,6 +205,7 @@ bool BatchReplay::connectBroker(const BatchReplayOptions& given, MqttSettings se
     const QString where = QStringLiteral("%1:%2").arg(settings.host).arg(settings.port);
     mqtt = std::make_unique<MqttPublisher>();
     mqtt->setAnchors(modules.anchors);
+    mqtt->setTags(modules.tags);
     if (mqtt->master().isEmpty()) {
         *error = QStringLiteral("no master anchor in %1 to name the MQTT topics").arg(given.settings);
         return false;

@@ -43,7 +43,20 @@ CommandLine::CommandLine()
                                        "distances, spread and last distance over the whole recording.")),
       portOption(QStringLiteral("port"), QStringLiteral("The master's serial port, e.g. /dev/ttyUSB0."), QStringLiteral("path")),
       connectOption(QStringLiteral("connect"), QStringLiteral("Connect to the port at start.")),
-      startRangingOption(QStringLiteral("start-ranging"), QStringLiteral("Connect and start the ranging at start."))
+      startRangingOption(QStringLiteral("start-ranging"), QStringLiteral("Connect and start the ranging at start.")),
+      siteOption(QStringLiteral("site"),
+                 QStringLiteral("Site view: show every kit publishing to the MQTT broker <host[:port]> on one chart "
+                                "(a window that only listens)."),
+                 QStringLiteral("host[:port]")),
+      siteSettingsOption(QStringLiteral("site-settings"),
+                         QStringLiteral("Site view: the site file <file> with the kits' placements, floor plan and broker login."),
+                         QStringLiteral("file")),
+      siteLogOption(QStringLiteral("site-log"),
+                    QStringLiteral("Site view without a window: write every position received and every change of a "
+                                   "kit's state as CSV to <file>; needs --duration."),
+                    QStringLiteral("file")),
+      durationOption(QStringLiteral("duration"), QStringLiteral("Site log: listen for <s> seconds, then exit."),
+                     QStringLiteral("s"))
 {
     parser.setApplicationDescription(QStringLiteral(
         "Front end for the UWB positioning kit. Without options the window starts.\n"
@@ -52,9 +65,12 @@ CommandLine::CommandLine()
         "                   [--mqtt HOST[:PORT]] [--distances]\n"
         "            orvane --replay REC.orec --settings FILE.cfg --calibrate-at TAG=X,Y ... [--write-settings OUT.cfg]\n"
         "            orvane --replay REC.orec --settings FILE.cfg --accuracy-at TAG=X,Y ...\n"
-        "            orvane --replay REC.orec --settings FILE.cfg --link-quality"));
+        "            orvane --replay REC.orec --settings FILE.cfg --link-quality\n"
+        "Site view:  orvane --site HOST[:PORT] [--site-settings SITE.cfg]\n"
+        "Site log:   orvane --site HOST[:PORT] --site-settings SITE.cfg --site-log OUT.csv --duration S"));
     parser.addOptions({replayOption, settingsOption, exportOption, filterOption, averageOption, mqttOption, distancesOption,
-                       calibrateOption, writeSettingsOption, accuracyOption, linkQualityOption, portOption, connectOption, startRangingOption});
+                       calibrateOption, writeSettingsOption, accuracyOption, linkQualityOption, portOption, connectOption, startRangingOption,
+                       siteOption, siteSettingsOption, siteLogOption, durationOption});
     parser.addPositionalArgument(QStringLiteral("SETTINGS.cfg"),
                                  QStringLiteral("A settings file to load at start, without the reminder."),
                                  QStringLiteral("[SETTINGS.cfg]"));
@@ -65,7 +81,7 @@ bool CommandLine::windowless(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
         for (const char* name : {"--replay", "--settings", "--export", "--filter", "--average", "--mqtt", "--distances", "--calibrate-at", "--write-settings",
-                                 "--accuracy-at", "--link-quality", "--help", "-help", "-h",
+                                 "--accuracy-at", "--link-quality", "--site-log", "--help", "-help", "-h",
                                  "-?", "--help-all", "--version", "-v"})
             if (arg == name || arg.startsWith(QByteArray(name) + '='))
                 return true;
@@ -80,6 +96,8 @@ bool CommandLine::parse(const QStringList& arguments)
         return false;
     }
     const QStringList positional = parser.positionalArguments();
+    if (site() || siteLog() || parser.isSet(siteSettingsOption) || parser.isSet(durationOption))
+        return parseSite(positional);
     if (positional.size() > (batch() ? 0 : 1)) {
         error = QStringLiteral("unexpected argument: %1").arg(positional.last());
         return false;
@@ -132,18 +150,59 @@ bool CommandLine::parse(const QStringList& arguments)
             return false;
         }
     }
-    if (parser.isSet(mqttOption)) {
-        // host, host:port, or [v6-address]:port
-        const QString value = parser.value(mqttOption).trimmed();
-        const int colon = value.lastIndexOf(QLatin1Char(':'));
-        const bool hasPort = colon >= 0 && (value.count(QLatin1Char(':')) == 1 || (colon > 0 && value.at(colon - 1) == QLatin1Char(']')));
-        bool ok = true;
-        batchOpts.mqttHost = hasPort ? value.left(colon) : value;
-        batchOpts.mqttHost.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
-        batchOpts.mqttPort = hasPort ? value.mid(colon + 1).toInt(&ok) : 0;
-        if (batchOpts.mqttHost.isEmpty() || !ok || batchOpts.mqttPort < 0 || batchOpts.mqttPort > 65535
-            || (hasPort && batchOpts.mqttPort == 0)) {
-            error = QStringLiteral("--mqtt takes HOST or HOST:PORT, not \"%1\"").arg(parser.value(mqttOption));
+    if (parser.isSet(mqttOption) && !parseHostPort(parser.value(mqttOption), &batchOpts.mqttHost, &batchOpts.mqttPort)) {
+        error = QStringLiteral("--mqtt takes HOST or HOST:PORT, not \"%1\"").arg(parser.value(mqttOption));
+        return false;
+    }
+    return true;
+}
+
+bool CommandLine::parseHostPort(const QString& given, QString* host, int* port)
+{
+    // host, host:port, or [v6-address]:port
+    const QString value = given.trimmed();
+    const int colon = value.lastIndexOf(QLatin1Char(':'));
+    const bool hasPort = colon >= 0 && (value.count(QLatin1Char(':')) == 1 || (colon > 0 && value.at(colon - 1) == QLatin1Char(']')));
+    bool ok = true;
+    *host = hasPort ? value.left(colon) : value;
+    host->remove(QLatin1Char('[')).remove(QLatin1Char(']'));
+    *port = hasPort ? value.mid(colon + 1).toInt(&ok) : 0;
+    return !host->isEmpty() && ok && *port >= 0 && *port <= 65535 && !(hasPort && *port == 0);
+}
+
+bool CommandLine::parseSite(const QStringList& positional)
+{
+    if (!positional.isEmpty()) {
+        error = QStringLiteral("unexpected argument: %1").arg(positional.last());
+        return false;
+    }
+    if (!site()) {
+        error = QStringLiteral("--site-settings, --site-log and --duration only go with --site");
+        return false;
+    }
+    for (const QCommandLineOption* o : {&replayOption, &settingsOption, &exportOption, &filterOption, &averageOption,
+                                        &mqttOption, &calibrateOption, &writeSettingsOption, &accuracyOption,
+                                        &distancesOption, &linkQualityOption, &portOption, &connectOption,
+                                        &startRangingOption})
+        if (parser.isSet(*o)) {
+            error = QStringLiteral("--%1 does not go with --site").arg(o->names().first());
+            return false;
+        }
+    if (!parseHostPort(parser.value(siteOption), &siteOpts.host, &siteOpts.port)) {
+        error = QStringLiteral("--site takes HOST or HOST:PORT, not \"%1\"").arg(parser.value(siteOption));
+        return false;
+    }
+    siteOpts.siteFile = parser.value(siteSettingsOption);
+    siteOpts.output = parser.value(siteLogOption);
+    if (siteLog() != parser.isSet(durationOption) || (siteLog() && siteOpts.output.isEmpty())) {
+        error = QStringLiteral("--site-log OUT.csv and --duration S go together");
+        return false;
+    }
+    if (siteLog()) {
+        bool ok = false;
+        siteOpts.durationS = parser.value(durationOption).toInt(&ok);
+        if (!ok || siteOpts.durationS < 1 || siteOpts.durationS > 7 * 86400) {
+            error = QStringLiteral("--duration takes whole seconds from 1 to 604800");
             return false;
         }
     }

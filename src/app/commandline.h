@@ -2,6 +2,7 @@
 #define COMMANDLINE_H
 
 #include "batchreplay.h"
+#include "sitelogrun.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -27,6 +28,12 @@ public:
     bool versionRequested() const { return parser.isSet(versionOption); }
 
     bool batch() const { return parser.isSet(replayOption); }
+    // --site: the site view's window, or with --site-log its log without one.
+    bool site() const { return parser.isSet(siteOption); }
+    bool siteLog() const { return parser.isSet(siteLogOption); }
+    SiteLogOptions siteOptions() const { return siteOpts; }
+    // "host[:port]" or "[v6]:port" into host and port (0 when not given); false when it is neither.
+    static bool parseHostPort(const QString& value, QString* host, int* port);
     // The window's start: a settings file to load, a port, connecting, ranging.
     QString settingsFile() const { return startSettings; }
     QString port() const { return parser.value(portOption); }
@@ -35,6 +42,7 @@ public:
     BatchReplayOptions batchOptions() const { return batchOpts; }
 
 private:
+    bool parseSite(const QStringList& positional);
     bool parsePoints(const QCommandLineOption& option, QVector<QPair<QString, QPointF>>* points);
 
     QCommandLineParser parser;
@@ -54,6 +62,11 @@ private:
     QCommandLineOption portOption;
     QCommandLineOption connectOption;
     QCommandLineOption startRangingOption;
+    QCommandLineOption siteOption;
+    QCommandLineOption siteSettingsOption;
+    QCommandLineOption siteLogOption;
+    QCommandLineOption durationOption;
+    SiteLogOptions siteOpts;
     QString startSettings;
     BatchReplayOptions batchOpts;
     QString error;

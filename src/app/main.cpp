@@ -2,6 +2,8 @@
 #include "buildversion.h"
 #include "commandline.h"
 #include "mainwin.h"
+#include "sitelogrun.h"
+#include "sitewindow.h"
 #include "qtcompat.h"
 
 #include <QAbstractButton>
@@ -43,6 +45,48 @@ int runBatch(const BatchReplayOptions& options)
         std::fprintf(stderr, "orvane: %llu distances shorter than the height difference, taken as 0 in the plane\n",
                      static_cast<unsigned long long>(batch.belowHeight()));
     return 0;
+}
+
+int runSiteLog(const SiteLogOptions& options)
+{
+    SiteLogRun run;
+    QString error;
+    QStringList warnings;
+    const bool ok = run.run(options, &error, &warnings);
+    for (const QString& warning : warnings)
+        std::fprintf(stderr, "orvane: %s\n", qUtf8Printable(warning));
+    if (!ok) {
+        std::fprintf(stderr, "orvane: %s\n", qUtf8Printable(error));
+        return 2;
+    }
+    std::fprintf(stderr, "orvane: %llu messages received, %llu refused, %d kits, %llu rows\n",
+                 static_cast<unsigned long long>(run.received()), static_cast<unsigned long long>(run.refused()),
+                 run.kits(), static_cast<unsigned long long>(run.rows()));
+    return 0;
+}
+
+// The site view's window on its own; ORVANE_SCREENSHOT=FILE.png grabs it
+// after ORVANE_SCREENSHOT_DELAY_MS (default 4000) and quits.
+int runSiteWindow(QCoreApplication& app, const SiteLogOptions& options)
+{
+    SiteWindow window;
+    MqttSettings broker;
+    broker.host = options.host;
+    broker.port = options.port > 0 ? options.port : MqttSettings::DefaultPort;
+    window.show();
+    for (const QString& problem : window.start(broker, options.siteFile))
+        std::fprintf(stderr, "orvane: %s\n", qUtf8Printable(problem));
+    const QString shot = qEnvironmentVariable("ORVANE_SCREENSHOT");
+    if (!shot.isEmpty()) {
+        const int delay = qEnvironmentVariableIsSet("ORVANE_SCREENSHOT_DELAY_MS")
+                              ? qEnvironmentVariableIntValue("ORVANE_SCREENSHOT_DELAY_MS") : 4000;
+        QTimer::singleShot(delay, &window, [&window, shot] {
+            if (!window.grab().save(shot))
+                std::fprintf(stderr, "orvane: cannot write %s\n", qUtf8Printable(shot));
+            QCoreApplication::exit(0);
+        });
+    }
+    return app.exec();
 }
 
 // The known-point dialog of "Offsets einmessen" or "Genauigkeit prüfen" with
@@ -99,6 +143,10 @@ int main(int argc, char** argv)
         }
         if (commandLine.batch())
             return runBatch(commandLine.batchOptions());
+        if (commandLine.siteLog())
+            return runSiteLog(commandLine.siteOptions());
+        if (commandLine.site())
+            return runSiteWindow(*app, commandLine.siteOptions());
         {
             MainWin window(nullptr);
             // Installation check: ORVANE_PRINT_TRANSLATION=1 prints the folder Qt's

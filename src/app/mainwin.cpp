@@ -22,6 +22,7 @@
 #include "framing.h"
 #include "masterinfo.h"
 #include "mqttsetup.h"
+#include "sitewindow.h"
 #include "qflatcombobox.h"
 #include "qlabelex.h"
 #include "timeofday.h"
@@ -163,6 +164,13 @@ void MainWin::buildPanels()
     connect(t, &ToolsPanel::calibrateOffsetsRequested, this, &MainWin::on_btnCalibrateOffsets_clicked);
     connect(t, &ToolsPanel::checkAccuracyRequested, this, &MainWin::on_btnCheckAccuracy_clicked);
     connect(t, &ToolsPanel::linkQualityRequested, this, &MainWin::on_btnLinkQuality_clicked);
+    connect(t, &ToolsPanel::siteViewRequested, this, [this] {
+        // A window of its own on the broker this kit publishes to; it lives on after this one closes.
+        auto* site = new SiteWindow;
+        site->setAttribute(Qt::WA_DeleteOnClose);
+        site->show();
+        site->start(mqtt.settings(), QString());
+    });
 }
 
 void MainWin::wireFlows()
@@ -560,6 +568,8 @@ void MainWin::runPositioning()
             ui->labAbstandMaster->setText(text);
     }
     const qint64 recMs = recording->replay.isRunning() ? qint64(recording->replay.nowMs()) : recording->session.elapsedMs();
+    if (mqtt.isEnabled())
+        mqtt.setTags(modules.tags);   // names and colours for a site view; sent only when changed
     for (const TagResult& r : qAsConst(lastPass.tags)) {
         if (r.belowHeight > belowShown.value(r.key)) {
             belowShown[r.key] = r.belowHeight;

@@ -25,7 +25,7 @@ MqttDialog::~MqttDialog()
 
 void MqttDialog::setSettings(const MqttSettings& s)
 {
-    ui->chkEnabled->setChecked(s.enabled);
+    ui->chkEnabled->setChecked(s.enabled || ui->chkEnabled->isHidden());
     ui->edtHost->setText(s.host);
     ui->edtPort->setText(QString::number(s.port));
     ui->edtPrefix->setText(s.prefix);
@@ -34,6 +34,7 @@ void MqttDialog::setSettings(const MqttSettings& s)
     ui->edtPassword->setText(s.password);
     ui->chkTls->setChecked(s.tls);
     ui->edtCAFile->setText(s.caFile);
+    ui->edtKitName->setText(s.kitName);
     on_chkTls_toggled(s.tls);
 }
 
@@ -51,6 +52,7 @@ MqttSettings MqttDialog::settings() const
     s.password = ui->edtPassword->text();
     s.tls = ui->chkTls->isChecked();
     s.caFile = ui->edtCAFile->text().trimmed();
+    s.kitName = ui->edtKitName->text().trimmed();
     return s;
 }
 
@@ -59,6 +61,16 @@ void MqttDialog::setPasswordFixed(bool fixed)
     ui->edtPassword->setEnabled(!fixed);
     ui->lblPasswordHint->setText(fixed ? tr("Aus der Umgebungsvariablen ORVANE_MQTT_PASSWORD.")
                                        : tr("Wird nicht in Einstellungsdateien gespeichert."));
+}
+
+void MqttDialog::setListenOnly()
+{
+    ui->chkEnabled->setChecked(true);
+    for (QWidget* w : {static_cast<QWidget*>(ui->chkEnabled), static_cast<QWidget*>(ui->lblKitName),
+                       static_cast<QWidget*>(ui->edtKitName), static_cast<QWidget*>(ui->edtClientId),
+                       static_cast<QWidget*>(ui->lblClientId)})
+        w->hide();
+    setWindowTitle(tr("MQTT: Standortansicht"));
 }
 
 void MqttDialog::setStatus(const QString& text)

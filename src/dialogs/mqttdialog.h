@@ -25,6 +25,8 @@ public:
     MqttSettings settings() const;
     // The password comes from the environment and cannot be edited here.
     void setPasswordFixed(bool fixed);
+    // For the site view, which only listens: no switch for publishing, no kit name.
+    void setListenOnly();
 
     // File chooser for the CA file, replaceable so tests need no native dialog.
     std::function<QString()> chooseCAFile;

@@ -18,12 +18,13 @@ struct MqttSettings
     QString password;                            // never written to a settings file
     bool tls = false;
     QString caFile;                              // empty with TLS: the system's CAs
+    QString kitName;                             // the kit's name on a site; empty: the master's id
 
     bool operator==(const MqttSettings& o) const
     {
         return enabled == o.enabled && host == o.host && port == o.port && prefix == o.prefix
             && clientId == o.clientId && user == o.user && password == o.password && tls == o.tls
-            && caFile == o.caFile;
+            && caFile == o.caFile && kitName == o.kitName;
     }
     bool operator!=(const MqttSettings& o) const { return !(*this == o); }
 };

@@ -27,6 +27,7 @@ ToolsPanel::ToolsPanel(QWidget* parent)
     connect(ui->btnCalibrateOffsets, &QPushButton::clicked, this, &ToolsPanel::calibrateOffsetsRequested);
     connect(ui->btnCheckAccuracy, &QPushButton::clicked, this, &ToolsPanel::checkAccuracyRequested);
     connect(ui->btnLinkQuality, &QPushButton::clicked, this, &ToolsPanel::linkQualityRequested);
+    connect(ui->btnSiteView, &QPushButton::clicked, this, &ToolsPanel::siteViewRequested);
     setCalibrating(false);
 }
 

@@ -47,6 +47,7 @@ signals:
     void calibrateOffsetsRequested();
     void checkAccuracyRequested();
     void linkQualityRequested();
+    void siteViewRequested();
 
 private:
     Ui::ToolsPanel* ui;

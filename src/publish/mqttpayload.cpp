@@ -1,6 +1,7 @@
 #include "mqttpayload.h"
 
 #include "anchor.h"
+#include "tag.h"
 
 #include <QDateTime>
 
@@ -56,6 +57,7 @@ QString MqttPayload::root(const QString& prefix, const QString& master)
 
 QString MqttPayload::statusTopic(const QString& root) { return root + QStringLiteral("/status"); }
 QString MqttPayload::anchorsTopic(const QString& root) { return root + QStringLiteral("/anchors"); }
+QString MqttPayload::infoTopic(const QString& root) { return root + QStringLiteral("/info"); }
 
 QString MqttPayload::positionTopic(const QString& root, const QString& tag)
 {
@@ -109,5 +111,29 @@ QByteArray MqttPayload::anchorsJson(const QString& master, const QList<Anchor>& 
              + ",\"x_cm\":" + QByteArray::number(a.x) + ",\"y_cm\":" + QByteArray::number(a.y)
              + ",\"z_cm\":" + QByteArray::number(a.z) + ",\"master\":" + (a.master ? "true" : "false") + '}';
     }
+    return out + "]}";
+}
+
+QByteArray MqttPayload::infoJson(const QString& master, const QString& kitName, const QString& version,
+                                 const QList<Anchor>& anchors, const QList<Tag>& tags, qint64 startedEpochMs)
+{
+    const QString id = master.trimmed().toUpper();
+    const QString name = kitName.trimmed().isEmpty() ? id : kitName.trimmed();
+    QByteArray bbox = "null";
+    if (!anchors.isEmpty()) {
+        int minX = anchors.first().x, maxX = minX, minY = anchors.first().y, maxY = minY;
+        for (const Anchor& a : anchors) {
+            minX = qMin(minX, a.x), maxX = qMax(maxX, a.x);
+            minY = qMin(minY, a.y), maxY = qMax(maxY, a.y);
+        }
+        bbox = "{\"min_x_cm\":" + QByteArray::number(minX) + ",\"min_y_cm\":" + QByteArray::number(minY)
+             + ",\"max_x_cm\":" + QByteArray::number(maxX) + ",\"max_y_cm\":" + QByteArray::number(maxY) + '}';
+    }
+    QByteArray out = "{\"master\":" + jsonString(id) + ",\"kit\":" + jsonString(name) + ",\"version\":" + jsonString(version)
+         + ",\"started\":" + jsonString(isoTime(startedEpochMs)) + ",\"bbox\":" + bbox + ",\"tags\":[";
+    for (int i = 0; i < tags.size(); ++i)
+        out += (i ? ",{\"id\":" : "{\"id\":") + jsonString(tags.at(i).id.trimmed().toUpper()) + ",\"name\":"
+             + jsonString(tags.at(i).name) + ",\"color\":"
+             + (tags.at(i).color.isValid() ? jsonString(tags.at(i).color.name()) : QByteArrayLiteral("null")) + '}';
     return out + "]}";
 }

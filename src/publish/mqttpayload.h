@@ -8,10 +8,12 @@
 #include <QString>
 
 struct Anchor;
+struct Tag;
 
 // Topics and JSON payloads of the MQTT stream. Topics are
 //   <prefix>/<master>/status                  "online" / "offline"
 //   <prefix>/<master>/anchors                 the anchors, to draw the room
+//   <prefix>/<master>/info                    the kit's name, version, extent and start
 //   <prefix>/<master>/tags/<tag>/position     every position
 //   <prefix>/<master>/tags/<tag>/last         the latest position, retained
 class MqttPayload
@@ -21,6 +23,7 @@ public:
     static QString root(const QString& prefix, const QString& master);
     static QString statusTopic(const QString& root);
     static QString anchorsTopic(const QString& root);
+    static QString infoTopic(const QString& root);
     static QString positionTopic(const QString& root, const QString& tag);
     static QString lastTopic(const QString& root, const QString& tag);
 
@@ -36,6 +39,12 @@ public:
     static QByteArray positionJson(const PositionMessage& m);
     // {"master":…,"anchors":[{"id":…,"name":…,"x_cm":…,"y_cm":…,"z_cm":…,"master":…},…]}
     static QByteArray anchorsJson(const QString& master, const QList<Anchor>& anchors);
+    // {"master":…,"kit":…,"version":…,"started":…,"bbox":{"min_x_cm":…,"min_y_cm":…,
+    //  "max_x_cm":…,"max_y_cm":…},"tags":[{"id":…,"name":…,"color":"#rrggbb"},…]}: the
+    // anchors' bounding box (null without anchors) and the tags as the kit draws them;
+    // the kit's name is the master's id when none is given.
+    static QByteArray infoJson(const QString& master, const QString& kitName, const QString& version,
+                               const QList<Anchor>& anchors, const QList<Tag>& tags, qint64 startedEpochMs);
     // Local time, ISO 8601 with milliseconds and the offset from UTC.
     static QString isoTime(qint64 epochMs);
     // A JSON string literal, quotes included.

@@ -1,8 +1,10 @@
 #include "mqttpublisher.h"
 
+#include "buildversion.h"
 #include "mqttpayload.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMutexLocker>
@@ -109,6 +111,14 @@ void MqttPublisher::configure(const MqttSettings& settings)
         // confirming the dialog retries at once instead of after the back-off.
         if (settings == config && (connected || !settings.enabled))
             return;
+        // A new kit name needs no new connection: the info tells it.
+        MqttSettings renamed = config;
+        renamed.kitName = settings.kitName;
+        if (renamed == settings && connected) {
+            config = settings;
+            publishInfoLocked();
+            return;
+        }
         config = settings;
     }
     scheduleRestart();
@@ -143,14 +153,30 @@ void MqttPublisher::setAnchors(const QList<Anchor>& anchors)
             return;
         masterId = newMaster;
         anchorsPayload = payload;
+        anchorList = anchors;
         if (sameMaster) {
-            if (connected)
+            if (connected) {
                 publishLocked(MqttPayload::anchorsTopic(sessionRoot), payload, true);
+                publishInfoLocked();
+            }
             return;
         }
     }
     // Another master: its own topics, with its own last will.
     scheduleRestart();
+}
+
+void MqttPublisher::setTags(const QList<Tag>& tags)
+{
+    QMutexLocker locker(&lock);
+    bool same = tags.size() == tagList.size();
+    for (int i = 0; same && i < tags.size(); ++i)
+        same = tags[i].id == tagList[i].id && tags[i].name == tagList[i].name && tags[i].color == tagList[i].color;
+    if (same)
+        return;
+    tagList = tags;
+    if (connected)
+        publishInfoLocked();
 }
 
 QString MqttPublisher::master() const
@@ -216,6 +242,14 @@ int MqttPublisher::publishLocked(const QString& topic, const QByteArray& payload
     return rc;
 }
 
+void MqttPublisher::publishInfoLocked()
+{
+    publishLocked(MqttPayload::infoTopic(sessionRoot),
+                  MqttPayload::infoJson(masterId, config.kitName, QString::fromUtf8(BuildVersion::full()), anchorList,
+                                        tagList, startedMs),
+                  true);
+}
+
 void MqttPublisher::setStatus(const QString& text)
 {
     {
@@ -243,6 +277,10 @@ void MqttPublisher::restart()
     retryTimer->stop();
     failures = 0;
     teardown(true);
+    {
+        QMutexLocker locker(&lock);
+        startedMs = 0;
+    }
     connectNow();
 }
 
@@ -432,6 +470,9 @@ void MqttPublisher::onConnect(mosquitto* handle, void* self, int rc)
             p->publishLocked(MqttPayload::statusTopic(p->sessionRoot), QByteArrayLiteral("online"), true);
             if (!p->anchorsPayload.isEmpty())
                 p->publishLocked(MqttPayload::anchorsTopic(p->sessionRoot), p->anchorsPayload, true);
+            if (p->startedMs == 0)
+                p->startedMs = QDateTime::currentMSecsSinceEpoch();
+            p->publishInfoLocked();
         }
     }
     if (rc == 0) {

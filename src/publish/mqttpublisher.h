@@ -4,6 +4,7 @@
 #include "anchor.h"
 #include "mqttsettings.h"
 #include "positionmessage.h"
+#include "tag.h"
 
 #include <QByteArray>
 #include <QList>
@@ -57,10 +58,12 @@ public:
     MqttSettings settings() const;
     bool isEnabled() const;
 
-    // The anchors, retained under .../anchors; the one marked master names the
+    // The anchors, retained under .../anchors (and their extent under .../info); the one marked master names the
     // topic root. A new master means a new connection under its topics.
     void setAnchors(const QList<Anchor>& anchors);
     QString master() const;
+    // The tags' ids, names and colours, for the .../info a site view draws them with.
+    void setTags(const QList<Tag>& tags);
 
     // QoS 1 under .../position, and retained under .../last. An empty master
     // in the message is the one of the anchors.
@@ -92,6 +95,8 @@ private:
     void failed(quint64 session, const QString& reason, bool dropHandle = false);
     void setStatus(const QString& text);
     int publishLocked(const QString& topic, const QByteArray& payload, bool retain);
+    // The retained .../info of the current connection.
+    void publishInfoLocked();
 
     static void onConnect(mosquitto* handle, void* self, int rc);
     static void onDisconnect(mosquitto* handle, void* self, int rc);
@@ -113,6 +118,9 @@ private:
     QString masterId;                // of the anchors
     QString sessionRoot;             // topic root of the current connection
     QByteArray anchorsPayload;
+    QList<Anchor> anchorList;        // for the info's bounding box
+    QList<Tag> tagList;              // for the info's tag list
+    qint64 startedMs = 0;            // first connection since the last restart; 0: none yet
     QString status;
     Counts tally;
     quint64 generation = 0;          // counts connection attempts

@@ -117,6 +117,7 @@ void writeAll(QSettings& s, const SettingsData& d)
     s.setValue(QStringLiteral("MQTT-User"), d.mqtt.user);
     s.setValue(QStringLiteral("MQTT-TLS"), d.mqtt.tls);
     s.setValue(QStringLiteral("MQTT-CAFile"), d.mqtt.caFile);
+    s.setValue(QStringLiteral("KitName"), d.mqtt.kitName);
 }
 
 void readAll(const QSettings& s, SettingsData& d)
@@ -191,6 +192,7 @@ void readAll(const QSettings& s, SettingsData& d)
     d.mqtt.user = s.value(QStringLiteral("MQTT-User")).toString();
     d.mqtt.tls = s.value(QStringLiteral("MQTT-TLS"), false).toBool();
     d.mqtt.caFile = s.value(QStringLiteral("MQTT-CAFile")).toString();
+    d.mqtt.kitName = s.value(QStringLiteral("KitName")).toString().trimmed();
 }
 
 // QSettings keeps what it parsed of a path for the whole process and, for an
