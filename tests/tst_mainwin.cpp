@@ -487,6 +487,12 @@ void TestMainWin::mouseAndPicture()
     QVERIFY(w.background.calibration && w.background.mouseMode == 2 && w.modules.anchors[2].x == 100);
     pass(w);                // the marks are drawn meanwhile
     click(w, {400, 400});
+    pass(w);                // the measuring point: a disc 10 px across (above and below its line)
+    int green = 0;
+    for (int y = 392; y <= 408; ++y)
+        for (int x = 392; x <= 408; ++x)
+            green += qAbs(y - 400) >= 3 && QColor(w.frame.chartPixmap->toImage().pixel(x, y)) == QColor(Qt::green);
+    QVERIFY2(green >= 15 && green <= 50, qPrintable(QString::number(green)));
     accept();
     QStringList refusals;
     for (const QString& b : boxes.seen)
