@@ -6,6 +6,7 @@
 #include "rotatedheaderview.h"
 #include "testsupport.h"
 
+#include <QTabWidget>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -246,7 +247,17 @@ void TestLegible::windowAtMinimumSize()
     QTest::keyClick(w, Qt::Key_Escape);
     QTest::qWait(50);
     QVERIFY(!w->isFullScreen() && panel->isVisible() && w->pens.labelScale == 1.0);
+    QCOMPARE(w->size(), QSize(1366, 740));   // as it was, not at its minimum size
     QVERIFY2(axisPx() >= tablePx && axisPx() < 1.5 * tablePx, qPrintable(QString("%1 < %2").arg(axisPx()).arg(tablePx)));
+
+    QTest::keyClick(w, Qt::Key_F11);
+    QTest::keyClick(w, Qt::Key_F11);
+    QTest::qWait(50);
+    QVERIFY(!w->isFullScreen() && w->size() == QSize(1366, 740));
+    // The tools keep their name as a page.
+    auto* tabs = w->findChild<QTabWidget*>("tabPanels");
+    auto* tools = w->findChild<QWidget*>("groupBox_5");
+    QVERIFY(tools && tabs->tabText(tabs->indexOf(tools)) == "Werkzeuge" && tools->findChild<QComboBox*>("cmbLastMeasures"));
 
     delete w;
 }

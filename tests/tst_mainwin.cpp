@@ -7,6 +7,7 @@
 #include "numberedit.h"
 #include "qflatcombobox.h"
 #include "qlabelex.h"
+#include "settingsfile.h"
 #include "testsupport.h"
 
 #include <QCheckBox>
@@ -36,6 +37,7 @@ private slots:
     void mouseAndPicture();
     void settings();
     void recordAndReplay();
+    void closeAsks();
 };
 
 namespace {
@@ -487,6 +489,12 @@ void TestMainWin::mouseAndPicture()
     QVERIFY(w.background.calibration && w.background.mouseMode == 2 && w.modules.anchors[2].x == 100);
     pass(w);                // the marks are drawn meanwhile
     click(w, {400, 400});
+    pass(w);                // the measuring point: a disc 10 px across (above and below its line)
+    int green = 0;
+    for (int y = 392; y <= 408; ++y)
+        for (int x = 392; x <= 408; ++x)
+            green += qAbs(y - 400) >= 3 && QColor(w.frame.chartPixmap->toImage().pixel(x, y)) == QColor(Qt::green);
+    QVERIFY2(green >= 15 && green <= 50, qPrintable(QString::number(green)));
     accept();
     QStringList refusals;
     for (const QString& b : boxes.seen)
@@ -654,6 +662,42 @@ void TestMainWin::recordAndReplay()
     QVERIFY(writeFileBytes(path, "ORVANE-RECORDING 2\n"));
     button(w, "btnReplay")->click();
     QCOMPARE(boxes.seen, QStringList({"Aufzeichnung abspielen|Die Aufzeichnung konnte nicht gelesen werden!|Warning"}));
+}
+
+// Closing asks only when something would be lost: a recording under way
+// (ended cleanly on leaving), a setup changed since it was last loaded or saved.
+void TestMainWin::closeAsks()
+{
+    QTemporaryDir dir;
+    ModalAnswerer boxes;
+    MainWin w;
+    w.setFileChoosers(nullptr, [&](const QString&, const QString&) { return dir.filePath("room.cfg"); });
+    w.show();
+    QVERIFY(w.close() && boxes.seen.isEmpty());
+    w.show();
+    w.modules = setupOf("1A2B* 3C4D", "2B01");
+    w.fillAnchorTable();
+    boxes.answer(QMessageBox::Cancel);
+    QVERIFY(!w.close() && w.isVisible());
+    QVERIFY2(boxes.seen.value(0).startsWith("Orvane beenden|Änderungen speichern?|Question|"), qPrintable(boxes.seen.value(0)));
+    boxes.answer(QMessageBox::Save);
+    QVERIFY(w.close());
+    SettingsData saved;
+    QVERIFY(readSettingsFile(dir.filePath("room.cfg"), saved) && saved.anchors.size() == 2 && saved.tags.size() == 1);
+    w.show();
+    QVERIFY(w.close() && boxes.seen.size() == 2);   // saved: nothing to lose
+    // Recording: asked first, Cancel records on; leaving ends it, after the setup question.
+    w.show();
+    QVERIFY(w.startRecording(dir.filePath("r.orec")));
+    boxes.answer(QMessageBox::Cancel);
+    QVERIFY(!w.close() && w.isVisible());
+    QCOMPARE(boxes.texts(2), QStringList({"Eine Aufzeichnung läuft. Aufzeichnung beenden und Orvane schließen?"}));
+    w.modules.anchors[1].offset = 12;
+    boxes.answer(QMessageBox::Yes);
+    boxes.answer(QMessageBox::Discard);
+    QVERIFY(w.close() && boxes.seen.size() == 5);
+    QVERIFY(QFileInfo::exists(dir.filePath("r.csv")) && w.startRecording(dir.filePath("again.orec")));   // the first one ended
+    QVERIFY(w.stopRecording());
 }
 
 QTEST_MAIN(TestMainWin)

@@ -125,6 +125,15 @@ bool BatchReplay::reportKnownPoints(const BatchReplayOptions& given, const Setti
             *error = QStringLiteral("no ranges from tag %1").arg(r.tagId);
             return false;
         }
+    // A tag that walked about while its ranges were collected proposes nonsense offsets.
+    for (const KnownPointCollector::Positions& p : calibration.positions()) {
+        const double wander = fixWander(p.raw);
+        if (wander > MaxWanderCm) {
+            *error = QStringLiteral("tag %1 moves during the calibration (its fixes wander %2 cm); no offsets proposed")
+                         .arg(p.tagId).arg(wander, 0, 'f', 0);
+            return false;
+        }
+    }
     for (const KnownPointCollector::Positions& p : accuracy.positions())
         if (p.raw.isEmpty() && p.shown.isEmpty()) {
             *error = QStringLiteral("no positions of tag %1").arg(p.tagId);

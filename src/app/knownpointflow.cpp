@@ -24,11 +24,12 @@ void KnownPointFlow::open()
         connect(dlg, &KnownPointDialog::cancelRequested, this, &KnownPointFlow::cancel);
         connect(dlg, &KnownPointDialog::resetRequested, this, &KnownPointFlow::reset);
         connect(dlg, &KnownPointDialog::applyRequested, this, &KnownPointFlow::apply);
+        connect(dlg, &KnownPointDialog::applyAnywayToggled, this, &KnownPointFlow::applyAnywayToggled);
     }
-    QStringList ids;
+    QVector<QPair<QString, QString>> tags;
     for (const Tag& t : ctx.modules->tags)
-        ids << t.id;
-    dlg->setTags(ids);
+        tags.append({t.id, t.name});
+    dlg->setTags(tags);
     const std::optional<int> height = ctx.tagHeight ? ctx.tagHeight() : std::nullopt;
     dlg->setHeightText(height ? tr("%1 cm (aus \"Tag-Höhe\")").arg(*height)
                               : tr("keine \"Tag-Höhe\": Abstände in der Ebene"));

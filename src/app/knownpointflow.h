@@ -52,6 +52,8 @@ public slots:
 protected:
     virtual void showResult() = 0;
     virtual void apply() = 0;
+    // "trotzdem übernehmen" was ticked or cleared.
+    virtual void applyAnywayToggled(bool /*on*/) {}
 
     Context ctx;
     KnownPointCollector collector;

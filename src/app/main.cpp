@@ -105,7 +105,8 @@ void grabKnownPointDialog(QWidget& window, const QString& which, const QString& 
         QCoreApplication::exit(1);
         return;
     }
-    dialog->findChild<QComboBox*>(QStringLiteral("cmbTag"))->setCurrentText(QStringLiteral("2B02"));
+    auto* tags = dialog->findChild<QComboBox*>(QStringLiteral("cmbTag"));
+    tags->setCurrentIndex(tags->findData(QStringLiteral("2B02")));
     dialog->findChild<QLineEdit*>(QStringLiteral("edtX"))->setText(QStringLiteral("300"));
     dialog->findChild<QLineEdit*>(QStringLiteral("edtY"))->setText(QStringLiteral("400"));
     dialog->findChild<QSpinBox*>(QStringLiteral("spnDuration"))->setValue(6);

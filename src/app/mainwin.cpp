@@ -33,7 +33,9 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QImage>
+#include <QCloseEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QStatusBar>
@@ -112,6 +114,8 @@ MainWin::MainWin(QWidget* parent)
     auto* column = static_cast<QBoxLayout*>(ui->centralWidget->layout());
     column->insertWidget(column->indexOf(ui->readoutBar), replayTimeline);
     recording->attachTimeline(replayTimeline);
+    // Nothing of the user's yet: closing right away asks nothing.
+    settingsFlow->setupSettled();
 }
 
 void MainWin::buildPanels()
@@ -460,13 +464,18 @@ void MainWin::processLines(const QByteArray& chunk)
             handleRangingLine(line);
             masterInfo->touch();
             break;
-        case 'K':
+        case 'K': {
+            // The master's own list is no change of the user's, unless there were some already.
+            const bool settled = !settingsFlow->setupChanged();
             modules.applyModuleList(line, colorList);
+            if (settled)
+                settingsFlow->setupSettled();
             fillAnchorTable();
             fillTagTable();
             noteAnchorsOutside();
             masterInfo->touch();
             break;
+        }
         case 'W':
             emit discoverPacket(line);
             masterInfo->touch();
@@ -592,6 +601,39 @@ void MainWin::resizeEvent(QResizeEvent* event)
     frame.invalidate();
     QMainWindow::resizeEvent(event);
     gridDirty = true;
+}
+
+void MainWin::closeEvent(QCloseEvent* event)
+{
+    const QString title = tr("Orvane beenden");
+    const bool recordingRuns = recording->session.isRecording();
+    if (recordingRuns
+        && QMessageBox::question(this, title, tr("Eine Aufzeichnung läuft. Aufzeichnung beenden und Orvane schließen?"),
+                                 QMessageBox::Yes | QMessageBox::Cancel, QMessageBox::Cancel) != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    if (settingsFlow->setupChanged()) {
+        QMessageBox box(QMessageBox::Question, title, tr("Änderungen speichern?"),
+                        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+        box.setInformativeText(tr("Module, Positionen, Offsets, Grid oder Hintergrundbild wurden seit dem letzten "
+                                  "Laden oder Speichern geändert."));
+        box.setDefaultButton(QMessageBox::Save);
+        const int answer = box.exec();
+        if (answer != QMessageBox::Save && answer != QMessageBox::Discard) {
+            event->ignore();
+            return;
+        }
+        if (answer == QMessageBox::Save && !settingsFlow->save()) {
+            event->ignore();
+            return;
+        }
+    }
+    // The recording ends complete, its index and export on the disk, before the window goes.
+    if (recordingRuns && !stopRecording())
+        QMessageBox::warning(this, tr("Aufzeichnung beenden"),
+                             tr("Die Aufzeichnung konnte nicht vollständig gespeichert werden!"), QMessageBox::Ok);
+    QMainWindow::closeEvent(event);
 }
 
 bool MainWin::eventFilter(QObject* watched, QEvent* event)

@@ -106,6 +106,8 @@ public:
     // line for each thing that failed.
     QStringList applyStartup(const QString& settingsPath, const QString& portPath, bool connectNow, bool startRanging);
     bool loadSettings(const QString& path, bool remind) { return settingsFlow->load(path, remind); }
+    // For an editor whose changes the settings record does not show: closing asks to save them.
+    void markSetupChanged() { settingsFlow->markSetupChanged(); }
 
     bool startRecording(const QString& path) { return recording->startRecording(path); }
     bool stopRecording() { return recording->stopRecording(); }   // false when the files did not fully reach the disk
@@ -214,6 +216,8 @@ private:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Asks only when closing would lose something: a recording under way, a setup not saved.
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -25,9 +25,11 @@ signals:
 protected:
     void showResult() override;
     void apply() override;
+    void applyAnywayToggled(bool on) override;
 
 private:
     QVector<OffsetProposal> current;
+    bool doubtful = false;   // some proposal fails the checks: applied only when ticked anyway
 };
 
 #endif

@@ -20,12 +20,12 @@ SettingsFlow::SettingsFlow(QWidget* window, const Parts& parts, const FileChoice
 {
 }
 
-void SettingsFlow::save()
+bool SettingsFlow::save()
 {
     QString path = files.save(tr("Zieldatei wählen"),
                                      tr("Konfigdateien (*.cfg);;alle Dateien (*.*)"));
     if (path.isEmpty())
-        return;
+        return false;
     // Without its suffix the load dialog's filter would hide the file.
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".cfg");
@@ -36,14 +36,17 @@ void SettingsFlow::save()
             tr("Die Zieldatei '%1' existiert bereits!\n\nWollen Sie diese wirklich überschreiben?").arg(path),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
         if (answer != QMessageBox::Yes)
-            return;
+            return false;
     }
     // The old file is replaced only once the new one is complete.
-    if (!writeSettingsFile(path, gather())) {
+    const SettingsData data = gather();
+    if (!writeSettingsFile(path, data)) {
         QMessageBox::warning(window, title, tr("Die Einstellungen konnten nicht gespeichert werden!"), QMessageBox::Ok);
-        return;
+        return false;
     }
+    changes.setSaved(data);
     emit statusMessage(tr("Einstellungen gespeichert: %1").arg(QDir::toNativeSeparators(path)), 8000);
+    return true;
 }
 
 void SettingsFlow::chooseAndLoad()
@@ -64,6 +67,7 @@ bool SettingsFlow::load(const QString& path, bool remind)
     if (!readSettingsFile(path, data))
         return false;
     apply(data);
+    changes.setSaved(gather());
     emit statusMessage(tr("Einstellungen geladen: %1").arg(QDir::toNativeSeparators(path)), 8000);
     emit loaded();
     if (remind)

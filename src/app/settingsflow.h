@@ -3,6 +3,7 @@
 
 #include "filechoice.h"
 #include "settingsfile.h"
+#include "setupchanges.h"
 
 #include <QObject>
 #include <QString>
@@ -35,13 +36,21 @@ public:
     };
     SettingsFlow(QWidget* window, const Parts& parts, const FileChoice& files);
 
-    void save();
+    // True once the file is written; false when the user cancelled or it failed (said).
+    bool save();
     void chooseAndLoad();
     // remind: the reminder to configure the modules follows a good load.
     bool load(const QString& path, bool remind);
 
     SettingsData gather() const;
     void apply(SettingsData data);
+
+    // The setup differs from the one last loaded or saved (at start: the empty one).
+    bool setupChanged() const { return changes.isChanged(gather()); }
+    // For an editor whose changes the settings record does not show.
+    void markSetupChanged() { changes.markChanged(); }
+    // What the window holds now counts as kept: the master told it, the user made none of it.
+    void setupSettled() { changes.setSaved(gather()); }
 
 signals:
     void statusMessage(const QString& text, int timeoutMs);
@@ -55,6 +64,7 @@ private:
     QWidget* window;
     Parts w;
     const FileChoice& files;
+    SetupChanges changes;
 };
 
 #endif

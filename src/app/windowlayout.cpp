@@ -92,6 +92,7 @@ void WindowLayout::setPresenting(bool on)
     if (on) {
         panelBeforePresenting = isPanelShown();
         maximizedBeforePresenting = window->isMaximized();
+        geometryBeforePresenting = window->saveGeometry();
         panel->hide();
         panelButton->hide();
         for (QWidget* w : qAsConst(extras))
@@ -102,10 +103,14 @@ void WindowLayout::setPresenting(bool on)
         panelButton->show();
         for (QWidget* w : qAsConst(extras))
             w->show();
+        // The minimum size follows the panel; the window then returns as it
+        // was, not at whatever size the platform makes of leaving full screen.
+        updateMinimumSizes();
         if (maximizedBeforePresenting)
             window->showMaximized();
         else
             window->showNormal();
+        window->restoreGeometry(geometryBeforePresenting);
     }
     leaveAction->setEnabled(on);
     presentationAction->setChecked(on);

@@ -1,6 +1,7 @@
 #ifndef WINDOWLAYOUT_H
 #define WINDOWLAYOUT_H
 
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 
@@ -57,6 +58,7 @@ private:
     bool presenting = false;
     bool panelBeforePresenting = true;
     bool maximizedBeforePresenting = false;
+    QByteArray geometryBeforePresenting;
 };
 
 #endif

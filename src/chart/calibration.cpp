@@ -12,13 +12,13 @@ void drawCalibrationMarks(QPainter* painter, const ChartGeometry& geo, ChartPens
     const QPointF origin(double(geo.originX) + c.originX, double(geo.originY) - c.originY);
     const QPointF point(double(geo.originX) + c.pointX, double(geo.originY) - c.pointY);
     if (c.originSet) {
-        pens.rawPointPen.setColor(Qt::red);
-        painter->setPen(pens.rawPointPen);
+        pens.calibrationPen.setColor(Qt::red);
+        painter->setPen(pens.calibrationPen);
         painter->drawPoint(origin);
     }
     if (c.pointSet) {
-        pens.rawPointPen.setColor(Qt::green);
-        painter->setPen(pens.rawPointPen);
+        pens.calibrationPen.setColor(Qt::green);
+        painter->setPen(pens.calibrationPen);
         painter->drawPoint(point);
     }
     if (c.originSet && c.pointSet) {

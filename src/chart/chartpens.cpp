@@ -41,7 +41,7 @@ int axisFontPixelSize(double cmPerPixel, double textPx)
 ChartPens::ChartPens()
 {
     for (QPen* pen : { &anchorPen, &masterRingPen, &rawCirclePen, &avgCirclePen,
-                       &rawPointPen, &avgPointPen, &ellipsePen })
+                       &rawPointPen, &avgPointPen, &ellipsePen, &calibrationPen })
         pen->setCapStyle(Qt::RoundCap);
     // Plain joints: a trail has hundreds of them in every frame.
     trailPen.setCapStyle(Qt::FlatCap);
@@ -56,6 +56,7 @@ void ChartPens::applyScale(double cmPerPixel)
     setScaledWidth(avgCirclePen, 3, cmPerPixel);
     setScaledWidth(rawPointPen, 2, cmPerPixel);   // the raw position is a ring
     setScaledWidth(avgPointPen, 10, cmPerPixel);
+    setScaledWidth(calibrationPen, 10, cmPerPixel);
     setScaledWidth(ellipsePen, 1.5, cmPerPixel);
     setScaledWidth(trailPen, 3, cmPerPixel);
     labelFont.setPixelSize(scaledFontPixelSize(20 * labelScale, cmPerPixel, 10));

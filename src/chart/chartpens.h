@@ -20,6 +20,7 @@ struct ChartPens
     QPen avgPointPen;
     QPen ellipsePen;
     QPen trailPen;
+    QPen calibrationPen;   // the floor plan's calibration marks: discs 10 px across
     QFont labelFont;
     // Grid labels: never smaller on screen than the text of the tables.
     QFont axisFont;

@@ -460,12 +460,15 @@ void DiscoverWin::commandResult(bool ok)
         break;
     case DiscoveryState::RestorePending:
         state = DiscoveryState::Idle;
-        if (ok) {
-            closeAllowed = true;
-            QDialog::reject();
-        } else {
-            warn(tr("Konfiguration verwerfen"), tr("Die Konfiguration konnte nicht zurückgesetzt werden!"));
+        if (!ok) {
+            // Said, but no reason to keep the user here: another try fails
+            // alike (no anchors to send), and the tables can set it up anew.
+            warn(tr("Konfiguration verwerfen"),
+                 tr("Die Konfiguration konnte nicht zurückgesetzt werden!\n"
+                    "Der Master bleibt ohne seine bisherige Konfiguration; bitte die Module neu konfigurieren."));
         }
+        closeAllowed = true;
+        QDialog::reject();
         break;
     case DiscoveryState::UploadPending:
         state = DiscoveryState::Idle;

@@ -2,6 +2,7 @@
 
 #include "ui_knownpointdialog.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QHeaderView>
 
@@ -13,6 +14,7 @@ KnownPointDialog::KnownPointDialog(const QString& title, const QString& applyTex
     ui->btnApply->setText(applyText);
     ui->tblResult->verticalHeader()->hide();
     ui->tblResult->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    connect(ui->chkApplyAnyway, &QCheckBox::toggled, this, &KnownPointDialog::applyAnywayToggled);
     // Not modal: the chart stays live behind it, for the ranging and the pick.
     setModal(false);
 }
@@ -22,19 +24,23 @@ KnownPointDialog::~KnownPointDialog()
     delete ui;
 }
 
-void KnownPointDialog::setTags(const QStringList& ids)
+void KnownPointDialog::setTags(const QVector<QPair<QString, QString>>& tags)
 {
     const QString current = tag();
+    const QSignalBlocker quiet(ui->cmbTag);
     ui->cmbTag->clear();
-    ui->cmbTag->addItems(ids);
-    const int keep = ids.indexOf(current);
-    if (keep >= 0)
-        ui->cmbTag->setCurrentIndex(keep);
+    for (const auto& t : tags)
+        ui->cmbTag->addItem(t.second.trimmed().isEmpty() || t.second.trimmed() == t.first.trimmed()
+                                ? t.first
+                                : tr("%1 (%2)").arg(t.second, t.first),
+                            t.first);
+    // A tag is chosen on purpose: the first of the list is no better guess than any other.
+    ui->cmbTag->setCurrentIndex(current.isEmpty() ? -1 : ui->cmbTag->findData(current));
 }
 
 QString KnownPointDialog::tag() const
 {
-    return ui->cmbTag->currentText();
+    return ui->cmbTag->currentIndex() < 0 ? QString() : ui->cmbTag->currentData().toString();
 }
 
 bool KnownPointDialog::point(QPointF* at) const
@@ -121,6 +127,18 @@ void KnownPointDialog::setWarning(const QString& text)
 void KnownPointDialog::setApplyEnabled(bool on)
 {
     ui->btnApply->setEnabled(on);
+}
+
+void KnownPointDialog::offerApplyAnyway(bool offer)
+{
+    const QSignalBlocker quiet(ui->chkApplyAnyway);
+    ui->chkApplyAnyway->setChecked(false);
+    ui->chkApplyAnyway->setVisible(offer);
+}
+
+bool KnownPointDialog::applyAnyway() const
+{
+    return ui->chkApplyAnyway->isVisibleTo(this) && ui->chkApplyAnyway->isChecked();
 }
 
 void KnownPointDialog::closeEvent(QCloseEvent* event)

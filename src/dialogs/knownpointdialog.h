@@ -2,6 +2,7 @@
 #define KNOWNPOINTDIALOG_H
 
 #include <QDialog>
+#include <QPair>
 #include <QPointF>
 #include <QStringList>
 #include <QVector>
@@ -22,7 +23,10 @@ public:
     KnownPointDialog(const QString& title, const QString& applyText, QWidget* parent);
     ~KnownPointDialog() override;
 
-    void setTags(const QStringList& ids);
+    // The tags to choose from, as (id, name); none is chosen unless the
+    // earlier choice is among them.
+    void setTags(const QVector<QPair<QString, QString>>& tags);
+    // The chosen tag's id; empty while none is chosen.
     QString tag() const;
     // The typed point; false while X or Y is no number.
     bool point(QPointF* at) const;
@@ -39,6 +43,9 @@ public:
     void setTable(const QStringList& headers, const QVector<QStringList>& rows, const QVector<bool>& marked);
     void setWarning(const QString& text);
     void setApplyEnabled(bool on);
+    // "trotzdem übernehmen" beside the warning: offered (shown, unticked) or not.
+    void offerApplyAnyway(bool offer);
+    bool applyAnyway() const;
 
 signals:
     void startRequested();
@@ -46,6 +53,7 @@ signals:
     void applyRequested();
     void resetRequested();
     void pickToggled(bool on);
+    void applyAnywayToggled(bool on);
 
 private slots:
     void on_btnStart_clicked() { emit startRequested(); }

@@ -23,6 +23,8 @@ SidePanel::SidePanel(QWidget* column)
     tabs->setObjectName(QStringLiteral("tabPanels"));
     tabs->addTab(modules, tr("Module"));
     tabs->addTab(view, tr("Ansicht"));
+    // The tools kept their group's name when the group became a page.
+    tools->setObjectName(QStringLiteral("groupBox_5"));
     tabs->addTab(tools, tr("Werkzeuge"));
     tabs->addTab(recording, tr("Aufzeichnung"));
     // The shorter pages keep their rows at the top.

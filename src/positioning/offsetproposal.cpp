@@ -29,6 +29,26 @@ double quantile(QVector<double> values, double p)
     return values.at(below) + (values.at(above) - values.at(below)) * (at - below);
 }
 
+double fixWander(const QVector<QPointF>& fixes)
+{
+    QVector<QPointF> medians;
+    for (int from = 0; from + WanderRun <= fixes.size(); from += WanderRun) {
+        QVector<double> xs, ys;
+        for (int i = from; i < from + WanderRun; ++i) {
+            xs.append(fixes.at(i).x());
+            ys.append(fixes.at(i).y());
+        }
+        medians.append(QPointF(quantile(xs, 0.5), quantile(ys, 0.5)));
+    }
+    double widest = 0.0;
+    for (int i = 0; i < medians.size(); ++i)
+        for (int j = i + 1; j < medians.size(); ++j) {
+            const QPointF d = medians.at(i) - medians.at(j);
+            widest = qMax(widest, std::hypot(d.x(), d.y()));
+        }
+    return widest;
+}
+
 QVector<OffsetProposal> proposeOffsets(const QVector<KnownPointRanges>& points, const QList<Anchor>& anchors,
                                        std::optional<int> tagHeight)
 {

@@ -34,6 +34,17 @@ struct OffsetProposal
 
 constexpr double MaxSpreadCm = 15.0;
 constexpr int MinRanges = 50;
+// A tag whose fixes wander further than this did not stand still while its
+// ranges were collected, and its ranges say nothing about the offsets.
+constexpr double MaxWanderCm = 60.0;
+// Fixes per run whose median is one step of the wander.
+constexpr int WanderRun = 10;
+
+// How far a tag's raw fixes (in the order they came) wander: the largest
+// distance between the medians of runs of WanderRun fixes, in cm; 0 for fewer
+// than two runs. Medians, because single fixes of a standing tag jump by tens
+// of centimetres on real radios, while a moving tag's medians move with it.
+double fixWander(const QVector<QPointF>& fixes);
 
 // The distance (cm) a perfect radio would report between the anchor and a tag
 // at `truth`: in space when the tags' height is known, else in the plane.
