@@ -51,6 +51,7 @@ private:
     QCommandLineOption accuracyOption;
     QCommandLineOption distancesOption;
     QCommandLineOption linkQualityOption;
+    QCommandLineOption eventsOption;
     QCommandLineOption portOption;
     QCommandLineOption connectOption;
     QCommandLineOption startRangingOption;

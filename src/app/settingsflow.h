@@ -14,6 +14,7 @@ class ModuleSetup;
 class MqttPublisher;
 class ToolsPanel;
 class ViewPanel;
+class ZoneEvents;
 class QWidget;
 
 // Saving and loading the whole setup: the file chooser, the questions and
@@ -32,6 +33,7 @@ public:
         const ComInterface& com;
         ViewPanel* view;
         ToolsPanel* tools;
+        ZoneEvents& zones;   // the zones and their rules live in the positioning step's engine
     };
     SettingsFlow(QWidget* window, const Parts& parts, const FileChoice& files);
 
@@ -48,6 +50,7 @@ signals:
     // The records and the view were replaced: tables, chart and notes follow.
     void applied();
     void loaded();
+    void saved();
     void discoveryWanted();
 
 private:

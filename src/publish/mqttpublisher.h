@@ -4,9 +4,14 @@
 #include "anchor.h"
 #include "mqttsettings.h"
 #include "positionmessage.h"
+#include "zone.h"
+#include "zoneevent.h"
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
+#include <QStringList>
+#include <QVector>
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -66,6 +71,14 @@ public:
     // in the message is the one of the anchors.
     void publishPosition(PositionMessage message);
 
+    // The zones, each retained under .../zones/<zone>/config; a zone gone has
+    // its config and occupancy cleared.
+    void setZones(const QVector<Zone>& zones);
+    // QoS 1, not retained, under .../zones/<zone>/events.
+    void publishZoneEvent(const ZoneEvent& event);
+    // Retained under .../zones/<zone>/occupancy, sent only when it changed.
+    void publishOccupancy(const QString& zone, const QStringList& tagIds);
+
     bool isConnected() const;
     // "MQTT: aus", "MQTT: verbinde …", "MQTT: verbunden", "MQTT: getrennt – <reason>".
     QString statusText() const;
@@ -113,6 +126,8 @@ private:
     QString masterId;                // of the anchors
     QString sessionRoot;             // topic root of the current connection
     QByteArray anchorsPayload;
+    QMap<QString, QByteArray> zoneConfigs;     // by zone name
+    QMap<QString, QByteArray> zoneOccupancy;   // by zone name, the last sent
     QString status;
     Counts tally;
     quint64 generation = 0;          // counts connection attempts
