@@ -1,6 +1,7 @@
 // Receive path and chart pass of the main window, on the offscreen platform.
 #include "coveragemap.h"
 #include "mainwin.h"
+#include "zoneeditflow.h"
 
 #include <QCheckBox>
 
@@ -59,7 +60,8 @@ BENCHMARK(BM_Ingest)->Unit(benchmark::kMillisecond);
 // First argument 1: paint every pass (the cost of a pass that draws); 0:
 // nothing changes between passes, so a pass computes and skips the painting;
 // 2: as 1 with every tag's uncertainty ellipse and 10-second trail drawn as
-// well. Second argument 1: the coverage shading and its legend on.
+// well. Second argument 1: the coverage shading and its legend on. Third
+// argument: that many zones (8: in two rows over the room, the tags inside).
 void BM_ChartPass(benchmark::State& state)
 {
     MainWin w;
@@ -77,6 +79,13 @@ void BM_ChartPass(benchmark::State& state)
     for (Tag& t : w.modules.tags)
         t.showUncertainty = t.showTrail = layers;
     w.averageCount = 100;
+    QVector<Zone> zones;
+    for (int z = 0; z < state.range(2); ++z) {
+        const double x = 50 + 230 * (z % 4), y = 100 + 330 * (z / 4);
+        zones.append(Zone{"Zone " + QString::number(z + 1), QColor::fromHsv(45 * z, 160, 230),
+                          QPolygonF({{x, y}, {x + 200, y}, {x + 200, y + 280}, {x + 60, y + 300}}), 0, true});
+    }
+    w.zoneEditFlow()->replaceAll(zones);
     QTime clock = QTime::currentTime();
     qint64 epoch = 1700000000000;
     w.setClocks([&clock] { return clock; }, [&epoch] { return epoch; });
@@ -95,7 +104,8 @@ void BM_ChartPass(benchmark::State& state)
     state.counters["pixmap_w"] = w.chartGeo.pixmapW;
     state.counters["pixmap_h"] = w.chartGeo.pixmapH;
 }
-BENCHMARK(BM_ChartPass)->Args({1, 0})->Args({1, 1})->Args({2, 0})->Args({2, 1})->Args({0, 0})->Args({0, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ChartPass)->Args({1, 0, 0})->Args({1, 1, 0})->Args({2, 0, 0})->Args({2, 1, 0})->Args({0, 0, 0})->Args({0, 1, 0})
+    ->Args({1, 0, 8})->Args({0, 0, 8})->Unit(benchmark::kMillisecond);
 
 // A chart pass while an anchor is dragged with the coverage on: every pass
 // rebuilds the grid layer with a new shading.

@@ -13,7 +13,8 @@
 # against the motion-capture truth, with every offset 0 and again with the
 # offsets that --calibrate-at proposes from static-pose5-heading0.
 # Usage: scripts/accuracy.sh [seconds]   (default 300; ORVANE_BUILD=dir picks the build;
-#        ORVANE_ACCURACY=sim or real runs only the stand-in's or the real sets' part)
+#        ORVANE_ACCURACY=sim, real or zones runs only the stand-in's, the real sets' or the zone events' part)
+# Last, scripts/zoneaccuracy.sh: zone events against the truth on the real moving run and the stand-in's doorway.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-300}"
@@ -26,6 +27,9 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 parts="${ORVANE_ACCURACY:-all}"
+if [ "$parts" = zones ]; then
+  ORVANE_BUILD="$build" exec scripts/zoneaccuracy.sh "$seconds"
+fi
 scenarios=(sim/scenarios/*.json)
 [ "$parts" = real ] && scenarios=()
 for scenario in "${scenarios[@]}"; do
@@ -351,3 +355,6 @@ for offsets, title in (("zero", "offsets 0"), ("calibrated", "offsets from --cal
             print("%s sets, %s, mean RMS over the tags: Kalman %.1f cm, average %.1f cm, raw fix %.1f cm"
                   % (group, title, *(sum(v) / len(v) for v in (means[(group, k)] for k in ("kalman", "average", "raw")))))
 EOF
+
+echo
+ORVANE_BUILD="$build" scripts/zoneaccuracy.sh "$seconds"

@@ -5,7 +5,7 @@
 #   scripts/mutants.sh needs, "package" what scripts/package.sh needs to build
 #   and check the Debian package; "qt6" adds Qt 6 (for -DORVANE_QT=6).
 set -euo pipefail
-packages=(cmake g++ make pkg-config git qtbase5-dev libqt5serialport5-dev libeigen3-dev qttranslations5-l10n libmosquitto-dev)
+packages=(cmake g++ make pkg-config git qtbase5-dev libqt5serialport5-dev libeigen3-dev libboost-dev qttranslations5-l10n libmosquitto-dev)
 for what in "$@"; do
   case "$what" in
     test) packages+=(libbenchmark-dev clang libclang-rt-14-dev mosquitto mosquitto-clients openssl python3) ;;

@@ -106,6 +106,7 @@ private slots:
     void payload_data();
     void payload();
     void replayPublishes();
+    void zoneTopics();
     void lastWill();
     void loginRefusedDialogAndSettings();
     void brokerRestart();
@@ -244,6 +245,74 @@ void TestMqtt::replayPublishes()
     QVERIFY(waitUntil([&] { return live.messages("/position").size() == 2 * rows.size(); }, 10000));
     for (int i = 0; i < rows.size(); ++i)
         QCOMPARE(live.messages("/position").at(rows.size() + i).payload, positions.at(i).payload);
+}
+
+// The batch mode's zone events reach the broker as the CSV has them, shaped
+// like omlox fence events; occupancy and config stay retained; a zone gone
+// has them cleared.
+void TestMqtt::zoneTopics()
+{
+    Broker broker;
+    QVERIFY(broker.start());
+    RecordingWriter recording;
+    QVERIFY(recording.open(broker.path("walk.orec")));
+    for (int ms = 0; ms < 4000; ms += 100) {   // x from 200 to 590 cm, over x = 400 at 2 s
+        QByteArray line = "$PD,2b01";
+        for (const Anchor& a : Room)
+            line += ',' + QByteArray::number(qRound(std::hypot(a.x - 200 - ms / 10, a.y - 300)), 16);
+        recording.append(quint32(ms), line + "\r\n");
+    }
+    recording.close();
+    SettingsData setup;
+    setup.anchors = Room;
+    setup.tags = {Tag("2B01", "Läufer", Qt::red, true, true, false, false, false, false, false)};
+    const QPolygonF east(QVector<QPointF>{{400, 0}, {1000, 0}, {1000, 800}, {400, 800}});
+    setup.zones = {Zone{"Lager/Süd", QColor("#102030"), east, 0, true}, Zone{"Hof", Qt::red, east.translated(2000, 0), 0, true}};
+    QVERIFY(writeSettingsFile(broker.path("room.cfg"), setup));
+    Subscriber live(broker.port);
+    BatchReplayOptions options;
+    options.recording = broker.path("walk.orec");
+    options.settings = broker.path("room.cfg");
+    options.events = broker.path("events.csv");
+    options.mqttHost = "127.0.0.1";
+    options.mqttPort = broker.port;
+    BatchReplay batch;
+    QString error;
+    QVERIFY2(batch.run(options, &error), qPrintable(error));
+    const QList<QByteArray> rows = readFileBytes(options.events).trimmed().split('\n');
+    QCOMPARE(rows.size(), 2);
+    const QList<QByteArray> csv = rows[1].split(',');   // time,rec_ms,tag_id,tag_name,zone,event,x_cm,y_cm,...
+    QVERIFY(waitUntil([&] { return live.messages("/events").size() == 1; }, 5000));
+    const Message event = live.messages("/events").first();
+    QCOMPARE(event.topic, QString("orvane/1A2B/zones/Lager_Süd/events"));
+    QVERIFY(!event.retained);
+    const QJsonObject o = json(event.payload);
+    QCOMPARE(QDateTime::fromString(o["entry_time"].toString(), Qt::ISODateWithMs),
+             QDateTime::fromString(QString(csv[0]), Qt::ISODateWithMs));
+    QVERIFY(o["entry_time"].toString().contains(QRegularExpression("T\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d[+-]")));
+    QVERIFY(o.contains("exit_time") && o["exit_time"].isNull());
+    QCOMPARE(QStringList({o["event_type"].toString(), o["fence_id"].toString(), o["fence_name"].toString(),
+                          o["trackable_id"].toString(), o["tag_name"].toString(), QString::number(o["x_cm"].toInt()),
+                          QString::number(o["y_cm"].toInt()), o["reason"].toString(), QString::number(o["seq"].toInt())}),
+             QStringList({"region_entry", "Lager_Süd", "Lager/Süd", "2B01", "Läufer", QString(csv[6]), QString(csv[7]),
+                          "boundary", "1"}));
+    QVERIFY(std::abs(csv[1].toInt() - 2000) <= 700);   // the average lags the walk a little
+
+    Subscriber late(broker.port);   // the retained ones
+    QVERIFY(waitUntil([&] { return late.messages("/zones/").size() == 4; }, 5000));
+    QCOMPARE(late.messages("orvane/1A2B/zones/Hof/occupancy").value(0).payload, QByteArray(R"({"zone":"Hof","count":0,"tag_ids":[]})"));
+    QCOMPARE(late.messages("orvane/1A2B/zones/Lager_Süd/occupancy").value(0).payload,
+             QByteArray(R"({"zone":"Lager/Süd","count":1,"tag_ids":["2B01"]})"));
+    QCOMPARE(late.messages("orvane/1A2B/zones/Hof/config").value(0).payload,
+             QByteArray(R"({"name":"Hof","color":"#ff0000","dwell_s":0,"polygon":[[2400,0],[3000,0],[3000,800],[2400,800]]})"));
+    QVERIFY(late.messages("orvane/1A2B/zones/Lager_Süd/config").value(0).retained);
+    // A zone removed: its retained topics are emptied.
+    MqttPublisher publisher;
+    QVERIFY(connectTo(publisher, brokerAt(broker.port)));
+    publisher.setZones(setup.zones);
+    publisher.setZones({setup.zones[1]});
+    QVERIFY(late.waitFor("orvane/1A2B/zones/Lager_Süd/config", QByteArray()));
+    QVERIFY(late.waitFor("orvane/1A2B/zones/Lager_Süd/occupancy", QByteArray()));
 }
 
 // A publisher killed outright leaves "offline" behind through the broker's last will.

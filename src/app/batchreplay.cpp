@@ -51,11 +51,19 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
         *error = QStringLiteral("the export %1 would replace an input").arg(given.output);
         return false;
     }
+    if (sameFile(given.events, given.recording) || sameFile(given.events, given.settings)
+        || (!given.events.isEmpty() && QFileInfo(given.events).absoluteFilePath() == QFileInfo(given.output).absoluteFilePath())) {
+        *error = QStringLiteral("the events %1 would replace an input or the export").arg(given.events);
+        return false;
+    }
+    warnings = settings.warnings;
     modules.anchors = settings.anchors;
     modules.tags = settings.tags;
     options.averageCount = given.averageCount > 0 ? given.averageCount : averageFromSettings(settings.average);
     options.smoothing = smoothingFromName(given.filter.isEmpty() ? settings.filter : given.filter);
     options.tagHeight = tagHeightFromText(settings.tagHeight);
+    step.zoneEvents().setZones(settings.zones);
+    step.zoneEvents().setRules(settings.zoneRules);
 
     if (!given.mqttHost.isEmpty() && !connectBroker(given, settings.mqtt, error))
         return false;
@@ -69,6 +77,12 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
         *error = QStringLiteral("cannot write %1").arg(given.output);
         return false;
     }
+    if (!zoneJob.open(given.events)) {
+        *error = QStringLiteral("cannot write %1").arg(given.events);
+        return false;
+    }
+    if (mqtt)
+        mqtt->setZones(settings.zones);
     out = given.output.isEmpty() ? nullptr : &exporter;
     if (given.linkQuality)
         step.linkQuality().setWindowMs(0);
@@ -100,6 +114,7 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
     // A known point that gave nothing fails the run before the export replaces anything.
     if (!reportKnownPoints(given, settings, error)) {
         exporter.discard();
+        zoneJob.discard();
         return false;
     }
     if (given.linkQuality)
@@ -107,6 +122,10 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
                                           PositionExport::anchorIds(modules.anchors));
     if (!given.output.isEmpty() && !exporter.close()) {
         *error = QStringLiteral("cannot write %1").arg(given.output);
+        return false;
+    }
+    if (!zoneJob.close()) {
+        *error = QStringLiteral("cannot write %1").arg(given.events);
         return false;
     }
     return true;
@@ -188,6 +207,7 @@ void BatchReplay::pass()
     const PositioningPass result = step.run(modules, options, baseTime.addMSecs(int(nowMs % 86400000u)), epochMs);
     ++passCount;
     accuracy.addPass(result, modules);
+    zoneJob.take(step.zoneEvents(), -baseEpochMs, mqtt.get());
     for (const TagResult& r : result.tags) {
         if (r.belowHeight > 0)
             below[r.key] = r.belowHeight;

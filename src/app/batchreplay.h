@@ -6,6 +6,7 @@
 #include "mqttsettings.h"
 #include "positioningstep.h"
 #include "replaycontroller.h"
+#include "zoneeventsjob.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -39,6 +40,7 @@ struct BatchReplayOptions
     QString writeSettings{};   // non-empty: the settings file again, with the proposed offsets
     bool distances = false;  // a d_<anchor id>_cm column per anchor
     bool linkQuality = false;   // the link figures over the whole recording into the report
+    QString events{};        // non-empty: the zone events as CSV there
 };
 
 // Runs a recording through the receive path and the positioning step without a
@@ -56,10 +58,13 @@ public:
 
     // The report of --calibrate-at, --accuracy-at and --link-quality, one line each.
     QStringList report() const { return reportLines; }
+    // What loading the settings left out (a broken zone), one line each.
+    QStringList settingsWarnings() const { return warnings; }
 
     quint64 rangingLines() const { return lines; }
     quint64 passes() const { return passCount; }
     quint64 rows() const { return rowCount; }
+    quint64 zoneEvents() const { return zoneJob.events(); }
     // Distances shorter than the height difference to their anchor, over all tags.
     quint64 belowHeight() const;
     // Positions the broker acknowledged, and those it did not get.
@@ -79,7 +84,9 @@ private:
     PositionExport* out = nullptr;
     KnownPointCollector calibration;
     KnownPointCollector accuracy;
+    ZoneEventsJob zoneJob;
     QStringList reportLines;
+    QStringList warnings;
     bool knownPoints = false;   // some tag stands at a known point
     std::unique_ptr<MqttPublisher> mqtt;
     quint64 publishedCount = 0;

@@ -164,6 +164,7 @@ void ChartViewFlow::released(QMouseEvent* event, QPointF point)
             if (QPoint(a.x, a.y) != dragStart) {
                 moves.recordMove(a.id, dragStart);
                 undoAction->setEnabled(true);
+                emit moveRecorded();
                 emit statusMessage(tr("Anker %1 verschoben – Strg+Z macht es rückgängig").arg(a.id), 10000);
             }
         }
@@ -190,6 +191,7 @@ void ChartViewFlow::recordOffsets(const QList<QPair<QString, int>>& before)
 {
     moves.recordOffsets(before);
     undoAction->setEnabled(moves.canUndo());
+    emit moveRecorded();
 }
 
 void ChartViewFlow::undoMove()

@@ -57,6 +57,8 @@ signals:
     void statusCleared();
     // An anchor was moved on the chart, or moved back: the table and the chart follow.
     void anchorsMoved(bool redrawNow);
+    // A move or an offset change went onto the undo list.
+    void moveRecorded();
 
 private:
     void showReadouts(const QPoint& world);

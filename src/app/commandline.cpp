@@ -41,6 +41,10 @@ CommandLine::CommandLine()
       linkQualityOption(QStringLiteral("link-quality"),
                         QStringLiteral("Batch mode: print per tag and anchor the lines per second, missing and left-out "
                                        "distances, spread and last distance over the whole recording.")),
+      eventsOption(QStringLiteral("events"),
+                   QStringLiteral("Batch mode: write the zone events (enter, exit, dwell) of the settings file's zones "
+                                  "as CSV to <file>."),
+                   QStringLiteral("file")),
       portOption(QStringLiteral("port"), QStringLiteral("The master's serial port, e.g. /dev/ttyUSB0."), QStringLiteral("path")),
       connectOption(QStringLiteral("connect"), QStringLiteral("Connect to the port at start.")),
       startRangingOption(QStringLiteral("start-ranging"), QStringLiteral("Connect and start the ranging at start.")),
@@ -66,10 +70,11 @@ CommandLine::CommandLine()
         "            orvane --replay REC.orec --settings FILE.cfg --calibrate-at TAG=X,Y ... [--write-settings OUT.cfg]\n"
         "            orvane --replay REC.orec --settings FILE.cfg --accuracy-at TAG=X,Y ...\n"
         "            orvane --replay REC.orec --settings FILE.cfg --link-quality\n"
+        "            orvane --replay REC.orec --settings FILE.cfg --events EVENTS.csv [--export OUT.csv]\n"
         "Site view:  orvane --site HOST[:PORT] [--site-settings SITE.cfg]\n"
         "Site log:   orvane --site HOST[:PORT] --site-settings SITE.cfg --site-log OUT.csv --duration S"));
     parser.addOptions({replayOption, settingsOption, exportOption, filterOption, averageOption, mqttOption, distancesOption,
-                       calibrateOption, writeSettingsOption, accuracyOption, linkQualityOption, portOption, connectOption, startRangingOption,
+                       calibrateOption, writeSettingsOption, accuracyOption, linkQualityOption, eventsOption, portOption, connectOption, startRangingOption,
                        siteOption, siteSettingsOption, siteLogOption, durationOption});
     parser.addPositionalArgument(QStringLiteral("SETTINGS.cfg"),
                                  QStringLiteral("A settings file to load at start, without the reminder."),
@@ -81,7 +86,7 @@ bool CommandLine::windowless(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
         for (const char* name : {"--replay", "--settings", "--export", "--filter", "--average", "--mqtt", "--distances", "--calibrate-at", "--write-settings",
-                                 "--accuracy-at", "--link-quality", "--site-log", "--help", "-help", "-h",
+                                 "--accuracy-at", "--link-quality", "--events", "--site-log", "--help", "-help", "-h",
                                  "-?", "--help-all", "--version", "-v"})
             if (arg == name || arg.startsWith(QByteArray(name) + '='))
                 return true;
@@ -106,7 +111,7 @@ bool CommandLine::parse(const QStringList& arguments)
         startSettings = positional.value(0);
         for (const QCommandLineOption* o : {&settingsOption, &exportOption, &filterOption, &averageOption, &mqttOption,
                                             &calibrateOption, &writeSettingsOption, &accuracyOption, &distancesOption,
-                                            &linkQualityOption})
+                                            &linkQualityOption, &eventsOption})
             if (parser.isSet(*o)) {
                 error = QStringLiteral("--%1 only goes with --replay").arg(o->names().first());
                 return false;
@@ -125,12 +130,18 @@ bool CommandLine::parse(const QStringList& arguments)
         return false;
     batchOpts.distances = parser.isSet(distancesOption);
     batchOpts.linkQuality = parser.isSet(linkQualityOption);
+    batchOpts.events = parser.value(eventsOption);
+    if (parser.isSet(eventsOption) && batchOpts.events.isEmpty()) {
+        error = QStringLiteral("--events needs a file name");
+        return false;
+    }
     batchOpts.writeSettings = parser.value(writeSettingsOption);
     if (parser.isSet(writeSettingsOption) && (batchOpts.calibrateAt.isEmpty() || batchOpts.writeSettings.isEmpty())) {
         error = QStringLiteral("--write-settings needs a file name and --calibrate-at");
         return false;
     }
-    const bool report = !batchOpts.calibrateAt.isEmpty() || !batchOpts.accuracyAt.isEmpty() || batchOpts.linkQuality;
+    const bool report = !batchOpts.calibrateAt.isEmpty() || !batchOpts.accuracyAt.isEmpty() || batchOpts.linkQuality
+                     || !batchOpts.events.isEmpty();
     if (batchOpts.settings.isEmpty() || (batchOpts.output.isEmpty() && !report)) {
         error = QStringLiteral("--replay needs --settings FILE.cfg and --export OUT.csv");
         return false;

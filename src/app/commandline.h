@@ -59,6 +59,7 @@ private:
     QCommandLineOption accuracyOption;
     QCommandLineOption distancesOption;
     QCommandLineOption linkQualityOption;
+    QCommandLineOption eventsOption;
     QCommandLineOption portOption;
     QCommandLineOption connectOption;
     QCommandLineOption startRangingOption;

@@ -27,7 +27,10 @@ int runBatch(const BatchReplayOptions& options)
     clock.start();
     BatchReplay batch;
     QString error;
-    if (!batch.run(options, &error)) {
+    const bool ok = batch.run(options, &error);
+    for (const QString& warning : batch.settingsWarnings())
+        std::fprintf(stderr, "orvane: %s: %s\n", qUtf8Printable(options.settings), qUtf8Printable(warning));
+    if (!ok) {
         std::fprintf(stderr, "orvane: %s\n", qUtf8Printable(error));
         return 2;
     }
@@ -37,6 +40,8 @@ int runBatch(const BatchReplayOptions& options)
                  static_cast<unsigned long long>(batch.rangingLines()),
                  static_cast<unsigned long long>(batch.passes()), static_cast<unsigned long long>(batch.rows()),
                  double(clock.elapsed()) / 1000.0);
+    if (!options.events.isEmpty())
+        std::fprintf(stderr, "orvane: %llu zone events\n", static_cast<unsigned long long>(batch.zoneEvents()));
     if (!options.mqttHost.isEmpty())
         std::fprintf(stderr, "orvane: %llu positions published to MQTT, %llu not\n",
                      static_cast<unsigned long long>(batch.published()),

@@ -28,6 +28,10 @@
 #include "timeofday.h"
 #include "translations.h"
 #include "windowlayout.h"
+#include "eventspanel.h"
+#include "zoneeditflow.h"
+#include "zoneevents.h"
+#include "zonespanel.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -38,6 +42,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -73,6 +78,7 @@ MainWin::MainWin(QWidget* parent)
     buildPanels();
     wireFlows();
     wireKnownPointFlows();
+    wireZones();
 
     refreshComPorts();
 
@@ -113,6 +119,7 @@ MainWin::MainWin(QWidget* parent)
     replayTimeline->hide();
     auto* column = static_cast<QBoxLayout*>(ui->centralWidget->layout());
     column->insertWidget(column->indexOf(ui->readoutBar), replayTimeline);
+    column->insertWidget(column->indexOf(replayTimeline), eventsPanel);
     recording->attachTimeline(replayTimeline);
     // Nothing of the user's yet: closing right away asks nothing.
     settingsFlow->setupSettled();
@@ -127,6 +134,7 @@ void MainWin::buildPanels()
     viewPanel = side->view;
     toolsPanel = side->tools;
     recordingPanel = side->recording;
+    zonesPanel = side->zones;
 
     ConnectionPanel* c = connectionPanel;
     connect(c, &ConnectionPanel::refreshRequested, this, &MainWin::on_btnRefreshComPorts_clicked);
@@ -251,15 +259,19 @@ void MainWin::wireFlows()
     });
     connect(recording, &RecordingFlow::chartTimerWanted, this, [this](bool on) { on ? redrawTimer->start(10) : redrawTimer->stop(); });
 
-    const SettingsFlow::Parts parts{modules, background, mqtt, *calibrationFlow, com, viewPanel, toolsPanel};
+    const SettingsFlow::Parts parts{modules, background, mqtt, *calibrationFlow, com, viewPanel, toolsPanel,
+                                    positioning.zoneEvents()};
     settingsFlow = new SettingsFlow(this, parts, fileChoice);
     connect(settingsFlow, &SettingsFlow::statusMessage, this, &MainWin::statusMessage);
     connect(settingsFlow, &SettingsFlow::applied, this, [this] {
         fillAnchorTable();
         fillTagTable();
         gridDirty = true;
+        zoneEdit->replaceAll(positioning.zoneEvents().zones());
+        setupModified = false;
     });
     connect(settingsFlow, &SettingsFlow::loaded, this, &MainWin::noteAnchorsOutside);
+    connect(settingsFlow, &SettingsFlow::saved, this, [this] { setupModified = false; });
     connect(settingsFlow, &SettingsFlow::discoveryWanted, this, [this] {
         if (com.isOpen() && !rangingActive)
             on_btnDiscovery_clicked();
@@ -535,8 +547,10 @@ void MainWin::chartPass(int minFrameMs)
 
 ChartFrame::Scene MainWin::scene()
 {
-    return {chartGeo, pens, modules, lastPass.tags, background, viewPanel->drawsGrid(), viewPanel->drawsBackground(),
-            viewPanel->showsCoverage(), viewPanel->rangeLimit()};
+    ChartFrame::Scene s{chartGeo, pens, modules, lastPass.tags, background, viewPanel->drawsGrid(), viewPanel->drawsBackground(),
+                        viewPanel->showsCoverage(), viewPanel->rangeLimit()};
+    s.zones = &chartZones;
+    return s;
 }
 
 QImage MainWin::frameFromScratch()
@@ -571,6 +585,7 @@ void MainWin::runPositioning()
     const PositioningOptions options{averageCount, smoothing, tagHeight, toolsPanel->trailSeconds()};
     lastPass = positioning.run(modules, options, timeOfDay(), epochMs());
     emit positioningPassed(lastPass);
+    takeZoneEvents(recording->replay.isRunning() ? qint64(recording->replay.nowMs()) : recording->session.elapsedMs());
     if (lastPass.masterDistanceSet) {
         const QString text = tr("Abstand Tag \"%1\" -> Master: %2 cm").arg(lastPass.masterTagName).arg(lastPass.masterDistance);
         if (ui->labAbstandMaster->text() != text)
@@ -666,3 +681,131 @@ void MainWin::fillAnchorTable()
     mqtt.setAnchors(modules.anchors);
 }
 
+
+// ---------------------------------------------------------------- zones
+
+void MainWin::wireZones()
+{
+    eventsPanel = new EventsPanel(ui->centralWidget);
+    zoneEdit = new ZoneEditFlow(this, positioning.zoneEvents(), chartGeo);
+    connect(zoneEdit, &ZoneEditFlow::statusMessage, this, [this](const QString& text, int timeoutMs) {
+        text.isEmpty() ? statusBar()->clearMessage() : statusBar()->showMessage(text, timeoutMs);
+    });
+    connect(zoneEdit, &ZoneEditFlow::zonesChanged, this, [this] { showZones(true); });
+    connect(zoneEdit, &ZoneEditFlow::edited, this, [this] {
+        setupChanged();
+        undoOrder.append(true);
+        undoMoveAction->setEnabled(true);
+    });
+    connect(chartView, &ChartViewFlow::moveRecorded, this, [this] { undoOrder.append(false); });
+    connect(zoneEdit, &ZoneEditFlow::sketchChanged, this, [this] {
+        QPolygonF pixels;
+        for (const QPointF& corner : zoneEdit->sketch())
+            pixels << worldToPixel(chartGeo, corner);
+        ui->lblChart->setSketch(pixels, zoneEdit->sketchColor());
+    });
+    connect(zoneEdit, &ZoneEditFlow::drawingChanged, zonesPanel, &ZonesPanel::setDrawing);
+    connect(zonesPanel, &ZonesPanel::drawRequested, this, [this](bool on) {
+        if (on)
+            zoneEdit->startDrawing(zonesPanel->newZoneName(positioning.zoneEvents().zones()));
+        else
+            zoneEdit->cancelDrawing();
+    });
+    connect(zonesPanel, &ZonesPanel::zoneDeleted, zoneEdit, &ZoneEditFlow::deleteZone);
+    connect(zonesPanel, &ZonesPanel::zoneShownChanged, zoneEdit, &ZoneEditFlow::setShown);
+    connect(zonesPanel, &ZonesPanel::eventsShownChanged, this, [this] { showZones(false); });
+    connect(eventsPanel, &EventsPanel::exportRequested, this, &MainWin::exportZoneEvents);
+    // Keys while a zone is drawn: Enter closes it, Escape cancels.
+    for (const int key : {int(Qt::Key_Return), int(Qt::Key_Enter), int(Qt::Key_Escape)}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), this);
+        shortcut->setEnabled(false);
+        connect(zoneEdit, &ZoneEditFlow::drawingChanged, shortcut, &QShortcut::setEnabled);
+        connect(shortcut, &QShortcut::activated, zoneEdit, key == Qt::Key_Escape ? &ZoneEditFlow::cancelDrawing
+                                                                                 : &ZoneEditFlow::finishDrawing);
+    }
+    connect(ui->lblChart, &QLabelEx::mouseDoubleClicked, this,
+            [this](QMouseEvent*, QPointF point) { zoneEdit->doubleClicked(point); });
+    showZones(true);
+}
+
+void MainWin::gridMousePressed(QMouseEvent* event, QPointF point)
+{
+    if (!zoneEdit->pressed(event, point))
+        chartView->pressed(event, point);
+}
+
+void MainWin::gridMouseMoved(QMouseEvent* event, QPointF point, bool)
+{
+    if (!zoneEdit->moved(event, point))
+        chartView->moved(event, point);
+}
+
+void MainWin::gridMouseReleased(QMouseEvent* event, QPointF point)
+{
+    if (!zoneEdit->released(event, point))
+        chartView->released(event, point);
+}
+
+void MainWin::undoAnchorMove()
+{
+    // Zone edits and anchor moves share Ctrl+Z, the newest first.
+    const bool zone = !undoOrder.isEmpty() && undoOrder.last();
+    if (!undoOrder.isEmpty())
+        undoOrder.removeLast();
+    if (zone)
+        zoneEdit->undo();
+    else
+        chartView->undoMove();
+    undoMoveAction->setEnabled(undoMoveAction->isEnabled() || zoneEdit->canUndo());
+}
+
+void MainWin::showZones(bool configChanged)
+{
+    const ZoneEvents& engine = positioning.zoneEvents();
+    QVector<int> occupancy;
+    QVector<ChartZone> shown;
+    for (int i = 0; i < engine.zones().size(); ++i) {
+        const Zone& z = engine.zones().at(i);
+        const QStringList inside = engine.occupants(i);
+        occupancy << int(inside.size());
+        if (z.shown)
+            shown.append({z.corners, z.color, QStringLiteral("%1 (%2)").arg(z.name).arg(inside.size())});
+        if (mqtt.isEnabled())
+            mqtt.publishOccupancy(z.name, inside);
+    }
+    if (configChanged)
+        mqtt.setZones(engine.zones());
+    zonesPanel->showZones(engine.zones(), occupancy);
+    // A setup without zones has no events: the list gives the chart its room.
+    eventsPanel->setVisible(zonesPanel->eventsShown() && !engine.zones().isEmpty());
+    if (shown != chartZones) {
+        chartZones = shown;
+        // Without passes running (disconnected) the chart shows the change now.
+        if (!redrawTimer || !redrawTimer->isActive())
+            redrawChart();
+    }
+}
+
+void MainWin::takeZoneEvents(qint64 recMs)
+{
+    ZoneEvents& engine = positioning.zoneEvents();
+    if (!engine.hasEvents())
+        return;
+    const QVector<ZoneEvent> events = engine.takeEvents();
+    eventsPanel->addEvents(events, recMs - epochMs());
+    if (mqtt.isEnabled())
+        for (const ZoneEvent& e : events)
+            mqtt.publishZoneEvent(e);
+    showZones(false);
+}
+
+void MainWin::exportZoneEvents()
+{
+    const QString path = fileChoice.save(tr("Ereignisse exportieren"), tr("CSV (*.csv)"));
+    if (path.isEmpty())
+        return;
+    if (eventsPanel->log().exportCsv(path))
+        statusBar()->showMessage(tr("Ereignisse exportiert: %1").arg(path), 8000);
+    else
+        QMessageBox::warning(this, tr("Ereignisse exportieren"), tr("Die Datei %1 konnte nicht geschrieben werden.").arg(path));
+}

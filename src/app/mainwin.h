@@ -51,6 +51,9 @@ class ToolsPanel;
 class RecordingPanel;
 class ReplayTimeline;
 class LinkQualityDialog;
+class ZonesPanel;
+class EventsPanel;
+class ZoneEditFlow;
 class QLabel;
 class QTimer;
 class QImage;
@@ -99,7 +102,13 @@ public:
     ViewPanel* viewPanel = nullptr;
     ToolsPanel* toolsPanel = nullptr;
     RecordingPanel* recordingPanel = nullptr;
+    ZonesPanel* zonesPanel = nullptr;
+    EventsPanel* eventsPanel = nullptr;   // the "Ereignisse" list under the chart
     ChartViewFlow* chartViewFlow() const { return chartView; }
+    ZoneEditFlow* zoneEditFlow() const { return zoneEdit; }
+    const ZoneEvents& zoneEvents() const { return positioning.zoneEvents(); }
+    // Whether the setup changed since it was loaded or saved (zones so far).
+    bool isSetupChanged() const { return setupModified; }
 
     // What the command line asks for at start: a settings file loaded without
     // the reminder box, a port, connecting and starting the ranging. Returns a
@@ -190,9 +199,9 @@ private:
     void on_btnResetGrid_clicked() { chartView->resetGrid(); }
     void on_btnFitView_clicked() { chartView->fitView(); }
 
-    void gridMousePressed(QMouseEvent* event, QPointF point) { chartView->pressed(event, point); }
-    void gridMouseMoved(QMouseEvent* event, QPointF point, bool /*pointmoving*/) { chartView->moved(event, point); }
-    void gridMouseReleased(QMouseEvent* event, QPointF point) { chartView->released(event, point); }
+    void gridMousePressed(QMouseEvent* event, QPointF point);
+    void gridMouseMoved(QMouseEvent* event, QPointF point, bool pointmoving);
+    void gridMouseReleased(QMouseEvent* event, QPointF point);
 
     void on_btnSelectBackground_clicked() { calibrationFlow->chooseImage(); }
     void on_btnClearBackground_clicked() { calibrationFlow->clearImage(); }
@@ -237,7 +246,14 @@ private:
     void chartPass(int minFrameMs);
     void runPositioning();
     ChartFrame::Scene scene();
-    void undoAnchorMove() { chartView->undoMove(); }
+    void undoAnchorMove();
+    void wireZones();
+    // The zones or their occupancy changed: list, chart layer, broker follow.
+    void showZones(bool configChanged);
+    void takeZoneEvents(qint64 recMs);
+    void exportZoneEvents();
+    // The one place that marks the setup as changed since its last load or save.
+    void setupChanged() { setupModified = true; }
     void noteAnchorsOutside() { chartView->noteAnchorsOutside(); }
     QTime timeOfDay() const { return recording->replay.isRunning() ? recording->replay.timeOfDay() : liveTimeOfDay(); }
     qint64 epochMs() const;
@@ -269,6 +285,10 @@ private:
     LinkQualityDialog* linkQualityDialog = nullptr;   // made at the first use, then kept
     QAction* undoMoveAction = nullptr;
     quint64 packetLines = 0;
+    ZoneEditFlow* zoneEdit = nullptr;
+    QVector<ChartZone> chartZones;   // the shown zones with their occupancy, for the grid layer
+    QVector<bool> undoOrder;         // per undoable edit, oldest first: true a zone edit, false an anchor's
+    bool setupModified = false;
 };
 
 #endif

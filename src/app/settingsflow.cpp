@@ -9,6 +9,7 @@
 #include "positioningstep.h"
 #include "toolspanel.h"
 #include "viewpanel.h"
+#include "zoneevents.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -46,6 +47,7 @@ bool SettingsFlow::save()
     }
     changes.setSaved(data);
     emit statusMessage(tr("Einstellungen gespeichert: %1").arg(QDir::toNativeSeparators(path)), 8000);
+    emit saved();
     return true;
 }
 
@@ -68,7 +70,11 @@ bool SettingsFlow::load(const QString& path, bool remind)
         return false;
     apply(data);
     changes.setSaved(gather());
-    emit statusMessage(tr("Einstellungen geladen: %1").arg(QDir::toNativeSeparators(path)), 8000);
+    // A broken zone is left out; the warning names it instead of the plain "loaded".
+    emit statusMessage(data.warnings.isEmpty()
+                           ? tr("Einstellungen geladen: %1").arg(QDir::toNativeSeparators(path))
+                           : tr("Einstellungen geladen, %1").arg(data.warnings.join(QStringLiteral("; "))),
+                       data.warnings.isEmpty() ? 8000 : 30000);
     emit loaded();
     if (remind)
         remindToConfigure();
@@ -102,6 +108,8 @@ SettingsData SettingsFlow::gather() const
     data.showCoverage = w.view->showsCoverage();
     data.rangeLimit = w.view->rangeLimitText();
     data.mqtt = w.mqtt.settings();   // the file writer leaves the password out
+    data.zones = w.zones.zones();
+    data.zoneRules = w.zones.rules();
     return data;
 }
 
@@ -129,6 +137,8 @@ void SettingsFlow::apply(SettingsData data)
     w.view->setRangeLimitText(data.rangeLimit);
     data.mqtt.password = MqttPassword::load(data.mqtt.host, data.mqtt.user);
     w.mqtt.configure(data.mqtt);
+    w.zones.setRules(data.zoneRules);
+    w.zones.setZones(data.zones);
     emit applied();
 }
 

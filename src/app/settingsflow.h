@@ -15,6 +15,7 @@ class ModuleSetup;
 class MqttPublisher;
 class ToolsPanel;
 class ViewPanel;
+class ZoneEvents;
 class QWidget;
 
 // Saving and loading the whole setup: the file chooser, the questions and
@@ -33,6 +34,7 @@ public:
         const ComInterface& com;
         ViewPanel* view;
         ToolsPanel* tools;
+        ZoneEvents& zones;   // the zones and their rules live in the positioning step's engine
     };
     SettingsFlow(QWidget* window, const Parts& parts, const FileChoice& files);
 
@@ -57,6 +59,7 @@ signals:
     // The records and the view were replaced: tables, chart and notes follow.
     void applied();
     void loaded();
+    void saved();
     void discoveryWanted();
 
 private:

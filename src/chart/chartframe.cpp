@@ -24,7 +24,8 @@ void ChartFrame::updateGrid(const Scene& scene, bool geometryChanged)
     const QVector<QRectF> anchorArea = anchorItemRects(chartGeo, scene.pens, scene.modules.anchors);
     const bool shadingChanged = scene.drawCoverage && coverage.update(chartGeo, scene.modules.anchors, scene.rangeLimit);
     if (!gridPixmap || gridPixmap->width() != chartGeo.pixmapW || gridPixmap->height() != chartGeo.pixmapH
-        || geometryChanged || anchorArea != gridKeepClear || shadingChanged) {
+        || geometryChanged || anchorArea != gridKeepClear || shadingChanged
+        || (scene.zones ? *scene.zones != drawnZones : !drawnZones.isEmpty())) {
         gridKeepClear = anchorArea;
         drawGrid(scene);
     }
@@ -139,10 +140,17 @@ void ChartFrame::drawGrid(const Scene& scene)
         }
         return new QPixmap(opaque);
     };
+    drawnZones = scene.zones ? *scene.zones : QVector<ChartZone>();
     const auto layer = [&](bool labels) {
-        return renderGridLayer(scene.geo, scene.drawGridLines, image, bg.bgImageOffsetX, bg.bgImageOffsetY,
-                               bg.bgImageFactor, gridKeepClear, &gridLabels, &scene.pens.axisFont, labels,
-                               scene.drawCoverage ? &coverage.shading() : nullptr, coverage.shadingRect());
+        QPixmap drawn = renderGridLayer(scene.geo, scene.drawGridLines, image, bg.bgImageOffsetX, bg.bgImageOffsetY,
+                                        bg.bgImageFactor, gridKeepClear, &gridLabels, &scene.pens.axisFont, labels,
+                                        scene.drawCoverage ? &coverage.shading() : nullptr, coverage.shadingRect());
+        // The zones change seldom (an edit, an occupancy): they live in the cached layer.
+        if (!drawnZones.isEmpty() && !drawn.isNull()) {
+            QPainter p(&drawn);
+            drawChartZones(&p, scene.geo, drawnZones, scene.pens.axisFont);
+        }
+        return drawn;
     };
     delete gridPixmap;
     delete plainGridPixmap;

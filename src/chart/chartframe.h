@@ -4,6 +4,7 @@
 #include "chartdrawing.h"
 #include "chartgeometry.h"
 #include "chartpens.h"
+#include "chartzone.h"
 #include "coveragemap.h"
 
 #include <QByteArray>
@@ -37,6 +38,7 @@ public:
         bool drawBackground;
         bool drawCoverage;           // the HDOP shading over the floor plan, and its legend
         int rangeLimit;              // cm an anchor reaches, for the shading; 0: no limit
+        const QVector<ChartZone>* zones = nullptr;   // over the floor plan and shading, in the grid layer
     };
 
     ChartFrame() = default;
@@ -84,6 +86,7 @@ private:
     ScaleBarCorner scaleBarCorner = ScaleBarCorner::BottomLeft;
     ScaleBarCorner legendCorner = ScaleBarCorner::TopRight;   // of the coverage legend, when shown
     CoverageMap coverage;
+    QVector<ChartZone> drawnZones;   // of the grid layer
     QVector<QRectF> gridKeepClear;   // the anchors' dots and names the grid labels keep off
     QVector<GridLabelBox> gridLabels;   // the grid labels' boxes, which the scale bar and tag labels keep off
     QVector<bool> labelGivesWay;        // per grid label: a tag's dot or label of this pass meets its box

@@ -5,6 +5,7 @@
 #include "recordingpanel.h"
 #include "toolspanel.h"
 #include "viewpanel.h"
+#include "zonespanel.h"
 
 #include <QBoxLayout>
 #include <QSettings>
@@ -12,7 +13,7 @@
 
 SidePanel::SidePanel(QWidget* column)
     : QObject(column), connection(new ConnectionPanel), modules(new ModulesPanel), view(new ViewPanel),
-      tools(new ToolsPanel), recording(new RecordingPanel)
+      tools(new ToolsPanel), recording(new RecordingPanel), zones(new ZonesPanel)
 {
     // The connection is wanted throughout a session and stays in view; the
     // tables, the view, the tools and the recording share the room below,
@@ -27,8 +28,9 @@ SidePanel::SidePanel(QWidget* column)
     tools->setObjectName(QStringLiteral("groupBox_5"));
     tabs->addTab(tools, tr("Werkzeuge"));
     tabs->addTab(recording, tr("Aufzeichnung"));
+    tabs->addTab(zones, tr("Zonen"));
     // The shorter pages keep their rows at the top.
-    for (QWidget* page : {static_cast<QWidget*>(view), static_cast<QWidget*>(tools), static_cast<QWidget*>(recording)})
+    for (QWidget* page : {static_cast<QWidget*>(view), static_cast<QWidget*>(tools), static_cast<QWidget*>(recording), static_cast<QWidget*>(zones)})
         if (auto* pageLayout = qobject_cast<QBoxLayout*>(page->layout()))
             pageLayout->addStretch(1);
     tabs->setCurrentIndex(QSettings().value(QStringLiteral("Seitenleiste/Seite"), 0).toInt());

@@ -8,6 +8,7 @@ class ModulesPanel;
 class ViewPanel;
 class ToolsPanel;
 class RecordingPanel;
+class ZonesPanel;
 class QWidget;
 
 // The column beside the chart: the five panels, top to bottom in the order
@@ -24,6 +25,7 @@ public:
     ViewPanel* view;
     ToolsPanel* tools;
     RecordingPanel* recording;
+    ZonesPanel* zones;
 };
 
 #endif

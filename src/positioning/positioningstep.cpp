@@ -94,6 +94,7 @@ void PositioningStep::clear()
     samples.clear();
     state.clear();
     quality.clear();
+    zones.clear();
 }
 
 void PositioningStep::clearTrails()
@@ -368,8 +369,11 @@ PositioningPass PositioningStep::run(ModuleSetup& modules, const PositioningOpti
                 r.rowDue = true;
             }
         }
+        if (r.rowDue && r.avgValid)
+            zones.addFix(tag.id, tag.name, r.avg, epochMs);
         pass.tags.append(r);
     }
+    zones.advance(epochMs);
     // Forget identifiers nobody sends any more, so a stream of ever-new (garbled)
     // identifiers cannot grow the histories without limit.
     for (const QString& key : qAsConst(silent)) {

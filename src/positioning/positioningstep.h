@@ -5,6 +5,7 @@
 #include "errorellipse.h"
 #include "rangingsample.h"
 #include "trackfilter.h"
+#include "zoneevents.h"
 
 #include <QByteArray>
 #include <QMap>
@@ -129,6 +130,9 @@ public:
     // The links' figures, from the lines and fixes that went through here.
     LinkQuality& linkQuality() { return quality; }
     const LinkQuality& linkQuality() const { return quality; }
+    // The zones' states and events, fed with every new shown position.
+    ZoneEvents& zoneEvents() { return zones; }
+    const ZoneEvents& zoneEvents() const { return zones; }
 
 private:
     struct KeyState {
@@ -168,6 +172,7 @@ private:
     RangingHistory samples;
     std::map<QString, KeyState> state;
     LinkQuality quality;
+    ZoneEvents zones;
 };
 
 #endif

@@ -137,3 +137,52 @@ QByteArray MqttPayload::infoJson(const QString& master, const QString& kitName, 
              + (tags.at(i).color.isValid() ? jsonString(tags.at(i).color.name()) : QByteArrayLiteral("null")) + '}';
     return out + "]}";
 }
+
+QString MqttPayload::zoneLevel(const QString& name)
+{
+    QString out = name.trimmed();
+    for (QChar& c : out)
+        if (c == QLatin1Char('/') || c == QLatin1Char('+') || c == QLatin1Char('#') || c.unicode() == 0)
+            c = QLatin1Char('_');
+    return out.isEmpty() ? QStringLiteral("_") : out;
+}
+
+QString MqttPayload::zoneTopic(const QString& root, const QString& zone, const char* what)
+{
+    return root + QStringLiteral("/zones/") + zoneLevel(zone) + QLatin1Char('/') + QLatin1String(what);
+}
+
+QByteArray MqttPayload::zoneEventJson(const ZoneEvent& e)
+{
+    static const char* const types[] = {"region_entry", "region_exit", "dwell"};
+    const bool entered = e.kind == ZoneEvent::Enter;
+    const QByteArray entry = entered ? jsonString(isoTime(e.ms))
+                                     : e.entryMs >= 0 ? jsonString(isoTime(e.entryMs)) : QByteArrayLiteral("null");
+    const QByteArray exit = e.kind == ZoneEvent::Exit ? jsonString(isoTime(e.ms)) : QByteArrayLiteral("null");
+    return "{\"event_type\":\"" + QByteArray(types[e.kind]) + "\",\"fence_id\":" + jsonString(zoneLevel(e.zone))
+         + ",\"fence_name\":" + jsonString(e.zone) + ",\"trackable_id\":" + jsonString(e.tagId.trimmed().toUpper())
+         + ",\"tag_name\":" + jsonString(e.tagName) + ",\"entry_time\":" + entry + ",\"exit_time\":" + exit
+         + ",\"x_cm\":" + QByteArray::number(qint64(std::lround(e.position.x()))) + ",\"y_cm\":"
+         + QByteArray::number(qint64(std::lround(e.position.y()))) + ",\"reason\":\"" + ZoneEvent::reasonName(e.reason)
+         + "\",\"seq\":" + QByteArray::number(e.seq) + ",\"dwell_s\":"
+         + (entered ? QByteArrayLiteral("null") : QByteArray::number(e.dwellSeconds, 'f', 1)) + '}';
+}
+
+QByteArray MqttPayload::occupancyJson(const QString& zone, const QStringList& tagIds)
+{
+    QByteArray ids;
+    for (const QString& id : tagIds)
+        ids += (ids.isEmpty() ? "" : ",") + jsonString(id.trimmed().toUpper());
+    return "{\"zone\":" + jsonString(zone) + ",\"count\":" + QByteArray::number(tagIds.size()) + ",\"tag_ids\":["
+         + ids + "]}";
+}
+
+QByteArray MqttPayload::zoneConfigJson(const Zone& zone)
+{
+    QByteArray corners;
+    for (const QPointF& c : zone.corners)
+        corners += (corners.isEmpty() ? "[" : ",[") + QByteArray::number(c.x(), 'g', 10) + ','
+                 + QByteArray::number(c.y(), 'g', 10) + ']';
+    return "{\"name\":" + jsonString(zone.name) + ",\"color\":" + jsonString(zone.color.name())
+         + ",\"dwell_s\":" + QByteArray::number(zone.dwellSeconds) + ",\"polygon\":[" + corners + "]}";
+}

@@ -205,6 +205,50 @@ void MqttPublisher::publishPosition(PositionMessage message)
     ++tally.published;
 }
 
+void MqttPublisher::setZones(const QVector<Zone>& zones)
+{
+    QMap<QString, QByteArray> configs;
+    for (const Zone& z : zones)
+        configs.insert(z.name, MqttPayload::zoneConfigJson(z));
+    QMutexLocker locker(&lock);
+    const QString root = sessionRoot;
+    for (auto it = zoneConfigs.constBegin(); it != zoneConfigs.constEnd(); ++it) {
+        if (configs.contains(it.key()))
+            continue;
+        zoneOccupancy.remove(it.key());
+        if (connected) {
+            // An empty retained message removes the retained one.
+            publishLocked(MqttPayload::zoneTopic(root, it.key(), "config"), QByteArray(), true);
+            publishLocked(MqttPayload::zoneTopic(root, it.key(), "occupancy"), QByteArray(), true);
+        }
+    }
+    for (auto it = configs.constBegin(); it != configs.constEnd(); ++it) {
+        if (zoneConfigs.value(it.key()) != it.value() && connected)
+            publishLocked(MqttPayload::zoneTopic(root, it.key(), "config"), it.value(), true);
+    }
+    zoneConfigs = configs;
+}
+
+void MqttPublisher::publishZoneEvent(const ZoneEvent& event)
+{
+    QMutexLocker locker(&lock);
+    if (!connected || sentInSession - ackedInSession.load() + 1 > MaxUnacknowledged)
+        return;
+    publishLocked(MqttPayload::zoneTopic(sessionRoot, event.zone, "events"),
+                  MqttPayload::zoneEventJson(event), false);
+}
+
+void MqttPublisher::publishOccupancy(const QString& zone, const QStringList& tagIds)
+{
+    const QByteArray payload = MqttPayload::occupancyJson(zone, tagIds);
+    QMutexLocker locker(&lock);
+    if (zoneOccupancy.value(zone) == payload)
+        return;
+    zoneOccupancy.insert(zone, payload);
+    if (connected)
+        publishLocked(MqttPayload::zoneTopic(sessionRoot, zone, "occupancy"), payload, true);
+}
+
 bool MqttPublisher::isConnected() const
 {
     QMutexLocker locker(&lock);
@@ -473,6 +517,10 @@ void MqttPublisher::onConnect(mosquitto* handle, void* self, int rc)
             if (p->startedMs == 0)
                 p->startedMs = QDateTime::currentMSecsSinceEpoch();
             p->publishInfoLocked();
+            for (auto it = p->zoneConfigs.constBegin(); it != p->zoneConfigs.constEnd(); ++it)
+                p->publishLocked(MqttPayload::zoneTopic(p->sessionRoot, it.key(), "config"), it.value(), true);
+            for (auto it = p->zoneOccupancy.constBegin(); it != p->zoneOccupancy.constEnd(); ++it)
+                p->publishLocked(MqttPayload::zoneTopic(p->sessionRoot, it.key(), "occupancy"), it.value(), true);
         }
     }
     if (rc == 0) {

@@ -5,9 +5,14 @@
 #include "mqttsettings.h"
 #include "positionmessage.h"
 #include "tag.h"
+#include "zone.h"
+#include "zoneevent.h"
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
+#include <QStringList>
+#include <QVector>
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -69,6 +74,14 @@ public:
     // in the message is the one of the anchors.
     void publishPosition(PositionMessage message);
 
+    // The zones, each retained under .../zones/<zone>/config; a zone gone has
+    // its config and occupancy cleared.
+    void setZones(const QVector<Zone>& zones);
+    // QoS 1, not retained, under .../zones/<zone>/events.
+    void publishZoneEvent(const ZoneEvent& event);
+    // Retained under .../zones/<zone>/occupancy, sent only when it changed.
+    void publishOccupancy(const QString& zone, const QStringList& tagIds);
+
     bool isConnected() const;
     // "MQTT: aus", "MQTT: verbinde …", "MQTT: verbunden", "MQTT: getrennt – <reason>".
     QString statusText() const;
@@ -121,6 +134,8 @@ private:
     QList<Anchor> anchorList;        // for the info's bounding box
     QList<Tag> tagList;              // for the info's tag list
     qint64 startedMs = 0;            // first connection since the last restart; 0: none yet
+    QMap<QString, QByteArray> zoneConfigs;     // by zone name
+    QMap<QString, QByteArray> zoneOccupancy;   // by zone name, the last sent
     QString status;
     Counts tally;
     quint64 generation = 0;          // counts connection attempts

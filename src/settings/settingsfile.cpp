@@ -2,6 +2,7 @@
 
 #include "durablefile.h"
 #include "utf8settings.h"
+#include "zonegeometry.h"
 
 #include <QColor>
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QSaveFile>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 
 #include <cmath>
 #include <limits>
@@ -53,6 +55,98 @@ int readCount(const QSettings& s, const QString& key)
     if (!ok)
         return 0;
     return int(qBound(qlonglong(0), count, qlonglong(MaxSettingsRecords)));
+}
+
+QString zoneKey(int index, const char* field)
+{
+    return QStringLiteral("Zone%1-%2").arg(index).arg(QLatin1String(field));
+}
+
+// A hand-written "Zone0-Points=0,0;420,0" without quotes reads as a list split
+// at the commas; joined again it is the one string written with quotes.
+QString readJoined(const QSettings& s, const QString& key)
+{
+    const QVariant v = s.value(key);
+    return v.toStringList().size() > 1 ? v.toStringList().join(QLatin1Char(',')) : v.toString();
+}
+
+void writeZones(QSettings& s, const SettingsData& d)
+{
+    // A setup without zones and with the default rules saves as it did before zones.
+    if (d.zones.isEmpty() && d.zoneRules == ZoneRules())
+        return;
+    s.setValue(QStringLiteral("ZoneCount"), d.zones.size());
+    for (int i = 0; i < d.zones.size(); ++i) {
+        const Zone& z = d.zones.at(i);
+        s.setValue(zoneKey(i, "Name"), z.name);
+        s.setValue(zoneKey(i, "Color"), z.color.name());
+        s.setValue(zoneKey(i, "Points"), zoneCornersText(z.corners));
+        s.setValue(zoneKey(i, "Dwell"), z.dwellSeconds);
+        s.setValue(zoneKey(i, "Shown"), z.shown);
+    }
+    s.setValue(QStringLiteral("ZoneEnterMargin"), d.zoneRules.enterMargin);
+    s.setValue(QStringLiteral("ZoneEnterFixes"), d.zoneRules.enterFixes);
+    s.setValue(QStringLiteral("ZoneExitTolerance"), d.zoneRules.exitTolerance);
+    s.setValue(QStringLiteral("ZoneExitFixes"), d.zoneRules.exitFixes);
+    s.setValue(QStringLiteral("ZoneTimeout"), d.zoneRules.timeoutSeconds);
+}
+
+// A number in [low, high] or the default.
+double readBounded(const QSettings& s, const QString& key, double low, double high, double fallback)
+{
+    bool ok = false;
+    const double v = s.value(key).toDouble(&ok);
+    return ok && std::isfinite(v) && v >= low && v <= high ? v : fallback;
+}
+
+// QSettings ends an unquoted value at a ';' (a comment to it): a hand-written
+// "Zone0-Points=0,0;420,0;420,360" is taken from the file's own line instead.
+QMap<QString, QString> unquotedPoints(const QByteArray& content)
+{
+    QMap<QString, QString> found;
+    static const QRegularExpression line(QStringLiteral("^\\s*(Zone\\d+-Points)\\s*=\\s*([^\"\\s].*)$"));
+    for (const QByteArray& raw : content.split('\n')) {
+        const QRegularExpressionMatch m = line.match(QString::fromUtf8(raw).trimmed());
+        if (m.hasMatch())
+            found.insert(m.captured(1), m.captured(2).trimmed());
+    }
+    return found;
+}
+
+void readZones(const QSettings& s, SettingsData& d, const QMap<QString, QString>& unquoted)
+{
+    d.zones.clear();
+    const ZoneRules defaults;
+    d.zoneRules.enterMargin = readBounded(s, QStringLiteral("ZoneEnterMargin"), 0, 1000, defaults.enterMargin);
+    d.zoneRules.enterFixes = int(readBounded(s, QStringLiteral("ZoneEnterFixes"), 1, 100, defaults.enterFixes));
+    d.zoneRules.exitTolerance = readBounded(s, QStringLiteral("ZoneExitTolerance"), 0, 1000, defaults.exitTolerance);
+    d.zoneRules.exitFixes = int(readBounded(s, QStringLiteral("ZoneExitFixes"), 1, 100, defaults.exitFixes));
+    d.zoneRules.timeoutSeconds = int(readBounded(s, QStringLiteral("ZoneTimeout"), 0, 86400, defaults.timeoutSeconds));
+    const int count = readCount(s, QStringLiteral("ZoneCount"));
+    for (int i = 0; i < count; ++i) {
+        Zone z;
+        z.name = s.value(zoneKey(i, "Name")).toString().trimmed();
+        const QString label = z.name.isEmpty() ? QStringLiteral("Zone %1").arg(i) : QStringLiteral("Zone %1 „%2“").arg(i).arg(z.name);
+        QString fault;
+        const QColor color = readColor(s, zoneKey(i, "Color"));
+        if (color.isValid())
+            z.color = color;
+        bool dwellOk = false;
+        z.dwellSeconds = s.value(zoneKey(i, "Dwell"), 0).toInt(&dwellOk);
+        if (!dwellOk || z.dwellSeconds < 0 || z.dwellSeconds > 86400 * 7)
+            fault = QStringLiteral("ungültige Verweildauer");
+        z.shown = s.value(zoneKey(i, "Shown"), true).toBool();
+        const QString points = unquoted.value(zoneKey(i, "Points"), readJoined(s, zoneKey(i, "Points")));
+        if (fault.isEmpty() && !zoneCornersFromText(points, &z.corners))
+            fault = QStringLiteral("ungültige Ecken");
+        if (fault.isEmpty())
+            fault = zoneRefusal(z, d.zones);
+        if (!fault.isEmpty()) {
+            d.warnings.append(QStringLiteral("%1 übersprungen: %2").arg(label, fault));
+            continue;
+        }
+        d.zones.append(z);
+    }
 }
 
 void writeAll(QSettings& s, const SettingsData& d)
@@ -118,9 +212,10 @@ void writeAll(QSettings& s, const SettingsData& d)
     s.setValue(QStringLiteral("MQTT-TLS"), d.mqtt.tls);
     s.setValue(QStringLiteral("MQTT-CAFile"), d.mqtt.caFile);
     s.setValue(QStringLiteral("KitName"), d.mqtt.kitName);
+    writeZones(s, d);
 }
 
-void readAll(const QSettings& s, SettingsData& d)
+void readAll(const QSettings& s, SettingsData& d, const QMap<QString, QString>& unquotedZonePoints)
 {
     d.anchors.clear();
     const int anchorCount = readCount(s, QStringLiteral("AnchorCount"));
@@ -193,6 +288,7 @@ void readAll(const QSettings& s, SettingsData& d)
     d.mqtt.tls = s.value(QStringLiteral("MQTT-TLS"), false).toBool();
     d.mqtt.caFile = s.value(QStringLiteral("MQTT-CAFile")).toString();
     d.mqtt.kitName = s.value(QStringLiteral("KitName")).toString().trimmed();
+    readZones(s, d, unquotedZonePoints);
 }
 
 // QSettings keeps what it parsed of a path for the whole process and, for an
@@ -217,6 +313,16 @@ bool holdsSettingsKeys(const QStringList& keys)
 }
 
 } // namespace
+
+QString zoneRefusal(const Zone& zone, const QVector<Zone>& others)
+{
+    if (zone.name.trimmed().isEmpty())
+        return QStringLiteral("Die Zone hat keinen Namen.");
+    for (const Zone& other : others)
+        if (other.name.trimmed().compare(zone.name.trimmed(), Qt::CaseInsensitive) == 0)
+            return QStringLiteral("Der Name „%1“ ist schon vergeben.").arg(zone.name.trimmed());
+    return zoneShapeFaultText(zoneShapeFault(zone.corners));
+}
 
 bool writeSettingsFile(const QString& path, const SettingsData& data)
 {
@@ -290,7 +396,7 @@ bool readSettingsFile(const QString& path, SettingsData& data)
         return false;
 
     SettingsData loaded;
-    readAll(settings, loaded);
+    readAll(settings, loaded, unquotedPoints(content));
     if (settings.status() != QSettings::NoError)
         return false;
     data = loaded;

@@ -4,9 +4,12 @@
 #include "anchor.h"
 #include "mqttsettings.h"
 #include "tag.h"
+#include "zone.h"
 
 #include <QList>
 #include <QString>
+#include <QStringList>
+#include <QVector>
 
 // Everything a settings file holds, gathered from and applied to the main
 // window by the caller; reading and writing the file needs no widgets.
@@ -27,6 +30,10 @@ struct SettingsData
     bool showCoverage = false;                           // missing: off
     QString rangeLimit;                                  // range limit edit text in cm; empty or missing: none
     MqttSettings mqtt;                                   // without the password, which no file holds
+    QVector<Zone> zones;                                 // missing: none
+    ZoneRules zoneRules;                                 // missing: the defaults
+    // What loading left out (a broken zone), one German line each, naming it.
+    QStringList warnings;
 };
 
 // Upper bound on the anchors and on the tags read from one file, so that a
@@ -43,5 +50,9 @@ bool writeSettingsFile(const QString& path, const SettingsData& data);
 // INI file or holds none of the keys that mark a settings file (AnchorCount,
 // TagCount, Grid-...). Other keys the file lacks get their defaults.
 bool readSettingsFile(const QString& path, SettingsData& data);
+
+// Why a zone cannot join `others` (a bad shape, no name, a name in use, ""
+// when it can); names compare without case, as topics would clash.
+QString zoneRefusal(const Zone& zone, const QVector<Zone>& others);
 
 #endif

@@ -74,8 +74,37 @@ void QLabelEx::setMeasureLine(const QLineF& line, const QString& text)
     update();
 }
 
+void QLabelEx::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        emit mouseDoubleClicked(event, QtCompat::position(event));
+    QLabel::mouseDoubleClickEvent(event);
+}
+
+void QLabelEx::setSketch(const QPolygonF& polygon, const QColor& color)
+{
+    if (polygon == sketch && color == sketchColor)
+        return;
+    sketch = polygon;
+    sketchColor = color;
+    update();
+}
+
 void QLabelEx::paintMeasureLine()
 {
+    if (!sketch.isEmpty()) {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        QColor fill = sketchColor;
+        fill.setAlpha(40);
+        p.setBrush(fill);
+        p.setPen(QPen(sketchColor, 1.5, Qt::DashLine));
+        p.drawPolygon(sketch);
+        p.setBrush(sketchColor);
+        p.setPen(Qt::NoPen);
+        for (const QPointF& corner : sketch)
+            p.drawEllipse(corner, 3, 3);
+    }
     if (measure.isNull())
         return;
     QPainter p(this);
