@@ -12,7 +12,7 @@
 
 namespace {
 
-QString trMain(const char* text)
+QString trCoverage(const char* text)
 {
     return QCoreApplication::translate("MainWin", text);
 }
@@ -125,7 +125,7 @@ QPixmap CoverageMap::legend(const QFont& font, bool withOutOfRange)
     if (k == legendKey && !legendBox.isNull())
         return legendBox;
     legendKey = k;
-    const QStringList texts = {trMain("HDOP ≤ 1,5"), trMain("HDOP ≤ 3"), trMain("HDOP > 3"), trMain("< 3 Anker")};
+    const QStringList texts = {trCoverage("HDOP ≤ 1,5"), trCoverage("HDOP ≤ 3"), trCoverage("HDOP > 3"), trCoverage("< 3 Anker")};
     const int lines = withOutOfRange ? 4 : 3;
     const QFontMetrics fm(font);
     const int pad = 4, swatch = fm.height() - 2, lineH = fm.height();
