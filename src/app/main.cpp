@@ -77,7 +77,7 @@ int runSiteWindow(QCoreApplication& app, const SiteLogOptions& options)
     SiteWindow window;
     MqttSettings broker;
     broker.host = options.host;
-    broker.port = options.port > 0 ? options.port : MqttSettings::DefaultPort;
+    broker.port = options.port;   // 0: the site file's
     window.show();
     for (const QString& problem : window.start(broker, options.siteFile))
         std::fprintf(stderr, "orvane: %s\n", qUtf8Printable(problem));

@@ -1,6 +1,7 @@
 #include "sitechart.h"
 
 #include "chartdrawing.h"
+#include "qtcompat.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -119,7 +120,8 @@ QPointF SiteChart::toPixel(const QPointF& site) const
 QPointF SiteChart::handleOf(const SiteModel::Kit& kit) const
 {
     const QRectF r = kit.extent();
-    return toPixel(kitToSite(kit.placement, QPointF(r.right(), r.bottom()))) + QPointF(12, -12);
+    // Beside the corner at the kit's largest x and smallest y, clear of its name.
+    return toPixel(kitToSite(kit.placement, QPointF(r.right(), r.top()))) + QPointF(12, 12);
 }
 
 void SiteChart::paintEvent(QPaintEvent*)
@@ -159,7 +161,7 @@ void SiteChart::drawKit(QPainter& p, const SiteModel::Kit& k, qint64 now)
     p.setPen(QPen(ink, 1.5));
     p.setBrush(Qt::white);
     p.drawEllipse(handle, HandleRadiusPx, HandleRadiusPx);
-    p.drawLine(handle, outline.value(2));
+    p.drawLine(handle, outline.value(1));
     // Anchors: grey squares, the master ringed.
     for (const SiteMessage::Anchor& a : k.anchors) {
         const QPointF at = toPixel(kitToSite(k.placement, a.pos));
@@ -243,7 +245,7 @@ void SiteChart::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    pressPixel = event->pos();
+    pressPixel = QtCompat::position(event);
     pressSite = toSite(pressPixel);
     if (picking) {
         emit pointPicked(pressSite);
@@ -275,7 +277,7 @@ void SiteChart::mouseMoveEvent(QMouseEvent* event)
     if (!(event->buttons() & Qt::LeftButton) || drag == Drag::None)
         return;
     if (drag == Drag::Pan) {
-        const QPointF d = (QPointF(event->pos()) - pressPixel) * geo.cmPerPixel;
+        const QPointF d = (QtCompat::position(event) - pressPixel) * geo.cmPerPixel;
         viewX = viewXAtPress - d.x(), viewY = viewYAtPress + d.y();
         viewW = geo.gridW, viewH = geo.gridH;
         geometryDirty = true;
@@ -285,7 +287,7 @@ void SiteChart::mouseMoveEvent(QMouseEvent* event)
     const SiteModel::Kit* k = model.kit(selected);
     if (!k)
         return;
-    const QPointF now = toSite(event->pos());
+    const QPointF now = toSite(QtCompat::position(event));
     KitPlacement p = pressPlacement;
     if (drag == Drag::Move) {
         p.x = std::round(pressPlacement.x + now.x() - pressSite.x());

@@ -16,7 +16,8 @@
 // The site view's chart: the grid, scale bar and floor plan of the main
 // chart, and over them every kit in site coordinates with its outline,
 // anchors, name and tags. Wheel zooms about the pointer, dragging the empty
-// floor pans; dragging a kit's outline moves the kit, its round handle turns it.
+// floor pans; dragging a kit's outline moves the kit, its round handle (beside its
+// lower right corner) turns it.
 class SiteChart : public QWidget
 {
     Q_OBJECT

@@ -11,6 +11,7 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QStringList>
+#include <QThread>
 #include <QTimer>
 
 bool SiteLogRun::run(const SiteLogOptions& given, QString* error, QStringList* warnings)
@@ -39,8 +40,10 @@ bool SiteLogRun::run(const SiteLogOptions& given, QString* error, QStringList* w
     QEventLoop loop;
     QElapsedTimer waited;
     waited.start();
-    while (!subscriber.isConnected() && !subscriber.hasFailed() && waited.elapsed() < ConnectTimeoutMs)
-        loop.processEvents(QEventLoop::AllEvents, 20);
+    while (!subscriber.isConnected() && !subscriber.hasFailed() && waited.elapsed() < ConnectTimeoutMs) {
+        loop.processEvents(QEventLoop::AllEvents);
+        QThread::msleep(5);
+    }
     if (!subscriber.isConnected()) {
         const QString where = broker.host + QLatin1Char(':') + QString::number(broker.port);
         *error = QStringLiteral("cannot reach the MQTT broker %1 (%2)")

@@ -85,6 +85,8 @@ QStringList SiteWindow::start(const MqttSettings& broker, const QString& siteFil
     MqttSettings settings = broker;
     if (!siteFile.isEmpty() && loadSite(siteFile, &problems)) {
         // The command line's broker; the rest of the login as the site file says.
+        if (settings.port <= 0)
+            settings.port = site.mqtt.port;
         settings.prefix = site.mqtt.prefix;
         settings.user = site.mqtt.user;
         settings.tls = site.mqtt.tls;
@@ -92,6 +94,8 @@ QStringList SiteWindow::start(const MqttSettings& broker, const QString& siteFil
     } else if (!siteFile.isEmpty()) {
         problems << tr("Standortdatei %1 nicht lesbar").arg(siteFile);
     }
+    if (settings.port <= 0)
+        settings.port = MqttSettings::DefaultPort;
     if (settings.password.isEmpty())
         settings.password = MqttPassword::load(settings.host, settings.user);
     site.mqtt = settings;

@@ -32,7 +32,9 @@ public:
     ~SiteWindow() override;
 
     // Loads the site file (when given; its warnings are returned, or the one
-    // line why it could not be read) and listens to the broker.
+    // line why it could not be read) and listens to the broker: its host, its
+    // port unless 0 (then the site file's, else 1883), the rest of the login
+    // from the site file when one is given.
     QStringList start(const MqttSettings& broker, const QString& siteFile);
 
     SiteModel& siteModel() { return model; }

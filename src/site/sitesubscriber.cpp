@@ -9,6 +9,7 @@
 
 #include <mosquitto.h>
 
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
