@@ -86,6 +86,10 @@ MainWin::MainWin(QWidget* parent)
     connect(ui->lblChart, &QLabelEx::mousePressed, this, &MainWin::gridMousePressed);
     connect(ui->lblChart, &QLabelEx::mouseReleased, this, &MainWin::gridMouseReleased);
     connect(ui->lblChart, &QLabelEx::wheelTurned, chartView, &ChartViewFlow::zoom);
+    // A click, a turn of the wheel or an edit of the view: the user acts on the live chart.
+    connect(ui->lblChart, &QLabelEx::mousePressed, this, &MainWin::releaseFrame);
+    connect(ui->lblChart, &QLabelEx::wheelTurned, this, &MainWin::releaseFrame);
+    connect(viewPanel, &ViewPanel::viewEdited, this, &MainWin::releaseFrame);
     ui->lblChart->addAction(undoMoveAction);
     ui->lblChart->setContextMenuPolicy(Qt::ActionsContextMenu);
 
@@ -193,6 +197,7 @@ void MainWin::wireFlows()
         // A new run of ranging draws its trails afresh.
         if (ranging)
             positioning.clearTrails();
+        releaseFrame();
         // Ranging anchors stand where they stand: a drag on the chart should not move one.
         viewPanel->setAnchorsLocked(ranging);
     });
@@ -226,13 +231,18 @@ void MainWin::wireFlows()
         rxBuffer.clear();
         frame.invalidate();
     };
-    connect(recording, &RecordingFlow::replayStarted, this, restart);
+    connect(recording, &RecordingFlow::replayStarted, this, [this, restart] {
+        restart();
+        releaseFrame();
+    });
     connect(recording, &RecordingFlow::replaySought, this, restart);
     connect(recording, &RecordingFlow::replayStopped, this, [this, restart] {
         restart();
-        // The last frame stays, greyed: it is no live position.
-        if (frame.chartPixmap)
+        // The last frame stays, greyed, until the user acts: it is no live position.
+        if (frame.chartPixmap) {
             ui->lblChart->setPixmap(disconnectedFrame(*frame.chartPixmap, tr("Wiedergabe beendet")));
+            frameHeld = true;
+        }
         // Connected (idle): the live chart goes on.
         if (com.isOpen())
             redrawTimer->start(10);
@@ -342,8 +352,17 @@ void MainWin::disconnectPort()
     connection->disconnect();
 }
 
+void MainWin::releaseFrame()
+{
+    if (!frameHeld)
+        return;
+    frameHeld = false;
+    frame.invalidate();
+}
+
 void MainWin::portOpened()
 {
+    releaseFrame();
     rxBuffer.clear();
     connect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived, Qt::UniqueConnection);
     redrawTimer->start(10);
@@ -363,6 +382,7 @@ void MainWin::portClosed(bool lost)
     else if (!replaying && frame.chartPixmap)
         ui->lblChart->setPixmap(disconnectedFrame(*frame.chartPixmap));
     frame.invalidate();
+    frameHeld = false;
     positioning.clearTrails();
     ui->labAbstandMaster->setText(QString());
     disconnect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived);
@@ -520,7 +540,7 @@ void MainWin::chartPass(int minFrameMs)
     }
     frame.updateGrid(scene(), changed);
     runPositioning();
-    if (frame.paintIfChanged(scene(), minFrameMs))
+    if (frame.paintIfChanged(scene(), minFrameMs) && !frameHeld)
         ui->lblChart->setPixmap(*frame.chartPixmap);
     redrawTimer->start(10);
 }
@@ -587,6 +607,7 @@ void MainWin::runPositioning()
 
 void MainWin::resizeEvent(QResizeEvent* event)
 {
+    releaseFrame();
     ui->lblChart->setPixmap(*blankPixmap);
     frame.invalidate();
     QMainWindow::resizeEvent(event);

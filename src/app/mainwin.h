@@ -250,6 +250,9 @@ private:
     QTranslator translator;
 
     PositioningPass lastPass;        // what the last chart pass computed, drawn by drawTags
+    // The greyed last frame of a replay stays until the user acts.
+    bool frameHeld = false;
+    void releaseFrame();
 
     std::function<QTime()> liveTimeOfDay;
     std::function<qint64()> liveEpochMs;
