@@ -10,6 +10,7 @@
 #include "connectionflow.h"
 #include "connectionpanel.h"
 #include "disconnectedframe.h"
+#include "stoppedtags.h"
 #include "modulespanel.h"
 #include "recordingflow.h"
 #include "recordingpanel.h"
@@ -198,6 +199,7 @@ void MainWin::wireFlows()
         if (ranging)
             positioning.clearTrails();
         releaseFrame();
+        setTagsStopped(!ranging && com.isOpen());
         // Ranging anchors stand where they stand: a drag on the chart should not move one.
         viewPanel->setAnchorsLocked(ranging);
     });
@@ -234,10 +236,12 @@ void MainWin::wireFlows()
     connect(recording, &RecordingFlow::replayStarted, this, [this, restart] {
         restart();
         releaseFrame();
+        setTagsStopped(false);
     });
     connect(recording, &RecordingFlow::replaySought, this, restart);
     connect(recording, &RecordingFlow::replayStopped, this, [this, restart] {
         restart();
+        ui->labAbstandMaster->setText(QString());
         // The last frame stays, greyed, until the user acts: it is no live position.
         if (frame.chartPixmap) {
             ui->lblChart->setPixmap(disconnectedFrame(*frame.chartPixmap, tr("Wiedergabe beendet")));
@@ -360,9 +364,19 @@ void MainWin::releaseFrame()
     frame.invalidate();
 }
 
+void MainWin::setTagsStopped(bool stopped)
+{
+    tagsStopped = stopped;
+    stoppedTags = stopped ? stoppedResults(lastPass.tags) : QVector<TagResult>();
+    // Their distance to the master is no longer measured.
+    ui->labAbstandMaster->setText(QString());
+    frame.invalidate();
+}
+
 void MainWin::portOpened()
 {
     releaseFrame();
+    setTagsStopped(false);
     rxBuffer.clear();
     connect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived, Qt::UniqueConnection);
     redrawTimer->start(10);
@@ -383,6 +397,7 @@ void MainWin::portClosed(bool lost)
         ui->lblChart->setPixmap(disconnectedFrame(*frame.chartPixmap));
     frame.invalidate();
     frameHeld = false;
+    setTagsStopped(false);
     positioning.clearTrails();
     ui->labAbstandMaster->setText(QString());
     disconnect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived);
@@ -547,8 +562,13 @@ void MainWin::chartPass(int minFrameMs)
 
 ChartFrame::Scene MainWin::scene()
 {
-    return {chartGeo, pens, modules, lastPass.tags, background, viewPanel->drawsGrid(), viewPanel->drawsBackground(),
-            viewPanel->showsCoverage(), viewPanel->rangeLimit()};
+    if (tagsStopped) {
+        stoppedModules.anchors = modules.anchors;
+        stoppedModules.tags = stoppedLook(modules.tags);
+    }
+    return {chartGeo, pens, tagsStopped ? stoppedModules : modules, tagsStopped ? stoppedTags : lastPass.tags,
+            background, viewPanel->drawsGrid(), viewPanel->drawsBackground(), viewPanel->showsCoverage(),
+            viewPanel->rangeLimit()};
 }
 
 QImage MainWin::frameFromScratch()
@@ -561,7 +581,8 @@ QImage MainWin::frameFromScratch()
     fresh.labelScale = pens.labelScale;
     fresh.tableTextPx = pens.tableTextPx;
     fresh.applyScale(geo.cmPerPixel);
-    return ChartFrame::fromScratch({geo, fresh, modules, lastPass.tags, background, viewPanel->drawsGrid(),
+    const ChartFrame::Scene now = scene();
+    return ChartFrame::fromScratch({geo, fresh, now.modules, now.tags, background, viewPanel->drawsGrid(),
                                     viewPanel->drawsBackground(), viewPanel->showsCoverage(), viewPanel->rangeLimit()});
 }
 
@@ -583,7 +604,7 @@ void MainWin::runPositioning()
     const PositioningOptions options{averageCount, smoothing, tagHeight, toolsPanel->trailSeconds()};
     lastPass = positioning.run(modules, options, timeOfDay(), epochMs());
     emit positioningPassed(lastPass);
-    if (lastPass.masterDistanceSet) {
+    if (lastPass.masterDistanceSet && !tagsStopped) {
         const QString text = tr("Abstand Tag \"%1\" -> Master: %2 cm").arg(lastPass.masterTagName).arg(lastPass.masterDistance);
         if (ui->labAbstandMaster->text() != text)
             ui->labAbstandMaster->setText(text);
