@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cmath>
+
 class TestEveryday : public QObject
 {
     Q_OBJECT
@@ -28,6 +30,7 @@ private slots:
     void settingsSuffixAndConfirmation();
     void startFromCommandLine();
     void replayFeedback();
+    void replayScrub();
 };
 
 void TestEveryday::silentMasterAndLostConnection()
@@ -226,6 +229,58 @@ void TestEveryday::replayFeedback()
     QCOMPARE(w.statusBar()->currentMessage(), "Wiedergabe beendet (1:01), Positionen in "
                                                   + QDir::toNativeSeparators(dir.filePath("walk.replay-avg10.csv")));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 3);
+}
+
+// A replay one can scrub: a paused seek shows the tag at the new time, a
+// click on the track goes there, the end after a seek is said plainly, and
+// the greyed last frame stays until the user acts.
+void TestEveryday::replayScrub()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("walk.orec");
+    const QList<Anchor> room = {Anchor("1A2B", "M", Qt::red, 0, 0, 0, true, 0), Anchor("3C4D", "A1", Qt::blue, 1000, 0, 0, false, 0),
+                                Anchor("5E6F", "A2", Qt::cyan, 1000, 800, 0, false, 0)};
+    RecordingWriter rec;
+    QVERIFY(rec.open(path));
+    for (int ms = 0; ms <= 20000; ms += 100) {   // 10 cm/s along x, from x = 200
+        QList<int> cm;
+        for (const Anchor& a : room)
+            cm << int(std::hypot(a.x - (200 + ms / 100.0), a.y - 300.0));
+        rec.append(quint32(ms), dLine("2B01", cm));
+    }
+    QVERIFY(rec.close());
+    FakeMaster master;
+    MainWin w;
+    w.modules.anchors = room;
+    w.modules.tags = {Tag("2B01", "T", Qt::magenta, false, true, false, false, false, false, false)};
+    w.show();
+    QVERIFY(connectWindow(w, master.path()) && w.startReplay(path, 1.0));
+    auto* line = w.findChild<ReplayTimeline*>();
+    auto* slider = line->findChild<QSlider*>("sldPosition");
+    findButton(line, "btnPlayPause")->click();
+    auto near = [&](double x) {
+        for (const TagResult& r : w.lastPositioning().tags)
+            if (r.avgValid)
+                return qAbs(r.avg.x() - x) < 20;
+        return false;
+    };
+    slider->setValue(10000);
+    QVERIFY(waitUntil([&] { return near(300); }, 1000));
+    QTest::mouseClick(slider, Qt::LeftButton, Qt::NoModifier, QPoint(slider->width() * 3 / 4, slider->height() / 2));
+    QVERIFY2(qAbs(slider->value() - 15000) < 1500, qPrintable(QString::number(slider->value())));
+    QVERIFY(waitUntil([&] { return near(200 + slider->value() / 100); }, 1000));
+    w.findChild<QComboBox*>("cmbReplaySpeed")->setCurrentIndex(4);
+    findButton(line, "btnPlayPause")->click();
+    QVERIFY(waitUntil([&] { return !w.isReplaying(); }, 5000));
+    QVERIFY2(w.statusBar()->currentMessage().startsWith("Wiedergabe beendet (0:20); nach dem Springen lückenhafte Positionen in "),
+             qPrintable(w.statusBar()->currentMessage()));
+    // Connected, the live chart runs on behind the greyed frame, which stays until a click.
+    auto* chart = w.findChild<QLabelEx*>("lblChart");
+    const QImage ended = QtCompat::pixmap(chart).toImage();
+    QTest::qWait(1500);
+    QVERIFY(QtCompat::pixmap(chart).toImage() == ended);
+    QTest::mouseClick(chart, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+    QVERIFY(waitUntil([&] { return QtCompat::pixmap(chart).toImage() != ended; }, 1000));
 }
 
 QTEST_MAIN(TestEveryday)

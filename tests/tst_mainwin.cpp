@@ -8,6 +8,7 @@
 #include "qflatcombobox.h"
 #include "qlabelex.h"
 #include "settingsfile.h"
+#include "stoppedtags.h"
 #include "testsupport.h"
 
 #include <QCheckBox>
@@ -38,6 +39,7 @@ private slots:
     void settings();
     void recordAndReplay();
     void closeAsks();
+    void stoppedRanging();
 };
 
 namespace {
@@ -698,6 +700,50 @@ void TestMainWin::closeAsks()
     QVERIFY(w.close() && boxes.seen.size() == 5);
     QVERIFY(QFileInfo::exists(dir.filePath("r.csv")) && w.startRecording(dir.filePath("again.orec")));   // the first one ended
     QVERIFY(w.stopRecording());
+}
+
+// After "Ranging stoppen" the tags stay where they were, greyed and without
+// their rate, and the distance to the master goes.
+void TestMainWin::stoppedRanging()
+{
+    FakeMaster master;
+    MainWin w;
+    QVERIFY(showWindow(w));
+    const QList<Anchor> room = {Anchor("1A2B", "M", Qt::red, 0, 0, 0, true, 0), Anchor("3C4D", "A1", Qt::blue, 1000, 0, 0, false, 0),
+                                Anchor("5E6F", "A2", Qt::cyan, 1000, 800, 0, false, 0)};
+    w.modules.anchors = room;
+    w.modules.tags = {Tag("2B01", "T", Qt::magenta, false, true, false, false, false, false, true)};
+    w.fillAnchorTable();
+    w.fillTagTable();
+    QVERIFY(connectWindow(w, master.path()));
+    button(w, "btnStartRanging")->click();
+    QVERIFY(w.rangingActive);
+    for (int i = 0; i < 10; ++i) {
+        master.send(dLine("2B01", distancesTo(room, 200, 300)));
+        QTest::qWait(20);
+    }
+    auto pixels = [&](const QColor& c) {
+        const QImage img = QtCompat::pixmap(chart(w)).toImage();
+        QRegion found;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                if (QColor(img.pixel(x, y)) == c)
+                    found += QRect(x, y, 1, 1);
+        return found;
+    };
+    QVERIFY(waitUntil([&] { return pixels(Qt::magenta).rectCount() > 5; }, 2000));
+    const QRect live = pixels(Qt::magenta).boundingRect();   // the tag's disc and label
+    auto* distance = w.findChild<QLabel*>("labAbstandMaster");
+    QVERIFY(distance->text().startsWith("Abstand Tag"));
+    button(w, "btnStartRanging")->click();
+    QVERIFY(!w.rangingActive);
+    QTest::qWait(2500);   // the samples expire meanwhile
+    const QRegion grey = pixels(stoppedColor(Qt::magenta));
+    int greyInside = 0;   // the stopped tag's disc where the live one was
+    for (const QRect& r : grey & QRegion(live))
+        greyInside += r.width() * r.height();
+    QVERIFY2(pixels(Qt::magenta).isEmpty() && greyInside > 30, qPrintable(QString::number(greyInside)));
+    QVERIFY(distance->text().isEmpty());
 }
 
 QTEST_MAIN(TestMainWin)

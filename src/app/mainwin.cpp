@@ -10,6 +10,7 @@
 #include "connectionflow.h"
 #include "connectionpanel.h"
 #include "disconnectedframe.h"
+#include "stoppedtags.h"
 #include "modulespanel.h"
 #include "recordingflow.h"
 #include "recordingpanel.h"
@@ -93,6 +94,10 @@ MainWin::MainWin(QWidget* parent)
     connect(ui->lblChart, &QLabelEx::mousePressed, this, &MainWin::gridMousePressed);
     connect(ui->lblChart, &QLabelEx::mouseReleased, this, &MainWin::gridMouseReleased);
     connect(ui->lblChart, &QLabelEx::wheelTurned, chartView, &ChartViewFlow::zoom);
+    // A click, a turn of the wheel or an edit of the view: the user acts on the live chart.
+    connect(ui->lblChart, &QLabelEx::mousePressed, this, &MainWin::releaseFrame);
+    connect(ui->lblChart, &QLabelEx::wheelTurned, this, &MainWin::releaseFrame);
+    connect(viewPanel, &ViewPanel::viewEdited, this, &MainWin::releaseFrame);
     ui->lblChart->addAction(undoMoveAction);
     ui->lblChart->setContextMenuPolicy(Qt::ActionsContextMenu);
 
@@ -209,6 +214,8 @@ void MainWin::wireFlows()
         // A new run of ranging draws its trails afresh.
         if (ranging)
             positioning.clearTrails();
+        releaseFrame();
+        setTagsStopped(!ranging && com.isOpen());
         // Ranging anchors stand where they stand: a drag on the chart should not move one.
         viewPanel->setAnchorsLocked(ranging);
     });
@@ -242,13 +249,20 @@ void MainWin::wireFlows()
         rxBuffer.clear();
         frame.invalidate();
     };
-    connect(recording, &RecordingFlow::replayStarted, this, restart);
+    connect(recording, &RecordingFlow::replayStarted, this, [this, restart] {
+        restart();
+        releaseFrame();
+        setTagsStopped(false);
+    });
     connect(recording, &RecordingFlow::replaySought, this, restart);
     connect(recording, &RecordingFlow::replayStopped, this, [this, restart] {
         restart();
-        // The last frame stays, greyed: it is no live position.
-        if (frame.chartPixmap)
+        ui->labAbstandMaster->setText(QString());
+        // The last frame stays, greyed, until the user acts: it is no live position.
+        if (frame.chartPixmap) {
             ui->lblChart->setPixmap(disconnectedFrame(*frame.chartPixmap, tr("Wiedergabe beendet")));
+            frameHeld = true;
+        }
         // Connected (idle): the live chart goes on.
         if (com.isOpen())
             redrawTimer->start(10);
@@ -362,8 +376,27 @@ void MainWin::disconnectPort()
     connection->disconnect();
 }
 
+void MainWin::releaseFrame()
+{
+    if (!frameHeld)
+        return;
+    frameHeld = false;
+    frame.invalidate();
+}
+
+void MainWin::setTagsStopped(bool stopped)
+{
+    tagsStopped = stopped;
+    stoppedTags = stopped ? stoppedResults(lastPass.tags) : QVector<TagResult>();
+    // Their distance to the master is no longer measured.
+    ui->labAbstandMaster->setText(QString());
+    frame.invalidate();
+}
+
 void MainWin::portOpened()
 {
+    releaseFrame();
+    setTagsStopped(false);
     rxBuffer.clear();
     connect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived, Qt::UniqueConnection);
     redrawTimer->start(10);
@@ -383,6 +416,8 @@ void MainWin::portClosed(bool lost)
     else if (!replaying && frame.chartPixmap)
         ui->lblChart->setPixmap(disconnectedFrame(*frame.chartPixmap));
     frame.invalidate();
+    frameHeld = false;
+    setTagsStopped(false);
     positioning.clearTrails();
     ui->labAbstandMaster->setText(QString());
     disconnect(&com, &ComInterface::dataReceived, this, &MainWin::dataReceived);
@@ -540,15 +575,20 @@ void MainWin::chartPass(int minFrameMs)
     }
     frame.updateGrid(scene(), changed);
     runPositioning();
-    if (frame.paintIfChanged(scene(), minFrameMs))
+    if (frame.paintIfChanged(scene(), minFrameMs) && !frameHeld)
         ui->lblChart->setPixmap(*frame.chartPixmap);
     redrawTimer->start(10);
 }
 
 ChartFrame::Scene MainWin::scene()
 {
-    ChartFrame::Scene s{chartGeo, pens, modules, lastPass.tags, background, viewPanel->drawsGrid(), viewPanel->drawsBackground(),
-                        viewPanel->showsCoverage(), viewPanel->rangeLimit()};
+    if (tagsStopped) {
+        stoppedModules.anchors = modules.anchors;
+        stoppedModules.tags = stoppedLook(modules.tags);
+    }
+    ChartFrame::Scene s{chartGeo, pens, tagsStopped ? stoppedModules : modules, tagsStopped ? stoppedTags : lastPass.tags,
+                        background, viewPanel->drawsGrid(), viewPanel->drawsBackground(), viewPanel->showsCoverage(),
+                        viewPanel->rangeLimit()};
     s.zones = &chartZones;
     return s;
 }
@@ -563,7 +603,8 @@ QImage MainWin::frameFromScratch()
     fresh.labelScale = pens.labelScale;
     fresh.tableTextPx = pens.tableTextPx;
     fresh.applyScale(geo.cmPerPixel);
-    return ChartFrame::fromScratch({geo, fresh, modules, lastPass.tags, background, viewPanel->drawsGrid(),
+    const ChartFrame::Scene now = scene();
+    return ChartFrame::fromScratch({geo, fresh, now.modules, now.tags, background, viewPanel->drawsGrid(),
                                     viewPanel->drawsBackground(), viewPanel->showsCoverage(), viewPanel->rangeLimit()});
 }
 
@@ -586,7 +627,7 @@ void MainWin::runPositioning()
     lastPass = positioning.run(modules, options, timeOfDay(), epochMs());
     emit positioningPassed(lastPass);
     takeZoneEvents(recording->replay.isRunning() ? qint64(recording->replay.nowMs()) : recording->session.elapsedMs());
-    if (lastPass.masterDistanceSet) {
+    if (lastPass.masterDistanceSet && !tagsStopped) {
         const QString text = tr("Abstand Tag \"%1\" -> Master: %2 cm").arg(lastPass.masterTagName).arg(lastPass.masterDistance);
         if (ui->labAbstandMaster->text() != text)
             ui->labAbstandMaster->setText(text);
@@ -612,6 +653,7 @@ void MainWin::runPositioning()
 
 void MainWin::resizeEvent(QResizeEvent* event)
 {
+    releaseFrame();
     ui->lblChart->setPixmap(*blankPixmap);
     frame.invalidate();
     QMainWindow::resizeEvent(event);

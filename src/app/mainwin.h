@@ -266,6 +266,15 @@ private:
     QTranslator translator;
 
     PositioningPass lastPass;        // what the last chart pass computed, drawn by drawTags
+    // After "Ranging stoppen": the tags where they were last, greyed, until
+    // the ranging starts again or the link or a replay takes the chart.
+    bool tagsStopped = false;
+    QVector<TagResult> stoppedTags;
+    ModuleSetup stoppedModules;      // the records as stopped tags are drawn
+    // The greyed last frame of a replay stays until the user acts.
+    bool frameHeld = false;
+    void releaseFrame();
+    void setTagsStopped(bool stopped);
 
     std::function<QTime()> liveTimeOfDay;
     std::function<qint64()> liveEpochMs;

@@ -177,6 +177,11 @@ void RecordingFlow::stopReplay()
     const QString where = QDir::toNativeSeparators(written);
     if (complete)
         emit statusMessage(tr("Wiedergabe beendet (%1), Positionen in %2").arg(RecordingFiles::clockText(total), where), 15000);
+    else if (finishing)
+        // At the end, but a seek left gaps or repeats in the export.
+        emit statusMessage(tr("Wiedergabe beendet (%1); nach dem Springen lückenhafte Positionen in %2")
+                               .arg(RecordingFiles::clockText(total), where),
+                           15000);
     else
         emit statusMessage(tr("Wiedergabe beendet bei %1 von %2, unvollständige Positionen in %3")
                                .arg(RecordingFiles::clockText(reached), RecordingFiles::clockText(total), where),
@@ -206,6 +211,9 @@ void RecordingFlow::seek(quint32 ms)
     // Positions and filters start afresh from the point sought, as at the start.
     emit replaySought();
     (void)replay.seek(ms);
+    // The frame at the new time at once, paused or not; paced, the chart timer goes on.
+    emit chartPassWanted(0);
+    emit chartTimerWanted(!replay.isFast());
 }
 
 void RecordingFlow::speedChosen(double speed)

@@ -1,7 +1,12 @@
 #include "replaytimeline.h"
 #include "ui_replaytimeline.h"
 
+#include "qtcompat.h"
 #include "recordingfiles.h"
+
+#include <QMouseEvent>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 ReplayTimeline::ReplayTimeline(QWidget* parent)
     : QWidget(parent), ui(new Ui::ReplayTimeline)
@@ -13,6 +18,7 @@ ReplayTimeline::ReplayTimeline(QWidget* parent)
         emit pauseToggled(paused);
     });
     connect(ui->sldPosition, &QSlider::valueChanged, this, [this](int ms) { emit seekRequested(quint32(qMax(0, ms))); });
+    ui->sldPosition->installEventFilter(this);
     connect(ui->cmbReplaySpeed, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             [this](int index) { emit speedChanged(speedAt(index)); });
 }
@@ -42,6 +48,35 @@ void ReplayTimeline::setProgress(quint32 nowMs, quint32 totalMs)
     const QSignalBlocker quiet(ui->sldPosition);
     ui->sldPosition->setRange(0, int(qMin<quint32>(totalMs, quint32(INT_MAX))));
     ui->sldPosition->setValue(int(qMin<quint32>(nowMs, quint32(INT_MAX))));
+}
+
+bool ReplayTimeline::eventFilter(QObject* watched, QEvent* event)
+{
+    QSlider* slider = ui->sldPosition;
+    if (watched != slider || event->type() != QEvent::MouseButtonPress)
+        return QWidget::eventFilter(watched, event);
+    auto* press = static_cast<QMouseEvent*>(event);
+    const QPoint pos = QtCompat::position(press).toPoint();
+    QStyleOptionSlider opt;
+    opt.initFrom(slider);
+    opt.orientation = slider->orientation();
+    opt.minimum = slider->minimum();
+    opt.maximum = slider->maximum();
+    opt.sliderPosition = slider->sliderPosition();
+    opt.sliderValue = slider->value();
+    opt.upsideDown = slider->invertedAppearance();
+    const QStyle::SubControl hit = slider->style()->hitTestComplexControl(QStyle::CC_Slider, &opt, pos, slider);
+    // The handle is dragged as ever; the track is where the user wants to be.
+    if (press->button() != Qt::LeftButton || hit == QStyle::SC_SliderHandle)
+        return QWidget::eventFilter(watched, event);
+    const QRect groove = slider->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, slider);
+    const QRect handle = slider->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, slider);
+    const int span = groove.width() - handle.width();
+    const int at = pos.x() - groove.x() - handle.width() / 2;
+    const int value = QStyle::sliderValueFromPosition(slider->minimum(), slider->maximum(), at, qMax(span, 1),
+                                                      opt.upsideDown);
+    slider->setValue(value);   // valueChanged: the seek
+    return true;
 }
 
 void ReplayTimeline::setPaused(bool on)

@@ -28,6 +28,10 @@ signals:
     void seekRequested(quint32 ms);
     void speedChanged(double speed);
 
+protected:
+    // A click on the slider's track jumps there, rather than a page step.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     Ui::ReplayTimeline* ui;
     bool paused = false;

@@ -86,11 +86,17 @@ bool ReplayController::seek(quint32 ms)
     if (!reader.open(path))
         return false;
     contiguous = false;
-    // Records are kept in time order: skip to the first at or after ms.
+    // Records are kept in time order: skip to the lead-in, feed it, and stop
+    // at the first record at or after ms.
+    const quint32 leadFrom = ms > SeekLeadMs ? ms - SeekLeadMs : 0;
     while (reader.next(pendingMs, pendingBatch)) {
         if (pendingMs >= ms) {
             hasPending = true;
             break;
+        }
+        if (pendingMs >= leadFrom) {
+            now = pendingMs;
+            emit batch(pendingBatch);
         }
     }
     now = qMin(ms, total);

@@ -33,9 +33,14 @@ public:
     // Paused, no batch leaves and the recorded clock stands still.
     void setPaused(bool paused);
     bool isPaused() const { return paused; }
-    // Goes on from recorded time ms (back or forth): the batches before it are
-    // skipped. The receiver must drop what earlier batches left behind.
+    // Goes on from recorded time ms (back or forth). The receiver must drop
+    // what earlier batches left behind: the batches of the SeekLeadMs before
+    // ms then leave at once, each at its own recorded time, so the tags stand
+    // where they stood at ms (even while paused); earlier ones are skipped.
     bool seek(quint32 ms);
+    // How much recorded time before a seek's target is fed again: what the
+    // positioning keeps of a tag's ranges.
+    static constexpr quint32 SeekLeadMs = 2000;
     // Whether the batches went out once each from the start, unbroken by a seek.
     bool isContiguous() const { return contiguous; }
 
