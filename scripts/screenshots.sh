@@ -11,7 +11,8 @@
 # shaded by the anchors' coverage with the tags' ellipses and trails, and the "Verbindungsqualität" window.
 # Output: docs/main-window.png, docs/main-window-laptop.png, docs/main-window-small.png,
 # docs/presentation.png, docs/tag-height.png, docs/floor-plan.png, docs/discovery.png,
-# docs/offsets-dialog.png, docs/accuracy-dialog.png, docs/coverage.png, docs/link-quality.png.
+# docs/offsets-dialog.png, docs/accuracy-dialog.png, docs/coverage.png, docs/link-quality.png,
+# docs/zones.png (three zones with their occupancy, the "Zonen" tab and the event list).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -72,3 +73,16 @@ for which in offsets accuracy; do
   echo "wrote docs/$which-dialog.png"
   stop_sim
 done
+
+# Zones: the walker passes "Lager" and "Tor", "Büro" holds the standing tag.
+stop_sim
+start_sim
+{ cat sim/demo.cfg
+  printf '%s\n' 'ZoneCount=3' 'Zone0-Name=Lager' 'Zone0-Color=#2f80ed' 'Zone0-Points="600,100;950,100;950,450;600,450"' \
+    'Zone0-Dwell=3' 'Zone1-Name=Tor' 'Zone1-Color=#f2994a' 'Zone1-Points="100,450;400,450;400,550;250,550;250,700;100,700"' \
+    'Zone2-Name=Büro' 'Zone2-Color=#27ae60' 'Zone2-Points="250,250;450,250;450,500;250,500"'; } >build/zones.cfg
+mkdir -p "$XDG_CONFIG_HOME/Fenwright"
+printf '[Seitenleiste]\nSeite=4\n' >"$XDG_CONFIG_HOME/Fenwright/DW1000 HRP Orvane V1.1 Demo.conf"
+(cd build && ORVANE_SCREENSHOT="$PWD/../docs/zones.png" ORVANE_SCREENSHOT_SIZE=1600x1000 ORVANE_SCREENSHOT_DELAY_MS=16000 \
+   ./orvane --port "$link" --start-ranging zones.cfg)
+echo "wrote docs/zones.png"

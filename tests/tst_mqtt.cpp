@@ -256,7 +256,7 @@ void TestMqtt::zoneTopics()
     QVERIFY(broker.start());
     RecordingWriter recording;
     QVERIFY(recording.open(broker.path("walk.orec")));
-    for (int ms = 0; ms < 4000; ms += 100) {   // x from 200 to 590 cm, over x = 400 at 2 s
+    for (int ms = 0; ms < 6000; ms += 100) {   // x from 200 to 790 cm, over x = 400 at 2 s
         QByteArray line = "$PD,2b01";
         for (const Anchor& a : Room)
             line += ',' + QByteArray::number(qRound(std::hypot(a.x - 200 - ms / 10, a.y - 300)), 16);

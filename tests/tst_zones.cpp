@@ -12,7 +12,9 @@
 #include "zoneevents.h"
 #include "zonegeometry.h"
 
+#include <QAction>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QtTest>
@@ -169,6 +171,7 @@ void TestZones::editedWhileInside()
     QCOMPARE(run(Square, standing, 0, -1, edit), QString("enter@0 exit@3900"));
     // A zone removed and one renamed take their states along, without events.
     ZoneEvents engine;
+    engine.setRules({10, 3, 10, 3, 5});
     engine.setZones({Zone{"Lager", Qt::red, Square, 0, true}, Zone{"Hof", Qt::red, Square, 0, true}});
     for (int ms = 0; ms < 500; ms += 100)
         engine.addFix("2B01", "Läufer", {200, 200}, ms);
@@ -311,6 +314,25 @@ void TestZones::window()
     QTest::mouseDClick(chart, Qt::LeftButton, Qt::NoModifier, at(100, 300));
     QVERIFY2(w.statusBar()->currentMessage().contains("kreuzt sich selbst"), qPrintable(w.statusBar()->currentMessage()));
     QCOMPARE(w.zoneEvents().zones().size(), 1);
+    // Shift-drag: a rectangle; Ctrl+Z takes it back, then a dragged corner.
+    w.findChild<QPushButton*>("btnDrawZone")->click();
+    QTest::mousePress(chart, Qt::LeftButton, Qt::ShiftModifier, at(100, 100));
+    QTest::mouseRelease(chart, Qt::LeftButton, Qt::ShiftModifier, at(300, 250));
+    QCOMPARE(w.zoneEvents().zones().size(), 2);
+    QCOMPARE(w.zoneEvents().zones()[1].corners.size(), 4);
+    QVERIFY(w.zoneEvents().zones()[1].corners.boundingRect().width() > 190);
+    QAction* undo = w.findChild<QWidget*>("lblChart")->actions().first();
+    undo->trigger();
+    QCOMPARE(w.zoneEvents().zones().size(), 1);
+    const QPolygonF drawn = w.zoneEvents().zones()[0].corners;
+    QTest::mousePress(chart, Qt::LeftButton, Qt::NoModifier, at(drawn[2].x(), drawn[2].y()));
+    QMouseEvent move(QEvent::MouseMove, at(950, 750), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(chart, &move);
+    QTest::mouseRelease(chart, Qt::LeftButton, Qt::NoModifier, at(950, 750));
+    QVERIFY(w.zoneEvents().zones()[0].corners[2] != drawn[2]);
+    QVERIFY(undo->isEnabled());
+    undo->trigger();
+    QCOMPARE(w.zoneEvents().zones()[0].corners, drawn);
 
     for (int step = 0; step <= 50; ++step) {   // 300 -> 800 cm in 5 s
         clock = clock.addMSecs(100);

@@ -69,7 +69,7 @@ MainWin::MainWin(QWidget* parent)
 
     // A drag meant to measure a distance may have moved an anchor: Ctrl+Z (or
     // the chart's context menu) puts it back.
-    undoMoveAction = new QAction(tr("Ankerverschiebung rückgängig"), this);
+    undoMoveAction = new QAction(tr("Anker- oder Zonenänderung rückgängig"), this);
     undoMoveAction->setShortcut(QKeySequence::Undo);
     undoMoveAction->setEnabled(false);
     connect(undoMoveAction, &QAction::triggered, this, &MainWin::undoAnchorMove);

@@ -5,6 +5,9 @@ EventsPanel::EventsPanel(QWidget* parent)
     : QWidget(parent), ui(new Ui::EventsPanel)
 {
     ui->setupUi(this);
+    // No taller than its list: the chart keeps the room.
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    ui->lstEvents->setMinimumHeight(60);
     connect(ui->btnClearEvents, &QPushButton::clicked, this, &EventsPanel::clear);
     connect(ui->btnExportEvents, &QPushButton::clicked, this, &EventsPanel::exportRequested);
 }

@@ -2,6 +2,7 @@
 #include "ui_zonespanel.h"
 
 #include <QHeaderView>
+#include <QIcon>
 #include <QPixmap>
 #include <QToolButton>
 

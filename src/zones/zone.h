@@ -19,13 +19,16 @@ struct Zone
 // How an inside/outside state changes (cm, fixes, seconds). A tag enters when
 // its shown position lies at least enterMargin inside for enterFixes fixes in
 // a row, and leaves when it lies at least exitTolerance outside for exitFixes
-// fixes in a row, or when it has sent no fix for timeoutSeconds.
+// fixes in a row, or when it has sent no fix for timeoutSeconds. More fixes
+// than the default averaging depth (10): one wild distance moves the average
+// for that many lines, and must not make a crossing of its own. The events
+// keep the time of the crossing however long the rule waits.
 struct ZoneRules
 {
     double enterMargin = 15;
-    int enterFixes = 3;
+    int enterFixes = 12;
     double exitTolerance = 15;
-    int exitFixes = 3;
+    int exitFixes = 12;
     int timeoutSeconds = 10;
 
     bool operator==(const ZoneRules& o) const

@@ -29,6 +29,9 @@ void ZoneEvents::setZones(const QVector<Zone>& zones)
         }
     }
     zoneList = zones;
+    shapes.clear();
+    for (const Zone& z : zones)
+        shapes.append(ZoneShape(z.corners));
 }
 
 void ZoneEvents::emitEvent(ZoneEvent::Kind kind, ZoneEvent::Reason reason, const QString& tagId, const TagState& tag,
@@ -58,8 +61,11 @@ void ZoneEvents::addFix(const QString& tagId, const QString& tagName, const QPoi
     tag.name = tagName;
     tag.lastFixMs = ms;
     tag.lastPosition = position;
-    for (const Zone& zone : qAsConst(zoneList)) {
-        const double d = zoneSignedDistance(zone.corners, position);
+    // Beyond this outside the bounding box every rule decides alike.
+    const double exactWithin = qMax(rules_.enterMargin, rules_.exitTolerance) + 1;
+    for (int z = 0; z < zoneList.size(); ++z) {
+        const Zone& zone = zoneList.at(z);
+        const double d = shapes.at(z).signedDistance(position, exactWithin);
         State& s = tag.zones[zone.name];
         if (!s.inside) {
             s.streak = d >= rules_.enterMargin ? s.streak + 1 : 0;

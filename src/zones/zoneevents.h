@@ -3,6 +3,7 @@
 
 #include "zone.h"
 #include "zoneevent.h"
+#include "zonegeometry.h"
 
 #include <QPointF>
 #include <QString>
@@ -65,6 +66,7 @@ private:
     void checkDwell(const QString& tagId, TagState& tag, qint64 ms);
 
     QVector<Zone> zoneList;
+    QVector<ZoneShape> shapes;   // of zoneList, ready for the distances
     ZoneRules rules_;
     std::map<QString, TagState> tags;   // by tag id
     QVector<ZoneEvent> pending;

@@ -80,13 +80,38 @@ bool zoneContains(const QPolygonF& corners, const QPointF& point)
     return bg::covered_by(Point(point.x(), point.y()), toPolygon(corners));
 }
 
+struct ZoneShape::Data
+{
+    Polygon polygon;
+    bg::model::linestring<Point> boundary;
+};
+
+ZoneShape::ZoneShape(const QPolygonF& corners)
+    : box(corners.boundingRect())
+{
+    auto data = std::make_shared<Data>();
+    data->polygon = toPolygon(corners);
+    data->boundary.assign(data->polygon.outer().begin(), data->polygon.outer().end());
+    d = data;
+}
+
+double ZoneShape::signedDistance(const QPointF& point, double exactWithin) const
+{
+    if (exactWithin >= 0) {
+        const double dx = qMax(qMax(box.left() - point.x(), point.x() - box.right()), 0.0);
+        const double dy = qMax(qMax(box.top() - point.y(), point.y() - box.bottom()), 0.0);
+        const double outside = std::hypot(dx, dy);
+        if (outside > exactWithin)
+            return -outside;
+    }
+    const Point p(point.x(), point.y());
+    const double distance = bg::distance(p, d->boundary);
+    return bg::within(p, d->polygon) ? distance : -distance;
+}
+
 double zoneSignedDistance(const QPolygonF& corners, const QPointF& point)
 {
-    const Polygon polygon = toPolygon(corners);
-    const Point p(point.x(), point.y());
-    bg::model::linestring<Point> boundary(polygon.outer().begin(), polygon.outer().end());
-    const double d = bg::distance(p, boundary);
-    return bg::within(p, polygon) ? d : -d;
+    return ZoneShape(corners).signedDistance(point);
 }
 
 bool zoneCornersFromText(const QString& text, QPolygonF* corners)
