@@ -3,6 +3,7 @@
 #include "chartframe.h"
 #include "labelplacement.h"
 #include "mainwin.h"
+#include "qlabelex.h"
 #include "rotatedheaderview.h"
 #include "testsupport.h"
 
@@ -18,6 +19,7 @@ private slots:
     void fitView_data();
     void fitView();
     void windowAtMinimumSize();
+    void chartFillsItsArea();
 };
 
 void TestLegible::chartLabels_data()
@@ -71,6 +73,9 @@ void TestLegible::chartLabels()
     QVERIFY2(font.pixelSize() / geo.cmPerPixel >= tablePx, qPrintable(QString::number(font.pixelSize() / geo.cmPerPixel)));
     const QVector<AxisLabel> labels = axisLabels(geo, QFontMetricsF(font), items);
     QVERIFY(!labels.isEmpty());
+    // The axes' crossing carries its "0" where it is in view.
+    const bool zero = std::any_of(labels.begin(), labels.end(), [](const AxisLabel& l) { return l.text == "0"; });
+    QVERIFY(zero ? grid.contains(0, 0) : (!grid.contains(0, 0) || QTest::currentDataTag() != QString("start grid")));
     for (int i = 0; i < labels.size(); ++i) {
         QVERIFY2(chart.contains(labels.at(i).rect), qPrintable(labels.at(i).text));
         for (int j = i + 1; j < labels.size(); ++j)
@@ -112,8 +117,34 @@ void TestLegible::chartLabels()
     QVector<GridLabelBox> boxes;
     renderGridLayer(geo, true, nullptr, 0, 0, 1, items, &boxes, &pens.axisFont);
     QVERIFY(!boxes.isEmpty() && with != without);
+    // (A label the scale bar would cover gives way, and the circles pass there.)
+    QVector<QRect> bars;
+    for (ScaleBarCorner c : {ScaleBarCorner::BottomLeft, ScaleBarCorner::BottomRight, ScaleBarCorner::TopRight, ScaleBarCorner::TopLeft})
+        bars << scaleBarRect(geo, fm, c);
     for (const GridLabelBox& b : qAsConst(boxes))
-        QCOMPARE(with.copy(b.pixels), without.copy(b.pixels));
+        if (std::none_of(bars.begin(), bars.end(), [&](const QRect& bar) { return bar.intersects(b.pixels); }))
+            QCOMPARE(with.copy(b.pixels), without.copy(b.pixels));
+
+    // A tag's trail never crosses its own label: one laid straight through it.
+    ModuleSetup walking;
+    walking.anchors = anchors;
+    walking.tags << Tag("2B01", "Läufer", QColor(200, 0, 0), false, true, false, false, true, true, true);
+    walking.tags[0].showTrail = true;
+    const QPoint at = grid.center();
+    walking.tags[0].updateAveragedPosition(at.x(), at.y());
+    TagResult walker;
+    walker.tag = 0;
+    walker.avgValid = true;
+    walker.rate = 10;
+    const QImage plain = ChartFrame::fromScratch({geo, pens, walking, {walker}, background, true, false, false, 0});
+    const QRectF label = pens.placed.last();
+    const double lineY = geo.originY - label.center().y();
+    for (double x = label.left() - label.width() / 2; x <= label.right() + label.width() / 2; x += label.width() / 10)
+        walker.trail.append({float(x - geo.originX), float(lineY), 0, 0});
+    const QImage trailed = ChartFrame::fromScratch({geo, pens, walking, {walker}, background, true, false, false, 0});
+    const QRect labelPx = QRectF(label.topLeft() / geo.cmPerPixel, label.size() / geo.cmPerPixel).toAlignedRect().adjusted(1, 1, -1, -1);
+    QVERIFY(trailed != plain && label == pens.placed.last());
+    QCOMPARE(trailed.copy(labelPx), plain.copy(labelPx));
 }
 
 void TestLegible::fitView_data()
@@ -249,6 +280,79 @@ void TestLegible::windowAtMinimumSize()
     QVERIFY2(axisPx() >= tablePx && axisPx() < 1.5 * tablePx, qPrintable(QString("%1 < %2").arg(axisPx()).arg(tablePx)));
 
     delete w;
+}
+
+namespace {
+
+// The demo settings loaded through the button, the window shown at size.
+MainWin* demoWindow(QTemporaryDir& dir, const QSize& size)
+{
+    const QString cfg = dir.filePath("demo.cfg");
+    if (!QFile::exists(cfg) && !QFile::copy(qEnvironmentVariable("ORVANE_SOURCE_DIR") + "/sim/demo.cfg", cfg))
+        return nullptr;
+    auto* w = new MainWin;
+    w->setFileChoosers([cfg](const QString&, const QString&) { return cfg; }, nullptr);
+    w->resize(size);
+    w->show();
+    if (!QTest::qWaitForWindowExposed(w))
+        return w;
+    findButton(w, "btnLoadSettings")->click();
+    QTest::qWait(50);
+    return w;
+}
+
+} // namespace
+
+void TestLegible::chartFillsItsArea()
+{
+    QTemporaryDir dir;
+    ModalAnswerer boxes;
+    QScopedPointer<MainWin> w(demoWindow(dir, QSize(1600, 1000)));
+    QVERIFY(w && w->isVisible());
+    auto* area = w->findChild<QWidget*>("chart");
+    auto* chart = w->findChild<QLabelEx*>("lblChart");
+    // The picture covers the chart's area whole, with the asked grid in it at
+    // the scale that fits it: no bars beside it, however the area is shaped.
+    const auto check = [&](const char* step) {
+        QTest::qWait(50);
+        w->redrawChart();
+        w->redrawTimer->stop();
+        QTest::qWait(20);
+        int x = 0, y = 0, gw = 0, gh = 0;
+        QVERIFY(w->viewPanel->gridRect(x, y, gw, gh));
+        const double scale = qMax(double(gw) / area->width(), double(gh) / area->height());
+        const QRect shown(chart->mapTo(area, QPoint(0, 0)), chart->size());
+        QVERIFY2(shown.adjusted(-1, -1, 1, 1).contains(area->rect()),
+                 qPrintable(QString("%1: %2 x %3 of %4 x %5").arg(step).arg(shown.width()).arg(shown.height())
+                                .arg(area->width()).arg(area->height())));
+        QVERIFY2(qAbs(w->chartGeo.cmPerPixel - scale) < 1e-9, step);
+        QVERIFY2(w->chartGeo.gridX == x && w->chartGeo.gridY <= y && w->chartGeo.gridW >= gw
+                     && w->chartGeo.gridY + w->chartGeo.gridH == y + gh, step);
+    };
+    check("start");
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.data()));
+    QTest::keyClick(w.data(), Qt::Key_F9);
+    check("F9");
+    QTest::keyClick(w.data(), Qt::Key_F9);
+    QTest::keyClick(w.data(), Qt::Key_F11);
+    check("F11");
+    QTest::keyClick(w.data(), Qt::Key_Escape);
+    w->resize(w->minimumSize().width(), 1400);
+    check("tall");
+
+    // "Ansicht anpassen" shows the anchors and the tags where they were last seen.
+    w->modules.tags[0].updateAveragedPosition(2500, -300);
+    findButton(w.data(), "btnFitView")->click();
+    check("fitted");
+    const ChartGeometry& g = w->chartGeo;
+    for (const QPoint& p : {QPoint(2500, -300), QPoint(0, 0), QPoint(1000, 800)})
+        QVERIFY(p.x() > g.gridX && p.x() < g.gridX + g.gridW && p.y() > g.gridY && p.y() < g.gridY + g.gridH);
+
+    // The read-outs follow the pointer while it hovers.
+    const QPoint hover(int(g.originX / g.cmPerPixel) + 50, int(g.originY / g.cmPerPixel) - 20);
+    QTest::mouseMove(chart, hover);
+    QTRY_COMPARE(w->findChild<QLabel*>("lblMouseX")->text(), QString("%1 cm").arg(pixelToWorld(g, hover).x()));
 }
 
 QTEST_MAIN(TestLegible)

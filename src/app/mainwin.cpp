@@ -84,6 +84,8 @@ MainWin::MainWin(QWidget* parent)
     connect(ui->lblChart, &QLabelEx::mousePressed, this, &MainWin::gridMousePressed);
     connect(ui->lblChart, &QLabelEx::mouseReleased, this, &MainWin::gridMouseReleased);
     connect(ui->lblChart, &QLabelEx::wheelTurned, chartView, &ChartViewFlow::zoom);
+    // The read-outs follow the pointer while it hovers, not only during a drag.
+    ui->lblChart->setMouseTracking(true);
     ui->lblChart->addAction(undoMoveAction);
     ui->lblChart->setContextMenuPolicy(Qt::ActionsContextMenu);
 
@@ -527,7 +529,7 @@ QImage MainWin::frameFromScratch()
     ChartGeometry geo = chartGeo;
     int x = 0, y = 0, w = 0, h = 0;
     if (viewPanel->gridRect(x, y, w, h))
-        computeChartGeometry(x, y, w, h, ui->chart->width(), ui->chart->height(), geo);
+        computeChartGeometry(x, y, w, h, ui->chart->width(), ui->chart->height(), geo, true);
     ChartPens fresh;
     fresh.labelScale = pens.labelScale;
     fresh.tableTextPx = pens.tableTextPx;
@@ -542,7 +544,7 @@ bool MainWin::updateGridGeometry()
     if (!viewPanel->gridRect(x, y, w, h))
         return false;
     // A zero or negative size, or an empty container, keeps the last good geometry.
-    if (!computeChartGeometry(x, y, w, h, ui->chart->width(), ui->chart->height(), chartGeo))
+    if (!computeChartGeometry(x, y, w, h, ui->chart->width(), ui->chart->height(), chartGeo, true))
         return false;
     pens.applyScale(chartGeo.cmPerPixel);
     gridDirty = false;
