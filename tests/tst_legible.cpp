@@ -20,6 +20,7 @@ private slots:
     void fitView();
     void windowAtMinimumSize();
     void chartFillsItsArea();
+    void noStrayWidgetsOverTables();
 };
 
 void TestLegible::chartLabels_data()
@@ -353,6 +354,47 @@ void TestLegible::chartFillsItsArea()
     const QPoint hover(int(g.originX / g.cmPerPixel) + 50, int(g.originY / g.cmPerPixel) - 20);
     QTest::mouseMove(chart, hover);
     QTRY_COMPARE(w->findChild<QLabel*>("lblMouseX")->text(), QString("%1 cm").arg(pixelToWorld(g, hover).x()));
+}
+
+void TestLegible::noStrayWidgetsOverTables()
+{
+    // Every widget on a table's cells is the widget of the cell it lies on:
+    // after start, after a reconnect's module list and after a restart.
+    QTemporaryDir dir;
+    ModalAnswerer boxes;
+    const auto strays = [](MainWin* w) {
+        QStringList out;
+        for (auto* t : w->findChildren<QTableWidget*>()) {
+            QHash<QWidget*, QRect> cells;
+            for (int r = 0; r < t->rowCount(); ++r)
+                for (int c = 0; c < t->columnCount(); ++c)
+                    if (QWidget* cell = t->cellWidget(r, c))
+                        cells.insert(cell, t->visualRect(t->model()->index(r, c)));
+            for (QWidget* child : t->viewport()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+                if (child->isVisible() && (!cells.contains(child) || cells.value(child) != child->geometry()))
+                    out << QString("%1: %2 at %3,%4").arg(t->objectName(), child->metaObject()->className())
+                               .arg(child->x()).arg(child->y());
+        }
+        return out;
+    };
+    for (int run = 0; run < 2; ++run) {
+        QScopedPointer<MainWin> w(demoWindow(dir, QSize(1366, 740)));
+        QVERIFY(w && w->isVisible());
+        QTest::qWait(100);
+        QCOMPARE(strays(w.data()), QStringList());
+        QVERIFY(w->findChild<QTableWidget*>("tblAnker")->rowCount() == 4);
+        w->dataReceived("$PK,1A2B,3,2,3C4D,5E6F,7A80,2B01,2B02,\r\n");
+        QTest::qWait(100);
+        QCOMPARE(strays(w.data()), QStringList());
+        // A rebuilt table: at once, before the event loop lays the
+        // views out or deletes the old widgets, nothing lies on a cell but its own.
+        w->dataReceived("$PK,1A2B,3,1,3C4D,5E6F,7A80,2B02,\r\n");
+        QCOMPARE(w->findChild<QTableWidget*>("tblTags")->rowCount(), 1);
+        QCOMPARE(strays(w.data()), QStringList());
+        QTest::qWait(100);
+        QCOMPARE(strays(w.data()), QStringList());
+        w->close();
+    }
 }
 
 QTEST_MAIN(TestLegible)
