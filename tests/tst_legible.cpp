@@ -2,6 +2,7 @@
 #include "chartfit.h"
 #include "chartframe.h"
 #include "labelplacement.h"
+#include "knownpointdialog.h"
 #include "mainwin.h"
 #include "qlabelex.h"
 #include "rotatedheaderview.h"
@@ -21,6 +22,7 @@ private slots:
     void windowAtMinimumSize();
     void chartFillsItsArea();
     void noStrayWidgetsOverTables();
+    void knownPointDialogs();
 };
 
 void TestLegible::chartLabels_data()
@@ -406,6 +408,43 @@ void TestLegible::noStrayWidgetsOverTables()
         QCOMPARE(strays(w.data()), QStringList());
         w->close();
     }
+}
+
+void TestLegible::knownPointDialogs()
+{
+    // Both open beside the chart at a small size; the point typed in one comes
+    // along to the other; picking says what the click does.
+    QTemporaryDir dir;
+    ModalAnswerer boxes;
+    QScopedPointer<MainWin> w(demoWindow(dir, QSize(1366, 740)));
+    QVERIFY(w && w->isVisible());
+    const QWidget* area = w->findChild<QWidget*>("chart");
+    const QRect chart(area->mapToGlobal(QPoint(0, 0)), area->size());
+    const auto open = [&](const char* opener) -> KnownPointDialog* {
+        findButton(w.data(), opener)->click();
+        for (KnownPointDialog* d : w->findChildren<KnownPointDialog*>())
+            if (d->isVisible())
+                return d;
+        return nullptr;
+    };
+    KnownPointDialog* offsets = open("btnCalibrateOffsets");
+    QVERIFY(offsets);
+    const QRect over = offsets->frameGeometry() & chart;
+    QVERIFY2(offsets->width() <= 640 && offsets->height() <= 560 && over.width() * over.height() < chart.width() * chart.height() / 4,
+             qPrintable(QString("%1 x %2, over the chart %3 x %4").arg(offsets->width()).arg(offsets->height())
+                            .arg(over.width()).arg(over.height())));
+    findButton(offsets, "btnPickPoint")->click();
+    QVERIFY(offsets->findChild<QLabel*>("lblCollected")->text().startsWith("Klicken Sie in das Diagramm"));
+    findButton(offsets, "btnPickPoint")->click();
+    QVERIFY(offsets->findChild<QLabel*>("lblCollected")->text().isEmpty());
+    offsets->findChild<QLineEdit*>("edtX")->setText("300");
+    offsets->findChild<QLineEdit*>("edtY")->setText("-40");
+    offsets->close();
+    KnownPointDialog* accuracy = open("btnCheckAccuracy");
+    QVERIFY(accuracy && accuracy != offsets);
+    QPointF at;
+    QVERIFY(accuracy->point(&at) && at == QPointF(300, -40));
+    accuracy->close();
 }
 
 QTEST_MAIN(TestLegible)

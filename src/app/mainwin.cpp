@@ -261,7 +261,8 @@ void MainWin::wireKnownPointFlows()
 {
     // Offsets and accuracy from a tag at a known point: the flows collect the
     // ranging lines and passes, a click on the chart gives the point.
-    const KnownPointFlow::Context known{&modules, this, [this] { return tagHeight; }};
+    KnownPointFlow::Context known{&modules, this, [this] { return tagHeight; }};
+    known.chart = ui->chart;
     offsetFlow = new OffsetCalibrationFlow(known, this);
     accuracyFlow = new AccuracyCheckFlow(known, this);
     accuracyFlow->chooseFile = [this] { return fileChoice.save(tr("Bericht speichern"), tr("CSV (*.csv)")); };
