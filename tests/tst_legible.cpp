@@ -2,8 +2,13 @@
 #include "chartfit.h"
 #include "chartframe.h"
 #include "labelplacement.h"
+#include "aboutwin.h"
+#include "commandwin.h"
+#include "discoverwin.h"
 #include "knownpointdialog.h"
+#include "linkqualitydialog.h"
 #include "mainwin.h"
+#include "mqttdialog.h"
 #include "qlabelex.h"
 #include "rotatedheaderview.h"
 #include "testsupport.h"
@@ -22,6 +27,7 @@ private slots:
     void windowAtMinimumSize();
     void chartFillsItsArea();
     void noStrayWidgetsOverTables();
+    void germanOnly();
     void knownPointDialogs();
 };
 
@@ -408,6 +414,96 @@ void TestLegible::noStrayWidgetsOverTables()
         QCOMPARE(strays(w.data()), QStringList());
         w->close();
     }
+}
+
+namespace {
+
+// The English words a German window must not show, as whole words.
+const QRegularExpression English("\\b(Refresh|About|Cancel|No such|Close|Save|Open|Apply|Error|Failed|Unknown|Permission)\\b");
+
+// Every text and tool tip of the visible widgets under root (root too) that
+// holds an English word, as "object: text".
+QStringList englishIn(QWidget* root)
+{
+    QStringList out;
+    const auto check = [&](QObject* o, const QString& text) {
+        if (English.match(text).hasMatch())
+            out << o->objectName() + ": " + text;
+    };
+    QList<QWidget*> widgets = root->findChildren<QWidget*>();
+    widgets.prepend(root);
+    for (QWidget* w : qAsConst(widgets)) {
+        if (!w->isVisible())
+            continue;
+        check(w, w->toolTip());
+        if (w->isWindow())
+            check(w, w->windowTitle());
+        for (QAction* a : w->actions())
+            check(a, a->text() + ' ' + a->toolTip());
+        if (auto* b = qobject_cast<QAbstractButton*>(w))
+            check(b, b->text());
+        if (auto* l = qobject_cast<QLabel*>(w))
+            check(l, l->text());
+        if (auto* g = qobject_cast<QGroupBox*>(w))
+            check(g, g->title());
+        if (auto* e = qobject_cast<QLineEdit*>(w))
+            check(e, e->placeholderText());
+        if (auto* c = qobject_cast<QComboBox*>(w))
+            for (int i = 0; i < c->count(); ++i)
+                check(c, c->itemText(i));
+        if (auto* t = qobject_cast<QTabWidget*>(w))
+            for (int i = 0; i < t->count(); ++i)
+                check(t, t->tabText(i) + ' ' + t->tabToolTip(i));
+        if (auto* t = qobject_cast<QTableWidget*>(w))
+            for (int c = 0; c < t->columnCount(); ++c)
+                if (QTableWidgetItem* h = t->horizontalHeaderItem(c))
+                    check(t, h->text() + ' ' + h->toolTip());
+    }
+    return out;
+}
+
+} // namespace
+
+void TestLegible::germanOnly()
+{
+    QTemporaryDir dir;
+    ModalAnswerer boxes;
+    QScopedPointer<MainWin> w(demoWindow(dir, QSize(1366, 740)));
+    QVERIFY(w && w->isVisible());
+    QStringList found = englishIn(w.data());
+    for (const char* tab : {"Module", "Ansicht", "Werkzeuge", "Aufzeichnung"}) {
+        for (QTabWidget* tabs : w->findChildren<QTabWidget*>())
+            for (int i = 0; i < tabs->count(); ++i)
+                if (tabs->tabText(i) == tab)
+                    tabs->setCurrentIndex(i);
+        found += englishIn(w.data());
+    }
+    // The dialogs, each as the window opens it.
+    QList<QDialog*> dialogs = {new AboutWin(w.data()), new CommandWin(w.data()), new DiscoverWin(w.data()),
+                               new MqttDialog(w.data()), new LinkQualityDialog(&w->modules, w.data())};
+    qobject_cast<CommandWin*>(dialogs.at(1))->setModules(&w->modules);
+    qobject_cast<DiscoverWin*>(dialogs.at(2))->setModules(&w->modules);
+    for (QDialog* d : qAsConst(dialogs)) {
+        d->show();
+        found += englishIn(d);
+        delete d;
+    }
+    for (const char* opener : {"btnCalibrateOffsets", "btnCheckAccuracy"}) {
+        findButton(w.data(), opener)->click();
+        for (KnownPointDialog* d : w->findChildren<KnownPointDialog*>())
+            if (d->isVisible()) {
+                found += englishIn(d);
+                d->close();
+            }
+    }
+    // The system's own error in German: a port that is not there.
+    QVERIFY(!connectWindow(*w, dir.filePath("no-such-port")));
+    QTRY_VERIFY(!boxes.seen.isEmpty());
+    QVERIFY2(boxes.seen.last().contains("Datei oder Gerät nicht gefunden"), qPrintable(boxes.seen.last()));
+    for (const QString& box : qAsConst(boxes.seen))
+        if (English.match(box).hasMatch())
+            found << "box: " + box;
+    QCOMPARE(found, QStringList());
 }
 
 void TestLegible::knownPointDialogs()

@@ -331,7 +331,7 @@ QStringList MainWin::applyStartup(const QString& settingsPath, const QString& po
     // From the command line: no message boxes, one line per problem.
     QStringList problems;
     if (!settingsPath.isEmpty() && !loadSettings(settingsPath, false))
-        problems << tr("Die Einstellungsdatei '%1' konnte nicht gelesen werden.").arg(settingsPath);
+        problems << tr("Die Einstellungsdatei '%1' konnte nicht gelesen werden: %2.").arg(settingsPath, settingsFlow->loadError());
     return problems + connection->applyStartup(portPath, connectNow, startRanging, modules.anchors.size());
 }
 

@@ -39,6 +39,8 @@ public:
     void chooseAndLoad();
     // remind: the reminder to configure the modules follows a good load.
     bool load(const QString& path, bool remind);
+    // Why the last load failed, in German; empty after one that succeeded.
+    QString loadError() const { return lastLoadError; }
 
     SettingsData gather() const;
     void apply(SettingsData data);
@@ -55,6 +57,7 @@ private:
     QWidget* window;
     Parts w;
     const FileChoice& files;
+    QString lastLoadError;
 };
 
 #endif
