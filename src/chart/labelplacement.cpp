@@ -117,7 +117,7 @@ QVector<AxisLabel> axisLabels(const ChartGeometry& geo, const QFontMetricsF& fm,
     if (area.contains(QPointF(geo.originX, geo.originY))) {
         const QString zero = QStringLiteral("0");
         const double w = fm.horizontalAdvance(zero);
-        QRectF r(geo.originX - 12 * cpp - w, belowTop, w, height);
+        QRectF r(geo.originX - 16 * cpp - w, belowTop, w, height);
         if (r.bottom() > area.bottom())
             r.moveBottom(aboveBottom);
         candidates.append({zero, pulledInside(r, area)});
