@@ -164,6 +164,10 @@ void TestDialogs::upload()
     setup.tags[0].rawX = 12;   // measurement state, which a rebuild clears
     Discovery d(&setup);
     d.dialog.discoverPacket("$PW,0,1A2B,3C4D,9ABC\r\n");
+    // Modules found now have no position yet, and a colour that is not black.
+    for (int row : {3, 4})
+        QVERIFY(d.dialog.table()->item(row, ColX)->text() == "-"
+                && cellColor(d.dialog.table(), row, ColColor) != QColor(Qt::black));
     d.setRole(3, RoleTag);
     d.setRole(4, RoleAnchor);
     d.set(4, ColName, "  Nord");   // leading blanks are a name, kept as typed
@@ -273,27 +277,31 @@ void TestDialogs::commandDialog()
     for (int i = 0; i < modules->count(); ++i)
         items << modules->itemText(i) + "=" + modules->itemData(i).toString();
     QCOMPARE(items, QStringList({"alle=FFFF", "1A2B [ 1A2B ]=1A2B", "3c4d [ 3c4d ]=3c4d", "7A8B [ 7A8B ]=7A8B", "9c0d [ 9c0d ]=9c0d"}));
-    QCOMPARE(modules->currentIndex(), 4);   // the last tag
-    // Nothing chosen, then only "an", then only "TX LED": nothing goes out. Ids go
+    QCOMPARE(modules->currentIndex(), 0);   // every module
+    // Sending stays off until a command and its parameter are chosen. Ids go
     // out as the record holds them; codes and parameters as hex digits.
     auto click = [&](const QStringList& names) {
         for (const QString& n : names)
             dialog.findChild<QAbstractButton*>(n)->click();
     };
-    click({"btnSendCommand", "rbLEDon", "btnSendCommand", "rbRXLED", "rbLEDoff", "btnSendCommand"});
-    modules->setCurrentIndex(0);
+    auto* send = findButton(&dialog, "btnSendCommand");
+    QVERIFY(!send->isEnabled());
+    click({"rbLEDon"});
+    QVERIFY(!send->isEnabled());
+    click({"rbRXLED", "rbLEDoff"});
+    QVERIFY(send->isEnabled());
+    click({"btnSendCommand"});
+    modules->setCurrentIndex(4);
     harness.answers = {false};
     harness.beforeAnswer = [&](const QByteArray&) { dialog.commandFailed("Grund"); };   // as the window says why
     click({"rbTXLED", "rbLEDon", "btnSendCommand"});
-    QCOMPARE(harness.commands, QList<QByteArray>({"$PH,9c0d,2,0,\r\n", "$PH,FFFF,1,1,\r\n"}));
+    QCOMPARE(harness.commands, QList<QByteArray>({"$PH,FFFF,2,0,\r\n", "$PH,9c0d,1,1,\r\n"}));
     CommandWin second(nullptr);
     second.setModules(&setup);
     second.findChild<QRadioButton*>("rbTXLED")->click();
-    findButton(&second, "btnSendCommand")->click();
-    const QString missing = "Befehl senden|Sie müssen zuerst einen Befehl auswählen!|Warning";
-    QCOMPARE(boxes.seen, QStringList({missing, missing, "Befehl senden|Befehl wurde ausgeführt|Information",
-                                      "Befehl senden|Fehler: Befehl wurde nicht ausgeführt|Warning|Grund",
-                                      "Befehl senden|Sie müssen die Parameter spezifizieren!|Warning"}));
+    QVERIFY(!findButton(&second, "btnSendCommand")->isEnabled());
+    QCOMPARE(boxes.seen, QStringList({"Befehl senden|Befehl wurde ausgeführt|Information",
+                                      "Befehl senden|Fehler: Befehl wurde nicht ausgeführt|Warning|Grund"}));
 }
 
 QTEST_MAIN(TestDialogs)

@@ -2,7 +2,14 @@
 #include "chartfit.h"
 #include "chartframe.h"
 #include "labelplacement.h"
+#include "aboutwin.h"
+#include "commandwin.h"
+#include "discoverwin.h"
+#include "knownpointdialog.h"
+#include "linkqualitydialog.h"
 #include "mainwin.h"
+#include "mqttdialog.h"
+#include "qlabelex.h"
 #include "rotatedheaderview.h"
 #include "testsupport.h"
 
@@ -19,6 +26,10 @@ private slots:
     void fitView_data();
     void fitView();
     void windowAtMinimumSize();
+    void chartFillsItsArea();
+    void noStrayWidgetsOverTables();
+    void germanOnly();
+    void knownPointDialogs();
 };
 
 void TestLegible::chartLabels_data()
@@ -72,6 +83,9 @@ void TestLegible::chartLabels()
     QVERIFY2(font.pixelSize() / geo.cmPerPixel >= tablePx, qPrintable(QString::number(font.pixelSize() / geo.cmPerPixel)));
     const QVector<AxisLabel> labels = axisLabels(geo, QFontMetricsF(font), items);
     QVERIFY(!labels.isEmpty());
+    // The axes' crossing carries its "0" where it is in view.
+    const bool zero = std::any_of(labels.begin(), labels.end(), [](const AxisLabel& l) { return l.text == "0"; });
+    QVERIFY(zero ? grid.contains(0, 0) : (!grid.contains(0, 0) || QTest::currentDataTag() != QString("start grid")));
     for (int i = 0; i < labels.size(); ++i) {
         QVERIFY2(chart.contains(labels.at(i).rect), qPrintable(labels.at(i).text));
         for (int j = i + 1; j < labels.size(); ++j)
@@ -113,8 +127,34 @@ void TestLegible::chartLabels()
     QVector<GridLabelBox> boxes;
     renderGridLayer(geo, true, nullptr, 0, 0, 1, items, &boxes, &pens.axisFont);
     QVERIFY(!boxes.isEmpty() && with != without);
+    // (A label the scale bar would cover gives way, and the circles pass there.)
+    QVector<QRect> bars;
+    for (ScaleBarCorner c : {ScaleBarCorner::BottomLeft, ScaleBarCorner::BottomRight, ScaleBarCorner::TopRight, ScaleBarCorner::TopLeft})
+        bars << scaleBarRect(geo, fm, c);
     for (const GridLabelBox& b : qAsConst(boxes))
-        QCOMPARE(with.copy(b.pixels), without.copy(b.pixels));
+        if (std::none_of(bars.begin(), bars.end(), [&](const QRect& bar) { return bar.intersects(b.pixels); }))
+            QCOMPARE(with.copy(b.pixels), without.copy(b.pixels));
+
+    // A tag's trail never crosses its own label: one laid straight through it.
+    ModuleSetup walking;
+    walking.anchors = anchors;
+    walking.tags << Tag("2B01", "Läufer", QColor(200, 0, 0), false, true, false, false, true, true, true);
+    walking.tags[0].showTrail = true;
+    const QPoint at = grid.center();
+    walking.tags[0].updateAveragedPosition(at.x(), at.y());
+    TagResult walker;
+    walker.tag = 0;
+    walker.avgValid = true;
+    walker.rate = 10;
+    const QImage plain = ChartFrame::fromScratch({geo, pens, walking, {walker}, background, true, false, false, 0});
+    const QRectF label = pens.placed.last();
+    const double lineY = geo.originY - label.center().y();
+    for (double x = label.left() - label.width() / 2; x <= label.right() + label.width() / 2; x += label.width() / 10)
+        walker.trail.append({float(x - geo.originX), float(lineY), 0, 0});
+    const QImage trailed = ChartFrame::fromScratch({geo, pens, walking, {walker}, background, true, false, false, 0});
+    const QRect labelPx = QRectF(label.topLeft() / geo.cmPerPixel, label.size() / geo.cmPerPixel).toAlignedRect().adjusted(1, 1, -1, -1);
+    QVERIFY(trailed != plain && label == pens.placed.last());
+    QCOMPARE(trailed.copy(labelPx), plain.copy(labelPx));
 }
 
 void TestLegible::fitView_data()
@@ -260,6 +300,258 @@ void TestLegible::windowAtMinimumSize()
     QVERIFY(tools && tabs->tabText(tabs->indexOf(tools)) == "Werkzeuge" && tools->findChild<QComboBox*>("cmbLastMeasures"));
 
     delete w;
+}
+
+namespace {
+
+// The demo settings loaded through the button, the window shown at size.
+MainWin* demoWindow(QTemporaryDir& dir, const QSize& size)
+{
+    const QString cfg = dir.filePath("demo.cfg");
+    if (!QFile::exists(cfg) && !QFile::copy(qEnvironmentVariable("ORVANE_SOURCE_DIR") + "/sim/demo.cfg", cfg))
+        return nullptr;
+    auto* w = new MainWin;
+    w->setFileChoosers([cfg](const QString&, const QString&) { return cfg; }, nullptr);
+    w->resize(size);
+    w->show();
+    if (!QTest::qWaitForWindowExposed(w))
+        return w;
+    findButton(w, "btnLoadSettings")->click();
+    QTest::qWait(50);
+    return w;
+}
+
+} // namespace
+
+void TestLegible::chartFillsItsArea()
+{
+    QTemporaryDir dir;
+    ModalAnswerer boxes;
+    QScopedPointer<MainWin> w(demoWindow(dir, QSize(1600, 1000)));
+    QVERIFY(w && w->isVisible());
+    auto* area = w->findChild<QWidget*>("chart");
+    auto* chart = w->findChild<QLabelEx*>("lblChart");
+    // The picture covers the chart's area whole, with the asked grid in it at
+    // the scale that fits it: no bars beside it, however the area is shaped.
+    const auto check = [&](const char* step) {
+        QTest::qWait(50);
+        w->redrawChart();
+        w->redrawTimer->stop();
+        QTest::qWait(20);
+        int x = 0, y = 0, gw = 0, gh = 0;
+        QVERIFY(w->viewPanel->gridRect(x, y, gw, gh));
+        const double scale = qMax(double(gw) / area->width(), double(gh) / area->height());
+        const QRect shown(chart->mapTo(area, QPoint(0, 0)), chart->size());
+        QVERIFY2(shown.adjusted(-1, -1, 1, 1).contains(area->rect()),
+                 qPrintable(QString("%1: %2 x %3 of %4 x %5").arg(step).arg(shown.width()).arg(shown.height())
+                                .arg(area->width()).arg(area->height())));
+        QVERIFY2(qAbs(w->chartGeo.cmPerPixel - scale) < 1e-9, step);
+        QVERIFY2(w->chartGeo.gridX == x && w->chartGeo.gridY <= y && w->chartGeo.gridW >= gw
+                     && w->chartGeo.gridY + w->chartGeo.gridH == y + gh, step);
+    };
+    check("start");
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.data()));
+    QTest::keyClick(w.data(), Qt::Key_F9);
+    check("F9");
+    QTest::keyClick(w.data(), Qt::Key_F9);
+    QTest::keyClick(w.data(), Qt::Key_F11);
+    check("F11");
+    QTest::keyClick(w.data(), Qt::Key_Escape);
+    w->resize(w->minimumSize().width(), 1400);
+    check("tall");
+
+    // "Ansicht anpassen" shows the anchors and the tags where they were last seen.
+    w->modules.tags[0].updateAveragedPosition(2500, -300);
+    findButton(w.data(), "btnFitView")->click();
+    check("fitted");
+    const ChartGeometry& g = w->chartGeo;
+    for (const QPoint& p : {QPoint(2500, -300), QPoint(0, 0), QPoint(1000, 800)})
+        QVERIFY(p.x() > g.gridX && p.x() < g.gridX + g.gridW && p.y() > g.gridY && p.y() < g.gridY + g.gridH);
+
+    // The read-outs follow the pointer while it hovers.
+    const QPoint hover(int(g.originX / g.cmPerPixel) + 50, int(g.originY / g.cmPerPixel) - 20);
+    QTest::mouseMove(chart, hover);
+    QTRY_COMPARE(w->findChild<QLabel*>("lblMouseX")->text(), QString("%1 cm").arg(pixelToWorld(g, hover).x()));
+}
+
+void TestLegible::noStrayWidgetsOverTables()
+{
+    // Every widget on a table's cells is the widget of the cell it lies on:
+    // after start, after a reconnect's module list and after a restart.
+    QTemporaryDir dir;
+    ModalAnswerer boxes;
+    const auto strays = [](MainWin* w) {
+        QStringList out;
+        for (auto* t : w->findChildren<QTableWidget*>()) {
+            QHash<QWidget*, QRect> cells;
+            for (int r = 0; r < t->rowCount(); ++r)
+                for (int c = 0; c < t->columnCount(); ++c)
+                    if (QWidget* cell = t->cellWidget(r, c))
+                        cells.insert(cell, t->visualRect(t->model()->index(r, c)));
+            for (QWidget* child : t->viewport()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+                if (child->isVisible() && (!cells.contains(child) || cells.value(child) != child->geometry()))
+                    out << QString("%1: %2 at %3,%4").arg(t->objectName(), child->metaObject()->className())
+                               .arg(child->x()).arg(child->y());
+        }
+        return out;
+    };
+    for (int run = 0; run < 2; ++run) {
+        QScopedPointer<MainWin> w(demoWindow(dir, QSize(1366, 740)));
+        QVERIFY(w && w->isVisible());
+        QTest::qWait(100);
+        QCOMPARE(strays(w.data()), QStringList());
+        // A reconnect's module list with the same modules touches no cell widget.
+        const auto cellWidgets = [&w] {
+            QList<QWidget*> out;
+            for (auto* t : w->findChildren<QTableWidget*>())
+                for (int r = 0; r < t->rowCount(); ++r)
+                    for (int c = 0; c < t->columnCount(); ++c)
+                        out << t->cellWidget(r, c);
+            return out;
+        };
+        const QList<QWidget*> before = cellWidgets();
+        QVERIFY(w->findChild<QTableWidget*>("tblAnker")->rowCount() == 4 && before.count(nullptr) < before.size());
+        w->dataReceived("$PK,1A2B,3,2,3C4D,5E6F,7A80,2B01,2B02,\r\n");
+        QTest::qWait(100);
+        QCOMPARE(strays(w.data()), QStringList());
+        QVERIFY(cellWidgets() == before);
+        // Another list rebuilds them: at once, before the event loop lays the
+        // views out or deletes the old widgets, nothing lies on a cell but its own.
+        w->dataReceived("$PK,1A2B,3,1,3C4D,5E6F,7A80,2B02,\r\n");
+        QCOMPARE(w->findChild<QTableWidget*>("tblTags")->rowCount(), 1);
+        QCOMPARE(strays(w.data()), QStringList());
+        QTest::qWait(100);
+        QCOMPARE(strays(w.data()), QStringList());
+        w->close();
+    }
+}
+
+namespace {
+
+// The English words a German window must not show, as whole words.
+const QRegularExpression English("\\b(Refresh|About|Cancel|No such|Close|Save|Open|Apply|Error|Failed|Unknown|Permission)\\b");
+
+// Every text and tool tip of the visible widgets under root (root too) that
+// holds an English word, as "object: text".
+QStringList englishIn(QWidget* root)
+{
+    QStringList out;
+    const auto check = [&](QObject* o, const QString& text) {
+        if (English.match(text).hasMatch())
+            out << o->objectName() + ": " + text;
+    };
+    QList<QWidget*> widgets = root->findChildren<QWidget*>();
+    widgets.prepend(root);
+    for (QWidget* w : qAsConst(widgets)) {
+        if (!w->isVisible())
+            continue;
+        check(w, w->toolTip());
+        if (w->isWindow())
+            check(w, w->windowTitle());
+        for (QAction* a : w->actions())
+            check(a, a->text() + ' ' + a->toolTip());
+        if (auto* b = qobject_cast<QAbstractButton*>(w))
+            check(b, b->text());
+        if (auto* l = qobject_cast<QLabel*>(w))
+            check(l, l->text());
+        if (auto* g = qobject_cast<QGroupBox*>(w))
+            check(g, g->title());
+        if (auto* e = qobject_cast<QLineEdit*>(w))
+            check(e, e->placeholderText());
+        if (auto* c = qobject_cast<QComboBox*>(w))
+            for (int i = 0; i < c->count(); ++i)
+                check(c, c->itemText(i));
+        if (auto* t = qobject_cast<QTabWidget*>(w))
+            for (int i = 0; i < t->count(); ++i)
+                check(t, t->tabText(i) + ' ' + t->tabToolTip(i));
+        if (auto* t = qobject_cast<QTableWidget*>(w))
+            for (int c = 0; c < t->columnCount(); ++c)
+                if (QTableWidgetItem* h = t->horizontalHeaderItem(c))
+                    check(t, h->text() + ' ' + h->toolTip());
+    }
+    return out;
+}
+
+} // namespace
+
+void TestLegible::germanOnly()
+{
+    QTemporaryDir dir;
+    ModalAnswerer boxes;
+    QScopedPointer<MainWin> w(demoWindow(dir, QSize(1366, 740)));
+    QVERIFY(w && w->isVisible());
+    QStringList found = englishIn(w.data());
+    for (const char* tab : {"Module", "Ansicht", "Werkzeuge", "Aufzeichnung"}) {
+        for (QTabWidget* tabs : w->findChildren<QTabWidget*>())
+            for (int i = 0; i < tabs->count(); ++i)
+                if (tabs->tabText(i) == tab)
+                    tabs->setCurrentIndex(i);
+        found += englishIn(w.data());
+    }
+    // The dialogs, each as the window opens it.
+    QList<QDialog*> dialogs = {new AboutWin(w.data()), new CommandWin(w.data()), new DiscoverWin(w.data()),
+                               new MqttDialog(w.data()), new LinkQualityDialog(&w->modules, w.data())};
+    qobject_cast<CommandWin*>(dialogs.at(1))->setModules(&w->modules);
+    qobject_cast<DiscoverWin*>(dialogs.at(2))->setModules(&w->modules);
+    for (QDialog* d : qAsConst(dialogs)) {
+        d->show();
+        found += englishIn(d);
+        delete d;
+    }
+    for (const char* opener : {"btnCalibrateOffsets", "btnCheckAccuracy"}) {
+        findButton(w.data(), opener)->click();
+        for (KnownPointDialog* d : w->findChildren<KnownPointDialog*>())
+            if (d->isVisible()) {
+                found += englishIn(d);
+                d->close();
+            }
+    }
+    // The system's own error in German: a port that is not there.
+    QVERIFY(!connectWindow(*w, dir.filePath("no-such-port")));
+    QTRY_VERIFY(!boxes.seen.isEmpty());
+    QVERIFY2(boxes.seen.last().contains("Datei oder Gerät nicht gefunden"), qPrintable(boxes.seen.last()));
+    for (const QString& box : qAsConst(boxes.seen))
+        if (English.match(box).hasMatch())
+            found << "box: " + box;
+    QCOMPARE(found, QStringList());
+}
+
+void TestLegible::knownPointDialogs()
+{
+    // Both open beside the chart at a small size; the point typed in one comes
+    // along to the other; picking says what the click does.
+    QTemporaryDir dir;
+    ModalAnswerer boxes;
+    QScopedPointer<MainWin> w(demoWindow(dir, QSize(1366, 740)));
+    QVERIFY(w && w->isVisible());
+    const QWidget* area = w->findChild<QWidget*>("chart");
+    const QRect chart(area->mapToGlobal(QPoint(0, 0)), area->size());
+    const auto open = [&](const char* opener) -> KnownPointDialog* {
+        findButton(w.data(), opener)->click();
+        for (KnownPointDialog* d : w->findChildren<KnownPointDialog*>())
+            if (d->isVisible())
+                return d;
+        return nullptr;
+    };
+    KnownPointDialog* offsets = open("btnCalibrateOffsets");
+    QVERIFY(offsets);
+    const QRect over = offsets->frameGeometry() & chart;
+    QVERIFY2(offsets->width() <= 640 && offsets->height() <= 560 && over.width() * over.height() < chart.width() * chart.height() / 4,
+             qPrintable(QString("%1 x %2, over the chart %3 x %4").arg(offsets->width()).arg(offsets->height())
+                            .arg(over.width()).arg(over.height())));
+    findButton(offsets, "btnPickPoint")->click();
+    QVERIFY(offsets->findChild<QLabel*>("lblCollected")->text().startsWith("Klicken Sie in das Diagramm"));
+    findButton(offsets, "btnPickPoint")->click();
+    QVERIFY(offsets->findChild<QLabel*>("lblCollected")->text().isEmpty());
+    offsets->findChild<QLineEdit*>("edtX")->setText("300");
+    offsets->findChild<QLineEdit*>("edtY")->setText("-40");
+    offsets->close();
+    KnownPointDialog* accuracy = open("btnCheckAccuracy");
+    QVERIFY(accuracy && accuracy != offsets);
+    QPointF at;
+    QVERIFY(accuracy->point(&at) && at == QPointF(300, -40));
+    accuracy->close();
 }
 
 QTEST_MAIN(TestLegible)

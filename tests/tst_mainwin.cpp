@@ -369,12 +369,12 @@ void TestMainWin::chartPass()
     QVERIFY(links && links->isVisible() && !links->isModal());
     auto* table = links->findChild<QTableWidget*>("tblLinkQuality");
     QCOMPARE(table->rowCount(), 10);
-    QCOMPARE(table->item(6, 0)->text() + table->item(6, 1)->text() + table->item(6, 3)->text(), QString("WalkerM0,0 %"));
+    QCOMPARE(table->item(6, 0)->text() + table->item(6, 1)->text() + table->item(6, 3)->text(), QString("WalkerM0.0 %"));
     QCOMPARE(table->item(6, 3)->background().color(), QColor(200, 240, 200));
     for (int i = 0; i < 12; ++i)
         w.dataReceived(dLine("2b01", {walker.at(0), walker.at(1), walker.at(2), 0}));
     pass(w);
-    QTRY_COMPARE(table->item(9, 3)->text(), QString("50,0 %"));
+    QTRY_COMPARE(table->item(9, 3)->text(), QString("50.0 %"));
     QCOMPARE(table->item(9, 3)->background().color(), QColor(255, 190, 190));
     // Samples expire after two whole seconds, across midnight too; identifiers that fell silent are forgotten.
     now = QTime(0, 0, 1);
@@ -387,7 +387,7 @@ void TestMainWin::chartPass()
     for (const char* width : {"0", "abc", "2000"}) {
         edit(w, "edtGridW")->setText(width);
         pass(w);
-        QCOMPARE(w.chartGeo.gridW, width == QString("2000") ? 2000 : 1000);
+        QCOMPARE(w.chartGeo.gridW, width == QString("2000") ? 2000 : 1400);   // the chart's area filled
     }
 }
 
@@ -585,7 +585,8 @@ void TestMainWin::settings()
     QVERIFY(writeFileBytes(target, "[General\nAnchorCount=0\n"));
     button(v, "btnLoadSettings")->click();
     QCOMPARE(boxes.texts(3), QStringList({"Die Einstellungen konnten nicht gespeichert werden!",
-                                          "Die Einstellungsdatei konnte nicht gelesen werden!"}));
+                                          "Die Einstellungsdatei konnte nicht gelesen werden:\n" + QDir::toNativeSeparators(target)
+                                              + "\nFormatfehler in Zeile 1"}));
     QCOMPARE(v.modules.anchors.size(), 2);
 
     // Connected, the reminder asks; Yes opens the module configuration, and nothing is sent to the master.

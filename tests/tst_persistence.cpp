@@ -30,7 +30,7 @@ const QByteArray Good = "[General]\nAnchorCount=1\nAnchor0-ID=3C4D\nAnchor0-X=10
 const QByteArray Good2 = "[General]\nAnchorCount=1\nAnchor0-ID=5E6F\nAnchor0-X=700\nTagCount=0\nGrid-W=900\n";
 const QByteArray Broken = "[General\nAnchorCount=2\n";
 const QByteArray Foreign = "[General]\nfoo=1\n";   // parses, but holds none of our keys
-const QString Refused = "Die Einstellungsdatei konnte nicht gelesen werden!";
+const QString Refused = "Die Einstellungsdatei konnte nicht gelesen werden:\n";
 } // namespace
 
 void TestPersistence::brokenFileRefusedEveryTime_data()
@@ -72,6 +72,10 @@ void TestPersistence::brokenFileRefusedEveryTime()
         QVERIFY2(!texts.isEmpty(), qPrintable(QString("load %1 showed no box").arg(i)));
         const bool refused = loads.at(i) == Broken || loads.at(i) == Foreign;
         QCOMPARE(texts.first().contains(Refused), refused);
+        // The box names the file and why: a foreign file, or the broken line.
+        if (refused)
+            QCOMPARE(texts.first(), Refused + QDir::toNativeSeparators(path) + "\n"
+                                        + (loads.at(i) == Broken ? "Formatfehler in Zeile 1" : "keine Orvane-Einstellungsdatei"));
         const QString id = w.modules.anchors.isEmpty() ? QString() : w.modules.anchors.first().id;
         QCOMPARE(id, anchorAfter.at(i));
         if (refused)

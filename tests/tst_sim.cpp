@@ -104,7 +104,7 @@ void TestSim::programAgainstStandIn()
         findButton(dlg, "btnSendCommand")->click();
         dlg->reject();
     }));
-    QCOMPARE(accepted.last().at(0).toByteArray(), QByteArray("$PH,2B03,1,1,\r\n"));   // the last tag comes selected
+    QCOMPARE(accepted.last().at(0).toByteArray(), QByteArray("$PH,FFFF,1,1,\r\n"));   // "alle" comes selected
     QVERIFY(boxes.seen.size() == 2 && boxes.texts(1) == QStringList({"Befehl wurde ausgeführt"}));
     QVERIFY(w.rangingActive && w.isEnabled() && !w.commandWin);
 }

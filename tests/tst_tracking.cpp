@@ -462,7 +462,9 @@ void TestTracking::knownPointFlows()
     QVERIFY(w.loadSettings(demoCfg(), false));
     for (Anchor& a : w.modules.anchors)
         a.offset = 25;
-    w.setFileChoosers(nullptr, [&](const QString&, const QString&) { return dir.filePath("report.csv"); });
+    ModalAnswerer boxes;
+    // A name without an ending gets ".csv", and the dialog says where it went.
+    w.setFileChoosers(nullptr, [&](const QString&, const QString&) { return dir.filePath("report"); });
     QVERIFY(w.startReplay(dir.filePath("s.orec"), 1.0));
     for (const char* opener : {"btnCalibrateOffsets", "btnCheckAccuracy"}) {
         findButton(&w, opener)->click();
@@ -501,6 +503,7 @@ void TestTracking::knownPointFlows()
             const QList<QByteArray> csv = readFileBytes(dir.filePath("report.csv")).split('\n');
             QVERIFY(csv.value(0).contains("cep50_cm"));
             QVERIFY(csv.value(2).startsWith("2B02,300,400,shown,"));
+            QCOMPARE(boxes.texts().last(), "Bericht gespeichert:\n" + QDir::toNativeSeparators(dir.filePath("report.csv")));
         }
         d->close();
     }

@@ -30,7 +30,12 @@ ChartViewFlow::ChartViewFlow(QObject* parent, ModuleSetup& modules, const ChartG
 
 void ChartViewFlow::fitView()
 {
-    const GridRect r = fitViewRect(modules.anchors, chart->size());
+    // The tags where they were last seen count as well as the anchors.
+    QVector<QPoint> tags;
+    for (const Tag& t : qAsConst(modules.tags))
+        if (t.avgX != Tag::NoPosition && t.avgY != Tag::NoPosition)
+            tags.append(QPoint(t.avgX, t.avgY));
+    const GridRect r = fitViewRect(modules.anchors, chart->size(), tags);
     if (r.isEmpty()) {
         emit statusMessage(tr("Keine Anker – nichts anzupassen"), 5000);
         return;
@@ -47,6 +52,10 @@ void ChartViewFlow::noteAnchorsOutside()
     GridRect grid;
     if (!view->gridRect(grid.x, grid.y, grid.w, grid.h))
         return;
+    // What the chart shows: the asked grid and the floor that fills the rest of its area.
+    ChartGeometry shown;
+    if (computeChartGeometry(grid.x, grid.y, grid.w, grid.h, chart->width(), chart->height(), shown, true))
+        grid = {shown.gridX, shown.gridY, shown.gridW, shown.gridH};
     if (anchorsOutside(modules.anchors, grid) == 0) {
         outsideNote.clear();
         return;

@@ -4,6 +4,8 @@
 #include "modulesetup.h"
 #include "rangingsample.h"
 
+#include <QScreen>
+
 KnownPointFlow::KnownPointFlow(const Context& context, const QString& title, const QString& applyText, QObject* parent)
     : QObject(parent), ctx(context), title(title), applyText(applyText)
 {
@@ -25,7 +27,12 @@ void KnownPointFlow::open()
         connect(dlg, &KnownPointDialog::resetRequested, this, &KnownPointFlow::reset);
         connect(dlg, &KnownPointDialog::applyRequested, this, &KnownPointFlow::apply);
         connect(dlg, &KnownPointDialog::applyAnywayToggled, this, &KnownPointFlow::applyAnywayToggled);
+        connect(dlg, &QDialog::finished, this, &KnownPointFlow::rememberPoint);
+        place();
     }
+    // The point the other dialog was given comes along.
+    if (*ctx.lastPoint && !running)
+        dlg->setPoint(**ctx.lastPoint);
     QVector<QPair<QString, QString>> tags;
     for (const Tag& t : ctx.modules->tags)
         tags.append({t.id, t.name});
@@ -36,6 +43,41 @@ void KnownPointFlow::open()
     dlg->show();
     dlg->raise();
     dlg->activateWindow();
+}
+
+// Beside the chart, so that the tags and the click on the floor stay in
+// view: right or left of the window where the screen has room, else over the
+// side panel, its right edge at the chart's left.
+void KnownPointFlow::place()
+{
+    dlg->adjustSize();
+    dlg->resize(qMin(dlg->width(), 640), qMin(dlg->height(), 560));
+    QWidget* window = ctx.window ? ctx.window->window() : nullptr;
+    if (!window)
+        return;
+    const QScreen* screen = window->screen();
+    const QRect avail = screen ? screen->availableGeometry() : QRect();
+    const QRect frame = window->frameGeometry();
+    const QSize size = dlg->frameGeometry().size().expandedTo(dlg->size());
+    QPoint at;
+    if (avail.isValid() && avail.right() - frame.right() >= size.width())
+        at = QPoint(frame.right() + 1, frame.top());
+    else if (avail.isValid() && frame.left() - avail.left() >= size.width())
+        at = QPoint(frame.left() - size.width(), frame.top());
+    else if (ctx.chart && ctx.chart->isVisible())
+        at = ctx.chart->mapToGlobal(QPoint(0, 0)) - QPoint(size.width(), 0);
+    else
+        at = frame.topLeft();
+    if (avail.isValid())
+        at = QPoint(qMax(at.x(), avail.left()), qBound(avail.top(), at.y(), qMax(avail.top(), avail.bottom() - size.height())));
+    dlg->move(at);
+}
+
+void KnownPointFlow::rememberPoint()
+{
+    QPointF at;
+    if (dlg && dlg->point(&at))
+        *ctx.lastPoint = at.toPoint();
 }
 
 void KnownPointFlow::start()
@@ -49,6 +91,7 @@ void KnownPointFlow::start()
     }
     dlg->setWarning(QString());
     dlg->setPicking(false);
+    *ctx.lastPoint = at.toPoint();
     collector.begin(dlg->tag(), at);
     durationMs = dlg->durationSeconds() * 1000;
     running = true;
@@ -126,4 +169,5 @@ void KnownPointFlow::chartClicked(const QPoint& at)
         return;
     dlg->setPoint(at);
     dlg->setPicking(false);
+    *ctx.lastPoint = at;
 }

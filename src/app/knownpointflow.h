@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class ModuleSetup;
@@ -32,6 +33,9 @@ public:
         ModuleSetup* modules = nullptr;
         QWidget* window = nullptr;                       // the dialog's parent
         std::function<std::optional<int>()> tagHeight;   // "Tag-Höhe", when set
+        QWidget* chart = nullptr;                        // the dialog keeps beside it
+        // The point last typed or picked, which every known-point dialog shares.
+        std::shared_ptr<std::optional<QPoint>> lastPoint = std::make_shared<std::optional<QPoint>>();
     };
 
     KnownPointFlow(const Context& context, const QString& title, const QString& applyText, QObject* parent);
@@ -60,6 +64,8 @@ protected:
     QPointer<KnownPointDialog> dlg;
 
 private:
+    void place();
+    void rememberPoint();
     void start();
     void cancel();
     void tick();

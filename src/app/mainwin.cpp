@@ -98,6 +98,8 @@ MainWin::MainWin(QWidget* parent)
     connect(ui->lblChart, &QLabelEx::mousePressed, this, &MainWin::releaseFrame);
     connect(ui->lblChart, &QLabelEx::wheelTurned, this, &MainWin::releaseFrame);
     connect(viewPanel, &ViewPanel::viewEdited, this, &MainWin::releaseFrame);
+    // The read-outs follow the pointer while it hovers, not only during a drag.
+    ui->lblChart->setMouseTracking(true);
     ui->lblChart->addAction(undoMoveAction);
     ui->lblChart->setContextMenuPolicy(Qt::ActionsContextMenu);
 
@@ -297,7 +299,8 @@ void MainWin::wireKnownPointFlows()
 {
     // Offsets and accuracy from a tag at a known point: the flows collect the
     // ranging lines and passes, a click on the chart gives the point.
-    const KnownPointFlow::Context known{&modules, this, [this] { return tagHeight; }};
+    KnownPointFlow::Context known{&modules, this, [this] { return tagHeight; }};
+    known.chart = ui->chart;
     offsetFlow = new OffsetCalibrationFlow(known, this);
     accuracyFlow = new AccuracyCheckFlow(known, this);
     accuracyFlow->chooseFile = [this] { return fileChoice.save(tr("Bericht speichern"), tr("CSV (*.csv)")); };
@@ -366,7 +369,7 @@ QStringList MainWin::applyStartup(const QString& settingsPath, const QString& po
     // From the command line: no message boxes, one line per problem.
     QStringList problems;
     if (!settingsPath.isEmpty() && !loadSettings(settingsPath, false))
-        problems << tr("Die Einstellungsdatei '%1' konnte nicht gelesen werden.").arg(settingsPath);
+        problems << tr("Die Einstellungsdatei '%1' konnte nicht gelesen werden: %2.").arg(settingsPath, settingsFlow->loadError());
     return problems + connection->applyStartup(portPath, connectNow, startRanging, modules.anchors.size());
 }
 
@@ -598,7 +601,7 @@ QImage MainWin::frameFromScratch()
     ChartGeometry geo = chartGeo;
     int x = 0, y = 0, w = 0, h = 0;
     if (viewPanel->gridRect(x, y, w, h))
-        computeChartGeometry(x, y, w, h, ui->chart->width(), ui->chart->height(), geo);
+        computeChartGeometry(x, y, w, h, ui->chart->width(), ui->chart->height(), geo, true);
     ChartPens fresh;
     fresh.labelScale = pens.labelScale;
     fresh.tableTextPx = pens.tableTextPx;
@@ -614,7 +617,7 @@ bool MainWin::updateGridGeometry()
     if (!viewPanel->gridRect(x, y, w, h))
         return false;
     // A zero or negative size, or an empty container, keeps the last good geometry.
-    if (!computeChartGeometry(x, y, w, h, ui->chart->width(), ui->chart->height(), chartGeo))
+    if (!computeChartGeometry(x, y, w, h, ui->chart->width(), ui->chart->height(), chartGeo, true))
         return false;
     pens.applyScale(chartGeo.cmPerPixel);
     gridDirty = false;

@@ -60,13 +60,16 @@ void SettingsFlow::chooseAndLoad()
     // An unreadable file must not wipe the setup the user has.
     if (!load(path, true))
         QMessageBox::warning(window, tr("Einstellungen laden"),
-                             tr("Die Einstellungsdatei konnte nicht gelesen werden!"), QMessageBox::Ok);
+                             tr("Die Einstellungsdatei konnte nicht gelesen werden:\n%1\n%2")
+                                 .arg(QDir::toNativeSeparators(path), lastLoadError),
+                             QMessageBox::Ok);
 }
 
 bool SettingsFlow::load(const QString& path, bool remind)
 {
     SettingsData data;
-    if (!readSettingsFile(path, data))
+    lastLoadError.clear();
+    if (!readSettingsFile(path, data, &lastLoadError))
         return false;
     apply(data);
     changes.setSaved(gather());

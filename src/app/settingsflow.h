@@ -43,6 +43,8 @@ public:
     void chooseAndLoad();
     // remind: the reminder to configure the modules follows a good load.
     bool load(const QString& path, bool remind);
+    // Why the last load failed, in German; empty after one that succeeded.
+    QString loadError() const { return lastLoadError; }
 
     SettingsData gather() const;
     void apply(SettingsData data);
@@ -68,6 +70,7 @@ private:
     Parts w;
     const FileChoice& files;
     SetupChanges changes;
+    QString lastLoadError;
 };
 
 #endif

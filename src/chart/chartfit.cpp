@@ -18,7 +18,7 @@ int clampedInt(double v)
 
 } // namespace
 
-GridRect fitViewRect(const QList<Anchor>& anchors, const QSize& chartSize)
+GridRect fitViewRect(const QList<Anchor>& anchors, const QSize& chartSize, const QVector<QPoint>& alsoShow)
 {
     if (anchors.isEmpty())
         return GridRect();
@@ -28,6 +28,12 @@ GridRect fitViewRect(const QList<Anchor>& anchors, const QSize& chartSize)
         maxX = qMax(maxX, double(a.x));
         minY = qMin(minY, double(a.y));
         maxY = qMax(maxY, double(a.y));
+    }
+    for (const QPoint& p : alsoShow) {
+        minX = qMin(minX, double(p.x()));
+        maxX = qMax(maxX, double(p.x()));
+        minY = qMin(minY, double(p.y()));
+        maxY = qMax(maxY, double(p.y()));
     }
     const double mx = qMax(MarginShare * (maxX - minX), MinMargin);
     const double my = qMax(MarginShare * (maxY - minY), MinMargin);

@@ -9,6 +9,7 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
+#include <QRegion>
 
 ChartFrame::~ChartFrame()
 {
@@ -59,6 +60,7 @@ void ChartFrame::layOut(const Scene& scene)
     const QVector<QRectF> labels = labelUnits(scene);
     scene.pens.placed = gridKeepClear + labels;
     circleSquares.clear();
+    tagLabelRects.fill(QRectF(), scene.tags.size());
     drawTags(nullptr, scene);
     QVector<QRectF> obstacles = scene.pens.placed;
     // Where a tag's dot, or a label that found no free place, meets a grid
@@ -70,16 +72,23 @@ void ChartFrame::layOut(const Scene& scene)
             labelGivesWay[i] = labels.at(i).intersects(obstacles.at(j));
     const QFontMetrics fm(QFont(), gridPixmap);
     scaleBarCorner = chooseScaleBarCorner(scene.geo, fm, obstacles, circleSquares);
+    const double s = scene.geo.cmPerPixel;
+    const auto units = [s](const QRectF& px) { return QRectF(px.left() * s, px.top() * s, px.width() * s, px.height() * s); };
+    QVector<QRectF> boxes = {units(scaleBarRect(scene.geo, fm, scaleBarCorner))};
     if (scene.drawCoverage) {
         // The legend takes the freest corner the scale bar left.
-        const QRectF bar = scaleBarRect(scene.geo, fm, scaleBarCorner);
-        const double s = scene.geo.cmPerPixel;
-        obstacles.append(QRectF(bar.left() * s, bar.top() * s, bar.width() * s, bar.height() * s));
-        legendCorner = chooseFreeCorner(scene.geo, coverage.legend(QFont(), legendWithOutOfRange(scene)).size(),
-                                        obstacles, circleSquares,
+        obstacles.append(boxes.first());
+        const QSize legend = coverage.legend(QFont(), legendWithOutOfRange(scene)).size();
+        legendCorner = chooseFreeCorner(scene.geo, legend, obstacles, circleSquares,
                                         {ScaleBarCorner::TopRight, ScaleBarCorner::TopLeft, ScaleBarCorner::BottomRight,
                                          ScaleBarCorner::BottomLeft});
+        boxes.append(units(cornerBox(scene.geo, legend, legendCorner)));
     }
+    // Where every corner holds something, a grid label under the scale bar
+    // or the legend gives way rather than be covered by it.
+    for (int i = 0; i < labels.size(); ++i)
+        for (const QRectF& box : qAsConst(boxes))
+            labelGivesWay[i] = labelGivesWay.at(i) || labels.at(i).intersects(box);
 }
 
 bool ChartFrame::legendWithOutOfRange(const Scene& scene) const
@@ -179,9 +188,17 @@ void ChartFrame::drawTags(QPainter* painter, const Scene& scene)
         if (r.tag < 0 || r.tag >= modules.tags.size())
             continue;
         const Tag& tag = modules.tags.at(r.tag);
-        // Trail and ellipse lie under the circles, dots and labels.
-        if (tag.showTrail)
+        // Trail and ellipse lie under the circles, dots and labels. The trail
+        // keeps off the tag's own label, where layOut put it.
+        if (tag.showTrail && painter) {
+            const int i = int(&r - scene.tags.constData());
+            const QRectF label = tagLabelRects.value(i);
+            painter->save();
+            if (!label.isEmpty())
+                painter->setClipRegion(QRegion(painter->window()) - QRegion(label.toAlignedRect()));
             drawTrail(painter, chartGeo, pens, tag.color, r.trail);
+            painter->restore();
+        }
         if (r.avgValid && tag.showUncertainty)
             drawUncertaintyEllipse(painter, chartGeo, pens, tag, r.ellipse95());
         for (int a = 0; a < anchors.size(); ++a) {
@@ -207,8 +224,11 @@ void ChartFrame::drawTags(QPainter* painter, const Scene& scene)
         const Tag& tag = modules.tags.at(r.tag);
         if (r.rawValid && tag.showPosRaw)
             drawRawPosition(painter, chartGeo, pens, tag, float(r.raw.x()), float(r.raw.y()));
-        if (r.avgValid && tag.showPosAvg)
+        if (r.avgValid && tag.showPosAvg) {
             drawAveragedPosition(painter, chartGeo, pens, tag, r.rate, labelPlusMinus(tag, r));
+            if (!painter)
+                tagLabelRects[int(&r - scene.tags.constData())] = pens.placed.last();
+        }
     }
 }
 

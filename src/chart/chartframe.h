@@ -91,6 +91,7 @@ private:
     QVector<GridLabelBox> gridLabels;   // the grid labels' boxes, which the scale bar and tag labels keep off
     QVector<bool> labelGivesWay;        // per grid label: a tag's dot or label of this pass meets its box
     QVector<QRectF> circleSquares;   // this pass's distance circles by their bounding squares
+    QVector<QRectF> tagLabelRects;   // per entry of the scene's tags: where layOut put its label (chart units)
     QByteArray drawnSignature;       // of the frame shown; empty: paint at the next pass
     QElapsedTimer lastPaint;
 };

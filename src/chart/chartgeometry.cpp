@@ -36,7 +36,7 @@ int niceStep(int r)
 }
 
 bool computeChartGeometry(int gridX, int gridY, int gridW, int gridH,
-                          int containerW, int containerH, ChartGeometry& geo)
+                          int containerW, int containerH, ChartGeometry& geo, bool fill)
 {
     if (gridW <= 0 || gridH <= 0 || containerW <= 0 || containerH <= 0)
         return false;
@@ -56,17 +56,35 @@ bool computeChartGeometry(int gridX, int gridY, int gridW, int gridH,
     if (!fitsInt(originX) || !fitsInt(originY))
         return false;
 
+    // Square grid cells: both directions use the finer step of the asked rectangle.
+    const int step = qMin(niceStep(gridW / 10), niceStep(gridH / 10));
+    int shownY = gridY, shownW = gridW, shownH = gridH;
+    double pixW = pw, pixH = ph;
+    if (fill) {
+        // Whole centimetres that cover the container; the world keeps its
+        // top-left corner, so origin and scale stay as they are.
+        const double wideW = std::round(containerW * cmPerPixel), wideH = std::round(containerH * cmPerPixel);
+        const double y0 = double(gridY) - (wideH - gridH);
+        if (wideW >= gridW && wideH >= gridH && double(gridX) + wideW <= std::numeric_limits<int>::max()
+            && wideW <= std::numeric_limits<int>::max() && wideH <= std::numeric_limits<int>::max()
+            && y0 >= std::numeric_limits<int>::min()) {
+            shownW = int(wideW);
+            shownH = int(wideH);
+            shownY = int(y0);
+            pixW = qMin(double(containerW), std::round(wideW * s));
+            pixH = qMin(double(containerH), std::round(wideH * s));
+        }
+    }
+
     geo.gridX = gridX;
-    geo.gridY = gridY;
-    geo.gridW = gridW;
-    geo.gridH = gridH;
+    geo.gridY = shownY;
+    geo.gridW = shownW;
+    geo.gridH = shownH;
     geo.cmPerPixel = cmPerPixel;
-    geo.pixmapW = int(pw);
-    geo.pixmapH = int(ph);
+    geo.pixmapW = int(pixW);
+    geo.pixmapH = int(pixH);
     geo.originX = int(originX);
     geo.originY = int(originY);
-    // Square grid cells: both directions use the finer step.
-    const int step = qMin(niceStep(gridW / 10), niceStep(gridH / 10));
     geo.gridStepX = step;
     geo.gridStepY = step;
     return true;

@@ -19,11 +19,15 @@ struct ChartGeometry
 int niceStep(int r);
 
 // Fits the world rectangle into the container keeping the aspect ratio.
+// With fill, the container's remaining width or height shows more of the
+// world at the same scale, to the right of and below the rectangle (its
+// top-left corner stays where it is), instead of leaving bars beside it;
+// geo's grid then describes what is shown.
 // Returns false and leaves geo untouched when the rectangle or the container
 // is empty, when the pixmap would have no pixels, or when the origin would
 // not fit an int; the previous geometry then stays in use.
 bool computeChartGeometry(int gridX, int gridY, int gridW, int gridH,
-                          int containerW, int containerH, ChartGeometry& geo);
+                          int containerW, int containerH, ChartGeometry& geo, bool fill = false);
 
 // World centimetres under a pixmap pixel, truncated toward zero and clamped
 // to the int range.

@@ -112,6 +112,16 @@ QVector<AxisLabel> axisLabels(const ChartGeometry& geo, const QFontMetricsF& fm,
     const double belowTop = geo.originY + 7 * cpp;   // clear of dots and descenders on the axis
     const double aboveBottom = geo.originY - 5 * cpp;
     QVector<AxisLabel> candidates;
+    // The axes' crossing carries its "0", below it and left of the y axis,
+    // clear of a master's ring there; it goes first, so neighbours give way.
+    if (area.contains(QPointF(geo.originX, geo.originY))) {
+        const QString zero = QStringLiteral("0");
+        const double w = fm.horizontalAdvance(zero);
+        QRectF r(geo.originX - 16 * cpp - w, belowTop, w, height);
+        if (r.bottom() > area.bottom())
+            r.moveBottom(aboveBottom);
+        candidates.append({zero, pulledInside(r, area)});
+    }
     for (qint64 x = multipleAbove(gridX, everyX); x < endX; x += everyX) {
         if (x == 0)
             continue;

@@ -33,8 +33,9 @@ struct AxisLabel
 };
 
 // The grid labels of the chart in chart units, for a font with metrics fm:
-// values below the x axis beside their vertical lines and right of the y axis
-// above their horizontal lines, both kept inside the chart. Only every k-th
+// "0" below and left of the axes' crossing, values below the x axis beside
+// their vertical lines and right of the y axis above their horizontal lines,
+// all kept inside the chart. Only every k-th
 // grid step is labelled (k = 1, 2, 5, 10, 20, ...), the smallest k at which
 // neighbours keep apart. A label that would still touch one already placed,
 // or one of the keepClear rectangles, is left out.

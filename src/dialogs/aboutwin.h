@@ -7,7 +7,7 @@ namespace Ui {
 class AboutWin;
 }
 
-// The small "About..." box naming the program, its version and its publisher.
+// The small "Über Orvane" box naming the program, its version and its publisher.
 class AboutWin : public QDialog
 {
     Q_OBJECT

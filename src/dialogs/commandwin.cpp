@@ -17,6 +17,17 @@ CommandWin::CommandWin(QWidget* parent)
     : QDialog(parent), ui(new Ui::CommandWin)
 {
     ui->setupUi(this);
+    // Sending needs a command and its parameter; until both are chosen the
+    // button says so by being off.
+    for (QRadioButton* b : {ui->rbRXLED, ui->rbTXLED, ui->rbLEDon, ui->rbLEDoff})
+        connect(b, &QRadioButton::toggled, this, &CommandWin::updateSendButton);
+    updateSendButton();
+}
+
+void CommandWin::updateSendButton()
+{
+    ui->btnSendCommand->setEnabled((ui->rbTXLED->isChecked() || ui->rbRXLED->isChecked())
+                                   && (ui->rbLEDon->isChecked() || ui->rbLEDoff->isChecked()));
 }
 
 CommandWin::~CommandWin()
@@ -29,8 +40,6 @@ void CommandWin::setModules(ModuleSetup* setup)
     modules = setup;
     if (!modules)
         return;
-    // Inserting at the top keeps the item inserted first current, so the
-    // dialog opens on the last tag (or the last anchor when there are no tags).
     for (int i = modules->tags.size() - 1; i >= 0; --i) {
         const Tag& tag = modules->tags.at(i);
         ui->cmbModule->insertItem(0, QStringLiteral("%1 [ %2 ]").arg(tag.name, tag.id), tag.id);
@@ -40,6 +49,8 @@ void CommandWin::setModules(ModuleSetup* setup)
         ui->cmbModule->insertItem(0, QStringLiteral("%1 [ %2 ]").arg(anchor.name, anchor.id), anchor.id);
     }
     ui->cmbModule->insertItem(0, tr("alle"), QStringLiteral("FFFF"));
+    // Every module by default: the LED test usually asks who answers at all.
+    ui->cmbModule->setCurrentIndex(0);
 }
 
 void CommandWin::on_rbTXLED_clicked()
@@ -71,16 +82,8 @@ void CommandWin::on_btnSendCommand_clicked()
     else if (ui->rbLEDoff->isChecked())
         parameter = 0;
 
-    if (code < 0) {
-        QMessageBox::warning(this, tr("Befehl senden"), tr("Sie müssen zuerst einen Befehl auswählen!"),
-                             QMessageBox::Ok);
-        return;
-    }
-    if (parameter < 0) {
-        QMessageBox::warning(this, tr("Befehl senden"), tr("Sie müssen die Parameter spezifizieren!"),
-                             QMessageBox::Ok);
-        return;
-    }
+    if (code < 0 || parameter < 0)
+        return;   // the button is off until both are chosen
 
     // The id goes out exactly as the record holds it.
     const QString command = QStringLiteral("$PH,%1,%2,%3,\r\n")

@@ -32,6 +32,7 @@ public slots:
     void commandFailed(const QString& reason) { failureReason = reason; }
 
 private slots:
+    void updateSendButton();
     void on_cmbModule_currentIndexChanged(int index);
     void on_btnSendCommand_clicked();
     void on_rbRXLED_clicked();

@@ -264,13 +264,14 @@ void DiscoverWin::discoverPacket(QByteArray packet)
             cells.idEditable = !master;
             cells.role = master ? RoleMaster : RoleNotUsed;
             cells.name = id;
-            cells.x = cells.y = cells.z = QStringLiteral("0");
+            // No position is known yet, as for the tags.
+            cells.x = cells.y = cells.z = QStringLiteral("-");
             // A colour no other row has yet, so a module found now never
             // looks like an anchor or tag already there.
             QList<QColor> used;
             for (int r = 0; r < row; ++r)
                 used << cellColor(table, r, ColColor);
-            cells.color = leastUsedColor(colorList, used);
+            cells.color = newModuleColor(colorList, used);
             cells.flags[1] = true;          // PosAVG
             cells.offset = QStringLiteral("0");
             appendRow(cells);

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QHeaderView>
+#include <QLabel>
 
 KnownPointDialog::KnownPointDialog(const QString& title, const QString& applyText, QWidget* parent)
     : QDialog(parent), ui(new Ui::KnownPointDialog)
@@ -59,6 +60,19 @@ void KnownPointDialog::setPoint(const QPoint& at)
     ui->edtY->setText(QString::number(at.y()));
 }
 
+void KnownPointDialog::on_btnPickPoint_toggled(bool on)
+{
+    // While picking, the dialog says what the next click on the chart does.
+    const QString hint = tr("Klicken Sie in das Diagramm auf den Punkt, an dem der Tag steht.");
+    if (on) {
+        beforePicking = ui->lblCollected->text();
+        ui->lblCollected->setText(hint);
+    } else if (ui->lblCollected->text() == hint) {
+        ui->lblCollected->setText(beforePicking);
+    }
+    emit pickToggled(on);
+}
+
 void KnownPointDialog::setHeightText(const QString& text)
 {
     ui->lblHeight->setText(text);
@@ -107,6 +121,7 @@ void KnownPointDialog::setTable(const QStringList& headers, const QVector<QStrin
     ui->tblResult->clear();
     ui->tblResult->setColumnCount(headers.size());
     ui->tblResult->setHorizontalHeaderLabels(headers);
+    setColumnToolTips(columnTips);
     ui->tblResult->setRowCount(rows.size());
     for (int r = 0; r < rows.size(); ++r)
         for (int c = 0; c < rows.at(r).size() && c < headers.size(); ++c) {
@@ -117,6 +132,25 @@ void KnownPointDialog::setTable(const QStringList& headers, const QVector<QStrin
                 item->setBackground(QColor(255, 220, 220));
             ui->tblResult->setItem(r, c, item);
         }
+}
+
+void KnownPointDialog::setColumnToolTips(const QStringList& tips)
+{
+    columnTips = tips;
+    for (int c = 0; c < ui->tblResult->columnCount() && c < tips.size(); ++c)
+        if (QTableWidgetItem* header = ui->tblResult->horizontalHeaderItem(c))
+            header->setToolTip(tips.at(c));
+}
+
+void KnownPointDialog::setLegend(const QString& text)
+{
+    if (!legend) {
+        legend = new QLabel(this);
+        legend->setObjectName(QStringLiteral("lblLegend"));
+        legend->setWordWrap(true);
+        ui->verticalLayout->insertWidget(ui->verticalLayout->indexOf(ui->tblResult) + 1, legend);
+    }
+    legend->setText(text);
 }
 
 void KnownPointDialog::setWarning(const QString& text)

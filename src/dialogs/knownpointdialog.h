@@ -41,6 +41,9 @@ public:
     void setProgress(int percent, const QString& text);
     // The result table: headers, rows of cells, and which rows to mark.
     void setTable(const QStringList& headers, const QVector<QStringList>& rows, const QVector<bool>& marked);
+    // Tool tips of the result table's columns, and a short legend below it.
+    void setColumnToolTips(const QStringList& tips);
+    void setLegend(const QString& text);
     void setWarning(const QString& text);
     void setApplyEnabled(bool on);
     // "trotzdem übernehmen" beside the warning: offered (shown, unticked) or not.
@@ -61,13 +64,16 @@ private slots:
     void on_btnApply_clicked() { emit applyRequested(); }
     void on_btnReset_clicked() { emit resetRequested(); }
     void on_btnClose_clicked() { close(); }
-    void on_btnPickPoint_toggled(bool on) { emit pickToggled(on); }
+    void on_btnPickPoint_toggled(bool on);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     Ui::KnownPointDialog* ui;
+    QStringList columnTips;
+    QString beforePicking;   // the progress text the picking hint stands in for
+    class QLabel* legend = nullptr;
 };
 
 #endif

@@ -23,7 +23,7 @@ QColor gradeColor(LinkQuality::Grade g)
 
 QString percent(double share)
 {
-    return QLocale(QLocale::German).toString(100.0 * share, 'f', 1) + QStringLiteral(" %");
+    return QString::number(100.0 * share, 'f', 1) + QStringLiteral(" %");
 }
 
 } // namespace
@@ -97,7 +97,6 @@ void LinkQualityDialog::refresh()
         }
         t->setItem(row, column, item);
     };
-    const QLocale locale(QLocale::German);   // decimal commas, as the texts around them
     for (const LinkQuality::TagFigures& f : all) {
         const int tagIndex = modules ? modules->findTag(f.key) : -1;
         const QString tagName = tagIndex >= 0 ? modules->tags.at(tagIndex).name : f.key;
@@ -105,9 +104,9 @@ void LinkQualityDialog::refresh()
             cell(c, QString());
         cell(ColTag, tagName);
         cell(ColAnchor, tr("alle"));
-        cell(ColLines, locale.toString(f.linesPerSecond, 'f', 1));
-        cell(ColUpdate, locale.toString(f.updateRate, 'f', 1));
-        cell(ColSilence, locale.toString(f.sinceLastMs / 1000.0, 'f', 1) + tr(" s"),
+        cell(ColLines, QString::number(f.linesPerSecond, 'f', 1));
+        cell(ColUpdate, QString::number(f.updateRate, 'f', 1));
+        cell(ColSilence, QString::number(f.sinceLastMs / 1000.0, 'f', 1) + tr(" s"),
              gradeColor(LinkQuality::silenceGrade(f.sinceLastMs)));
         ++row;
         for (int a = 0; a < f.anchors.size(); ++a, ++row) {
@@ -116,11 +115,11 @@ void LinkQualityDialog::refresh()
                 cell(c, QString());
             cell(ColTag, tagName);
             cell(ColAnchor, modules && a < modules->anchors.size() ? modules->anchors.at(a).name : QString::number(a + 1));
-            cell(ColLines, locale.toString(af.linesPerSecond, 'f', 1));
+            cell(ColLines, QString::number(af.linesPerSecond, 'f', 1));
             cell(ColMissing, percent(af.missingShare), gradeColor(LinkQuality::missingGrade(af.missingShare)));
             cell(ColLeftOut, percent(af.leftOutShare), gradeColor(LinkQuality::leftOutGrade(af.leftOutShare)));
             if (af.spread >= 0)
-                cell(ColSpread, locale.toString(af.spread, 'f', 1) + tr(" cm"), gradeColor(LinkQuality::spreadGrade(af.spread)));
+                cell(ColSpread, QString::number(af.spread, 'f', 1) + tr(" cm"), gradeColor(LinkQuality::spreadGrade(af.spread)));
             cell(ColLast, af.lastDistance > 0 ? QString::number(af.lastDistance) + tr(" cm") : QString());
         }
     }

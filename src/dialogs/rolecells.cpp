@@ -21,7 +21,7 @@ QComboBox* setRoleComboCell(QTableWidget* table, int row, int column,
     }
     combo->setCurrentIndex(combo->findData(role));
     combo->setEnabled(enabled);
-    table->setCellWidget(row, column, makeCentredCell(combo));
+    putCellWidget(table, row, column, makeCentredCell(combo));
     return combo;
 }
 

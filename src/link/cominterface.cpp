@@ -1,5 +1,7 @@
 #include "cominterface.h"
 
+#include "porterror.h"
+
 #include <QMutexLocker>
 #include <QSerialPortInfo>
 #include <QThread>
@@ -45,7 +47,7 @@ bool ComInterface::open(const QString& portName, int baudRate)
         connect(port, &QSerialPort::errorOccurred, this, &ComInterface::handleError);
         return true;
     }
-    lastErrorText = port->errorString();
+    lastErrorText = portErrorText(port->error(), port->errorString());
     delete port;
     port = nullptr;
     return false;
@@ -158,7 +160,7 @@ void ComInterface::handleError(QSerialPort::SerialPortError error)
         return;
     if (!port || !port->isOpen())
         return;
-    lastErrorText = port->errorString();
+    lastErrorText = portErrorText(port->error(), port->errorString());
     replyTimer->stop();
     disconnect(port, &QSerialPort::readyRead, this, &ComInterface::handleReadyRead);
     disconnect(port, &QSerialPort::errorOccurred, this, &ComInterface::handleError);

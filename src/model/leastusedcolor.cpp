@@ -17,3 +17,12 @@ QColor leastUsedColor(const QList<QColor>& palette, const QList<QColor>& used)
     }
     return best;
 }
+
+QColor newModuleColor(const QList<QColor>& palette, const QList<QColor>& used)
+{
+    QList<QColor> colourful;
+    for (const QColor& c : palette)
+        if (c.rgba() != QColor(Qt::black).rgba())
+            colourful << c;
+    return leastUsedColor(colourful.isEmpty() ? palette : colourful, used);
+}

@@ -10,4 +10,9 @@
 // An empty palette gives black.
 QColor leastUsedColor(const QList<QColor>& palette, const QList<QColor>& used);
 
+// The colour a module found or listed anew gets: the least used one of
+// palette other than black, which reads as a grid line or a label on the
+// chart (black stays the user's to choose).
+QColor newModuleColor(const QList<QColor>& palette, const QList<QColor>& used);
+
 #endif

@@ -92,7 +92,7 @@ bool ModuleSetup::applyModuleList(const QByteArray& line, const QList<QColor>& t
 
     reconcile(tags, tagIds);
     for (const QString& id : qAsConst(tagIds))
-        tags.append(Tag(id, id, leastUsedColor(tagColors, colors()), false, true, false, false, false, false, false));
+        tags.append(Tag(id, id, newModuleColor(tagColors, colors()), false, true, false, false, false, false, false));
     return true;
 }
 

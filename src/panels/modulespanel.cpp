@@ -35,17 +35,27 @@ ModulesPanel::~ModulesPanel()
     delete ui;
 }
 
+// A table that holds the same modules keeps its rows and cell widgets and
+// takes the changed values in place: reconnecting, loading the same setup or
+// ending a drag rebuilds nothing.
 void ModulesPanel::showAnchors(const QList<Anchor>& anchors)
 {
     tablesInSync = false;
-    for (QFlatComboBox* combo : ModuleTables::fillAnchors(ui->tblAnker, anchors).colours)
-        connect(combo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &ModulesPanel::tableAnkerComboBoxSelected);
+    if (!ModuleTables::updateAnchors(ui->tblAnker, anchors)) {
+        for (QFlatComboBox* combo : ModuleTables::fillAnchors(ui->tblAnker, anchors).colours)
+            connect(combo, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+                    &ModulesPanel::tableAnkerComboBoxSelected);
+    }
     tablesInSync = true;
 }
 
 void ModulesPanel::showTags(const QList<Tag>& tags)
 {
     tablesInSync = false;
+    if (ModuleTables::updateTags(ui->tblTags, tags)) {
+        tablesInSync = true;
+        return;
+    }
     const ModuleTables::Editors editors = ModuleTables::fillTags(ui->tblTags, tags);
     for (QFlatComboBox* combo : editors.colours)
         connect(combo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &ModulesPanel::tableTagsComboBoxSelected);

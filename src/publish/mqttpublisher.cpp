@@ -26,6 +26,20 @@ QString text(const char* source)
     return QCoreApplication::translate("MqttPublisher", source);
 }
 
+// The network errors a connection attempt meets, in German; the C
+// library's own text, which is English, for the rest.
+QString networkError(int error)
+{
+    switch (error) {
+    case ECONNREFUSED: return text("Verbindung abgelehnt");
+    case EHOSTUNREACH: return text("Host nicht erreichbar");
+    case ENETUNREACH: return text("Netzwerk nicht erreichbar");
+    case ETIMEDOUT: return text("Zeitüberschreitung");
+    case ECONNRESET: return text("Verbindung zurückgesetzt");
+    default: return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+
 // Why a connection attempt failed before it reached the broker.
 QString connectReason(int rc, int error)
 {
@@ -33,7 +47,7 @@ QString connectReason(int rc, int error)
     case MOSQ_ERR_EAI:
         return text("Host nicht gefunden");
     case MOSQ_ERR_ERRNO:
-        return text("Broker nicht erreichbar (%1)").arg(QString::fromLocal8Bit(std::strerror(error)));
+        return text("Broker nicht erreichbar (%1)").arg(networkError(error));
     case MOSQ_ERR_TLS:
         return text("TLS-Fehler");
     default:

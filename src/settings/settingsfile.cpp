@@ -5,6 +5,7 @@
 #include "zonegeometry.h"
 
 #include <QColor>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -312,6 +313,27 @@ bool holdsSettingsKeys(const QStringList& keys)
     return false;
 }
 
+// The first line of an INI file its reader cannot take: a section header
+// without its closing bracket, or a line that is neither a comment, a
+// section nor a key with '='. 0 when none is found.
+int brokenIniLine(const QByteArray& content)
+{
+    const QList<QByteArray> lines = content.split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        const QByteArray line = lines.at(i).trimmed();
+        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#'))
+            continue;
+        if (line.startsWith('[') ? !line.endsWith(']') : !line.contains('='))
+            return i + 1;
+    }
+    return 0;
+}
+
+QString settingsText(const char* german)
+{
+    return QCoreApplication::translate("SettingsFile", german);
+}
+
 } // namespace
 
 QString zoneRefusal(const Zone& zone, const QVector<Zone>& others)
@@ -368,37 +390,50 @@ bool writeSettingsFile(const QString& path, const SettingsData& data)
     return Durable::syncFolderOf(target);
 }
 
-bool readSettingsFile(const QString& path, SettingsData& data)
+bool readSettingsFile(const QString& path, SettingsData& data, QString* why)
 {
+    const auto fail = [&](const QString& r) {
+        if (why)
+            *why = r;
+        return false;
+    };
     // QSettings takes a missing file for an empty one and reports no error.
     const QFileInfo info(path);
-    if (path.isEmpty() || !info.isFile())
-        return false;
+    if (path.isEmpty() || !info.exists())
+        return fail(settingsText("Datei oder Gerät nicht gefunden"));
+    if (!info.isFile())
+        return fail(settingsText("keine Datei"));
     QFile probe(path);
     if (!probe.open(QIODevice::ReadOnly))
-        return false;
+        return fail(settingsText("Zugriff verweigert"));
 
     const QByteArray content = probe.readAll();
     probe.close();
     QTemporaryDir scratch;
     if (!scratch.isValid())
-        return false;
+        return fail(settingsText("kein Platz für eine Arbeitskopie"));
     QFile copy(freshSettingsPath(scratch));
     if (!copy.open(QIODevice::WriteOnly) || copy.write(content) != content.size())
-        return false;
+        return fail(settingsText("kein Platz für eine Arbeitskopie"));
     copy.close();
 
     Utf8Settings settings(copy.fileName(), QSettings::IniFormat);
     // Sections are parsed on first use; listing every key makes the whole
     // file parsed, so a broken line anywhere shows in the status.
     const QStringList keys = settings.allKeys();
-    if (settings.status() != QSettings::NoError || !holdsSettingsKeys(keys))
-        return false;
+    const auto broken = [&] {
+        const int line = brokenIniLine(content);
+        return line > 0 ? settingsText("Formatfehler in Zeile %1").arg(line) : settingsText("Formatfehler");
+    };
+    if (settings.status() != QSettings::NoError)
+        return fail(broken());
+    if (!holdsSettingsKeys(keys))
+        return fail(settingsText("keine Orvane-Einstellungsdatei"));
 
     SettingsData loaded;
     readAll(settings, loaded, unquotedPoints(content));
     if (settings.status() != QSettings::NoError)
-        return false;
+        return fail(broken());
     data = loaded;
     return true;
 }

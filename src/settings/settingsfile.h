@@ -48,8 +48,10 @@ bool writeSettingsFile(const QString& path, const SettingsData& data);
 
 // False, with `data` unchanged, when `path` is no readable file, not a valid
 // INI file or holds none of the keys that mark a settings file (AnchorCount,
-// TagCount, Grid-...). Other keys the file lacks get their defaults.
-bool readSettingsFile(const QString& path, SettingsData& data);
+// TagCount, Grid-...); `why` then says which, in German, with the line of a
+// broken file where it can be found. Other keys the file lacks get their
+// defaults.
+bool readSettingsFile(const QString& path, SettingsData& data, QString* why = nullptr);
 
 // Why a zone cannot join `others` (a bad shape, no name, a name in use, ""
 // when it can); names compare without case, as topics would clash.

@@ -25,6 +25,16 @@ void putEmptyItem(QTableWidget* table, int row, int column)
 
 } // namespace
 
+void putCellWidget(QTableWidget* table, int row, int column, QWidget* widget)
+{
+    table->setCellWidget(row, column, widget);
+    // In its cell at once: until the view lays its items out (a pass of the
+    // event loop later, or much later inside a blocking exchange) a new cell
+    // widget would lie over the first cell.
+    if (widget)
+        widget->setGeometry(table->visualRect(table->model()->index(row, column)));
+}
+
 QWidget* makeCentredCell(QWidget* content)
 {
     auto* container = new QWidget;
@@ -55,7 +65,7 @@ QCheckBox* setCheckBoxCell(QTableWidget* table, int row, int column, bool checke
     auto* box = new QCheckBox;
     box->setChecked(checked);
     box->setEnabled(enabled);
-    table->setCellWidget(row, column, makeCentredCell(box));
+    putCellWidget(table, row, column, makeCentredCell(box));
     return box;
 }
 
@@ -70,7 +80,7 @@ QFlatComboBox* setColorComboCell(QTableWidget* table, int row, int column, const
     for (int i = 0; i < colorList.size(); ++i)
         addColorItem(combo, i, colorList.at(i));
     selectColor(combo, color, true);
-    table->setCellWidget(row, column, makeCentredCell(combo));
+    putCellWidget(table, row, column, makeCentredCell(combo));
     return combo;
 }
 
@@ -117,7 +127,10 @@ void removeTableRow(QTableWidget* table, int row)
         return;
     for (int column = 0; column < table->columnCount(); ++column) {
         if (QWidget* cell = table->cellWidget(row, column)) {
-            // The removal may run inside a signal of this very widget.
+            // The removal may run inside a signal of this very widget, so it
+            // goes later; out of sight now, or it would stay over the table
+            // until then (inside a blocking exchange, for a while).
+            cell->hide();
             cell->deleteLater();
             table->setCellWidget(row, column, nullptr);
         }

@@ -24,6 +24,9 @@ void clearTable(QTableWidget* table);
 // The table then keeps every column and row in view.
 void fitColumnsToHeaders(QTableWidget* table, bool wrap);
 
+// Sets a cell's widget and puts it in its cell at once.
+void putCellWidget(QTableWidget* table, int row, int column, QWidget* widget);
+
 // The centring container used by check-box, colour and role cells.
 QWidget* makeCentredCell(QWidget* content);
 

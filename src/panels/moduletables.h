@@ -22,6 +22,11 @@ struct Editors
 };
 
 void setUpColumns(QTableWidget* anchorTable, QTableWidget* tagTable);
+// Brings a table that already holds these modules, row for row by id, in line
+// with the records in place: cells change only where a value differs, and no
+// cell widget is replaced. False, and nothing touched, when the rows differ.
+bool updateAnchors(QTableWidget* table, const QList<Anchor>& anchors);
+bool updateTags(QTableWidget* table, const QList<Tag>& tags);
 Editors fillAnchors(QTableWidget* table, const QList<Anchor>& anchors);
 Editors fillTags(QTableWidget* table, const QList<Tag>& tags);
 // The master first, then the other anchors in table order.

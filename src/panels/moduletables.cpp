@@ -18,9 +18,77 @@ int cellInt(QTableWidget* t, int row, int column)
 {
     return cellText(t, row, column).trimmed().toInt();
 }
+// The same identifiers in the same rows.
+template <class Module>
+bool sameRows(QTableWidget* t, const QList<Module>& modules)
+{
+    if (t->rowCount() != modules.size())
+        return false;
+    for (int r = 0; r < modules.size(); ++r)
+        if (cellText(t, r, 0) != modules.at(r).id)
+            return false;
+    return true;
+}
+
+void updateText(QTableWidget* t, int row, int column, const QString& text)
+{
+    QTableWidgetItem* item = t->item(row, column);
+    if (item && item->text() != text)
+        item->setText(text);
+}
+
+void updateCheck(QTableWidget* t, int row, int column, bool on)
+{
+    QWidget* cell = t->cellWidget(row, column);
+    auto* box = cell ? cell->findChild<QCheckBox*>() : nullptr;
+    if (box && box->isChecked() != on)
+        box->setChecked(on);
+}
+
+void updateColour(QTableWidget* t, int row, const QColor& color)
+{
+    QWidget* cell = t->cellWidget(row, 2);
+    auto* combo = cell ? cell->findChild<QFlatComboBox*>() : nullptr;
+    if (combo && cellColor(t, row, 2) != color)
+        selectColor(combo, color, true);
+}
+
 } // namespace
 
 namespace ModuleTables {
+
+bool updateAnchors(QTableWidget* t, const QList<Anchor>& anchors)
+{
+    if (!sameRows(t, anchors))
+        return false;
+    for (int i = 0; i < anchors.size(); ++i) {
+        const Anchor& a = anchors.at(i);
+        updateText(t, i, 1, a.name);
+        updateColour(t, i, a.color);
+        updateText(t, i, 3, QString::number(a.x));
+        updateText(t, i, 4, QString::number(a.y));
+        updateText(t, i, 5, QString::number(a.z));
+        updateCheck(t, i, 6, a.master);
+        updateText(t, i, 7, QString::number(a.offset));
+    }
+    return true;
+}
+
+bool updateTags(QTableWidget* t, const QList<Tag>& tags)
+{
+    if (!sameRows(t, tags))
+        return false;
+    for (int i = 0; i < tags.size(); ++i) {
+        const Tag& g = tags.at(i);
+        updateText(t, i, 1, g.name);
+        updateColour(t, i, g.color);
+        const bool flags[] = {g.showPosRaw, g.showPosAvg, g.showDistRaw, g.showDistAvg,
+                              g.showCoordinates, g.showSpeed, g.showRate, g.showUncertainty, g.showTrail};
+        for (int c = 0; c < 9; ++c)
+            updateCheck(t, i, 3 + c, flags[c]);
+    }
+    return true;
+}
 
 void setUpColumns(QTableWidget* anchorTable, QTableWidget* tagTable)
 {
