@@ -38,6 +38,18 @@ void TestSim::scenario()
         QVERIFY2(std::hypot(p.x() - w.second.x(), p.y() - w.second.y()) < 1e-6, qPrintable(QString::number(w.first)));
     }
     QVERIFY(!s.positionAt("BEEF", 0, &p));
+    // A walker that stands a second at each end of a 1 m line, facing the way it came.
+    Scenario stops;
+    QVERIFY(stops.loadJson(R"({"anchors": [{"id": "1A2B", "x": 0, "y": 500}],
+        "tags": [{"id": "2B01", "waypoints": [[0, 0], [100, 0]], "speed": 100, "stop": 1}]})"));
+    const Scenario::Module& walker = stops.tags.first();
+    for (const auto& w : QList<QPair<qint64, QPointF>>{{500, {50, 0}}, {1000, {100, 0}}, {1999, {100, 0}}, {2500, {50, 0}},
+                                                       {3500, {0, 0}}, {4500, {50, 0}}}) {
+        p = Scenario::pathPosition(walker, w.first);
+        QVERIFY2(std::hypot(p.x() - w.second.x(), p.y() - w.second.y()) < 1e-6, qPrintable(QString::number(w.first)));
+    }
+    QCOMPARE(Scenario::headingAt(walker, 1500), 0.0);
+    QCOMPARE(Scenario::headingAt(walker, 3500), 180.0);
 }
 
 void TestSim::programAgainstStandIn()
