@@ -11,7 +11,10 @@
 # median r95 over the median error. Then the real DW1000 recordings in data/realdata/: per set and tag the RMS,
 # p95 and max of the raw fix, the average over 10 and the Kalman filter
 # against the motion-capture truth, with every offset 0 and again with the
-# offsets that --calibrate-at proposes from static-pose5-heading0.
+# offsets that --calibrate-at proposes from static-pose5-heading0; the moving
+# run also made 2, 4 and 6 times faster (scripts/speedup.py), each dynamic run
+# with a line whether the filter beats the raw fix for every tag; last, the
+# calibration cross-check between the two static poses (scripts/crosscheck.py).
 # Usage: scripts/accuracy.sh [seconds]   (default 300; ORVANE_BUILD=dir picks the build;
 #        ORVANE_ACCURACY=sim, real or zones runs only the stand-in's, the real sets' or the zone events' part)
 # Last, scripts/zoneaccuracy.sh: zone events against the truth on the real moving run and the stand-in's doorway.
@@ -76,18 +79,22 @@ done
 import csv, json, math, os, sys
 work, files = sys.argv[1], sys.argv[2:]
 
-def path_position(path, speed, ms):
-    # As the stand-in walks it: along the closed polyline at constant speed.
+def path_position(path, speed, ms, stop=0.0):
+    # As the stand-in walks it: along the closed polyline at constant speed,
+    # standing `stop` seconds at every waypoint it reaches.
     if len(path) == 1 or speed <= 0:
         return path[0]
     segs = [(path[i], path[(i + 1) % len(path)]) for i in range(len(path))]
-    length = sum(math.dist(a, b) for a, b in segs)
-    s = math.fmod(speed * ms / 1000.0, length)
-    for a, b in segs:
-        seg = math.dist(a, b)
-        if s <= seg and seg > 0:
-            return (a[0] + (b[0] - a[0]) * s / seg, a[1] + (b[1] - a[1]) * s / seg)
-        s -= seg
+    loop = sum(math.dist(a, b) for a, b in segs) / speed + stop * len(segs)
+    if loop <= 0:
+        return path[0]
+    t = math.fmod(ms / 1000.0, loop)
+    for i, (a, b) in enumerate(segs):
+        leg = math.dist(a, b) / speed
+        if t <= leg + stop or i == len(segs) - 1:
+            f = min(1.0, t / leg) if leg > 0 else 1.0
+            return (a[0] + (b[0] - a[0]) * f, a[1] + (b[1] - a[1]) * f)
+        t -= leg + stop
     return path[0]
 
 def pct(v, p):
@@ -130,7 +137,7 @@ for f in files:
     def truth(tag, ms):
         t = tags[tag]
         path = t.get("waypoints") or [t.get("position") or [t["x"], t["y"]]]
-        return path_position([tuple(p[:2]) for p in path], t.get("speed", 100), ms)
+        return path_position([tuple(p[:2]) for p in path], t.get("speed", 100), ms, t.get("stop", 0))
     for run, label in ((name, ""), (name + ".height", ", with tag height")):
         if not os.path.exists(os.path.join(work, run + ".average.csv")):
             continue
@@ -142,6 +149,8 @@ for f in files:
             moving = len(t.get("waypoints") or []) > 1 and t.get("speed", 100) > 0
             true_speed = t.get("speed", 100) / 100.0 if moving else 0.0
             motion = "%.1f m/s" % true_speed if moving else "standing"
+            if moving and t.get("stop", 0):
+                motion += ", %g s stops" % t["stop"]
             results = {}
             for setting, filter, kind in (("raw fix", "average", "raw"), ("average 10", "average", "avg"),
                                           ("Kalman filter", "kalman", "avg")):
@@ -157,7 +166,11 @@ for f in files:
                     if ms >= 1000:
                         late.append(e)
                     if kind == "avg":
-                        speed.append(abs(float(r["speed_mps"]) - true_speed))
+                        # The true speed there and then (0 while it stands at a waypoint).
+                        ax, ay = truth(tag, ms - 50)
+                        bx, by = truth(tag, ms + 50)
+                        now_speed = math.hypot(bx - ax, by - ay) / 100.0 / 0.1 if moving else 0.0
+                        speed.append(abs(float(r["speed_mps"]) - now_speed))
                         inside = inside95(r, tx, ty)
                         if inside is not None:
                             cover.append(inside)
@@ -221,7 +234,12 @@ EOF
 # Real ranges: offsets 0, then calibrated at one static set (its tags at their
 # true positions) and those offsets applied to every other set.
 [ "$parts" = sim ] && exit 0
-real=data/realdata
+# The sets as recorded, and the moving run made 2, 4 and 6 times faster
+# (0.46, 0.9 and 1.4 m/s) by scripts/speedup.py.
+real="$work/sets"
+mkdir -p "$real"
+for dir in data/realdata/*/; do ln -s "$PWD/$dir" "$real/$(basename "$dir")"; done
+for k in 2 4 6; do scripts/speedup.py data/realdata/dynamic-mid "$k" "$real/dynamic-mid-x$k"; done
 calib_set=static-pose5-heading0
 points=()
 while IFS= read -r p; do points+=(--calibrate-at "$p"); done < <(python3 - "$real/$calib_set/truth.csv" <<'EOF'
@@ -350,6 +368,15 @@ for offsets, title in (("zero", "offsets 0"), ("calibrated", "offsets from --cal
                   % (title, filter, 100.0 * sum(inside) / len(inside), pct(half, 0.5), pct(half, 0.5) / max(pct(err, 0.5), 1e-9),
                      pct(err, 0.5)))
     print()
+    for s in sets:
+        if s.startswith("dynamic") and os.path.exists(os.path.join(work, "real.%s.%s.kalman.csv" % (s, offsets))):
+            truth = truth_of(os.path.join(real, s, "truth.csv"))
+            verdict = []
+            for tag in sorted(truth):
+                k, r = (rms(errors(os.path.join(work, "real.%s.%s.%s.csv" % (s, offsets, f)), truth[tag], tag, kind))
+                        for f, kind in (("kalman", "avg"), ("average", "raw")))
+                verdict.append("%s %.1f / %.1f cm%s" % (tag, k, r, "" if k <= r else " WORSE"))
+            print("%s, %s, Kalman / raw fix: %s" % (s, title, ", ".join(verdict)))
     for group in ("dynamic", "static"):
         if (group, "kalman") in means:
             print("%s sets, %s, mean RMS over the tags: Kalman %.1f cm, average %.1f cm, raw fix %.1f cm"
@@ -358,3 +385,7 @@ EOF
 
 echo
 ORVANE_BUILD="$build" scripts/zoneaccuracy.sh "$seconds"
+echo
+echo "Calibration carried over (scripts/crosscheck.py): offsets from one pose, scored on the other"
+echo
+python3 scripts/crosscheck.py "$build/orvane" data/realdata "$work"

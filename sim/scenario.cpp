@@ -97,6 +97,15 @@ bool readModule(const QJsonValue& value, bool tag, Scenario::Module* module, QSt
         *error = where + QStringLiteral("\"speed\" must not be negative");
         return false;
     }
+    module->stop = 0;
+    if (!readNumber(obj, "stop", &module->stop, error)) {
+        *error = where + *error;
+        return false;
+    }
+    if (!(module->stop >= 0 && module->stop <= 3600)) {
+        *error = where + QStringLiteral("\"stop\" must lie in [0, 3600] s");
+        return false;
+    }
     module->bias.clear();
     const QJsonValue bias = obj.value(QLatin1String("bias"));
     if (!bias.isUndefined()) {
@@ -322,32 +331,70 @@ bool Scenario::positionAt(const QString& id, qint64 ms, QPointF* pos) const
     return true;
 }
 
+namespace {
+
+// Where along its loop a module is at ms: the leg (from waypoint leg to the
+// next) and the share of it walked; standing at the leg's end counts as 1.
+// False for a module that does not walk.
+bool legAt(const Scenario::Module& module, qint64 ms, int* leg, double* share)
+{
+    const QVector<QPointF>& path = module.path;
+    if (path.size() < 2 || module.speed <= 0)
+        return false;
+    double walk = 0;   // s to walk the whole loop
+    for (int i = 0; i < path.size(); ++i) {
+        const QPointF d = path.at((i + 1) % path.size()) - path.at(i);
+        walk += std::hypot(d.x(), d.y()) / module.speed;
+    }
+    if (walk <= 0)
+        return false;
+    const double loop = walk + module.stop * path.size();
+    double t = std::fmod(double(ms) / 1000.0, loop);
+    if (t < 0)
+        t += loop;
+    for (int i = 0; i < path.size(); ++i) {
+        const QPointF d = path.at((i + 1) % path.size()) - path.at(i);
+        const double legS = std::hypot(d.x(), d.y()) / module.speed;
+        if (t <= legS + module.stop || i == path.size() - 1) {
+            *leg = i;
+            *share = legS > 0 ? qMin(1.0, t / legS) : 1.0;
+            return true;
+        }
+        t -= legS + module.stop;
+    }
+    return false;
+}
+
+} // namespace
+
 QPointF Scenario::pathPosition(const Module& module, qint64 ms)
 {
     const QVector<QPointF>& path = module.path;
     if (path.isEmpty())
         return QPointF();
-    if (path.size() == 1 || module.speed <= 0)
+    int leg = 0;
+    double share = 0;
+    if (!legAt(module, ms, &leg, &share))
         return path.first();
-    double length = 0;
-    for (int i = 0; i < path.size(); ++i) {
-        const QPointF d = path.at((i + 1) % path.size()) - path.at(i);
-        length += std::hypot(d.x(), d.y());
+    const QPointF a = path.at(leg);
+    const QPointF b = path.at((leg + 1) % path.size());
+    return a + (b - a) * share;
+}
+
+double Scenario::headingAt(const Module& module, qint64 ms)
+{
+    int leg = 0;
+    double share = 0;
+    if (!legAt(module, ms, &leg, &share))
+        return module.heading;
+    // A zero-length leg: the last one with a length before it.
+    for (int i = 0; i < module.path.size(); ++i) {
+        const int k = (leg - i + module.path.size()) % module.path.size();
+        const QPointF d = module.path.at((k + 1) % module.path.size()) - module.path.at(k);
+        if (!d.isNull())
+            return std::atan2(d.y(), d.x()) * 180.0 / M_PI;
     }
-    if (length <= 0)
-        return path.first();
-    double s = std::fmod(module.speed * double(ms) / 1000.0, length);
-    if (s < 0)
-        s += length;
-    for (int i = 0; i < path.size(); ++i) {
-        const QPointF a = path.at(i);
-        const QPointF b = path.at((i + 1) % path.size());
-        const double seg = std::hypot(b.x() - a.x(), b.y() - a.y());
-        if (s <= seg && seg > 0)
-            return a + (b - a) * (s / seg);
-        s -= seg;
-    }
-    return path.first();
+    return module.heading;
 }
 
 bool Scenario::distanceAt(const QString& a, const QString& b, qint64 ms, double* distance) const
@@ -403,12 +450,7 @@ bool Scenario::blocked(const QString& tag, const QString& anchor, qint64 ms) con
             return true;
     if (t->body <= 0 || ray.length() <= 0)
         return false;
-    double heading = t->heading;
-    if (t->path.size() > 1 && t->speed > 0) {
-        const QPointF ahead = pathPosition(*t, ms + 100) - from;
-        if (!ahead.isNull())
-            heading = std::atan2(ahead.y(), ahead.x()) * 180.0 / M_PI;
-    }
+    const double heading = headingAt(*t, ms);
     // The body sits behind the tag: the anchor is blocked when it lies within
     // half the body's width of straight back.
     const double toAnchor = std::atan2(ray.dy(), ray.dx()) * 180.0 / M_PI;

@@ -22,6 +22,7 @@ public:
         QString id;
         QVector<QPointF> path;   // one point: standing still; more: a closed loop
         double speed = 0;        // cm/s along the path
+        double stop = 0;         // s standing at every waypoint before walking on
         double z = 0;            // height, cm
         bool configured = true;  // part of the master's configuration at start
         // Tags only, the errors of a real radio:
@@ -73,6 +74,10 @@ public:
     // True position of a module at ms after the start; false for an unknown id.
     bool positionAt(const QString& id, qint64 ms, QPointF* pos) const;
     static QPointF pathPosition(const Module& module, qint64 ms);
+    // Degrees (0 = +x, counter-clockwise) the module faces at ms: its own
+    // heading while standing, else the leg it walks (or, stopped at a
+    // waypoint, the leg it came along).
+    static double headingAt(const Module& module, qint64 ms);
     // Distance in space between two modules at ms; false for an unknown id.
     bool distanceAt(const QString& a, const QString& b, qint64 ms, double* distance) const;
 

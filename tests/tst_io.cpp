@@ -147,6 +147,20 @@ void TestIo::settingsFailures()
     QVERIFY(writeFileBytes(bad, "[General]\nAnchorCount=1\nAnchor0-ID=A0\n"));
     QVERIFY(readSettingsFile(bad, d));
     QCOMPARE(recordsOf({d.anchors, d.tags}), QStringList({"A0||#ff000000|0,0|-|0"}));
+    // Ours by one key every setup holds, whole and in the general section;
+    // a near miss is another program's file.
+    for (const char* key : {"AnchorCount=0", "TagCount=0", "Grid-X=5", "Grid-H=5"}) {
+        QVERIFY(writeFileBytes(bad, QByteArray("[General]\nfoo=1\n") + key + "\n"));
+        QVERIFY2(readSettingsFile(bad, d), key);
+    }
+    d = s;
+    for (const char* text : {"[General]\nGrid-=5\n", "[General]\nGrid-Z=5\n", "[General]\nGridX=5\n",
+                             "[General]\nAnchorCounts=1\n", "[General]\nXTagCount=1\n", "[Other]\nAnchorCount=1\n",
+                             "[Grid-Options]\nsize=5\n"}) {
+        QVERIFY(writeFileBytes(bad, text));
+        QVERIFY2(!readSettingsFile(bad, d), text);
+        QCOMPARE(describe(d), describe(s));
+    }
 }
 
 // The settings files and recordings in the repository, written by a Qt 5 or a

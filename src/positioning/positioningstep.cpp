@@ -317,14 +317,16 @@ PositioningPass PositioningStep::run(ModuleSetup& modules, const PositioningOpti
             }
             const Dilution dop = horizontalDilution(Eigen::Vector2d(r.avg.x(), r.avg.y()), anchorPoints(d.avgDist, anchors));
             // The filter's covariance knows only the noise it models; what
-            // stays from sample to sample in the distances it adds through the
-            // geometry. The average's fix shows its distance error (what
+            // stays from sample to sample in the distances (the last seconds'
+            // mean innovations, and the errors that come and go with the
+            // carrier's heading over the last half minute) it adds through
+            // the geometry. The average's fix shows its distance error (what
             // averaging leaves of it) in its residuals.
             const double fixNoise = !kalman && d.avgDist.size() >= 3 ? fixNoiseVariance(st, r.avg, d.avgDist, anchors) : -1.0;
             Eigen::Matrix2d cov;
             if (kalman && st.filter->positionCovariance(now, &cov)) {
                 if (dop.valid)
-                    cov += dop.geometry * st.filter->persistentVariance();
+                    cov += dop.geometry * (st.filter->persistentVariance() + st.filter->longNoiseVariance());
                 r.covValid = true;
             } else if (!kalman && dop.valid && fixNoise > 0) {
                 cov = dop.geometry * fixNoise;

@@ -17,10 +17,11 @@ struct Anchor;
 // bias that real radios add to every distance alike (cm), so a too-long
 // distance to every anchor does not pull the tag off its place.
 //
-// Two constant-velocity Kalman filters run side by side and are blended by how
-// well each explains the distances (interacting multiple models): one with
-// little process noise for standing and steady walking, one with much for
-// turns, starts and stops. The distances are the measurements (extended
+// Three constant-velocity Kalman filters run side by side and are blended by
+// how well each explains the distances (interacting multiple models): one with
+// little process noise for standing and holding course, one for walking, whose
+// speed and course drift all the time, and one with much for turns, starts and
+// stops. So the motion decides how much the track is smoothed. The distances are the measurements (extended
 // Kalman update per distance), so a sample with a missing or bad distance
 // still counts with the rest. A distance that the sample's own fix betrays, or
 // whose innovation is improbable, is left out; the distance noise is estimated
@@ -54,6 +55,13 @@ public:
     // accepted distances' innovations, each anchor's slowly averaged, over the
     // degrees of freedom left by position and common bias. 0 with three anchors.
     double persistentVariance() const;
+    // The part of the distance error (cm²) that holds from one sample to the
+    // next, over a longer stretch (about half a minute): each accepted
+    // distance's innovation squared, less half its change from the sample
+    // before (which is what white noise alone gives), over the degrees of
+    // freedom left by position and common bias. Errors that come and go with
+    // the carrier's heading count here, white noise does not.
+    double longNoiseVariance() const;
     // Counts over the filter's life, for tests and figures.
     int rejectedDistances() const { return rejected; }
     // Anchor indices of the last sample's distances that were left out.
@@ -66,7 +74,7 @@ private:
     using Vec = Eigen::Matrix<double, States, 1>;
     using Mat = Eigen::Matrix<double, States, States>;
     using Row = Eigen::Matrix<double, 1, States>;
-    static constexpr int Models = 2;
+    static constexpr int Models = 3;
     static constexpr int NoiseWindow = 50;
 
     struct Model {
@@ -90,6 +98,13 @@ private:
     double noiseSigma = 5.0;
     std::array<double, NoiseWindow> residuals{};   // per sample: residual variance of its own fix
     int residualCount = 0;
+    struct Spread {
+        double last = 0;       // the previous innovation (cm)
+        double square = 0;     // slow mean of the innovation squared
+        double change = 0;     // slow mean of half the squared change
+        int count = 0;
+    };
+    QMap<int, Spread> spread;   // anchor index -> its innovations' spread
 
     QMap<int, double> innovationMean;   // anchor index -> slowly averaged innovation (cm)
 

@@ -303,11 +303,16 @@ QString freshSettingsPath(const QTemporaryDir& dir)
 
 // Any INI file parses; one with none of the keys every saved setup holds is
 // some other program's file, and loading it as ours would wipe the setup with
-// the defaults of every missing key.
+// the defaults of every missing key. The keys by their whole names and in the
+// general section only: "Grid-Size" or a section [Grid-Options] of another
+// program is no sign of ours.
 bool holdsSettingsKeys(const QStringList& keys)
 {
+    static const QStringList ours = {QStringLiteral("AnchorCount"), QStringLiteral("TagCount"),
+                                     QStringLiteral("Grid-X"), QStringLiteral("Grid-Y"),
+                                     QStringLiteral("Grid-W"), QStringLiteral("Grid-H")};
     for (const QString& key : keys) {
-        if (key == QLatin1String("AnchorCount") || key == QLatin1String("TagCount") || key.startsWith(QLatin1String("Grid-")))
+        if (ours.contains(key))
             return true;
     }
     return false;
