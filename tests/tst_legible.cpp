@@ -248,7 +248,7 @@ void TestLegible::windowAtMinimumSize()
             QVERIFY2(h->fontMetrics().horizontalAdvance(text) + margins <= h->sectionSize(c)
                          || h->height() >= 2 * h->fontMetrics().lineSpacing(), qPrintable(text));   // room to wrap
         }
-        QVERIFY(t->viewport()->width() >= h->length());
+        QVERIFY2(t->viewport()->width() >= h->length(), qPrintable(t->objectName()));
     }
 
     // The chart's share of the window: at least 45 % at the minimum size, 60 % at 1600 x 1000;

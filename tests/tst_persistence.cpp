@@ -104,7 +104,10 @@ void TestPersistence::everyKeyRoundTrips()
         {"BGImage-OffsetX", "-30"}, {"BGImage-OffsetY", "40"}, {"DrawGrid", "true"}, {"DrawBGImage", "true"},
         {"ShowCoverage", "true"}, {"RangeLimit", "800"},
         {"MQTT-Enabled", "true"}, {"MQTT-Host", "127.0.0.1"}, {"MQTT-Port", "1"}, {"MQTT-Prefix", "halle"},
-        {"MQTT-ClientId", "c1"}, {"MQTT-User", "u"}, {"MQTT-TLS", "true"}, {"MQTT-CAFile", "ca.pem"}};
+        {"MQTT-ClientId", "c1"}, {"MQTT-User", "u"}, {"MQTT-TLS", "true"}, {"MQTT-CAFile", "ca.pem"}, {"KitName", "Halle Nord"},
+        {"ZoneCount", "1"}, {"Zone0-Name", "Lager"}, {"Zone0-Color", "#336699"}, {"Zone0-Points", "0,0;420,0;420,360"},
+        {"Zone0-Dwell", "30"}, {"Zone0-Shown", "false"}, {"ZoneEnterMargin", "20"}, {"ZoneEnterFixes", "5"},
+        {"ZoneExitTolerance", "25"}, {"ZoneExitFixes", "6"}, {"ZoneTimeout", "15"}};
     QByteArray file = "[General]\n";
     for (const auto& kv : keys)
         file += (kv.first + '=' + kv.second + '\n').toUtf8();
