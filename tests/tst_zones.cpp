@@ -16,7 +16,6 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QtTest>
 
 #include <cmath>
@@ -346,7 +345,7 @@ void TestZones::window()
     auto* list = w.findChild<QListWidget*>("lstEvents");
     QCOMPARE(list->count(), 1);
     QVERIFY2(list->item(0)->text().contains("Läufer  Zone 1  betreten"), qPrintable(list->item(0)->text()));
-    QCOMPARE(w.findChild<QTableWidget*>("tblZones")->item(0, 0)->text(), QString("Zone 1 (1)"));
+    QCOMPARE(w.findChild<QListWidget*>("lstZones")->item(0)->text(), QString("Zone 1 (1)"));
 
     w.setFileChoosers(nullptr, [&](const QString&, const QString&) { return dir.filePath("zones.cfg"); });
     w.findChild<QPushButton*>("btnSaveSettings")->click();
@@ -354,7 +353,7 @@ void TestZones::window()
     QVERIFY(again.loadSettings(dir.filePath("zones.cfg"), false));
     QCOMPARE(again.zoneEvents().zones().size(), 1);
     QCOMPARE(again.zoneEvents().zones()[0].corners, w.zoneEvents().zones()[0].corners);
-    QCOMPARE(again.findChild<QTableWidget*>("tblZones")->rowCount(), 1);
+    QCOMPARE(again.findChild<QListWidget*>("lstZones")->count(), 1);
     QVERIFY(!again.isSetupChanged());
 }
 

@@ -248,6 +248,7 @@ void MainWin::wireFlows()
     connect(recording, &RecordingFlow::sessionChanged, this, &MainWin::updateControls);
     const auto restart = [this] {
         clearRangingHistory();
+        showZones(false);   // the histories took the zones' occupants along
         rxBuffer.clear();
         frame.invalidate();
     };

@@ -1,10 +1,8 @@
 #include "zonespanel.h"
 #include "ui_zonespanel.h"
 
-#include <QHeaderView>
 #include <QIcon>
 #include <QPixmap>
-#include <QToolButton>
 
 #include <algorithm>
 
@@ -12,15 +10,18 @@ ZonesPanel::ZonesPanel(QWidget* parent)
     : QWidget(parent), ui(new Ui::ZonesPanel)
 {
     ui->setupUi(this);
-    ui->tblZones->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    for (int c = 1; c < 4; ++c)
-        ui->tblZones->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
-    ui->tblZones->setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(ui->btnDrawZone, &QPushButton::toggled, this, &ZonesPanel::drawRequested);
     connect(ui->chkShowEvents, &QCheckBox::toggled, this, &ZonesPanel::eventsShownChanged);
-    connect(ui->tblZones, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
-        if (!filling && item->column() == 2)
-            emit zoneShownChanged(item->row(), item->checkState() == Qt::Checked);
+    connect(ui->lstZones, &QListWidget::itemSelectionChanged, this,
+            [this] { ui->btnDeleteZone->setEnabled(!ui->lstZones->selectedItems().isEmpty()); });
+    connect(ui->btnDeleteZone, &QPushButton::clicked, this, [this] {
+        if (ui->lstZones->currentRow() >= 0 && !ui->lstZones->selectedItems().isEmpty())
+            emit zoneDeleted(ui->lstZones->currentRow());
+    });
+    // The check box of a row is its zone's "shown" switch.
+    connect(ui->lstZones, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+        if (!filling)
+            emit zoneShownChanged(ui->lstZones->row(item), item->checkState() == Qt::Checked);
     });
 }
 
@@ -32,32 +33,21 @@ ZonesPanel::~ZonesPanel()
 void ZonesPanel::showZones(const QVector<Zone>& zones, const QVector<int>& occupancy)
 {
     filling = true;
-    QTableWidget* t = ui->tblZones;
-    t->setRowCount(zones.size());
+    QListWidget* list = ui->lstZones;
+    while (list->count() > zones.size())
+        delete list->takeItem(list->count() - 1);
     for (int i = 0; i < zones.size(); ++i) {
         const Zone& z = zones.at(i);
-        const int inside = occupancy.value(i);
-        auto* name = new QTableWidgetItem(inside > 0 ? QStringLiteral("%1 (%2)").arg(z.name).arg(inside) : z.name);
-        t->setItem(i, 0, name);
+        if (i >= list->count())
+            list->addItem(new QListWidgetItem);
+        QListWidgetItem* item = list->item(i);
+        item->setText(QStringLiteral("%1 (%2)").arg(z.name).arg(occupancy.value(i)));
         QPixmap swatch(14, 14);
         swatch.fill(z.color);
-        auto* color = new QTableWidgetItem(QIcon(swatch), z.color.name());
-        t->setItem(i, 1, color);
-        auto* shown = new QTableWidgetItem;
-        shown->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-        shown->setCheckState(z.shown ? Qt::Checked : Qt::Unchecked);
-        t->setItem(i, 2, shown);
-        if (!t->cellWidget(i, 3)) {
-            auto* remove = new QToolButton(t);
-            remove->setText(tr("Löschen"));
-            remove->setObjectName(QStringLiteral("btnDeleteZone"));
-            connect(remove, &QToolButton::clicked, this, [this, remove] {
-                for (int row = 0; row < ui->tblZones->rowCount(); ++row)
-                    if (ui->tblZones->cellWidget(row, 3) == remove)
-                        emit zoneDeleted(row);
-            });
-            t->setCellWidget(i, 3, remove);
-        }
+        item->setIcon(QIcon(swatch));
+        item->setToolTip(z.color.name());
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setCheckState(z.shown ? Qt::Checked : Qt::Unchecked);
     }
     filling = false;
 }

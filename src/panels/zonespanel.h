@@ -8,8 +8,8 @@
 
 namespace Ui { class ZonesPanel; }
 
-// The side panel's "Zonen" tab: the zones with name, colour, a "shown"
-// switch and delete; the name and button that start drawing a new one; and
+// The side panel's "Zonen" tab: the zones with name, occupancy, colour and
+// a check box that shows them, "Zone löschen" for the chosen one; the name and button that start drawing a new one; and
 // whether the event list is shown. Owns its controls, tells by signals.
 class ZonesPanel : public QWidget
 {

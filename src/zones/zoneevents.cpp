@@ -69,8 +69,10 @@ void ZoneEvents::addFix(const QString& tagId, const QString& tagName, const QPoi
         State& s = tag.zones[zone.name];
         if (!s.inside) {
             s.streak = d >= rules_.enterMargin ? s.streak + 1 : 0;
-            if (s.streak == 1)
-                s.streakStartMs = ms, s.streakStartPosition = position;
+            if (s.streak == 1) {
+                s.streakStartMs = ms;
+                s.streakStartPosition = position;
+            }
             if (s.streak >= qMax(1, rules_.enterFixes)) {
                 // The crossing lies after the last fix outside; a tag first
                 // seen inside entered with the first fix of its streak.
