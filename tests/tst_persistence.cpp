@@ -100,7 +100,7 @@ void TestPersistence::everyKeyRoundTrips()
         {"BGImage-OffsetX", "-30"}, {"BGImage-OffsetY", "40"}, {"DrawGrid", "true"}, {"DrawBGImage", "true"},
         {"ShowCoverage", "true"}, {"RangeLimit", "800"},
         {"MQTT-Enabled", "true"}, {"MQTT-Host", "127.0.0.1"}, {"MQTT-Port", "1"}, {"MQTT-Prefix", "halle"},
-        {"MQTT-ClientId", "c1"}, {"MQTT-User", "u"}, {"MQTT-TLS", "true"}, {"MQTT-CAFile", "ca.pem"}};
+        {"MQTT-ClientId", "c1"}, {"MQTT-User", "u"}, {"MQTT-TLS", "true"}, {"MQTT-CAFile", "ca.pem"}, {"KitName", "Halle 2"}};
     QByteArray file = "[General]\n";
     for (const auto& kv : keys)
         file += (kv.first + '=' + kv.second + '\n').toUtf8();
