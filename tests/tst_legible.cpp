@@ -16,6 +16,8 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <algorithm>
+
 class TestLegible : public QObject
 {
     Q_OBJECT
