@@ -17,6 +17,8 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <algorithm>
+
 class TestLegible : public QObject
 {
     Q_OBJECT
