@@ -325,7 +325,8 @@ void TestZones::window()
     QCOMPARE(w.zoneEvents().zones().size(), 1);
     const QPolygonF drawn = w.zoneEvents().zones()[0].corners;
     QTest::mousePress(chart, Qt::LeftButton, Qt::NoModifier, at(drawn[2].x(), drawn[2].y()));
-    QMouseEvent move(QEvent::MouseMove, at(950, 750), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, at(950, 750), chart->mapToGlobal(at(950, 750)), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
     QCoreApplication::sendEvent(chart, &move);
     QTest::mouseRelease(chart, Qt::LeftButton, Qt::NoModifier, at(950, 750));
     QVERIFY(w.zoneEvents().zones()[0].corners[2] != drawn[2]);
