@@ -285,10 +285,8 @@ void MainWin::wireFlows()
         fillTagTable();
         gridDirty = true;
         zoneEdit->replaceAll(positioning.zoneEvents().zones());
-        setupModified = false;
     });
     connect(settingsFlow, &SettingsFlow::loaded, this, &MainWin::noteAnchorsOutside);
-    connect(settingsFlow, &SettingsFlow::saved, this, [this] { setupModified = false; });
     connect(settingsFlow, &SettingsFlow::discoveryWanted, this, [this] {
         if (com.isOpen() && !rangingActive)
             on_btnDiscovery_clicked();
@@ -739,7 +737,6 @@ void MainWin::wireZones()
     });
     connect(zoneEdit, &ZoneEditFlow::zonesChanged, this, [this] { showZones(true); });
     connect(zoneEdit, &ZoneEditFlow::edited, this, [this] {
-        setupChanged();
         undoOrder.append(true);
         undoMoveAction->setEnabled(true);
     });

@@ -108,7 +108,7 @@ public:
     ZoneEditFlow* zoneEditFlow() const { return zoneEdit; }
     const ZoneEvents& zoneEvents() const { return positioning.zoneEvents(); }
     // Whether the setup changed since it was loaded or saved (zones so far).
-    bool isSetupChanged() const { return setupModified; }
+    bool isSetupChanged() const { return settingsFlow->setupChanged(); }
 
     // What the command line asks for at start: a settings file loaded without
     // the reminder box, a port, connecting and starting the ranging. Returns a
@@ -253,7 +253,6 @@ private:
     void takeZoneEvents(qint64 recMs);
     void exportZoneEvents();
     // The one place that marks the setup as changed since its last load or save.
-    void setupChanged() { setupModified = true; }
     void noteAnchorsOutside() { chartView->noteAnchorsOutside(); }
     QTime timeOfDay() const { return recording->replay.isRunning() ? recording->replay.timeOfDay() : liveTimeOfDay(); }
     qint64 epochMs() const;
@@ -297,7 +296,6 @@ private:
     ZoneEditFlow* zoneEdit = nullptr;
     QVector<ChartZone> chartZones;   // the shown zones with their occupancy, for the grid layer
     QVector<bool> undoOrder;         // per undoable edit, oldest first: true a zone edit, false an anchor's
-    bool setupModified = false;
 };
 
 #endif

@@ -15,8 +15,13 @@ auto tagFields(const Tag& t)
                            t.showSpeed, t.showCoordinates, t.showRate, t.showUncertainty, t.showTrail);
 }
 
+auto zoneFields(const Zone& z)
+{
+    return std::make_tuple(z.name, z.color.rgba(), z.corners, z.dwellSeconds, z.shown);
+}
+
 template <class T, class F>
-bool sameLists(const QList<T>& a, const QList<T>& b, F fields)
+bool sameLists(const T& a, const T& b, F fields)
 {
     if (a.size() != b.size())
         return false;
@@ -35,7 +40,8 @@ bool sameSetup(const SettingsData& a, const SettingsData& b)
            && std::tie(a.imageGridX, a.imageGridY, a.imageGridW, a.imageGridH)
                   == std::tie(b.imageGridX, b.imageGridY, b.imageGridW, b.imageGridH)
            && std::tie(a.bgImageFile, a.bgImageFactor, a.bgImageOffsetX, a.bgImageOffsetY)
-                  == std::tie(b.bgImageFile, b.bgImageFactor, b.bgImageOffsetX, b.bgImageOffsetY);
+                  == std::tie(b.bgImageFile, b.bgImageFactor, b.bgImageOffsetX, b.bgImageOffsetY)
+           && sameLists(a.zones, b.zones, zoneFields) && a.zoneRules == b.zoneRules;
 }
 
 void SetupChanges::setSaved(const SettingsData& data)
