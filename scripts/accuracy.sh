@@ -12,8 +12,10 @@
 # p95 and max of the raw fix, the average over 10 and the Kalman filter
 # against the motion-capture truth, with every offset 0 and again with the
 # offsets that --calibrate-at proposes from static-pose5-heading0.
+# Last, the anchor survey (scripts/lib/survey-accuracy.py): anchors solved from
+# the walk of dynamic-mid and of the stand-in's sim/survey/walk.json.
 # Usage: scripts/accuracy.sh [seconds]   (default 300; ORVANE_BUILD=dir picks the build;
-#        ORVANE_ACCURACY=sim or real runs only the stand-in's or the real sets' part)
+#        ORVANE_ACCURACY=sim, real or survey runs only the stand-in's, the real sets' or the survey's part)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-300}"
@@ -26,6 +28,10 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 parts="${ORVANE_ACCURACY:-all}"
+if [ "$parts" = survey ]; then
+  python3 scripts/lib/survey-accuracy.py "$build" "$work"
+  exit 0
+fi
 scenarios=(sim/scenarios/*.json)
 [ "$parts" = real ] && scenarios=()
 for scenario in "${scenarios[@]}"; do
@@ -351,3 +357,5 @@ for offsets, title in (("zero", "offsets 0"), ("calibrated", "offsets from --cal
             print("%s sets, %s, mean RMS over the tags: Kalman %.1f cm, average %.1f cm, raw fix %.1f cm"
                   % (group, title, *(sum(v) / len(v) for v in (means[(group, k)] for k in ("kalman", "average", "raw")))))
 EOF
+[ "$parts" = all ] && python3 scripts/lib/survey-accuracy.py "$build" "$work"
+exit 0

@@ -60,6 +60,8 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
     if (!given.mqttHost.isEmpty() && !connectBroker(given, settings.mqtt, error))
         return false;
     knownPoints = !given.calibrateAt.isEmpty() || !given.accuracyAt.isEmpty();
+    if (given.survey)
+        survey = std::make_unique<AnchorSurveyJob>(*given.survey);
     for (const auto& point : given.calibrateAt)
         calibration.begin(point.first, point.second);
     for (const auto& point : given.accuracyAt)
@@ -99,6 +101,11 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
     }
     // A known point that gave nothing fails the run before the export replaces anything.
     if (!reportKnownPoints(given, settings, error)) {
+        exporter.discard();
+        return false;
+    }
+    // The survey writes its settings only after everything else succeeded.
+    if (survey && !survey->finish(given.settings, settings, options.tagHeight, &reportLines, error)) {
         exporter.discard();
         return false;
     }
@@ -160,11 +167,15 @@ void BatchReplay::receive(const QByteArray& data)
             return;
         if (line.at(2) == 'D') {
             step.addRangingLine(line, now);
-            if (knownPoints) {
+            if (knownPoints || survey) {
                 RangingSample sample(line, now);
                 (void)sample.parse();
-                calibration.addSample(sample, modules.anchors, options.tagHeight);
-                accuracy.addSample(sample, modules.anchors, options.tagHeight);
+                if (survey)
+                    survey->add(sample, nowMs, modules.anchors.size());
+                if (knownPoints) {
+                    calibration.addSample(sample, modules.anchors, options.tagHeight);
+                    accuracy.addSample(sample, modules.anchors, options.tagHeight);
+                }
             }
             ++lines;
         } else if (line.at(2) == 'K') {

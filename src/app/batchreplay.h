@@ -1,6 +1,7 @@
 #ifndef BATCHREPLAY_H
 #define BATCHREPLAY_H
 
+#include "anchorsurveyjob.h"
 #include "modulesetup.h"
 #include "knownpointcollector.h"
 #include "mqttsettings.h"
@@ -39,6 +40,8 @@ struct BatchReplayOptions
     QString writeSettings{};   // non-empty: the settings file again, with the proposed offsets
     bool distances = false;  // a d_<anchor id>_cm column per anchor
     bool linkQuality = false;   // the link figures over the whole recording into the report
+    // The anchors' X/Y from a walked tag (writeSettings above: with the surveyed X/Y).
+    std::optional<AnchorSurveyJobOptions> survey{};
 };
 
 // Runs a recording through the receive path and the positioning step without a
@@ -56,6 +59,9 @@ public:
 
     // The report of --calibrate-at, --accuracy-at and --link-quality, one line each.
     QStringList report() const { return reportLines; }
+
+    // Seconds the anchor survey's solve took; negative without one.
+    double surveySeconds() const { return survey ? survey->solveSeconds() : -1.0; }
 
     quint64 rangingLines() const { return lines; }
     quint64 passes() const { return passCount; }
@@ -82,6 +88,7 @@ private:
     QStringList reportLines;
     bool knownPoints = false;   // some tag stands at a known point
     std::unique_ptr<MqttPublisher> mqtt;
+    std::unique_ptr<AnchorSurveyJob> survey;
     quint64 publishedCount = 0;
     quint64 unpublishedCount = 0;
     QByteArray rxBuffer;

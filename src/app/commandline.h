@@ -35,6 +35,7 @@ public:
     BatchReplayOptions batchOptions() const { return batchOpts; }
 
 private:
+    bool parseSurvey();
     bool parsePoints(const QCommandLineOption& option, QVector<QPair<QString, QPointF>>* points);
 
     QCommandLineParser parser;
@@ -51,6 +52,9 @@ private:
     QCommandLineOption accuracyOption;
     QCommandLineOption distancesOption;
     QCommandLineOption linkQualityOption;
+    QCommandLineOption surveyOption;
+    QCommandLineOption tagOption;
+    QCommandLineOption knownDistanceOption;
     QCommandLineOption portOption;
     QCommandLineOption connectOption;
     QCommandLineOption startRangingOption;

@@ -35,6 +35,8 @@ int runBatch(const BatchReplayOptions& options)
                  static_cast<unsigned long long>(batch.rangingLines()),
                  static_cast<unsigned long long>(batch.passes()), static_cast<unsigned long long>(batch.rows()),
                  double(clock.elapsed()) / 1000.0);
+    if (batch.surveySeconds() >= 0.0)
+        std::fprintf(stderr, "orvane: anchor survey solved in %.2f s\n", batch.surveySeconds());
     if (!options.mqttHost.isEmpty())
         std::fprintf(stderr, "orvane: %llu positions published to MQTT, %llu not\n",
                      static_cast<unsigned long long>(batch.published()),

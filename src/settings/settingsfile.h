@@ -6,6 +6,7 @@
 #include "tag.h"
 
 #include <QList>
+#include <QPoint>
 #include <QString>
 
 // Everything a settings file holds, gathered from and applied to the main
@@ -43,5 +44,10 @@ bool writeSettingsFile(const QString& path, const SettingsData& data);
 // INI file or holds none of the keys that mark a settings file (AnchorCount,
 // TagCount, Grid-...). Other keys the file lacks get their defaults.
 bool readSettingsFile(const QString& path, SettingsData& data);
+
+// Writes `source` again as `target` with only the anchors' X and Y (AnchorN-X,
+// AnchorN-Y, one per anchor in `positions`) replaced; every other line stays
+// byte for byte. False, with nothing written, when a key is missing or twice.
+bool writeAnchorPositions(const QString& source, const QString& target, const QList<QPoint>& positions);
 
 #endif
