@@ -11,7 +11,7 @@
 # shaded by the anchors' coverage with the tags' ellipses and trails, and the "Verbindungsqualität" window.
 # Output: docs/main-window.png, docs/main-window-laptop.png, docs/main-window-small.png,
 # docs/presentation.png, docs/tag-height.png, docs/floor-plan.png, docs/discovery.png,
-# docs/offsets-dialog.png, docs/accuracy-dialog.png, docs/coverage.png, docs/link-quality.png.
+# docs/offsets-dialog.png, docs/accuracy-dialog.png, docs/coverage.png, docs/link-quality.png, docs/anchor-survey.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -72,3 +72,8 @@ for which in offsets accuracy; do
   echo "wrote docs/$which-dialog.png"
   stop_sim
 done
+# "Anker vermessen" after the stand-in's walk (sim/survey/walk.json, the anchors of sim/survey/rough.cfg):
+# the survey's window test shows the result and grabs it.
+(cd build && cmake --build . -j2 --target tst_survey >/dev/null && ORVANE_SOURCE_DIR="$PWD/.." ORVANE_BINARY_DIR="$PWD" \
+  ORVANE_SURVEY_SCREENSHOT="$PWD/../docs/anchor-survey.png" tests/tst_survey dialogAgainstStandIn >/dev/null)
+echo "wrote docs/anchor-survey.png"

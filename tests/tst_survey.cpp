@@ -331,7 +331,7 @@ void TestSurvey::dialogAgainstStandIn()
     QCOMPARE(table->item(1, 1)->text(), QString::number(rough[1].x));
     QVERIFY2(dlg->findChild<QLabel*>("lblWarning")->text().isEmpty(), qPrintable(dlg->findChild<QLabel*>("lblWarning")->text()));
     if (qEnvironmentVariableIsSet("ORVANE_SURVEY_SCREENSHOT")) {
-        dlg->resize(900, 640);
+        dlg->resize(900, 720);
         QVERIFY(dlg->grab().save(qEnvironmentVariable("ORVANE_SURVEY_SCREENSHOT")));
     }
     // Nothing changed yet; then the proposal, then back as it was.

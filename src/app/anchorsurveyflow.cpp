@@ -110,7 +110,8 @@ void AnchorSurveyFlow::tick()
 {
     if (!dlg)
         return;
-    const qint64 s = elapsed.elapsed() / 1000;
+    // The walk's length on the lines' clock: the time walked, also in a replay.
+    const qint64 s = collector.samples().isEmpty() ? 0 : collector.samples().last().ms / 1000;
     dlg->setProgress(tr("%1:%2 min – %3 Messpunkte").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0')).arg(collector.usableCount()));
     QVector<QPointF> at;
     QStringList ids;
