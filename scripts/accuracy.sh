@@ -16,8 +16,11 @@
 # with a line whether the filter beats the raw fix for every tag; last, the
 # calibration cross-check between the two static poses (scripts/crosscheck.py).
 # Usage: scripts/accuracy.sh [seconds]   (default 300; ORVANE_BUILD=dir picks the build;
-#        ORVANE_ACCURACY=sim, real or zones runs only the stand-in's, the real sets' or the zone events' part)
-# Last, scripts/zoneaccuracy.sh: zone events against the truth on the real moving run and the stand-in's doorway.
+#        ORVANE_ACCURACY=sim, real, zones or survey runs only the stand-in's, the real sets',
+#        the zone events' or the anchor survey's part)
+# Then scripts/zoneaccuracy.sh: zone events against the truth on the real moving run and the stand-in's doorway.
+# Last, the anchor survey (scripts/lib/survey-accuracy.py): anchors solved from
+# the walk of dynamic-mid and of the stand-in's sim/survey/walk.json.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-300}"
@@ -32,6 +35,10 @@ trap 'rm -rf "$work"' EXIT
 parts="${ORVANE_ACCURACY:-all}"
 if [ "$parts" = zones ]; then
   ORVANE_BUILD="$build" exec scripts/zoneaccuracy.sh "$seconds"
+fi
+if [ "$parts" = survey ]; then
+  python3 scripts/lib/survey-accuracy.py "$build" "$work"
+  exit 0
 fi
 scenarios=(sim/scenarios/*.json)
 [ "$parts" = real ] && scenarios=()
@@ -383,9 +390,15 @@ for offsets, title in (("zero", "offsets 0"), ("calibrated", "offsets from --cal
                   % (group, title, *(sum(v) / len(v) for v in (means[(group, k)] for k in ("kalman", "average", "raw")))))
 EOF
 
-echo
-ORVANE_BUILD="$build" scripts/zoneaccuracy.sh "$seconds"
-echo
-echo "Calibration carried over (scripts/crosscheck.py): offsets from one pose, scored on the other"
-echo
-python3 scripts/crosscheck.py "$build/orvane" data/realdata "$work"
+if [ "$parts" != sim ]; then
+  echo
+  echo "Calibration carried over (scripts/crosscheck.py): offsets from one pose, scored on the other"
+  echo
+  python3 scripts/crosscheck.py "$build/orvane" data/realdata "$work"
+fi
+if [ "$parts" = all ]; then
+  echo
+  ORVANE_BUILD="$build" scripts/zoneaccuracy.sh "$seconds"
+  python3 scripts/lib/survey-accuracy.py "$build" "$work"
+fi
+exit 0

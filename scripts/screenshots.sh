@@ -12,7 +12,7 @@
 # Output: docs/main-window.png, docs/main-window-laptop.png, docs/main-window-small.png,
 # docs/presentation.png, docs/tag-height.png, docs/floor-plan.png, docs/discovery.png,
 # docs/offsets-dialog.png, docs/accuracy-dialog.png, docs/coverage.png, docs/link-quality.png,
-# docs/zones.png (three zones with their occupancy, the "Zonen" tab and the event list).
+# docs/anchor-survey.png, docs/zones.png (three zones with their occupancy, the "Zonen" tab and the event list).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -73,6 +73,11 @@ for which in offsets accuracy; do
   echo "wrote docs/$which-dialog.png"
   stop_sim
 done
+# "Anker vermessen" after the stand-in's walk (sim/survey/walk.json, the anchors of sim/survey/rough.cfg):
+# the survey's window test shows the result and grabs it.
+(cd build && cmake --build . -j2 --target tst_survey >/dev/null && ORVANE_SOURCE_DIR="$PWD/.." ORVANE_BINARY_DIR="$PWD" \
+  ORVANE_SURVEY_SCREENSHOT="$PWD/../docs/anchor-survey.png" tests/tst_survey dialogAgainstStandIn >/dev/null)
+echo "wrote docs/anchor-survey.png"
 
 # Zones: the walker passes "Lager" and "Tor", "Büro" holds the standing tag.
 stop_sim

@@ -68,6 +68,8 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
     if (!given.mqttHost.isEmpty() && !connectBroker(given, settings.mqtt, error))
         return false;
     knownPoints = !given.calibrateAt.isEmpty() || !given.accuracyAt.isEmpty();
+    if (given.survey)
+        survey = std::make_unique<AnchorSurveyJob>(*given.survey);
     for (const auto& point : given.calibrateAt)
         calibration.begin(point.first, point.second);
     for (const auto& point : given.accuracyAt)
@@ -115,6 +117,11 @@ bool BatchReplay::run(const BatchReplayOptions& given, QString* error)
     if (!reportKnownPoints(given, settings, error)) {
         exporter.discard();
         zoneJob.discard();
+        return false;
+    }
+    // The survey writes its settings only after everything else succeeded.
+    if (survey && !survey->finish(given.settings, settings, options.tagHeight, &reportLines, error)) {
+        exporter.discard();
         return false;
     }
     if (given.linkQuality)
@@ -188,11 +195,15 @@ void BatchReplay::receive(const QByteArray& data)
             return;
         if (line.at(2) == 'D') {
             step.addRangingLine(line, now);
-            if (knownPoints) {
+            if (knownPoints || survey) {
                 RangingSample sample(line, now);
                 (void)sample.parse();
-                calibration.addSample(sample, modules.anchors, options.tagHeight);
-                accuracy.addSample(sample, modules.anchors, options.tagHeight);
+                if (survey)
+                    survey->add(sample, nowMs, modules.anchors.size());
+                if (knownPoints) {
+                    calibration.addSample(sample, modules.anchors, options.tagHeight);
+                    accuracy.addSample(sample, modules.anchors, options.tagHeight);
+                }
             }
             ++lines;
         } else if (line.at(2) == 'K') {

@@ -1,6 +1,7 @@
 #ifndef BATCHREPLAY_H
 #define BATCHREPLAY_H
 
+#include "anchorsurveyjob.h"
 #include "modulesetup.h"
 #include "knownpointcollector.h"
 #include "mqttsettings.h"
@@ -41,6 +42,8 @@ struct BatchReplayOptions
     bool distances = false;  // a d_<anchor id>_cm column per anchor
     bool linkQuality = false;   // the link figures over the whole recording into the report
     QString events{};        // non-empty: the zone events as CSV there
+    // The anchors' X/Y from a walked tag (writeSettings above: with the surveyed X/Y).
+    std::optional<AnchorSurveyJobOptions> survey{};
 };
 
 // Runs a recording through the receive path and the positioning step without a
@@ -60,6 +63,9 @@ public:
     QStringList report() const { return reportLines; }
     // What loading the settings left out (a broken zone), one line each.
     QStringList settingsWarnings() const { return warnings; }
+
+    // Seconds the anchor survey's solve took; negative without one.
+    double surveySeconds() const { return survey ? survey->solveSeconds() : -1.0; }
 
     quint64 rangingLines() const { return lines; }
     quint64 passes() const { return passCount; }
@@ -89,6 +95,7 @@ private:
     QStringList warnings;
     bool knownPoints = false;   // some tag stands at a known point
     std::unique_ptr<MqttPublisher> mqtt;
+    std::unique_ptr<AnchorSurveyJob> survey;
     quint64 publishedCount = 0;
     quint64 unpublishedCount = 0;
     QByteArray rxBuffer;

@@ -203,6 +203,12 @@ void ChartViewFlow::recordOffsets(const QList<QPair<QString, int>>& before)
     emit moveRecorded();
 }
 
+void ChartViewFlow::recordPositions(const QList<QPair<QString, QPoint>>& before)
+{
+    moves.recordPositions(before);
+    undoAction->setEnabled(moves.canUndo());
+}
+
 void ChartViewFlow::undoMove()
 {
     const QString id = moves.undo(modules.anchors);

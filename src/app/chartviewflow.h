@@ -42,6 +42,8 @@ public:
     void undoMove();
     // Offsets a measurement replaced: Ctrl+Z puts them back like a drag.
     void recordOffsets(const QList<QPair<QString, int>>& before);
+    // Positions a survey replaced: Ctrl+Z puts them all back at once.
+    void recordPositions(const QList<QPair<QString, QPoint>>& before);
     // The wheel zooms about the pointer: the grid edits follow.
     void zoom(QPointF point, int angleDelta);
     void fitView();

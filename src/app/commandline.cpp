@@ -30,7 +30,7 @@ CommandLine::CommandLine()
                       QStringLiteral("TAG=X,Y")),
       writeSettingsOption(QStringLiteral("write-settings"),
                           QStringLiteral("Batch mode, with --calibrate-at: write the settings file again as <file> "
-                                         "with the proposed offsets."),
+                                         "with the proposed offsets; with --survey-anchors: with the surveyed X/Y."),
                           QStringLiteral("file")),
       accuracyOption(QStringLiteral("accuracy-at"),
                      QStringLiteral("Batch mode: tag <TAG> stood at X,Y cm throughout; print the error statistics "
@@ -45,6 +45,18 @@ CommandLine::CommandLine()
                    QStringLiteral("Batch mode: write the zone events (enter, exit, dwell) of the settings file's zones "
                                   "as CSV to <file>."),
                    QStringLiteral("file")),
+      surveyOption(QStringLiteral("survey-anchors"),
+                   QStringLiteral("Batch mode: the anchors' X/Y from a tag walked around the room (the frame kept as "
+                                  "the settings file has it); print per anchor X, Y and uncertainty, then the "
+                                  "residual and the common range bias.")),
+      tagOption(QStringLiteral("tag"),
+                QStringLiteral("Batch mode, with --survey-anchors: only the walk of tag <ID> (default: every tag)."),
+                QStringLiteral("ID")),
+      knownDistanceOption(QStringLiteral("known-distance"),
+                          QStringLiteral("Batch mode, with --survey-anchors: anchors ID1 and ID2 stand CM apart; pins "
+                                         "the scale and solves a common range bias (without it the settings file's "
+                                         "offsets are taken as calibrated)."),
+                          QStringLiteral("ID1,ID2=CM")),
       portOption(QStringLiteral("port"), QStringLiteral("The master's serial port, e.g. /dev/ttyUSB0."), QStringLiteral("path")),
       connectOption(QStringLiteral("connect"), QStringLiteral("Connect to the port at start.")),
       startRangingOption(QStringLiteral("start-ranging"), QStringLiteral("Connect and start the ranging at start.")),
@@ -74,7 +86,7 @@ CommandLine::CommandLine()
         "Site view:  orvane --site HOST[:PORT] [--site-settings SITE.cfg]\n"
         "Site log:   orvane --site HOST[:PORT] --site-settings SITE.cfg --site-log OUT.csv --duration S"));
     parser.addOptions({replayOption, settingsOption, exportOption, filterOption, averageOption, mqttOption, distancesOption,
-                       calibrateOption, writeSettingsOption, accuracyOption, linkQualityOption, eventsOption, portOption, connectOption, startRangingOption,
+                       calibrateOption, writeSettingsOption, accuracyOption, linkQualityOption, eventsOption, surveyOption, tagOption, knownDistanceOption, portOption, connectOption, startRangingOption,
                        siteOption, siteSettingsOption, siteLogOption, durationOption});
     parser.addPositionalArgument(QStringLiteral("SETTINGS.cfg"),
                                  QStringLiteral("A settings file to load at start, without the reminder."),
@@ -86,7 +98,7 @@ bool CommandLine::windowless(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
         for (const char* name : {"--replay", "--settings", "--export", "--filter", "--average", "--mqtt", "--distances", "--calibrate-at", "--write-settings",
-                                 "--accuracy-at", "--link-quality", "--events", "--site-log", "--help", "-help", "-h",
+                                 "--accuracy-at", "--link-quality", "--events", "--site-log", "--survey-anchors", "--tag", "--known-distance", "--help", "-help", "-h",
                                  "-?", "--help-all", "--version", "-v"})
             if (arg == name || arg.startsWith(QByteArray(name) + '='))
                 return true;
@@ -111,7 +123,7 @@ bool CommandLine::parse(const QStringList& arguments)
         startSettings = positional.value(0);
         for (const QCommandLineOption* o : {&settingsOption, &exportOption, &filterOption, &averageOption, &mqttOption,
                                             &calibrateOption, &writeSettingsOption, &accuracyOption, &distancesOption,
-                                            &linkQualityOption, &eventsOption})
+                                            &linkQualityOption, &eventsOption, &surveyOption, &tagOption, &knownDistanceOption})
             if (parser.isSet(*o)) {
                 error = QStringLiteral("--%1 only goes with --replay").arg(o->names().first());
                 return false;
@@ -135,13 +147,20 @@ bool CommandLine::parse(const QStringList& arguments)
         error = QStringLiteral("--events needs a file name");
         return false;
     }
-    batchOpts.writeSettings = parser.value(writeSettingsOption);
-    if (parser.isSet(writeSettingsOption) && (batchOpts.calibrateAt.isEmpty() || batchOpts.writeSettings.isEmpty())) {
-        error = QStringLiteral("--write-settings needs a file name and --calibrate-at");
+    if (!parseSurvey())
+        return false;
+    const bool surveying = batchOpts.survey.has_value();
+    if (parser.isSet(writeSettingsOption)
+        && ((batchOpts.calibrateAt.isEmpty() == !surveying) || parser.value(writeSettingsOption).isEmpty())) {
+        error = QStringLiteral("--write-settings needs a file name and either --calibrate-at or --survey-anchors");
         return false;
     }
+    if (surveying)
+        batchOpts.survey->writeSettings = parser.value(writeSettingsOption);
+    else
+        batchOpts.writeSettings = parser.value(writeSettingsOption);
     const bool report = !batchOpts.calibrateAt.isEmpty() || !batchOpts.accuracyAt.isEmpty() || batchOpts.linkQuality
-                     || !batchOpts.events.isEmpty();
+                        || surveying || !batchOpts.events.isEmpty();
     if (batchOpts.settings.isEmpty() || (batchOpts.output.isEmpty() && !report)) {
         error = QStringLiteral("--replay needs --settings FILE.cfg and --export OUT.csv");
         return false;
@@ -234,5 +253,40 @@ bool CommandLine::parsePoints(const QCommandLineOption& option, QVector<QPair<QS
         }
         points->append({tag, QPointF(x, y)});
     }
+    return true;
+}
+
+bool CommandLine::parseSurvey()
+{
+    if (!parser.isSet(surveyOption)) {
+        for (const QCommandLineOption* o : {&tagOption, &knownDistanceOption})
+            if (parser.isSet(*o)) {
+                error = QStringLiteral("--%1 only goes with --survey-anchors").arg(o->names().first());
+                return false;
+            }
+        return true;
+    }
+    AnchorSurveyJobOptions survey;
+    survey.tag = parser.value(tagOption).trimmed();
+    if (parser.isSet(tagOption) && survey.tag.isEmpty()) {
+        error = QStringLiteral("--tag needs a tag id");
+        return false;
+    }
+    if (parser.isSet(knownDistanceOption)) {
+        const QString value = parser.value(knownDistanceOption);
+        const QStringList ids = value.section(QLatin1Char('='), 0, 0).split(QLatin1Char(','));
+        bool ok = false;
+        const double cm = value.section(QLatin1Char('='), 1).trimmed().toDouble(&ok);
+        if (!value.contains(QLatin1Char('=')) || ids.size() != 2 || ids.at(0).trimmed().isEmpty() || ids.at(1).trimmed().isEmpty()
+            || ids.at(0).trimmed().compare(ids.at(1).trimmed(), Qt::CaseInsensitive) == 0 || !ok || !std::isfinite(cm) || cm <= 0) {
+            error = QStringLiteral("--known-distance takes ID1,ID2=CM with two different anchors and a length above 0, not \"%1\"")
+                        .arg(value);
+            return false;
+        }
+        survey.knownFirst = ids.at(0).trimmed();
+        survey.knownSecond = ids.at(1).trimmed();
+        survey.knownCm = cm;
+    }
+    batchOpts.survey = survey;
     return true;
 }

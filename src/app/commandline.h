@@ -43,6 +43,7 @@ public:
 
 private:
     bool parseSite(const QStringList& positional);
+    bool parseSurvey();
     bool parsePoints(const QCommandLineOption& option, QVector<QPair<QString, QPointF>>* points);
 
     QCommandLineParser parser;
@@ -60,6 +61,9 @@ private:
     QCommandLineOption distancesOption;
     QCommandLineOption linkQualityOption;
     QCommandLineOption eventsOption;
+    QCommandLineOption surveyOption;
+    QCommandLineOption tagOption;
+    QCommandLineOption knownDistanceOption;
     QCommandLineOption portOption;
     QCommandLineOption connectOption;
     QCommandLineOption startRangingOption;

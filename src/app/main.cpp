@@ -42,6 +42,8 @@ int runBatch(const BatchReplayOptions& options)
                  double(clock.elapsed()) / 1000.0);
     if (!options.events.isEmpty())
         std::fprintf(stderr, "orvane: %llu zone events\n", static_cast<unsigned long long>(batch.zoneEvents()));
+    if (batch.surveySeconds() >= 0.0)
+        std::fprintf(stderr, "orvane: anchor survey solved in %.2f s\n", batch.surveySeconds());
     if (!options.mqttHost.isEmpty())
         std::fprintf(stderr, "orvane: %llu positions published to MQTT, %llu not\n",
                      static_cast<unsigned long long>(batch.published()),

@@ -2,6 +2,7 @@
 #include "ui_mainwin.h"
 
 #include "aboutwin.h"
+#include "anchorsurveyflow.h"
 #include "linkqualitydialog.h"
 #include "buildversion.h"
 #include "replaytimeline.h"
@@ -182,6 +183,7 @@ void MainWin::buildPanels()
     connect(recordingPanel, &RecordingPanel::replayRequested, this, &MainWin::on_btnReplay_clicked);
     connect(t, &ToolsPanel::calibrateOffsetsRequested, this, &MainWin::on_btnCalibrateOffsets_clicked);
     connect(t, &ToolsPanel::checkAccuracyRequested, this, &MainWin::on_btnCheckAccuracy_clicked);
+    connect(t, &ToolsPanel::surveyAnchorsRequested, this, [this] { surveyFlow->open(); });
     connect(t, &ToolsPanel::linkQualityRequested, this, &MainWin::on_btnLinkQuality_clicked);
     connect(t, &ToolsPanel::siteViewRequested, this, [this] {
         // A window of its own on the broker this kit publishes to; it lives on after this one closes.
@@ -313,6 +315,20 @@ void MainWin::wireKnownPointFlows()
         chartView->recordOffsets(before);
         fillAnchorTable();
         statusBar()->showMessage(tr("Offsets übernommen – Strg+Z macht es rückgängig"), 10000);
+    });
+    // The anchors' places from a walked tag; taken over like a drag, undone with Ctrl+Z.
+    surveyFlow = new AnchorSurveyFlow({&modules, this, [this] { return tagHeight; }}, this);
+    connect(this, &MainWin::rangingLineStored, surveyFlow, &AnchorSurveyFlow::rangingLine);
+    connect(surveyFlow, &AnchorSurveyFlow::positionsApplied, this, [this](const QList<QPair<QString, QPoint>>& before) {
+        chartView->recordPositions(before);
+        fillAnchorTable();
+        gridDirty = true;
+        statusBar()->showMessage(tr("Ankerpositionen übernommen – Strg+Z macht es rückgängig"), 10000);
+    });
+    connect(surveyFlow, &AnchorSurveyFlow::offsetsApplied, this, [this](const QList<QPair<QString, int>>& before) {
+        chartView->recordOffsets(before);
+        fillAnchorTable();
+        statusBar()->showMessage(tr("Bias in die Offsets geschrieben – Strg+Z macht es rückgängig"), 10000);
     });
 }
 

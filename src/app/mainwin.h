@@ -48,6 +48,7 @@ class MasterInfo;
 class WindowLayout;
 class ConnectionPanel;
 class ToolsPanel;
+class AnchorSurveyFlow;
 class RecordingPanel;
 class ReplayTimeline;
 class LinkQualityDialog;
@@ -288,6 +289,7 @@ private:
     SettingsFlow* settingsFlow = nullptr;
     OffsetCalibrationFlow* offsetFlow = nullptr;
     AccuracyCheckFlow* accuracyFlow = nullptr;
+    AnchorSurveyFlow* surveyFlow = nullptr;
     WindowLayout* windowLayout = nullptr;
     ReplayTimeline* replayTimeline = nullptr;   // under the chart while a replay runs
     LinkQualityDialog* linkQualityDialog = nullptr;   // made at the first use, then kept

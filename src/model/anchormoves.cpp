@@ -7,7 +7,7 @@
 
 void AnchorMoves::recordMove(const QString& anchorId, const QPoint& from)
 {
-    moves.append({anchorId, from, {}});
+    moves.append({anchorId, from, {}, {}});
     while (moves.size() > MaxMoves)
         moves.removeFirst();
 }
@@ -16,7 +16,16 @@ void AnchorMoves::recordOffsets(const QList<QPair<QString, int>>& before)
 {
     if (before.isEmpty())
         return;
-    moves.append({QString(), QPoint(), before});
+    moves.append({QString(), QPoint(), before, {}});
+    while (moves.size() > MaxMoves)
+        moves.removeFirst();
+}
+
+void AnchorMoves::recordPositions(const QList<QPair<QString, QPoint>>& before)
+{
+    if (before.isEmpty())
+        return;
+    moves.append({QString(), QPoint(), {}, before});
     while (moves.size() > MaxMoves)
         moves.removeFirst();
 }
@@ -27,6 +36,19 @@ QString AnchorMoves::undo(QList<Anchor>& anchors)
     // the drag: find the anchor by id, and skip moves of anchors now gone.
     while (!moves.isEmpty()) {
         const Move m = moves.takeLast();
+        if (!m.positions.isEmpty()) {
+            QStringList ids;
+            for (const auto& before : m.positions)
+                for (Anchor& a : anchors)
+                    if (ModuleSetup::sameId(a.id, before.first)) {
+                        a.x = before.second.x();
+                        a.y = before.second.y();
+                        ids << a.id;
+                    }
+            if (!ids.isEmpty())
+                return ids.join(QStringLiteral(", "));
+            continue;
+        }
         if (!m.offsets.isEmpty()) {
             QStringList ids;
             for (const auto& before : m.offsets)

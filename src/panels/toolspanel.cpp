@@ -25,6 +25,7 @@ ToolsPanel::ToolsPanel(QWidget* parent)
     connect(ui->btnSaveSettings, &QPushButton::clicked, this, &ToolsPanel::saveSettingsRequested);
     connect(ui->btnMqtt, &QPushButton::clicked, this, &ToolsPanel::mqttRequested);
     connect(ui->btnCalibrateOffsets, &QPushButton::clicked, this, &ToolsPanel::calibrateOffsetsRequested);
+    connect(ui->btnSurveyAnchors, &QPushButton::clicked, this, &ToolsPanel::surveyAnchorsRequested);
     connect(ui->btnCheckAccuracy, &QPushButton::clicked, this, &ToolsPanel::checkAccuracyRequested);
     connect(ui->btnLinkQuality, &QPushButton::clicked, this, &ToolsPanel::linkQualityRequested);
     connect(ui->btnSiteView, &QPushButton::clicked, this, &ToolsPanel::siteViewRequested);

@@ -7,7 +7,7 @@ namespace Ui { class ToolsPanel; }
 
 // How positions are computed (averaging depth, filter, tag height), the
 // floor plan behind the chart and its calibration, offsets and accuracy at a
-// known point, the settings file, the MQTT output and the links' quality.
+// known point, the anchors' survey by a walked tag, the settings file, the MQTT output and the links' quality.
 class ToolsPanel : public QWidget
 {
     Q_OBJECT
@@ -46,6 +46,7 @@ signals:
     void mqttRequested();
     void calibrateOffsetsRequested();
     void checkAccuracyRequested();
+    void surveyAnchorsRequested();
     void linkQualityRequested();
     void siteViewRequested();
 

@@ -9,11 +9,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -351,11 +353,12 @@ QString zoneRefusal(const Zone& zone, const QVector<Zone>& others)
     return zoneShapeFaultText(zoneShapeFault(zone.corners));
 }
 
-bool writeSettingsFile(const QString& path, const SettingsData& data)
-{
-    if (path.isEmpty())
-        return false;
+namespace {
 
+// Replaces the file at `path` (through a link, with the file it names) by
+// `content`, whole or not at all.
+bool replaceFile(const QString& path, const QByteArray& content)
+{
     QFileInfo targetInfo(path);
     QString target = targetInfo.absoluteFilePath();
     // Write through a link to the file it names rather than replacing the link.
@@ -366,6 +369,22 @@ bool writeSettingsFile(const QString& path, const SettingsData& data)
     }
     // Only a regular file may be replaced: never a folder, a device or a pipe.
     if (targetInfo.exists() && !targetInfo.isFile())
+        return false;
+
+    // QSaveFile writes beside the target, forces the data to the disk, keeps
+    // the old file's permissions and only then renames: readers and a power
+    // cut see the old file or the new one, never a partial one.
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size() || !out.commit())
+        return false;
+    return Durable::syncFolderOf(target);
+}
+
+} // namespace
+
+bool writeSettingsFile(const QString& path, const SettingsData& data)
+{
+    if (path.isEmpty())
         return false;
 
     QTemporaryDir scratch;
@@ -385,14 +404,31 @@ bool writeSettingsFile(const QString& path, const SettingsData& data)
             return false;
         content = written.readAll();
     }
+    return replaceFile(path, content);
+}
 
-    // QSaveFile writes beside the target, forces the data to the disk, keeps
-    // the old file's permissions and only then renames: readers and a power
-    // cut see the old file or the new one, never a partial one.
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size() || !out.commit())
+bool writeAnchorPositions(const QString& source, const QString& target, const QList<QPoint>& positions)
+{
+    QFile in(source);
+    if (target.isEmpty() || !in.open(QIODevice::ReadOnly))
         return false;
-    return Durable::syncFolderOf(target);
+    QList<QByteArray> lines = in.readAll().split('\n');
+    QVector<int> found(positions.size() * 2, 0);
+    // Only the values of AnchorN-X and AnchorN-Y change; the line ends and every other byte stay.
+    static const QRegularExpression key(QStringLiteral("^\\s*Anchor(\\d+)-([XY])\\s*=[^\\r]*(\\r?)$"));
+    for (QByteArray& line : lines) {
+        const QRegularExpressionMatch m = key.match(QString::fromLatin1(line));
+        const int index = m.hasMatch() ? m.captured(1).toInt() : -1;
+        if (index < 0 || index >= positions.size())
+            continue;
+        const bool x = m.captured(2) == QLatin1String("X");
+        const int value = x ? positions.at(index).x() : positions.at(index).y();
+        line = QStringLiteral("Anchor%1-%2=%3%4").arg(index).arg(m.captured(2)).arg(value).arg(m.captured(3)).toLatin1();
+        ++found[index * 2 + (x ? 0 : 1)];
+    }
+    if (found.contains(0) || std::any_of(found.begin(), found.end(), [](int n) { return n != 1; }))
+        return false;
+    return replaceFile(target, lines.join('\n'));
 }
 
 bool readSettingsFile(const QString& path, SettingsData& data, QString* why)

@@ -7,6 +7,7 @@
 #include "zone.h"
 
 #include <QList>
+#include <QPoint>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -56,5 +57,10 @@ bool readSettingsFile(const QString& path, SettingsData& data, QString* why = nu
 // Why a zone cannot join `others` (a bad shape, no name, a name in use, ""
 // when it can); names compare without case, as topics would clash.
 QString zoneRefusal(const Zone& zone, const QVector<Zone>& others);
+
+// Writes `source` again as `target` with only the anchors' X and Y (AnchorN-X,
+// AnchorN-Y, one per anchor in `positions`) replaced; every other line stays
+// byte for byte. False, with nothing written, when a key is missing or twice.
+bool writeAnchorPositions(const QString& source, const QString& target, const QList<QPoint>& positions);
 
 #endif
