@@ -374,7 +374,7 @@ void TestSite::windowMovesTurnsAndSaves()
     const QPointF centre = kitToSite(before, k.extent().center());
     const QPoint from = w.chart()->toPixel(centre).toPoint(), to = from + QPoint(100, 0);
     QTest::mousePress(w.chart(), Qt::LeftButton, Qt::NoModifier, from);
-    QMouseEvent move(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), QPointF(w.chart()->mapToGlobal(to)), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(w.chart(), &move);
     QTest::mouseRelease(w.chart(), Qt::LeftButton, Qt::NoModifier, to);
     QVERIFY(qAbs(k.placement.x - before.x - 100 * w.chart()->geometry().cmPerPixel) <= 1.0 && k.placement.y == before.y);

@@ -188,7 +188,7 @@ void runFor(int ms)
 struct Histogram {
     std::vector<quint64> counts = std::vector<quint64>(10001, 0);   // the last: 10 s and more
     quint64 total = 0;
-    void add(qint64 ms) { ++counts[size_t(qBound<qint64>(0, ms, 10000))], ++total; }
+    void add(qint64 ms) { ++counts[size_t(qBound(qint64(0), ms, qint64(10000)))], ++total; }
     void clear() { std::fill(counts.begin(), counts.end(), 0), total = 0; }
     double percentile(double p) const
     {

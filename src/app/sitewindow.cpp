@@ -117,7 +117,7 @@ void SiteWindow::takeMessages()
     // when the last one is long enough ago.
     if (!repaintDue) {
         repaintDue = true;
-        const qint64 wait = qBound<qint64>(0, lastPaintMs + MinFrameMs - QDateTime::currentMSecsSinceEpoch(), MinFrameMs);
+        const qint64 wait = qBound(qint64(0), lastPaintMs + MinFrameMs - QDateTime::currentMSecsSinceEpoch(), qint64(MinFrameMs));
         QTimer::singleShot(int(wait), this, [this] {
             repaintDue = false;
             lastPaintMs = QDateTime::currentMSecsSinceEpoch();

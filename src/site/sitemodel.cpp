@@ -231,7 +231,7 @@ void SiteModel::takePosition(Kit& k, const SiteMessage& m, bool retained, qint64
     it->recvMs = nowMs;
     it->timeMs = m.timeMs;
     const qint64 correction = k.clockFlagged() ? k.clockOffsetMs : 0;
-    it->ageAtRecvMs = qMax<qint64>(0, nowMs - m.timeMs + correction);
+    it->ageAtRecvMs = qMax(qint64(0), nowMs - m.timeMs + correction);
     ++positionCount;
     if (retained && k.lastLiveMs == 0)
         k.offlineSinceMs = qMax(k.offlineSinceMs, qMin(m.timeMs, nowMs));

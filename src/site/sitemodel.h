@@ -47,7 +47,7 @@ public:
         qint64 recvMs = 0;           // when it came
         qint64 ageAtRecvMs = 0;      // how old it was then, by the corrected kit clock
         qint64 timeMs = 0;           // the kit's own time of it
-        qint64 ageMs(qint64 nowMs) const { return qMax<qint64>(0, nowMs - recvMs) + ageAtRecvMs; }
+        qint64 ageMs(qint64 nowMs) const { return qMax(qint64(0), nowMs - recvMs) + ageAtRecvMs; }
     };
     struct ZoneState {
         QString zone;
