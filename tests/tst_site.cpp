@@ -135,6 +135,8 @@ void TestSite::hostileMessages()
         {"tags/2B01/position", QByteArray(good).replace("2026-", "1969-")},
         {"tags/2B01/position", good + QByteArray(70000, ' ')},                             // huge
         {"tags/2B01/position", "[" + good + "]"},
+        {"tags/2B01/position", QByteArray(good).replace("{", R"({"x_cm":{"a":[1]},)")},      // a key repeated
+        {"tags/2B01/position", QByteArray(good).replace("{", R"({"x_\u0063m":{"a":[1]},)")},  // again, by an escape
         {"status", "onlin"},
         {"anchors", R"({"anchors":{"id":"1A2B"}})"},
         {"anchors", R"({"anchors":[{"id":"1A2B","x_cm":0}]})"},

@@ -5,6 +5,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QSet>
+#include <QVector>
 
 #include <cmath>
 
@@ -15,6 +17,49 @@ SiteMessage refusal(SiteMessage m, const QString& reason)
     m.kind = SiteMessage::Refused;
     m.reason = reason;
     return m;
+}
+
+// An object that names a key twice. Qt 5's JSON reader leaks the first value
+// when it is an object or an array, so a publisher repeating keys would make
+// the view grow; such a message is refused before it is read. A key with an
+// escape counts as repeated: the escape may spell a key seen before.
+bool repeatsKeys(const QByteArray& json)
+{
+    struct Level
+    {
+        bool object;
+        bool expectKey;
+        QSet<QByteArray> keys;
+    };
+    QVector<Level> open;
+    for (int i = 0; i < json.size(); ++i) {
+        const char c = json.at(i);
+        if (c == '"') {
+            const int start = ++i;
+            bool escaped = false;
+            for (; i < json.size() && json.at(i) != '"'; ++i) {
+                if (json.at(i) == '\\') {
+                    escaped = true;
+                    ++i;
+                }
+            }
+            if (!open.isEmpty() && open.last().object && open.last().expectKey) {
+                const QByteArray key = json.mid(start, i - start);
+                if (escaped || open.last().keys.contains(key))
+                    return true;
+                open.last().keys.insert(key);
+                open.last().expectKey = false;
+            }
+        } else if (c == '{' || c == '[') {
+            open.append({c == '{', c == '{', {}});
+        } else if (c == '}' || c == ']') {
+            if (!open.isEmpty())
+                open.removeLast();
+        } else if (c == ',' && !open.isEmpty() && open.last().object) {
+            open.last().expectKey = true;
+        }
+    }
+    return false;
 }
 
 bool saneCoordinate(double v) { return std::isfinite(v) && std::fabs(v) <= SiteMessage::MaxCoordinateCm; }
@@ -212,6 +257,8 @@ SiteMessage SiteMessage::parse(const QString& prefix, const QByteArray& topic, c
         m.online = payload == "online";
         return m;
     }
+    if (repeatsKeys(payload))
+        return refusal(m, QStringLiteral("a key repeated"));
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(payload, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
