@@ -7,6 +7,7 @@
 #include <QFontMetrics>
 #include <QLineF>
 #include <QPointF>
+#include <QPair>
 #include <QPolygonF>
 #include <QRectF>
 #include <QTransform>
@@ -513,6 +514,58 @@ void drawUncertaintyEllipse(QPainter* painter, const ChartGeometry& geo, ChartPe
     painter->restore();
 }
 
+namespace {
+
+// The points of `run` that a line through them keeps within `tolerance` of
+// every dropped one (Douglas-Peucker), ends kept. A trail has a point every
+// few centimetres, most of them on a straight stretch at the screen's scale:
+// each one stroked costs time and changes no visible pixel.
+QPolygonF simplifiedTrailRun(const QPolygonF& run, double tolerance)
+{
+    const int n = run.size();
+    if (n < 3)
+        return run;
+    QVector<bool> keep(n, false);
+    keep[0] = keep[n - 1] = true;
+    QVector<QPair<int, int>> stack{{0, n - 1}};
+    const double tol2 = tolerance * tolerance;
+    while (!stack.isEmpty()) {
+        const QPair<int, int> span = stack.takeLast();
+        const QPointF a = run.at(span.first), d = run.at(span.second) - a;
+        const double len2 = d.x() * d.x() + d.y() * d.y();
+        int worst = -1;
+        double worstDist2 = tol2;
+        for (int i = span.first + 1; i < span.second; ++i) {
+            const QPointF v = run.at(i) - a;
+            double dist2;
+            if (len2 <= 0) {
+                dist2 = v.x() * v.x() + v.y() * v.y();
+            } else {
+                const double t = qBound(0.0, (v.x() * d.x() + v.y() * d.y()) / len2, 1.0);
+                const QPointF off = v - t * d;
+                dist2 = off.x() * off.x() + off.y() * off.y();
+            }
+            if (dist2 > worstDist2) {
+                worstDist2 = dist2;
+                worst = i;
+            }
+        }
+        if (worst < 0)
+            continue;
+        keep[worst] = true;
+        stack.append({span.first, worst});
+        stack.append({worst, span.second});
+    }
+    QPolygonF out;
+    out.reserve(n);
+    for (int i = 0; i < n; ++i)
+        if (keep.at(i))
+            out.append(run.at(i));
+    return out;
+}
+
+} // namespace
+
 void drawTrail(QPainter* painter, const ChartGeometry& geo, ChartPens& pens, const QColor& color,
                const QVector<TrailPoint>& trail)
 {
@@ -531,7 +584,9 @@ void drawTrail(QPainter* painter, const ChartGeometry& geo, ChartPens& pens, con
             c.setAlpha(220 - 200 * fade / (TrailPoint::Levels - 1));
             pens.trailPen.setColor(c);
             painter->setPen(pens.trailPen);
-            painter->drawPolyline(run);
+            // Half a pixel off at most: the edges of a 3-pixel line move by
+            // a pixel here and there, the line does not.
+            painter->drawPolyline(simplifiedTrailRun(run, 0.5 * geo.cmPerPixel));
         }
     };
     int level = trail.first().fade;
