@@ -7,11 +7,14 @@
 #include <QFontMetrics>
 #include <QLineF>
 #include <QPointF>
-#include <QPair>
 #include <QPolygonF>
 #include <QRectF>
 #include <QTransform>
 #include <QVector>
+
+#include <boost/geometry.hpp>
+#include <boost/geometry/geometries/linestring.hpp>
+#include <boost/geometry/geometries/point_xy.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -522,45 +525,19 @@ namespace {
 // each one stroked costs time and changes no visible pixel.
 QPolygonF simplifiedTrailRun(const QPolygonF& run, double tolerance)
 {
-    const int n = run.size();
-    if (n < 3)
+    if (run.size() < 3)
         return run;
-    QVector<bool> keep(n, false);
-    keep[0] = keep[n - 1] = true;
-    QVector<QPair<int, int>> stack{{0, n - 1}};
-    const double tol2 = tolerance * tolerance;
-    while (!stack.isEmpty()) {
-        const QPair<int, int> span = stack.takeLast();
-        const QPointF a = run.at(span.first), d = run.at(span.second) - a;
-        const double len2 = d.x() * d.x() + d.y() * d.y();
-        int worst = -1;
-        double worstDist2 = tol2;
-        for (int i = span.first + 1; i < span.second; ++i) {
-            const QPointF v = run.at(i) - a;
-            double dist2;
-            if (len2 <= 0) {
-                dist2 = v.x() * v.x() + v.y() * v.y();
-            } else {
-                const double t = qBound(0.0, (v.x() * d.x() + v.y() * d.y()) / len2, 1.0);
-                const QPointF off = v - t * d;
-                dist2 = off.x() * off.x() + off.y() * off.y();
-            }
-            if (dist2 > worstDist2) {
-                worstDist2 = dist2;
-                worst = i;
-            }
-        }
-        if (worst < 0)
-            continue;
-        keep[worst] = true;
-        stack.append({span.first, worst});
-        stack.append({worst, span.second});
-    }
+    namespace bg = boost::geometry;
+    using Point = bg::model::d2::point_xy<double>;
+    bg::model::linestring<Point> line, kept;
+    line.reserve(size_t(run.size()));
+    for (const QPointF& p : run)
+        line.emplace_back(p.x(), p.y());
+    bg::simplify(line, kept, tolerance);
     QPolygonF out;
-    out.reserve(n);
-    for (int i = 0; i < n; ++i)
-        if (keep.at(i))
-            out.append(run.at(i));
+    out.reserve(int(kept.size()));
+    for (const Point& p : kept)
+        out.append(QPointF(p.x(), p.y()));
     return out;
 }
 
