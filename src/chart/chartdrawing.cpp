@@ -12,6 +12,10 @@
 #include <QTransform>
 #include <QVector>
 
+#include <boost/geometry.hpp>
+#include <boost/geometry/geometries/linestring.hpp>
+#include <boost/geometry/geometries/point_xy.hpp>
+
 #include <algorithm>
 #include <cmath>
 
@@ -513,6 +517,32 @@ void drawUncertaintyEllipse(QPainter* painter, const ChartGeometry& geo, ChartPe
     painter->restore();
 }
 
+namespace {
+
+// The points of `run` that a line through them keeps within `tolerance` of
+// every dropped one (Douglas-Peucker), ends kept. A trail has a point every
+// few centimetres, most of them on a straight stretch at the screen's scale:
+// each one stroked costs time and changes no visible pixel.
+QPolygonF simplifiedTrailRun(const QPolygonF& run, double tolerance)
+{
+    if (run.size() < 3)
+        return run;
+    namespace bg = boost::geometry;
+    using Point = bg::model::d2::point_xy<double>;
+    bg::model::linestring<Point> line, kept;
+    line.reserve(size_t(run.size()));
+    for (const QPointF& p : run)
+        line.emplace_back(p.x(), p.y());
+    bg::simplify(line, kept, tolerance);
+    QPolygonF out;
+    out.reserve(int(kept.size()));
+    for (const Point& p : kept)
+        out.append(QPointF(p.x(), p.y()));
+    return out;
+}
+
+} // namespace
+
 void drawTrail(QPainter* painter, const ChartGeometry& geo, ChartPens& pens, const QColor& color,
                const QVector<TrailPoint>& trail)
 {
@@ -531,7 +561,9 @@ void drawTrail(QPainter* painter, const ChartGeometry& geo, ChartPens& pens, con
             c.setAlpha(220 - 200 * fade / (TrailPoint::Levels - 1));
             pens.trailPen.setColor(c);
             painter->setPen(pens.trailPen);
-            painter->drawPolyline(run);
+            // Half a pixel off at most: the edges of a 3-pixel line move by
+            // a pixel here and there, the line does not.
+            painter->drawPolyline(simplifiedTrailRun(run, 0.5 * geo.cmPerPixel));
         }
     };
     int level = trail.first().fade;
