@@ -353,10 +353,6 @@ QString zoneRefusal(const Zone& zone, const QVector<Zone>& others)
     return zoneShapeFaultText(zoneShapeFault(zone.corners));
 }
 
-namespace {
-
-// Replaces the file at `path` (through a link, with the file it names) by
-// `content`, whole or not at all.
 bool replaceFile(const QString& path, const QByteArray& content)
 {
     QFileInfo targetInfo(path);
@@ -379,8 +375,6 @@ bool replaceFile(const QString& path, const QByteArray& content)
         return false;
     return Durable::syncFolderOf(target);
 }
-
-} // namespace
 
 bool writeSettingsFile(const QString& path, const SettingsData& data)
 {

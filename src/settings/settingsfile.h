@@ -6,6 +6,7 @@
 #include "tag.h"
 #include "zone.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QPoint>
 #include <QString>
@@ -42,6 +43,10 @@ struct SettingsData
 // Every record becomes a table row full of widgets (tens of milliseconds
 // each), so the bound stays near what a kit can hold, like the module list's.
 constexpr int MaxSettingsRecords = 256;
+
+// Replaces the file at `path` (through a link, with the file it names; never a
+// folder, device or pipe) by `content`, whole or not at all, synced to the disk.
+bool replaceFile(const QString& path, const QByteArray& content);
 
 // Writes a complete new file beside `path` and only then replaces `path` with
 // it, so a failed save leaves any earlier file as it was. False on any failure.

@@ -1,11 +1,11 @@
 #include "sitefile.h"
 
+#include "settingsfile.h"
 #include "utf8settings.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -151,7 +151,5 @@ bool writeSiteFile(const QString& path, const SiteFileData& d)
     QFile written(fresh);
     if (!written.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray content = written.readAll();
-    QSaveFile out(path);
-    return out.open(QIODevice::WriteOnly) && out.write(content) == content.size() && out.commit();
+    return replaceFile(path, written.readAll());
 }
