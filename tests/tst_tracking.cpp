@@ -1,4 +1,5 @@
 #include "batchreplay.h"
+#include "errorellipse.h"
 #include "knownpointdialog.h"
 #include "mainwin.h"
 #include "positioningstep.h"
@@ -37,6 +38,7 @@ private slots:
     void filter();
     void speedAndRate();
     void realRunAtWalkingSpeed();
+    void realEllipsesAfterCalibration();
     void tagHeight_data();
     void tagHeight();
     void batchErrors_data();
@@ -157,31 +159,16 @@ void TestTracking::filter()
 // than the raw fix, for any tag; and its 95 % ellipses hold the truth most of
 // the time, though much of the error is the carrier's body blocking anchors
 // by heading, which the distances' white noise does not show.
-void TestTracking::realRunAtWalkingSpeed()
-{
-    const QString dir = qEnvironmentVariable("ORVANE_SOURCE_DIR") + "/data/realdata/dynamic-mid/";
-    QFile rec(dir + "rec.orec"), truthFile(dir + "truth.csv");
-    QVERIFY(rec.open(QIODevice::ReadOnly) && truthFile.open(QIODevice::ReadOnly));
-    const QByteArray bytes = rec.readAll();
-    QVERIFY(bytes.startsWith("ORVANE-RECORDING 1\n"));
+namespace {
+
+// One real set: its ranging lines at their recording times, and each tag's
+// true track.
+struct RealSet {
     QList<QPair<qint64, QByteArray>> lines;
-    for (int pos = 19; pos + 8 <= bytes.size();) {
-        auto u32 = [&](int at) { return qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(bytes.constData() + at)); };
-        const qint64 ms = u32(pos);
-        const int length = int(u32(pos + 4));
-        for (const QByteArray& line : bytes.mid(pos + 8, length).split('\n'))
-            if (line.startsWith("$PD,"))
-                lines.append({ms, line.trimmed()});
-        pos += 8 + length;
-    }
     QMap<QString, QVector<QPair<qint64, QPointF>>> truth;
-    truthFile.readLine();
-    for (QByteArray row = truthFile.readLine(); !row.isEmpty(); row = truthFile.readLine()) {
-        const QList<QByteArray> f = row.trimmed().split(',');
-        truth[f.at(1)].append({f.at(0).toLongLong(), QPointF(f.at(2).toDouble(), f.at(3).toDouble())});
-    }
-    QCOMPARE(truth.size(), 3);
-    auto truthAt = [&](const QString& tag, double ms) {
+
+    QPointF truthAt(const QString& tag, double ms) const
+    {
         const auto& t = truth[tag];
         auto it = std::lower_bound(t.begin(), t.end(), ms, [](const QPair<qint64, QPointF>& p, double v) { return p.first < v; });
         if (it == t.begin() || it == t.end())
@@ -189,18 +176,60 @@ void TestTracking::realRunAtWalkingSpeed()
         const auto& a = *(it - 1);
         const double f = (ms - a.first) / double(it->first - a.first);
         return a.second + (it->second - a.second) * f;
-    };
+    }
+};
+
+RealSet readRealSet(const QString& name)
+{
+    RealSet set;
+    const QString dir = qEnvironmentVariable("ORVANE_SOURCE_DIR") + "/data/realdata/" + name + "/";
+    const QByteArray bytes = readFileBytes(dir + "rec.orec");
+    if (!bytes.startsWith("ORVANE-RECORDING 1\n"))
+        return set;
+    for (int pos = 19; pos + 8 <= bytes.size();) {
+        auto u32 = [&](int at) { return qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(bytes.constData() + at)); };
+        const qint64 ms = u32(pos);
+        const int length = int(u32(pos + 4));
+        for (const QByteArray& line : bytes.mid(pos + 8, length).split('\n'))
+            if (line.startsWith("$PD,"))
+                set.lines.append({ms, line.trimmed()});
+        pos += 8 + length;
+    }
+    for (const QByteArray& row : readFileBytes(dir + "truth.csv").split('\n').mid(1)) {
+        const QList<QByteArray> f = row.trimmed().split(',');
+        if (f.size() >= 4)
+            set.truth[f.at(1)].append({f.at(0).toLongLong(), QPointF(f.at(2).toDouble(), f.at(3).toDouble())});
+    }
+    return set;
+}
+
+// The lab of the real sets, with the given offsets (cm) per anchor.
+ModuleSetup realLab(const std::array<int, 4>& offsets)
+{
     ModuleSetup modules;
-    modules.anchors = {Anchor("0A01", "M", Qt::red, -342, 301, 104, true, 0), Anchor("0A02", "A1", Qt::red, 361, 298, 105, false, 0),
-                       Anchor("0A03", "A2", Qt::red, 357, -301, 104, false, 0), Anchor("0A04", "A3", Qt::red, -347, -296, 104, false, 0)};
-    for (const QString& id : truth.keys())
+    modules.anchors = {Anchor("0A01", "M", Qt::red, -342, 301, 104, true, offsets[0]),
+                       Anchor("0A02", "A1", Qt::red, 361, 298, 105, false, offsets[1]),
+                       Anchor("0A03", "A2", Qt::red, 357, -301, 104, false, offsets[2]),
+                       Anchor("0A04", "A3", Qt::red, -347, -296, 104, false, offsets[3])};
+    for (const char* id : {"2E00", "2E01", "2E02"})
         modules.tags << Tag(id, id, Qt::red, false, false, true, true, false, false, false);
+    return modules;
+}
+
+} // namespace
+
+void TestTracking::realRunAtWalkingSpeed()
+{
+    const RealSet set = readRealSet("dynamic-mid");
+    QCOMPARE(set.truth.size(), 3);
+    QVERIFY(set.lines.size() > 3000);
+    ModuleSetup modules = realLab({0, 0, 0, 0});
     int inside = 0, fixes = 0;
     for (const int k : {1, 2, 4, 6}) {
         PositioningStep step;
         QMap<QString, int> seen;
         QMap<QString, std::array<double, 3>> squares;   // filter, raw fix, count
-        for (const auto& l : lines) {
+        for (const auto& l : set.lines) {
             const QString tag = QString::fromLatin1(l.second.split(',').value(1));
             if (seen[tag]++ % k)
                 continue;
@@ -210,7 +239,7 @@ void TestTracking::realRunAtWalkingSpeed()
             for (const TagResult& r : pass.tags) {
                 if (r.key != tag || !r.avgValid || !r.rawValid)
                     continue;
-                const QPointF t = truthAt(tag, double(l.first));
+                const QPointF t = set.truthAt(tag, double(l.first));
                 const QPointF e = r.avg - t, w = r.raw - t;
                 std::array<double, 3>& sq = squares[tag];
                 sq[0] += e.x() * e.x() + e.y() * e.y();
@@ -229,6 +258,67 @@ void TestTracking::realRunAtWalkingSpeed()
     }
     // 95 % promised; what the heading's blockage leaves, at least 80 %.
     QVERIFY2(inside * 100 >= fixes * 80, qPrintable(QString("%1 % inside").arg(inside * 100.0 / fixes)));
+}
+
+// Calibrated at one pose, scored at the other, through the batch mode as a
+// user replays: where an anchor's error hides in the position of one tag, its
+// ellipse must still hold the truth, on every set.
+void TestTracking::realEllipsesAfterCalibration()
+{
+    const QString data = qEnvironmentVariable("ORVANE_SOURCE_DIR") + "/data/realdata/";
+    QTemporaryDir dir;
+    // What the offsets dialog proposes from the six headings at pose 5 (median per anchor).
+    QByteArray cfg = readFileBytes(data + "static-pose2-heading0/room.cfg");
+    const int offsets[4] = {-19, -14, -20, -28};
+    for (int a = 0; a < 4; ++a)
+        cfg.replace(QByteArray("Anchor") + QByteArray::number(a) + "-Offset=0",
+                    QByteArray("Anchor") + QByteArray::number(a) + "-Offset=" + QByteArray::number(offsets[a]));
+    QVERIFY(cfg.contains("Anchor3-Offset=-28"));
+    QFile file(dir.filePath("calibrated.cfg"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(cfg) == cfg.size());
+    file.close();
+    QVector<double> halfAxes, errors;
+    for (const QString heading : {"0", "60", "120", "180", "240", "300"}) {
+        const QString set = "static-pose2-heading" + heading;
+        const RealSet real = readRealSet(set);
+        QCOMPARE(real.truth.size(), 3);
+        BatchReplayOptions o;
+        o.recording = data + set + "/rec.orec";
+        o.settings = file.fileName();
+        o.output = dir.filePath(set + ".csv");
+        o.filter = "kalman";
+        QString error;
+        QVERIFY2(BatchReplay().run(o, &error), qPrintable(error));
+        const QList<QByteArray> rows = readFileBytes(o.output).split('\n');
+        const QList<QByteArray> head = rows.value(0).split(',');
+        const int tag = head.indexOf("tag_id"), x = head.indexOf("avg_x_cm"), y = head.indexOf("avg_y_cm"),
+                  ms = head.indexOf("rec_ms"), sx = head.indexOf("sigma_x_cm"), sy = head.indexOf("sigma_y_cm"),
+                  rho = head.indexOf("rho_xy"), r95 = head.indexOf("r95_cm");
+        QVERIFY(tag >= 0 && x >= 0 && y >= 0 && ms >= 0 && sx >= 0 && sy >= 0 && rho >= 0 && r95 >= 0);
+        int inside = 0, fixes = 0;
+        for (const QByteArray& row : rows.mid(1)) {
+            const QList<QByteArray> f = row.split(',');
+            if (f.size() < head.size() || f.at(sx).isEmpty() || f.at(x).isEmpty())
+                continue;
+            const QPointF e = QPointF(f.at(x).toDouble(), f.at(y).toDouble())
+                              - real.truthAt(QString::fromLatin1(f.at(tag)), f.at(ms).toDouble());
+            const double a = f.at(sx).toDouble(), b = f.at(sy).toDouble(), c = f.at(rho).toDouble() * a * b;
+            Eigen::Matrix2d cov;
+            cov << a * a, c, c, b * b;
+            ++fixes;
+            inside += ErrorEllipse::of95(cov).contains(Eigen::Vector2d(e.x(), e.y())) ? 1 : 0;
+            halfAxes << f.at(r95).toDouble();
+            errors << std::hypot(e.x(), e.y());
+        }
+        QVERIFY(fixes > 1500);
+        QVERIFY2(inside * 100 >= fixes * 80, qPrintable(QString("heading %1: %2 % inside").arg(heading)
+                                                        .arg(inside * 100.0 / fixes)));
+    }
+    // Not by ellipses too wide to tell anything.
+    std::sort(halfAxes.begin(), halfAxes.end());
+    std::sort(errors.begin(), errors.end());
+    const double ratio = halfAxes.at(halfAxes.size() / 2) / errors.at(errors.size() / 2);
+    QVERIFY2(ratio < 3.0, qPrintable(QString("median half-axis %1 x the median error").arg(ratio)));
 }
 
 // Speed from sample arrival times, whatever the passes' cadence; rate from the

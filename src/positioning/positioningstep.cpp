@@ -227,6 +227,20 @@ void PositioningStep::averagedSpeed(KeyState& st, const QPointF& avg, const QTim
     st.lastAvgTime = sampleTime;
 }
 
+double PositioningStep::kitUnseenVariance() const
+{
+    double sum = 0;
+    int tracked = 0;
+    for (auto it = samples.cbegin(); it != samples.cend(); ++it) {
+        const auto st = state.find(it.key());
+        if (it.value().isEmpty() || st == state.end() || !st->second.filter || !st->second.filter->isTracking())
+            continue;
+        sum += st->second.filter->unseenVariance();
+        ++tracked;
+    }
+    return tracked > 0 ? sum / tracked : -1.0;
+}
+
 PositioningPass PositioningStep::run(ModuleSetup& modules, const PositioningOptions& options, const QTime& now,
                                      qint64 epochMs)
 {
@@ -237,6 +251,7 @@ PositioningPass PositioningStep::run(ModuleSetup& modules, const PositioningOpti
     for (int a = 0; a < anchors.size() && masterIndex < 0; ++a)
         if (anchors.at(a).master)
             masterIndex = a;
+    const double kitUnseen = kalman ? kitUnseenVariance() : -1.0;
     QStringList silent;
     for (auto it = samples.begin(); it != samples.end(); ++it) {
         QList<RangingSample*>& list = it.value();
@@ -320,13 +335,16 @@ PositioningPass PositioningStep::run(ModuleSetup& modules, const PositioningOpti
             // stays from sample to sample in the distances (the last seconds'
             // mean innovations, and the errors that come and go with the
             // carrier's heading over the last half minute) it adds through
-            // the geometry. The average's fix shows its distance error (what
-            // averaging leaves of it) in its residuals.
+            // the geometry, as the mean over the kit's tracked tags: one tag
+            // shows only one degree of freedom of its anchors' errors, so a
+            // tag whose error hides in the position would get a tight ellipse
+            // around the wrong place. The average's fix shows its distance
+            // error (what averaging leaves of it) in its residuals.
             const double fixNoise = !kalman && d.avgDist.size() >= 3 ? fixNoiseVariance(st, r.avg, d.avgDist, anchors) : -1.0;
             Eigen::Matrix2d cov;
             if (kalman && st.filter->positionCovariance(now, &cov)) {
                 if (dop.valid)
-                    cov += dop.geometry * (st.filter->persistentVariance() + st.filter->longNoiseVariance());
+                    cov += dop.geometry * (kitUnseen >= 0 ? kitUnseen : st.filter->unseenVariance());
                 r.covValid = true;
             } else if (!kalman && dop.valid && fixNoise > 0) {
                 cov = dop.geometry * fixNoise;

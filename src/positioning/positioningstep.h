@@ -155,6 +155,9 @@ private:
         QVector<TrailPoint> trail;
     };
 
+    // The distance error the filters' covariances do not hold (cm²), the mean
+    // over the tags with a track; -1 when none has one.
+    double kitUnseenVariance() const;
     // The averaged fix's distance noise (cm²), noted when the fix changes.
     double fixNoiseVariance(KeyState& st, const QPointF& fix, const QMap<int, int>& dists,
                             const QList<Anchor>& anchors);

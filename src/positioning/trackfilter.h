@@ -62,6 +62,8 @@ public:
     // freedom left by position and common bias. Errors that come and go with
     // the carrier's heading count here, white noise does not.
     double longNoiseVariance() const;
+    // Both of the above: the distance error (cm²) the covariance does not hold.
+    double unseenVariance() const;
     // Counts over the filter's life, for tests and figures.
     int rejectedDistances() const { return rejected; }
     // Anchor indices of the last sample's distances that were left out.
