@@ -66,8 +66,18 @@ def at(track, ms):
     return x0 + f * (x1 - x0), y0 + f * (y1 - y0)
 
 
-def score(cfg, scored):
-    # Mean RMS over the sets' tags: Kalman filter, raw fix.
+def inside95(r, tx, ty):
+    # The exported ellipse: sigmas and correlation; chi-square(2) at 95 % is 5.991.
+    sx, sy, rho = float(r["sigma_x_cm"]), float(r["sigma_y_cm"]), float(r["rho_xy"])
+    dx, dy = float(r["avg_x_cm"]) - tx, float(r["avg_y_cm"]) - ty
+    det = sx * sx * sy * sy * (1 - rho * rho)
+    cxy = rho * sx * sy
+    return det > 0 and (dx * dx * sy * sy - 2 * dx * dy * cxy + dy * dy * sx * sx) / det <= 5.991
+
+
+def score(cfg, scored, coverage=None):
+    # Mean RMS over the sets' tags: Kalman filter, raw fix. With `coverage`, per
+    # set the share of filtered fixes inside their 95 % ellipse, their r95 and errors.
     out = {"kalman": [], "raw": []}
     for s in scored:
         csv_path = os.path.join(work, "cc.score.csv")
@@ -80,6 +90,16 @@ def score(cfg, scored):
                                 float(r[kind + "_y_cm"]) - at(track, int(r["rec_ms"]))[1])
                      for r in rows if r["tag_id"] == tag and r[kind + "_x_cm"] != ""]
                 out[key].append(math.sqrt(sum(x * x for x in e) / len(e)))
+        if coverage is not None:
+            inside, half, err = [], [], []
+            for r in rows:
+                if r["avg_x_cm"] == "" or r.get("sigma_x_cm", "") == "":
+                    continue
+                tx, ty = at(truths[s][r["tag_id"]], int(r["rec_ms"]))
+                inside.append(inside95(r, tx, ty))
+                half.append(float(r["r95_cm"]))
+                err.append(math.hypot(float(r["avg_x_cm"]) - tx, float(r["avg_y_cm"]) - ty))
+            coverage[s] = (inside, half, err)
     return tuple(sum(v) / len(v) for v in (out["kalman"], out["raw"]))
 
 
@@ -91,12 +111,13 @@ def median_offsets(group):
 print("| Calibrated at | Scored on | Offsets (cm) | Kalman filter | Raw fix |")
 print("|---|---|---|---|---|")
 results = {}
+coverage = {}
 for pose in poses:
     own = [s for s in sets if s.startswith("static-%s-" % pose)]
     other = [s for s in sets if s not in own]
     others = ", ".join(sorted({re.match(r"static-(pose\d+)-", s).group(1) for s in other}))
     med, each = median_offsets(own)
-    k, r = score(settings_with(med, pose), other)
+    k, r = score(settings_with(med, pose), other, coverage)
     results[pose] = k
     print("| %s, %d headings, median per anchor | %s, %d sets | %s | %.1f cm | %.1f cm |"
           % (pose, len(own), others, len(other), " / ".join(str(med[a]) for a in sorted(med)), k, r))
@@ -113,3 +134,17 @@ print("| none (offsets 0) | all %d sets | 0 | %.1f cm | %.1f cm |" % (len(sets),
 print()
 print("Cross-check, Kalman filter: " + ", ".join("calibrated at %s %.1f cm" % (p, results[p]) for p in poses)
       + " (goal: at most 7 cm both ways)")
+
+print()
+print("Ellipses after the cross-check's calibration (median of six headings at the other pose): share of")
+print("filtered fixes, all tags, inside the 95 % ellipse per set; median r95 over median error of all of them")
+print()
+print("| Set | inside | median r95 / median error |")
+print("|---|---|---|")
+for s in sorted(coverage):
+    inside, half, err = coverage[s]
+    print("| %s | %.1f %% | %.2f |" % (s, 100.0 * sum(inside) / len(inside), statistics.median(half) / statistics.median(err)))
+every_half = [h for v in coverage.values() for h in v[1]]
+every_err = [e for v in coverage.values() for e in v[2]]
+print("| all %d sets | %.1f %% | %.2f |" % (len(coverage), 100.0 * sum(sum(v[0]) for v in coverage.values())
+      / sum(len(v[0]) for v in coverage.values()), statistics.median(every_half) / statistics.median(every_err)))
