@@ -3,7 +3,7 @@
 # tests/mutants.txt, one at a time, to a scratch copy of the tree, rebuilds only
 # what changed, runs the tests (fastest first, stopping at the first failure)
 # and prints "caught N of M", naming every fault that survived or could not be
-# applied. Runs on demand, not in CI; it takes some ten to fifteen minutes.
+# applied. Runs on demand, not in CI; on two cores the whole list takes over an hour.
 #
 #   scripts/mutants.sh            every fault
 #   scripts/mutants.sh 3 17       only faults 3 and 17 (numbers as printed)
